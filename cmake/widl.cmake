@@ -1,0 +1,26 @@
+# Type library and C++ declarations from one IDL file, with Wine's IDL folder and
+# Wine's 32-bit stdole2.tlb for the OLE Automation import.
+find_program(WIDL NAMES i686-w64-mingw32-widl widl REQUIRED)
+set(TAMRIX_WINE_IDL_DIR /usr/include/wine/wine/windows CACHE PATH "Wine's IDL files (libwine-dev)")
+find_path(TAMRIX_STDOLE_DIR stdole2.tlb
+          PATHS /usr/lib/i386-linux-gnu/wine/i386-windows /usr/lib/wine/i386-windows
+                /usr/lib32/wine/i386-windows
+          NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+
+# tamrix_widl(<idl> <outdir>): <name>.h, <name>_i.c and <name>.tlb in <outdir>.
+function(tamrix_widl idl outdir)
+  get_filename_component(name ${idl} NAME_WE)
+  set(h ${outdir}/${name}.h)
+  set(c ${outdir}/${name}_i.c)
+  set(tlb ${outdir}/${name}.tlb)
+  set(common --win32 -I${TAMRIX_WINE_IDL_DIR} -L${TAMRIX_STDOLE_DIR})
+  add_custom_command(
+    OUTPUT ${h} ${c} ${tlb}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${outdir}
+    COMMAND ${WIDL} ${common} -h -o ${h} ${idl}
+    COMMAND ${WIDL} ${common} -u -o ${c} ${idl}
+    COMMAND ${WIDL} ${common} -t -o ${tlb} ${idl}
+    DEPENDS ${idl}
+    COMMENT "widl ${name}.idl"
+    VERBATIM)
+endfunction()

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what building and testing Tamrix needs, if it is missing (Debian, as root).
+set -euo pipefail
+packages=(cmake ninja-build g++-mingw-w64-i686 mingw-w64-tools libwine-dev googletest
+          wine wine32:i386 binutils-mingw-w64-i686)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+SUDO=
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,105 @@
+// Owners for the OLE Automation types: BSTR, VARIANT, SAFEARRAY and its data access.
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+#include <utility>
+
+namespace tamrix {
+
+class Bstr {
+public:
+    Bstr() noexcept = default;
+    explicit Bstr(BSTR s) noexcept : s_(s) {}
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    Bstr(Bstr&& o) noexcept : s_(o.release()) {}
+    Bstr& operator=(Bstr&& o) noexcept {
+        if (this != &o) reset(o.release());
+        return *this;
+    }
+    ~Bstr() { reset(); }
+
+    BSTR get() const noexcept { return s_; }
+    BSTR release() noexcept { return std::exchange(s_, nullptr); }
+    void reset(BSTR s = nullptr) noexcept { SysFreeString(std::exchange(s_, s)); }
+    BSTR* put() noexcept {
+        reset();
+        return &s_;
+    }
+    UINT length() const noexcept { return SysStringLen(s_); }
+
+private:
+    BSTR s_ = nullptr;
+};
+
+class Variant {
+public:
+    Variant() noexcept { VariantInit(&v_); }
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+    ~Variant() { VariantClear(&v_); }
+
+    VARIANT* get() noexcept { return &v_; }
+    const VARIANT* get() const noexcept { return &v_; }
+    VARIANT* operator->() noexcept { return &v_; }
+    const VARIANT* operator->() const noexcept { return &v_; }
+    void clear() noexcept { VariantClear(&v_); }
+    // Hands the value to the caller's VARIANT (which must hold nothing to free).
+    void detach(VARIANT* out) noexcept {
+        *out = v_;
+        VariantInit(&v_);
+    }
+
+private:
+    VARIANT v_;
+};
+
+class UniqueSafeArray {
+public:
+    UniqueSafeArray() noexcept = default;
+    explicit UniqueSafeArray(SAFEARRAY* a) noexcept : a_(a) {}
+    UniqueSafeArray(const UniqueSafeArray&) = delete;
+    UniqueSafeArray& operator=(const UniqueSafeArray&) = delete;
+    ~UniqueSafeArray() { reset(); }
+
+    SAFEARRAY* get() const noexcept { return a_; }
+    SAFEARRAY* release() noexcept { return std::exchange(a_, nullptr); }
+    void reset(SAFEARRAY* a = nullptr) noexcept {
+        if (SAFEARRAY* old = std::exchange(a_, a)) SafeArrayDestroy(old);
+    }
+
+private:
+    SAFEARRAY* a_ = nullptr;
+};
+
+// Access to a SAFEARRAY's data for as long as the object lives (or until unaccess()).
+class SafeArrayDataAccess {
+public:
+    SafeArrayDataAccess() noexcept = default;
+    SafeArrayDataAccess(const SafeArrayDataAccess&) = delete;
+    SafeArrayDataAccess& operator=(const SafeArrayDataAccess&) = delete;
+    ~SafeArrayDataAccess() { unaccess(); }
+
+    HRESULT access(SAFEARRAY* a) noexcept {
+        unaccess();
+        void* data = nullptr;
+        HRESULT hr = SafeArrayAccessData(a, &data);
+        if (SUCCEEDED(hr)) {
+            a_ = a;
+            data_ = data;
+        }
+        return hr;
+    }
+    void unaccess() noexcept {
+        if (SAFEARRAY* a = std::exchange(a_, nullptr)) SafeArrayUnaccessData(a);
+        data_ = nullptr;
+    }
+    void* data() const noexcept { return data_; }
+    SAFEARRAY* array() const noexcept { return a_; }
+
+private:
+    SAFEARRAY* a_ = nullptr;
+    void* data_ = nullptr;
+};
+
+}  // namespace tamrix

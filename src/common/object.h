@@ -1,0 +1,126 @@
+// COM object plumbing: QueryInterface from a list of interfaces, reference counting and
+// the module lock, after C++/WinRT's implements<> and ATL's CComObject.
+//
+//   class Foo : public IFoo, public IBar {
+//   public:
+//       using Interfaces = tamrix::InterfaceList<IFoo, tamrix::As<IDispatch, IFoo>, IBar>;
+//       ...members...
+//   };
+//   tamrix::Object<Foo>* p = tamrix::Object<Foo>::New();   // count 0, module lock held
+//
+// The first entry of the list is the object's IUnknown.
+#pragma once
+#include <windows.h>
+#include <unknwn.h>
+#include <new>
+#include <utility>
+
+#include "module_lock.h"
+
+namespace tamrix {
+
+// List entry answering __uuidof(I) with the object seen as Via (Via derives from I).
+template <class I, class Via = I>
+struct As {
+    template <class T>
+    static bool Match(T* self, REFIID riid, void** ppv) noexcept {
+        if (!IsEqualIID(riid, __uuidof(I))) return false;
+        *ppv = static_cast<I*>(static_cast<Via*>(self));
+        return true;
+    }
+    template <class T>
+    static IUnknown* Unknown(T* self) noexcept {
+        return static_cast<Via*>(self);
+    }
+};
+
+// A bare interface in the list stands for As<I>.
+template <class E>
+struct EntryOf : As<E> {};
+template <class I, class Via>
+struct EntryOf<As<I, Via>> : As<I, Via> {};
+
+template <class... Entries>
+struct InterfaceList {
+    // Looks riid up without touching the reference count; IUnknown is the first entry.
+    template <class T>
+    static HRESULT Find(T* self, REFIID riid, void** ppv) noexcept {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown)) {
+            *ppv = First::Unknown(self);
+            return S_OK;
+        }
+        if ((EntryOf<Entries>::Match(self, riid, ppv) || ...)) return S_OK;
+        return E_NOINTERFACE;
+    }
+    template <class T>
+    static IUnknown* Unknown(T* self) noexcept {
+        return First::Unknown(self);
+    }
+
+private:
+    template <class F, class...>
+    struct Head {
+        using type = EntryOf<F>;
+    };
+    using First = typename Head<Entries...>::type;
+};
+
+// A plain (non-aggregated) instance of T: unguarded reference count, as every class of
+// the server is apartment-threaded, and one module lock for the object's whole life.
+template <class T>
+class Object final : private module_lock::Holder, public T {
+public:
+    template <class... A>
+    explicit Object(A&&... args) : T(std::forward<A>(args)...) {}
+
+    // A new instance with reference count 0, or null when memory runs out.
+    template <class... A>
+    static Object* New(A&&... args) noexcept {
+        try {
+            return new (std::nothrow) Object(std::forward<A>(args)...);
+        } catch (...) {
+            return nullptr;
+        }
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        HRESULT hr = T::Interfaces::Find(static_cast<T*>(this), riid, ppv);
+        if (SUCCEEDED(hr)) static_cast<IUnknown*>(*ppv)->AddRef();
+        return hr;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG n = --refs_;
+        if (n == 0) {
+            // A Release made from inside the destructor must not destroy twice.
+            refs_ = kDestroying;
+            delete this;
+        }
+        return n;
+    }
+
+    // The object's identity, without adding a reference.
+    IUnknown* Unknown() noexcept { return T::Interfaces::Unknown(static_cast<T*>(this)); }
+
+private:
+    static constexpr ULONG kDestroying = 0x80000000u / 2;
+    ULONG refs_ = 0;
+};
+
+// Creates an instance, asks it for riid and hands it out; a failed QueryInterface
+// destroys the new instance again (and with it its module lock).
+template <class T, class... A>
+HRESULT CreateInstance(REFIID riid, void** ppv, A&&... args) noexcept {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    Object<T>* obj = Object<T>::New(std::forward<A>(args)...);
+    if (!obj) return E_OUTOFMEMORY;
+    obj->AddRef();
+    HRESULT hr = obj->QueryInterface(riid, ppv);
+    obj->Release();
+    return hr;
+}
+
+}  // namespace tamrix

@@ -1,0 +1,43 @@
+#include "text.h"
+
+#include <cstring>
+
+namespace tamrix {
+
+HRESULT ToNarrow(BSTR s, std::string& out) noexcept {
+    try {
+        out.clear();
+        const int wlen = static_cast<int>(SysStringLen(s));
+        if (wlen == 0) return S_OK;
+        const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, s, wlen, nullptr, 0, nullptr, nullptr);
+        if (n <= 0) return E_OUTOFMEMORY;
+        out.resize(static_cast<size_t>(n));
+        WideCharToMultiByte(CP_THREAD_ACP, 0, s, wlen, out.data(), n, nullptr, nullptr);
+        // Text ends at an embedded NUL, as it does for the plug-in that receives it.
+        out.resize(std::strlen(out.c_str()));
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT ToBstr(const char* text, size_t maxBytes, BSTR* out) noexcept {
+    const size_t len = text ? strnlen(text, maxBytes) : 0;
+    int wlen = 0;
+    if (len > 0) {
+        wlen = MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(len), nullptr, 0);
+        if (wlen <= 0) return E_OUTOFMEMORY;
+    }
+    BSTR b = SysAllocStringLen(nullptr, static_cast<UINT>(wlen));
+    if (!b) return E_OUTOFMEMORY;
+    if (wlen > 0) MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(len), b, wlen);
+    b[wlen] = L'\0';
+    *out = b;
+    return S_OK;
+}
+
+HRESULT ToBstr(const char* text, BSTR* out) noexcept {
+    return ToBstr(text, text ? std::strlen(text) : 0, out);
+}
+
+}  // namespace tamrix

@@ -1,0 +1,70 @@
+// One plug-in file bound: its path, its library (one load reference per loaded binding)
+// and its entry points. A value class: a copy of a loaded binding loads the library
+// again and owns that reference, so bindings never unload each other.
+#pragma once
+#include <windows.h>
+#include <string>
+
+#include "../common/handles.h"
+#include "spi_api.h"
+
+namespace SPI {
+
+class SpiInterface {
+public:
+    SpiInterface() = default;
+    explicit SpiInterface(std::string path) : path_(std::move(path)) {}
+    SpiInterface(const SpiInterface& other);
+    SpiInterface& operator=(const SpiInterface& other);
+    SpiInterface(SpiInterface&& other) noexcept = default;
+    SpiInterface& operator=(SpiInterface&& other) noexcept = default;
+    ~SpiInterface() = default;
+
+    // Loads (if needed) and classifies the plug-in: KIND_PICTURE, KIND_ARCHIVE or 0.
+    // On a loaded binding it only asks the kind again. A library that loads but fails
+    // the probe stays loaded; the caller decides what to do with it.
+    DWORD Probe();
+    // Frees the library if loaded; path and entries stay.
+    void Unload() noexcept { module_.reset(); }
+    // Frees the library and reports whether the system agreed.
+    bool Free() noexcept;
+
+    bool IsLoaded() const noexcept { return static_cast<bool>(module_); }
+    HMODULE Module() const noexcept { return module_.get(); }
+    const std::string& Path() const noexcept { return path_; }
+    void SetPath(std::string path) { path_ = std::move(path); }
+
+    // The kind as the loaded plug-in states it now (0 when not loaded).
+    DWORD Kind() const noexcept;
+
+    GetPluginInfoFn GetPluginInfoEntry() const noexcept { return getPluginInfo_; }
+    IsSupportedFn IsSupportedEntry() const noexcept { return isSupported_; }
+    // Picture plug-in entries.
+    GetPictureInfoFn GetPictureInfoEntry() const noexcept {
+        return EntryAs<GetPictureInfoFn>(kind1_);
+    }
+    GetPictureFn GetPictureEntry() const noexcept { return EntryAs<GetPictureFn>(kind2_); }
+    GetPreviewFn GetPreviewEntry() const noexcept { return EntryAs<GetPreviewFn>(kind3_); }
+    // Archive plug-in entries.
+    GetArchiveInfoFn GetArchiveInfoEntry() const noexcept {
+        return EntryAs<GetArchiveInfoFn>(kind1_);
+    }
+    GetFileFn GetFileEntry() const noexcept { return EntryAs<GetFileFn>(kind2_); }
+    GetFileInfoFn GetFileInfoEntry() const noexcept { return EntryAs<GetFileInfoFn>(kind3_); }
+    // An optional export looked up in the loaded module now (null when not loaded).
+    FARPROC Export(const char* name) const noexcept;
+
+private:
+    DWORD AskKind() const noexcept;
+    void CopyFrom(const SpiInterface& other);
+
+    std::string path_;
+    tamrix::UniqueHmodule module_;
+    GetPluginInfoFn getPluginInfo_ = nullptr;
+    IsSupportedFn isSupported_ = nullptr;
+    FARPROC kind1_ = nullptr;  // GetPictureInfo or GetArchiveInfo
+    FARPROC kind2_ = nullptr;  // GetPicture or GetFile
+    FARPROC kind3_ = nullptr;  // GetPreview or GetFileInfo
+};
+
+}  // namespace SPI

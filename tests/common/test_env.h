@@ -1,0 +1,47 @@
+// Where the tests find what the build made: test plug-ins and the server DLL.
+#pragma once
+#include <windows.h>
+#include <string>
+
+namespace testenv {
+
+// A host path as the Windows side sees it: "/x/y" becomes "Z:\x\y" (Wine's Z: drive).
+inline std::string WinPath(std::string p) {
+    if (!p.empty() && p[0] == '/') p = "Z:" + p;
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    return p;
+}
+
+inline std::string Env(const char* name) {
+    char buf[1024];
+    DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
+    return n && n < sizeof buf ? std::string(buf, n) : std::string();
+}
+
+// Full path of a test plug-in, e.g. SpiPath("qqa") for qqa.spi.
+inline std::string SpiPath(const std::string& name) {
+    return WinPath(Env("TAMRIX_SPI_DIR")) + "\\" + name + ".spi";
+}
+
+inline std::string SpiDir() {
+    return WinPath(Env("TAMRIX_SPI_DIR"));
+}
+
+// Full path of the built Tamrix.dll.
+inline std::string DllPath() {
+    return WinPath(Env("TAMRIX_DLL"));
+}
+
+inline std::wstring Wide(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
+
+// A scratch folder for files a test writes, removed by nothing: it lives in the build tree.
+inline std::string TempDir() {
+    char buf[MAX_PATH];
+    DWORD n = GetTempPathA(sizeof buf, buf);
+    return std::string(buf, n);
+}
+
+}  // namespace testenv
