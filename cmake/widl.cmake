@@ -13,13 +13,17 @@ function(tamrix_widl idl outdir)
   set(h ${outdir}/${name}.h)
   set(c ${outdir}/${name}_i.c)
   set(tlb ${outdir}/${name}.tlb)
+  set(local ${outdir}/${name}.idl)
   set(common --win32 -I${TAMRIX_WINE_IDL_DIR} -L${TAMRIX_STDOLE_DIR})
+  # The help strings are stored in the Japanese ANSI code page (932), as a Japanese
+  # system reads them; the source file itself is UTF-8.
   add_custom_command(
     OUTPUT ${h} ${c} ${tlb}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${outdir}
-    COMMAND ${WIDL} ${common} -h -o ${h} ${idl}
-    COMMAND ${WIDL} ${common} -u -o ${c} ${idl}
-    COMMAND ${WIDL} ${common} -t -o ${tlb} ${idl}
+    COMMAND iconv -f UTF-8 -t CP932 -o ${local} ${idl}
+    COMMAND ${WIDL} ${common} -h -o ${h} ${local}
+    COMMAND ${WIDL} ${common} -u -o ${c} ${local}
+    COMMAND ${WIDL} ${common} -t -o ${tlb} ${local}
     DEPENDS ${idl}
     COMMENT "widl ${name}.idl"
     VERBATIM)

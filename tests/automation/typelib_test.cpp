@@ -1,0 +1,293 @@
+// The type library embedded in Tamrix.dll, read back through ITypeLib/ITypeInfo.
+#include <windows.h>
+#include <oleauto.h>
+#include <Tamrix.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/automation_types.h"
+#include "common/com_ptr.h"
+#include "common/test_env.h"
+
+using tamrix::Bstr;
+using tamrix::ComPtr;
+
+namespace {
+
+struct Param {
+    const wchar_t* name;
+    USHORT flags;        // PARAMFLAG_F* that must be set (and no other of IN/OUT/RETVAL/OPT/HASDEFAULT)
+    int defaultValue;    // meaningful with PARAMFLAG_FHASDEFAULT
+};
+struct Member {
+    const wchar_t* name;
+    DISPID id;
+    INVOKEKIND kind;
+    std::vector<Param> params;
+    bool hidden = false;
+};
+
+constexpr USHORT IN = PARAMFLAG_FIN, OUT = PARAMFLAG_FOUT, RETVAL = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL,
+                 OPT = PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT;
+constexpr INVOKEKIND GET = INVOKE_PROPERTYGET, FUNC = INVOKE_FUNC;
+
+struct Interface {
+    const IID* iid;
+    const wchar_t* name;
+    std::vector<Member> members;
+};
+
+const std::vector<Interface>& Expected() {
+    static const std::vector<Interface> all = {
+        {&IID_ISusiePlugin, L"ISusiePlugin",
+         {{L"About", 0, GET, {{L"pVal", RETVAL, 0}}},
+          {L"Version", 1, GET, {{L"pVal", RETVAL, 0}}},
+          {L"PluginInfo", 2, GET, {{L"infoNo", IN, 0}, {L"pVal", RETVAL, 0}}},
+          {L"CanPreview", 3, GET, {{L"pbCan", RETVAL, 0}}},
+          {L"CanConfigDlg", 4, GET, {{L"pbCan", RETVAL, 0}}},
+          {L"ConfigurationDlg", 10, FUNC, {{L"hParent", OPT, 0}, {L"function", OPT, 1}}},
+          {L"GetPictureInfo", 11, FUNC,
+           {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"pPictInfo", RETVAL, 0}}},
+          {L"GetPicture", 12, FUNC,
+           {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"ppInfo", OUT, 0}, {L"ppPixels", RETVAL, 0}}},
+          {L"GetPreview", 13, FUNC,
+           {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"ppInfo", OUT, 0}, {L"ppPixels", RETVAL, 0}}},
+          {L"GetFileInfo", 14, FUNC,
+           {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"FileName", IN, 0}, {L"ppInfo", RETVAL, 0}}},
+          {L"GetArchiveInfo", 15, FUNC,
+           {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"ppCollection", RETVAL, 0}}},
+          {L"GetFile", 16, FUNC, {{L"src", IN, 0}, {L"pInfo", IN, 0}, {L"ppDest", RETVAL, 0}}},
+          {L"GetFileToFile", 17, FUNC, {{L"src", IN, 0}, {L"pInfo", IN, 0}, {L"destPath", IN, 0}}},
+          {L"GetPictureToFile", 18, FUNC,
+           {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"destPath", IN, 0}}},
+          {L"GetPictureText", 19, FUNC, {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"pText", RETVAL, 0}}},
+          {L"Load", 20, FUNC, {{L"spiPath", IN, 0}, {L"pbOk", RETVAL, 0}}},
+          {L"Free", 21, FUNC, {}}}},
+        {&IID_ITamrixHost, L"ITamrixHost",
+         {{L"_NewEnum", DISPID_NEWENUM, GET, {{L"ppUnk", RETVAL, 0}}, true},
+          {L"Item", 0, GET, {{L"Index", IN, 0}, {L"pVal", RETVAL, 0}}},
+          {L"Count", 1, GET, {{L"pVal", RETVAL, 0}}},
+          {L"Init", 2, FUNC, {{L"loadFlags", IN, 0}, {L"searchPath", IN, 0}}},
+          {L"QuerySpiFromFile", 3, FUNC, {{L"FileName", IN, 0}, {L"offset", OPT, 0}, {L"ppSpi", RETVAL, 0}}},
+          {L"QuerySpi", 4, FUNC, {{L"FileName", IN, 0}, {L"Buffer", IN, 0}, {L"ppSpi", RETVAL, 0}}},
+          {L"GetPicture", 5, FUNC, {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"ppPicture", RETVAL, 0}}},
+          {L"GetFileFilter", 6, FUNC, {{L"type", OPT, 0}, {L"pVal", RETVAL, 0}}}}},
+        {&IID_ISpiFileInfo, L"ISpiFileInfo",
+         {{L"Method", 1, GET, {{L"pVal", RETVAL, 0}}},
+          {L"Position", 2, GET, {{L"pVal", RETVAL, 0}}},
+          {L"CompSize", 3, GET, {{L"pVal", RETVAL, 0}}},
+          {L"FileSize", 4, GET, {{L"pVal", RETVAL, 0}}},
+          {L"TimeStamp", 5, GET, {{L"pVal", RETVAL, 0}}},
+          {L"Path", 6, GET, {{L"pVal", RETVAL, 0}}},
+          {L"FileName", 7, GET, {{L"pVal", RETVAL, 0}}},
+          {L"CRC", 8, GET, {{L"pVal", RETVAL, 0}}}}},
+        {&IID_ISpiFileInfoCollection, L"ISpiFileInfoCollection",
+         {{L"_NewEnum", DISPID_NEWENUM, GET, {{L"pVal", RETVAL, 0}}, true},
+          {L"Item", 0, GET, {{L"Index", IN, 0}, {L"pVal", RETVAL, 0}}},
+          {L"Count", 1, GET, {{L"pVal", RETVAL, 0}}}}},
+        {&IID_ISpiLocalHeap, L"ISpiLocalHeap",
+         {{L"Buffer", 0, GET, {{L"pVal", RETVAL, 0}}},
+          {L"GetBytes", 1, FUNC, {{L"pArray", RETVAL, 0}}},
+          {L"Length", 2, GET, {{L"pVal", RETVAL, 0}}}}},
+    };
+    return all;
+}
+
+// Help texts are stored as code page 932 bytes; the type library loader turns them into
+// UTF-16 with the process's ANSI code page, so on a Japanese system they read as written
+// and elsewhere as those bytes decoded by the local code page.
+std::wstring AsStored(const std::wstring& text) {
+    char bytes[256];
+    int n = WideCharToMultiByte(932, 0, text.c_str(), -1, bytes, sizeof bytes, nullptr, nullptr);
+    wchar_t wide[256];
+    int w = MultiByteToWideChar(CP_ACP, 0, bytes, n, wide, 256);
+    return w > 0 ? std::wstring(wide, w - 1) : std::wstring();
+}
+
+class TypeLibrary : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, LoadTypeLib(testenv::Wide(testenv::DllPath()).c_str(), lib_.put()))
+            << "type library embedded in " << testenv::DllPath();
+    }
+    std::wstring Name(ITypeInfo* info, MEMBERID id) {
+        Bstr name;
+        EXPECT_EQ(S_OK, info->GetDocumentation(id, name.put(), nullptr, nullptr, nullptr));
+        return name.get() ? name.get() : L"";
+    }
+    ComPtr<ITypeLib> lib_;
+};
+
+TEST_F(TypeLibrary, IdentifiesItselfAsTamrix10) {
+    TLIBATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, lib_->GetLibAttr(&attr));
+    EXPECT_TRUE(IsEqualGUID(attr->guid, LIBID_Tamrix));
+    EXPECT_EQ(1, attr->wMajorVerNum);
+    EXPECT_EQ(0, attr->wMinorVerNum);
+    EXPECT_EQ(SYS_WIN32, attr->syskind);
+    lib_->ReleaseTLibAttr(attr);
+    Bstr name, help;
+    ASSERT_EQ(S_OK, lib_->GetDocumentation(-1, name.put(), help.put(), nullptr, nullptr));
+    EXPECT_STREQ(L"Tamrix", name.get());
+    ASSERT_NE(nullptr, help.get());
+    EXPECT_EQ(AsStored(L"Tamrix 1.0 タイプ ライブラリ"), help.get());
+}
+
+TEST_F(TypeLibrary, InterfacesAreDualAndListMembersInVtableOrder) {
+    for (const Interface& want : Expected()) {
+        SCOPED_TRACE(testing::Message() << "interface " << std::string(want.name, want.name + wcslen(want.name)));
+        ComPtr<ITypeInfo> disp;
+        ASSERT_EQ(S_OK, lib_->GetTypeInfoOfGuid(*want.iid, disp.put()));
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(S_OK, disp->GetTypeAttr(&attr));
+        EXPECT_EQ(TKIND_DISPATCH, attr->typekind);
+        EXPECT_EQ(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE,
+                  attr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE));
+        disp->ReleaseTypeAttr(attr);
+        EXPECT_EQ(want.name, Name(disp.get(), -1));
+        Bstr help;
+        ASSERT_EQ(S_OK, disp->GetDocumentation(-1, nullptr, help.put(), nullptr, nullptr));
+        ASSERT_NE(nullptr, help.get());
+        EXPECT_EQ(AsStored(std::wstring(want.name) + L" インターフェイス"), help.get());
+
+        // The vtable view: derives from IDispatch, own members from slot 7 on.
+        HREFTYPE ref = 0;
+        ASSERT_EQ(S_OK, disp->GetRefTypeOfImplType(-1, &ref));
+        ComPtr<ITypeInfo> vt;
+        ASSERT_EQ(S_OK, disp->GetRefTypeInfo(ref, vt.put()));
+        ASSERT_EQ(S_OK, vt->GetTypeAttr(&attr));
+        EXPECT_EQ(TKIND_INTERFACE, attr->typekind);
+        const UINT funcs = attr->cFuncs;
+        vt->ReleaseTypeAttr(attr);
+        HREFTYPE baseRef = 0;
+        ASSERT_EQ(S_OK, vt->GetRefTypeOfImplType(0, &baseRef));
+        ComPtr<ITypeInfo> base;
+        ASSERT_EQ(S_OK, vt->GetRefTypeInfo(baseRef, base.put()));
+        EXPECT_EQ(L"IDispatch", Name(base.get(), -1));
+        ASSERT_EQ(want.members.size(), funcs);
+
+        for (UINT i = 0; i < funcs; ++i) {
+            const Member& m = want.members[i];
+            FUNCDESC* fd = nullptr;
+            ASSERT_EQ(S_OK, vt->GetFuncDesc(i, &fd));
+            SCOPED_TRACE(testing::Message() << "member " << i);
+            EXPECT_EQ(m.id, fd->memid);
+            EXPECT_EQ(m.kind, fd->invkind);
+            EXPECT_EQ(static_cast<SHORT>((7 + i) * sizeof(void*)), fd->oVft);
+            EXPECT_EQ(VT_HRESULT, fd->elemdescFunc.tdesc.vt);
+            EXPECT_EQ(m.hidden, (fd->wFuncFlags & FUNCFLAG_FHIDDEN) != 0);
+            ASSERT_EQ(m.params.size(), static_cast<size_t>(fd->cParams));
+
+            std::vector<BSTR> names(fd->cParams + 1);
+            UINT got = 0;
+            ASSERT_EQ(S_OK, vt->GetNames(fd->memid, names.data(), fd->cParams + 1, &got));
+            // A property reader shares its DISPID with nothing else here, so GetNames finds it.
+            EXPECT_EQ(m.name, std::wstring(names[0]));
+            for (SHORT p = 0; p < fd->cParams; ++p) {
+                const Param& want_p = m.params[p];
+                const PARAMDESC& pd = fd->lprgelemdescParam[p].paramdesc;
+                SCOPED_TRACE(testing::Message() << "param " << p);
+                if (static_cast<UINT>(p + 1) < got) EXPECT_EQ(want_p.name, std::wstring(names[p + 1]));
+                else ADD_FAILURE() << "parameter name missing";
+                const USHORT mask = PARAMFLAG_FIN | PARAMFLAG_FOUT | PARAMFLAG_FRETVAL | PARAMFLAG_FOPT |
+                                    PARAMFLAG_FHASDEFAULT;
+                EXPECT_EQ(want_p.flags, pd.wParamFlags & mask);
+                if (want_p.flags & PARAMFLAG_FHASDEFAULT) {
+                    ASSERT_NE(nullptr, pd.pparamdescex);
+                    VARIANT v;
+                    VariantInit(&v);
+                    ASSERT_EQ(S_OK, VariantChangeType(&v, &pd.pparamdescex->varDefaultValue, 0, VT_I4));
+                    EXPECT_EQ(want_p.defaultValue, v.lVal);
+                }
+            }
+            for (UINT n = 0; n < got; ++n) SysFreeString(names[n]);
+
+            Bstr help;
+            ASSERT_EQ(S_OK, vt->GetDocumentation(fd->memid, nullptr, help.put(), nullptr, nullptr));
+            const std::wstring prefix = m.kind == INVOKE_PROPERTYGET ? L"プロパティ" : L"メソッド";
+            EXPECT_EQ(AsStored(prefix + m.name), std::wstring(help.get() ? help.get() : L""));
+            vt->ReleaseFuncDesc(fd);
+        }
+    }
+}
+
+TEST_F(TypeLibrary, PictureInfoIsTheAlignedTwentyEightByteRecord) {
+    ComPtr<ITypeInfo> rec;
+    UINT count = 0;
+    for (UINT i = 0, n = lib_->GetTypeInfoCount(); i < n && !rec; ++i) {
+        ComPtr<ITypeInfo> info;
+        ASSERT_EQ(S_OK, lib_->GetTypeInfo(i, info.put()));
+        if (Name(info.get(), -1) == L"PictureInfo") {
+            TYPEATTR* a = nullptr;
+            ASSERT_EQ(S_OK, info->GetTypeAttr(&a));
+            if (a->typekind == TKIND_RECORD) rec = info;
+            info->ReleaseTypeAttr(a);
+        }
+    }
+    ASSERT_TRUE(rec) << "no record PictureInfo";
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, rec->GetTypeAttr(&attr));
+    EXPECT_EQ(28u, attr->cbSizeInstance);
+    count = attr->cVars;
+    rec->ReleaseTypeAttr(attr);
+    struct Field {
+        const wchar_t* name;
+        ULONG offset;
+        VARTYPE vt;
+    } fields[] = {{L"left", 0, VT_I4},        {L"top", 4, VT_I4},         {L"width", 8, VT_I4},
+                  {L"height", 12, VT_I4},     {L"x_density", 16, VT_I2}, {L"y_density", 18, VT_I2},
+                  {L"colorDepth", 20, VT_I2}, {L"hInfo", 24, VT_I4}};
+    ASSERT_EQ(std::size(fields), count);
+    for (UINT i = 0; i < count; ++i) {
+        VARDESC* vd = nullptr;
+        ASSERT_EQ(S_OK, rec->GetVarDesc(i, &vd));
+        EXPECT_EQ(fields[i].name, Name(rec.get(), vd->memid));
+        EXPECT_EQ(fields[i].offset, vd->oInst) << "field " << i;
+        EXPECT_EQ(fields[i].vt, vd->elemdescVar.tdesc.vt) << "field " << i;
+        rec->ReleaseVarDesc(vd);
+    }
+    static_assert(sizeof(PictureInfo) == 28 && offsetof(PictureInfo, hInfo) == 24);
+}
+
+TEST_F(TypeLibrary, CoclassesAndWhichOnesClientsMayCreate) {
+    struct Class {
+        const CLSID* clsid;
+        const wchar_t* name;
+        const IID* iface;
+        bool creatable;
+    } classes[] = {
+        {&CLSID_SusiePlugin, L"SusiePlugin", &IID_ISusiePlugin, true},
+        {&CLSID_TamrixHost, L"TamrixHost", &IID_ITamrixHost, true},
+        {&CLSID_SpiFileInfo, L"SpiFileInfo", &IID_ISpiFileInfo, false},
+        {&CLSID_SpiFileInfoCollection, L"SpiFileInfoCollection", &IID_ISpiFileInfoCollection, false},
+        {&CLSID_SpiLocalHeap, L"SpiLocalHeap", &IID_ISpiLocalHeap, false},
+    };
+    for (const Class& c : classes) {
+        SCOPED_TRACE(testing::Message() << "class " << std::string(c.name, c.name + wcslen(c.name)));
+        ComPtr<ITypeInfo> info;
+        ASSERT_EQ(S_OK, lib_->GetTypeInfoOfGuid(*c.clsid, info.put()));
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+        EXPECT_EQ(TKIND_COCLASS, attr->typekind);
+        EXPECT_EQ(c.creatable, (attr->wTypeFlags & TYPEFLAG_FCANCREATE) != 0);
+        EXPECT_EQ(1, attr->cImplTypes);
+        info->ReleaseTypeAttr(attr);
+        Bstr help;
+        ASSERT_EQ(S_OK, info->GetDocumentation(-1, nullptr, help.put(), nullptr, nullptr));
+        EXPECT_EQ(std::wstring(c.name) + L" Class", help.get() ? help.get() : L"");
+        INT implFlags = 0;
+        ASSERT_EQ(S_OK, info->GetImplTypeFlags(0, &implFlags));
+        EXPECT_TRUE(implFlags & IMPLTYPEFLAG_FDEFAULT);
+        HREFTYPE ref = 0;
+        ASSERT_EQ(S_OK, info->GetRefTypeOfImplType(0, &ref));
+        ComPtr<ITypeInfo> iface;
+        ASSERT_EQ(S_OK, info->GetRefTypeInfo(ref, iface.put()));
+        ASSERT_EQ(S_OK, iface->GetTypeAttr(&attr));
+        EXPECT_TRUE(IsEqualGUID(*c.iface, attr->guid));
+        iface->ReleaseTypeAttr(attr);
+    }
+}
+
+}  // namespace

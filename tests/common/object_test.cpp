@@ -1,0 +1,87 @@
+// The object template: QueryInterface from the interface list, reference counting and the
+// module lock held from construction to destruction.
+#include <windows.h>
+#include <oaidl.h>
+#include <ocidl.h>
+#include <gtest/gtest.h>
+
+#include "common/com_ptr.h"
+#include "common/module_lock.h"
+#include "common/object.h"
+
+namespace {
+
+int g_destroyed = 0;
+
+class Sample : public IEnumVARIANT, public IProvideClassInfo {
+public:
+    using Interfaces = tamrix::InterfaceList<IEnumVARIANT, IProvideClassInfo>;
+    ~Sample() {
+        ++g_destroyed;
+        // Destruction must not start again when something releases the object meanwhile.
+        if (selfRelease_) static_cast<IEnumVARIANT*>(this)->Release();
+    }
+    STDMETHODIMP Next(ULONG, VARIANT*, ULONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP Skip(ULONG) override { return E_NOTIMPL; }
+    STDMETHODIMP Reset() override { return E_NOTIMPL; }
+    STDMETHODIMP Clone(IEnumVARIANT**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetClassInfo(ITypeInfo**) override { return E_NOTIMPL; }
+    bool selfRelease_ = false;
+};
+
+TEST(ObjectTemplate, ModuleLockFollowsTheObjectsLife) {
+    const LONG before = tamrix::module_lock::Count();
+    auto* obj = tamrix::Object<Sample>::New();
+    ASSERT_NE(nullptr, obj);
+    EXPECT_EQ(before + 1, tamrix::module_lock::Count()) << "lock taken while the count is still 0";
+    EXPECT_EQ(1u, obj->AddRef());
+    EXPECT_EQ(2u, obj->AddRef());
+    EXPECT_EQ(1u, obj->Release());
+    EXPECT_EQ(before + 1, tamrix::module_lock::Count());
+    const int destroyed = g_destroyed;
+    EXPECT_EQ(0u, obj->Release());
+    EXPECT_EQ(destroyed + 1, g_destroyed);
+    EXPECT_EQ(before, tamrix::module_lock::Count());
+}
+
+TEST(ObjectTemplate, QueryInterfaceKeepsOneIdentityAndRefusesOthers) {
+    tamrix::ComPtr<IEnumVARIANT> e;
+    ASSERT_EQ(S_OK, tamrix::CreateInstance<Sample>(IID_IEnumVARIANT, e.put_void()));
+    tamrix::ComPtr<IProvideClassInfo> pci;
+    ASSERT_EQ(S_OK, e.query(pci));
+    tamrix::ComPtr<IUnknown> u1, u2;
+    ASSERT_EQ(S_OK, e.query(u1));
+    ASSERT_EQ(S_OK, pci.query(u2));
+    EXPECT_EQ(u1.get(), u2.get()) << "IUnknown is the same from every interface";
+    EXPECT_EQ(static_cast<void*>(static_cast<IEnumVARIANT*>(e.get())), u1.get())
+        << "the first interface of the list is the identity";
+
+    const LONG locks = tamrix::module_lock::Count();
+    tamrix::ComPtr<IDispatch> d;
+    EXPECT_EQ(E_NOINTERFACE, e.query(d));
+    EXPECT_EQ(nullptr, d.get());
+    EXPECT_EQ(E_POINTER, e->QueryInterface(IID_IUnknown, nullptr));
+    EXPECT_EQ(locks, tamrix::module_lock::Count());
+}
+
+TEST(ObjectTemplate, FailedCreationLeavesNoObjectAndNoLock) {
+    const LONG before = tamrix::module_lock::Count();
+    const int destroyed = g_destroyed;
+    void* p = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, tamrix::CreateInstance<Sample>(IID_IDispatch, &p));
+    EXPECT_EQ(nullptr, p);
+    EXPECT_EQ(destroyed + 1, g_destroyed);
+    EXPECT_EQ(before, tamrix::module_lock::Count());
+}
+
+TEST(ObjectTemplate, ReleaseDuringDestructionDoesNotDestroyTwice) {
+    auto* obj = tamrix::Object<Sample>::New();
+    ASSERT_NE(nullptr, obj);
+    obj->selfRelease_ = true;
+    const int destroyed = g_destroyed;
+    obj->AddRef();
+    obj->Release();
+    EXPECT_EQ(destroyed + 1, g_destroyed);
+}
+
+}  // namespace

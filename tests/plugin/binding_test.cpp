@@ -1,0 +1,154 @@
+// Binding a plug-in file: probing, kinds, entries and library references, against the
+// test plug-ins.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/test_env.h"
+#include "plugin/spi_interface.h"
+
+using SPI::SpiInterface;
+
+namespace {
+
+// Whether the plug-in's library is mapped in this process (by any binding).
+bool Mapped(const std::string& path) {
+    return GetModuleHandleA(path.c_str()) != nullptr;
+}
+
+DWORD KindOf(const char (&text)[5]) {
+    return static_cast<DWORD>(text[0]) | static_cast<DWORD>(text[1]) << 8 |
+           static_cast<DWORD>(text[2]) << 16 | static_cast<DWORD>(text[3]) << 24;
+}
+
+TEST(Binding, NewBindingIsEmptyAndUnloaded) {
+    SpiInterface b;
+    EXPECT_TRUE(b.Path().empty());
+    EXPECT_FALSE(b.IsLoaded());
+    EXPECT_EQ(nullptr, b.GetPluginInfoEntry());
+    EXPECT_EQ(nullptr, b.IsSupportedEntry());
+    EXPECT_EQ(nullptr, b.GetPictureEntry());
+    EXPECT_EQ(0u, b.Kind());
+}
+
+TEST(Binding, ProbeClassifiesAndResolvesByKind) {
+    const std::string qqa = testenv::SpiPath("qqa");
+    SpiInterface pic(qqa);
+    EXPECT_EQ(SPI::KIND_PICTURE, pic.Probe());
+    EXPECT_EQ(KindOf("00IN"), SPI::KIND_PICTURE);
+    EXPECT_TRUE(pic.IsLoaded());
+    HMODULE m = pic.Module();
+    EXPECT_EQ(GetProcAddress(m, "GetPictureInfo"), reinterpret_cast<FARPROC>(pic.GetPictureInfoEntry()));
+    EXPECT_EQ(GetProcAddress(m, "GetPicture"), reinterpret_cast<FARPROC>(pic.GetPictureEntry()));
+    EXPECT_EQ(GetProcAddress(m, "GetPreview"), reinterpret_cast<FARPROC>(pic.GetPreviewEntry()));
+    EXPECT_NE(nullptr, pic.GetPreviewEntry());
+
+    SpiInterface arc(testenv::SpiPath("qqz"));
+    EXPECT_EQ(SPI::KIND_ARCHIVE, arc.Probe());
+    EXPECT_EQ(KindOf("00AM"), SPI::KIND_ARCHIVE);
+    m = arc.Module();
+    EXPECT_EQ(GetProcAddress(m, "GetArchiveInfo"), reinterpret_cast<FARPROC>(arc.GetArchiveInfoEntry()));
+    EXPECT_EQ(GetProcAddress(m, "GetFile"), reinterpret_cast<FARPROC>(arc.GetFileEntry()));
+    EXPECT_EQ(GetProcAddress(m, "GetFileInfo"), reinterpret_cast<FARPROC>(arc.GetFileInfoEntry()));
+}
+
+TEST(Binding, PictureWithoutPreviewStillProbes) {
+    SpiInterface b(testenv::SpiPath("qqa_plain"));
+    EXPECT_EQ(SPI::KIND_PICTURE, b.Probe());
+    EXPECT_EQ(nullptr, b.GetPreviewEntry());
+    EXPECT_NE(nullptr, b.GetPictureEntry());
+}
+
+TEST(Binding, FailedProbesKeepTheLibraryLoaded) {
+    for (const char* name : {"qqz_noarchiveinfo", "qqz_nofileinfo", "qqz_nofile", "badkind", "noissupported"}) {
+        SCOPED_TRACE(name);
+        const std::string path = testenv::SpiPath(name);
+        {
+            SpiInterface b(path);
+            EXPECT_EQ(0u, b.Probe());
+            EXPECT_TRUE(b.IsLoaded());
+            EXPECT_TRUE(Mapped(path));
+        }
+        EXPECT_FALSE(Mapped(path)) << "destruction frees what the failed probe loaded";
+    }
+}
+
+TEST(Binding, MissingFileProbesAsZeroAndStaysUnloaded) {
+    SpiInterface b(testenv::SpiDir() + "\\no_such_plugin.spi");
+    EXPECT_EQ(0u, b.Probe());
+    EXPECT_FALSE(b.IsLoaded());
+}
+
+TEST(Binding, ProbeOnLoadedBindingOnlyAsksTheKindAgain) {
+    const std::string path = testenv::SpiPath("badkind");
+    SpiInterface b(path);
+    ASSERT_EQ(0u, b.Probe());
+    // Loaded now: the second probe reports the bytes as they are, unjudged...
+    EXPECT_EQ(KindOf("00XX"), b.Probe());
+    // ...and took no second library reference: one unload frees it.
+    b.Unload();
+    EXPECT_FALSE(Mapped(path));
+}
+
+TEST(Binding, UnloadKeepsPathAndEntries) {
+    SpiInterface b(testenv::SpiPath("qqa"));
+    ASSERT_EQ(SPI::KIND_PICTURE, b.Probe());
+    auto entry = b.GetPictureEntry();
+    b.Unload();
+    EXPECT_FALSE(b.IsLoaded());
+    EXPECT_EQ(entry, b.GetPictureEntry());
+    EXPECT_EQ(testenv::SpiPath("qqa"), b.Path());
+    EXPECT_EQ(0u, b.Kind()) << "an unloaded binding is not asked";
+}
+
+TEST(Binding, CopiesOwnTheirOwnLibraryReference) {
+    const std::string path = testenv::SpiPath("qqa");
+    SpiInterface unloaded(path);
+    SpiInterface copyOfUnloaded(unloaded);
+    EXPECT_FALSE(copyOfUnloaded.IsLoaded());
+
+    auto* source = new SpiInterface(path);
+    ASSERT_EQ(SPI::KIND_PICTURE, source->Probe());
+    source->Unload();
+    ASSERT_EQ(SPI::KIND_PICTURE, source->Probe());
+    SpiInterface copy(*source);
+    SpiInterface assigned;
+    assigned = *source;
+    EXPECT_TRUE(copy.IsLoaded());
+    EXPECT_TRUE(assigned.IsLoaded());
+    EXPECT_EQ(source->GetPictureEntry(), copy.GetPictureEntry());
+    delete source;
+    EXPECT_TRUE(Mapped(path)) << "destroying the source leaves the copies' library loaded";
+    EXPECT_EQ(SPI::KIND_PICTURE, copy.Kind());
+    copy.Unload();
+    EXPECT_TRUE(Mapped(path)) << "the assigned copy holds a reference of its own";
+    EXPECT_EQ(SPI::KIND_PICTURE, assigned.Kind());
+    assigned.Unload();
+    EXPECT_FALSE(Mapped(path));
+
+    // A copy of an unloaded binding carries the same entries, unloaded.
+    SpiInterface stale(path);
+    ASSERT_EQ(SPI::KIND_PICTURE, stale.Probe());
+    stale.Unload();
+    SpiInterface staleCopy(stale);
+    EXPECT_FALSE(staleCopy.IsLoaded());
+    EXPECT_EQ(stale.GetPictureEntry(), staleCopy.GetPictureEntry());
+}
+
+TEST(Binding, GrowingListKeepsLibrariesLoaded) {
+    const std::string path = testenv::SpiPath("qqa");
+    std::vector<SpiInterface> list;
+    for (int i = 0; i < 20; ++i) {
+        SpiInterface b(path);
+        ASSERT_EQ(SPI::KIND_PICTURE, b.Probe());
+        list.push_back(b);
+        for (const SpiInterface& e : list) ASSERT_TRUE(e.IsLoaded());
+    }
+    EXPECT_EQ(SPI::KIND_PICTURE, list.front().Kind());
+    list.clear();
+    EXPECT_FALSE(Mapped(path)) << "every reference taken by the list was given back";
+}
+
+}  // namespace

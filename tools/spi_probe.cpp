@@ -1,0 +1,47 @@
+// Probes Susie plug-ins as the server binds them and prints what it finds:
+//   spi_probe <file.spi>...
+#include <windows.h>
+
+#include <cstdio>
+
+#include "plugin/spi_interface.h"
+
+namespace {
+
+const char* KindName(DWORD kind) {
+    switch (kind) {
+    case SPI::KIND_PICTURE: return "picture (00IN)";
+    case SPI::KIND_ARCHIVE: return "archive (00AM)";
+    default: return "not usable";
+    }
+}
+
+void Show(const char* path) {
+    SPI::SpiInterface b(path);
+    const DWORD kind = b.Probe();
+    std::printf("%s\n  kind: %s, library %s\n", path, KindName(kind), b.IsLoaded() ? "loaded" : "not loaded");
+    if (!b.IsLoaded() || !b.GetPluginInfoEntry()) return;
+    char text[SPI::TEXT_BUFFER_SIZE] = {};
+    b.GetPluginInfoEntry()(1, text, sizeof text - 1);
+    std::printf("  about: %.*s\n", static_cast<int>(sizeof text), text);
+    for (int n = 0;; ++n) {
+        char pattern[SPI::PATTERN_BUFFER_SIZE] = {}, description[SPI::PATTERN_BUFFER_SIZE] = {};
+        if (!b.GetPluginInfoEntry()(2 * n + 2, pattern, sizeof pattern - 1)) break;
+        if (!b.GetPluginInfoEntry()(2 * n + 3, description, sizeof description - 1)) break;
+        std::printf("  type %d: %s (%s)\n", n, description, pattern);
+    }
+    if (kind == SPI::KIND_PICTURE)
+        std::printf("  preview: %s\n", b.GetPreviewEntry() ? "yes" : "no");
+    std::printf("  configuration dialog: %s\n", b.Export(SPI::exports::ConfigurationDlg) ? "yes" : "no");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: spi_probe <file.spi>...\n");
+        return 2;
+    }
+    for (int i = 1; i < argc; ++i) Show(argv[i]);
+    return 0;
+}
