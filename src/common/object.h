@@ -74,6 +74,11 @@ class Object final : private module_lock::Holder, public T {
 public:
     template <class... A>
     explicit Object(A&&... args) : T(std::forward<A>(args)...) {}
+    // Teardown that may call back into the object runs while it is still whole; a
+    // Release made meanwhile meets the sentinel count and destroys nothing.
+    ~Object() {
+        if constexpr (requires(T& t) { t.FinalRelease(); }) T::FinalRelease();
+    }
 
     // A new instance with reference count 0, or null when memory runs out.
     template <class... A>
@@ -109,6 +114,75 @@ private:
     ULONG refs_ = 0;
 };
 
+// The class inside an aggregated instance: every interface it hands out forwards
+// QueryInterface, AddRef and Release to the outer object, after ATL's CComContainedObject.
+template <class T>
+class ContainedObject final : public T {
+public:
+    template <class... A>
+    explicit ContainedObject(IUnknown* outer, A&&... args) : T(std::forward<A>(args)...), outer_(outer) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return outer_->QueryInterface(riid, ppv); }
+    STDMETHODIMP_(ULONG) AddRef() override { return outer_->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return outer_->Release(); }
+
+    // The class's own interfaces, for the wrapper; the reference added goes to the outer object.
+    HRESULT InnerQueryInterface(REFIID riid, void** ppv) noexcept {
+        HRESULT hr = T::Interfaces::Find(static_cast<T*>(this), riid, ppv);
+        if (SUCCEEDED(hr)) static_cast<IUnknown*>(*ppv)->AddRef();
+        return hr;
+    }
+
+private:
+    IUnknown* outer_;  // not counted: the outer object owns us
+};
+
+// An aggregated instance of T, after ATL's CComAggObject: this wrapper is the inner
+// IUnknown handed to the outer object, counts its own references and holds the module
+// lock; the contained object lives and dies with it.
+template <class T>
+class AggregatedObject final : private module_lock::Holder, public IUnknown {
+public:
+    template <class... A>
+    explicit AggregatedObject(IUnknown* outer, A&&... args) : contained_(outer, std::forward<A>(args)...) {}
+
+    template <class... A>
+    static AggregatedObject* New(IUnknown* outer, A&&... args) noexcept {
+        try {
+            return new (std::nothrow) AggregatedObject(outer, std::forward<A>(args)...);
+        } catch (...) {
+            return nullptr;
+        }
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown)) {
+            *ppv = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return contained_.InnerQueryInterface(riid, ppv);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG n = --refs_;
+        if (n == 0) {
+            refs_ = kDestroying;
+            delete this;
+        }
+        return n;
+    }
+
+    ContainedObject<T>& Contained() noexcept { return contained_; }
+
+private:
+    static constexpr ULONG kDestroying = 0x80000000u / 2;
+    ULONG refs_ = 0;
+    ContainedObject<T> contained_;
+};
+
 // Creates an instance, asks it for riid and hands it out; a failed QueryInterface
 // destroys the new instance again (and with it its module lock).
 template <class T, class... A>
@@ -116,6 +190,24 @@ HRESULT CreateInstance(REFIID riid, void** ppv, A&&... args) noexcept {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     Object<T>* obj = Object<T>::New(std::forward<A>(args)...);
+    if (!obj) return E_OUTOFMEMORY;
+    obj->AddRef();
+    HRESULT hr = obj->QueryInterface(riid, ppv);
+    obj->Release();
+    return hr;
+}
+
+}  // namespace tamrix
+
+namespace tamrix {
+
+// Creates an instance of T aggregated in outer and hands out the inner IUnknown (the only
+// interface an outer object may ask for at creation).
+template <class T, class... A>
+HRESULT CreateAggregatedInstance(IUnknown* outer, REFIID riid, void** ppv, A&&... args) noexcept {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    AggregatedObject<T>* obj = AggregatedObject<T>::New(outer, std::forward<A>(args)...);
     if (!obj) return E_OUTOFMEMORY;
     obj->AddRef();
     HRESULT hr = obj->QueryInterface(riid, ppv);

@@ -29,9 +29,9 @@ struct Member {
     bool hidden = false;
 };
 
-constexpr USHORT IN = PARAMFLAG_FIN, OUT = PARAMFLAG_FOUT, RETVAL = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL,
-                 OPT = PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT;
-constexpr INVOKEKIND GET = INVOKE_PROPERTYGET, FUNC = INVOKE_FUNC;
+constexpr USHORT kIn = PARAMFLAG_FIN, kOut = PARAMFLAG_FOUT, kRetval = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL,
+                 kOpt = PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT;
+constexpr INVOKEKIND kGet = INVOKE_PROPERTYGET, kFunc = INVOKE_FUNC;
 
 struct Interface {
     const IID* iid;
@@ -42,55 +42,55 @@ struct Interface {
 const std::vector<Interface>& Expected() {
     static const std::vector<Interface> all = {
         {&IID_ISusiePlugin, L"ISusiePlugin",
-         {{L"About", 0, GET, {{L"pVal", RETVAL, 0}}},
-          {L"Version", 1, GET, {{L"pVal", RETVAL, 0}}},
-          {L"PluginInfo", 2, GET, {{L"infoNo", IN, 0}, {L"pVal", RETVAL, 0}}},
-          {L"CanPreview", 3, GET, {{L"pbCan", RETVAL, 0}}},
-          {L"CanConfigDlg", 4, GET, {{L"pbCan", RETVAL, 0}}},
-          {L"ConfigurationDlg", 10, FUNC, {{L"hParent", OPT, 0}, {L"function", OPT, 1}}},
-          {L"GetPictureInfo", 11, FUNC,
-           {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"pPictInfo", RETVAL, 0}}},
-          {L"GetPicture", 12, FUNC,
-           {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"ppInfo", OUT, 0}, {L"ppPixels", RETVAL, 0}}},
-          {L"GetPreview", 13, FUNC,
-           {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"ppInfo", OUT, 0}, {L"ppPixels", RETVAL, 0}}},
-          {L"GetFileInfo", 14, FUNC,
-           {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"FileName", IN, 0}, {L"ppInfo", RETVAL, 0}}},
-          {L"GetArchiveInfo", 15, FUNC,
-           {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"ppCollection", RETVAL, 0}}},
-          {L"GetFile", 16, FUNC, {{L"src", IN, 0}, {L"pInfo", IN, 0}, {L"ppDest", RETVAL, 0}}},
-          {L"GetFileToFile", 17, FUNC, {{L"src", IN, 0}, {L"pInfo", IN, 0}, {L"destPath", IN, 0}}},
-          {L"GetPictureToFile", 18, FUNC,
-           {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"destPath", IN, 0}}},
-          {L"GetPictureText", 19, FUNC, {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"pText", RETVAL, 0}}},
-          {L"Load", 20, FUNC, {{L"spiPath", IN, 0}, {L"pbOk", RETVAL, 0}}},
-          {L"Free", 21, FUNC, {}}}},
+         {{L"About", 0, kGet, {{L"pVal", kRetval, 0}}},
+          {L"Version", 1, kGet, {{L"pVal", kRetval, 0}}},
+          {L"PluginInfo", 2, kGet, {{L"infoNo", kIn, 0}, {L"pVal", kRetval, 0}}},
+          {L"CanPreview", 3, kGet, {{L"pbCan", kRetval, 0}}},
+          {L"CanConfigDlg", 4, kGet, {{L"pbCan", kRetval, 0}}},
+          {L"ConfigurationDlg", 10, kFunc, {{L"hParent", kOpt, 0}, {L"function", kOpt, 1}}},
+          {L"GetPictureInfo", 11, kFunc,
+           {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"pPictInfo", kRetval, 0}}},
+          {L"GetPicture", 12, kFunc,
+           {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"ppInfo", kOut, 0}, {L"ppPixels", kRetval, 0}}},
+          {L"GetPreview", 13, kFunc,
+           {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"ppInfo", kOut, 0}, {L"ppPixels", kRetval, 0}}},
+          {L"GetFileInfo", 14, kFunc,
+           {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"FileName", kIn, 0}, {L"ppInfo", kRetval, 0}}},
+          {L"GetArchiveInfo", 15, kFunc,
+           {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"ppCollection", kRetval, 0}}},
+          {L"GetFile", 16, kFunc, {{L"src", kIn, 0}, {L"pInfo", kIn, 0}, {L"ppDest", kRetval, 0}}},
+          {L"GetFileToFile", 17, kFunc, {{L"src", kIn, 0}, {L"pInfo", kIn, 0}, {L"destPath", kIn, 0}}},
+          {L"GetPictureToFile", 18, kFunc,
+           {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"destPath", kIn, 0}}},
+          {L"GetPictureText", 19, kFunc, {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"pText", kRetval, 0}}},
+          {L"Load", 20, kFunc, {{L"spiPath", kIn, 0}, {L"pbOk", kRetval, 0}}},
+          {L"Free", 21, kFunc, {}}}},
         {&IID_ITamrixHost, L"ITamrixHost",
-         {{L"_NewEnum", DISPID_NEWENUM, GET, {{L"ppUnk", RETVAL, 0}}, true},
-          {L"Item", 0, GET, {{L"Index", IN, 0}, {L"pVal", RETVAL, 0}}},
-          {L"Count", 1, GET, {{L"pVal", RETVAL, 0}}},
-          {L"Init", 2, FUNC, {{L"loadFlags", IN, 0}, {L"searchPath", IN, 0}}},
-          {L"QuerySpiFromFile", 3, FUNC, {{L"FileName", IN, 0}, {L"offset", OPT, 0}, {L"ppSpi", RETVAL, 0}}},
-          {L"QuerySpi", 4, FUNC, {{L"FileName", IN, 0}, {L"Buffer", IN, 0}, {L"ppSpi", RETVAL, 0}}},
-          {L"GetPicture", 5, FUNC, {{L"src", IN, 0}, {L"offsetOrLength", IN, 0}, {L"ppPicture", RETVAL, 0}}},
-          {L"GetFileFilter", 6, FUNC, {{L"type", OPT, 0}, {L"pVal", RETVAL, 0}}}}},
+         {{L"_NewEnum", DISPID_NEWENUM, kGet, {{L"ppUnk", kRetval, 0}}, true},
+          {L"Item", 0, kGet, {{L"Index", kIn, 0}, {L"pVal", kRetval, 0}}},
+          {L"Count", 1, kGet, {{L"pVal", kRetval, 0}}},
+          {L"Init", 2, kFunc, {{L"loadFlags", kIn, 0}, {L"searchPath", kIn, 0}}},
+          {L"QuerySpiFromFile", 3, kFunc, {{L"FileName", kIn, 0}, {L"offset", kOpt, 0}, {L"ppSpi", kRetval, 0}}},
+          {L"QuerySpi", 4, kFunc, {{L"FileName", kIn, 0}, {L"Buffer", kIn, 0}, {L"ppSpi", kRetval, 0}}},
+          {L"GetPicture", 5, kFunc, {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"ppPicture", kRetval, 0}}},
+          {L"GetFileFilter", 6, kFunc, {{L"type", kOpt, 0}, {L"pVal", kRetval, 0}}}}},
         {&IID_ISpiFileInfo, L"ISpiFileInfo",
-         {{L"Method", 1, GET, {{L"pVal", RETVAL, 0}}},
-          {L"Position", 2, GET, {{L"pVal", RETVAL, 0}}},
-          {L"CompSize", 3, GET, {{L"pVal", RETVAL, 0}}},
-          {L"FileSize", 4, GET, {{L"pVal", RETVAL, 0}}},
-          {L"TimeStamp", 5, GET, {{L"pVal", RETVAL, 0}}},
-          {L"Path", 6, GET, {{L"pVal", RETVAL, 0}}},
-          {L"FileName", 7, GET, {{L"pVal", RETVAL, 0}}},
-          {L"CRC", 8, GET, {{L"pVal", RETVAL, 0}}}}},
+         {{L"Method", 1, kGet, {{L"pVal", kRetval, 0}}},
+          {L"Position", 2, kGet, {{L"pVal", kRetval, 0}}},
+          {L"CompSize", 3, kGet, {{L"pVal", kRetval, 0}}},
+          {L"FileSize", 4, kGet, {{L"pVal", kRetval, 0}}},
+          {L"TimeStamp", 5, kGet, {{L"pVal", kRetval, 0}}},
+          {L"Path", 6, kGet, {{L"pVal", kRetval, 0}}},
+          {L"FileName", 7, kGet, {{L"pVal", kRetval, 0}}},
+          {L"CRC", 8, kGet, {{L"pVal", kRetval, 0}}}}},
         {&IID_ISpiFileInfoCollection, L"ISpiFileInfoCollection",
-         {{L"_NewEnum", DISPID_NEWENUM, GET, {{L"pVal", RETVAL, 0}}, true},
-          {L"Item", 0, GET, {{L"Index", IN, 0}, {L"pVal", RETVAL, 0}}},
-          {L"Count", 1, GET, {{L"pVal", RETVAL, 0}}}}},
+         {{L"_NewEnum", DISPID_NEWENUM, kGet, {{L"pVal", kRetval, 0}}, true},
+          {L"Item", 0, kGet, {{L"Index", kIn, 0}, {L"pVal", kRetval, 0}}},
+          {L"Count", 1, kGet, {{L"pVal", kRetval, 0}}}}},
         {&IID_ISpiLocalHeap, L"ISpiLocalHeap",
-         {{L"Buffer", 0, GET, {{L"pVal", RETVAL, 0}}},
-          {L"GetBytes", 1, FUNC, {{L"pArray", RETVAL, 0}}},
-          {L"Length", 2, GET, {{L"pVal", RETVAL, 0}}}}},
+         {{L"Buffer", 0, kGet, {{L"pVal", kRetval, 0}}},
+          {L"GetBytes", 1, kFunc, {{L"pArray", kRetval, 0}}},
+          {L"Length", 2, kGet, {{L"pVal", kRetval, 0}}}}},
     };
     return all;
 }
@@ -143,8 +143,8 @@ TEST_F(TypeLibrary, InterfacesAreDualAndListMembersInVtableOrder) {
         TYPEATTR* attr = nullptr;
         ASSERT_EQ(S_OK, disp->GetTypeAttr(&attr));
         EXPECT_EQ(TKIND_DISPATCH, attr->typekind);
-        EXPECT_EQ(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE,
-                  attr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE));
+        EXPECT_EQ(TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE,
+                  attr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE));
         disp->ReleaseTypeAttr(attr);
         EXPECT_EQ(want.name, Name(disp.get(), -1));
         Bstr help;
@@ -159,6 +159,8 @@ TEST_F(TypeLibrary, InterfacesAreDualAndListMembersInVtableOrder) {
         ASSERT_EQ(S_OK, disp->GetRefTypeInfo(ref, vt.put()));
         ASSERT_EQ(S_OK, vt->GetTypeAttr(&attr));
         EXPECT_EQ(TKIND_INTERFACE, attr->typekind);
+        EXPECT_EQ(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE,
+                  attr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE));
         const UINT funcs = attr->cFuncs;
         vt->ReleaseTypeAttr(attr);
         HREFTYPE baseRef = 0;

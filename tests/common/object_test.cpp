@@ -16,9 +16,9 @@ int g_destroyed = 0;
 class Sample : public IEnumVARIANT, public IProvideClassInfo {
 public:
     using Interfaces = tamrix::InterfaceList<IEnumVARIANT, IProvideClassInfo>;
-    ~Sample() {
-        ++g_destroyed;
-        // Destruction must not start again when something releases the object meanwhile.
+    ~Sample() { ++g_destroyed; }
+    // Destruction must not start again when something releases the object meanwhile.
+    void FinalRelease() {
         if (selfRelease_) static_cast<IEnumVARIANT*>(this)->Release();
     }
     STDMETHODIMP Next(ULONG, VARIANT*, ULONG*) override { return E_NOTIMPL; }

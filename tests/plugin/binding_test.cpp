@@ -40,18 +40,18 @@ TEST(Binding, ProbeClassifiesAndResolvesByKind) {
     EXPECT_EQ(KindOf("00IN"), SPI::KIND_PICTURE);
     EXPECT_TRUE(pic.IsLoaded());
     HMODULE m = pic.Module();
-    EXPECT_EQ(GetProcAddress(m, "GetPictureInfo"), reinterpret_cast<FARPROC>(pic.GetPictureInfoEntry()));
-    EXPECT_EQ(GetProcAddress(m, "GetPicture"), reinterpret_cast<FARPROC>(pic.GetPictureEntry()));
-    EXPECT_EQ(GetProcAddress(m, "GetPreview"), reinterpret_cast<FARPROC>(pic.GetPreviewEntry()));
+    EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(m, "GetPictureInfo")), reinterpret_cast<void*>(pic.GetPictureInfoEntry()));
+    EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(m, "GetPicture")), reinterpret_cast<void*>(pic.GetPictureEntry()));
+    EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(m, "GetPreview")), reinterpret_cast<void*>(pic.GetPreviewEntry()));
     EXPECT_NE(nullptr, pic.GetPreviewEntry());
 
     SpiInterface arc(testenv::SpiPath("qqz"));
     EXPECT_EQ(SPI::KIND_ARCHIVE, arc.Probe());
     EXPECT_EQ(KindOf("00AM"), SPI::KIND_ARCHIVE);
     m = arc.Module();
-    EXPECT_EQ(GetProcAddress(m, "GetArchiveInfo"), reinterpret_cast<FARPROC>(arc.GetArchiveInfoEntry()));
-    EXPECT_EQ(GetProcAddress(m, "GetFile"), reinterpret_cast<FARPROC>(arc.GetFileEntry()));
-    EXPECT_EQ(GetProcAddress(m, "GetFileInfo"), reinterpret_cast<FARPROC>(arc.GetFileInfoEntry()));
+    EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(m, "GetArchiveInfo")), reinterpret_cast<void*>(arc.GetArchiveInfoEntry()));
+    EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(m, "GetFile")), reinterpret_cast<void*>(arc.GetFileEntry()));
+    EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(m, "GetFileInfo")), reinterpret_cast<void*>(arc.GetFileInfoEntry()));
 }
 
 TEST(Binding, PictureWithoutPreviewStillProbes) {

@@ -31,6 +31,8 @@ struct QqaHeader {
     int16_t xDensity, yDensity;  // copied into the picture record
     int32_t left, top;           // copied into the picture record
     char text[32];            // attached text (hInfo) when non-empty, NUL-terminated
+                              // (all 32 characters are taken when there is no NUL)
+    uint8_t reserved2[12];    // zero; makes the header 104 bytes
 };
 static_assert(sizeof(QqaHeader) == 104, "QqaHeader layout");
 
@@ -47,13 +49,64 @@ inline uint8_t pattern_byte(uint8_t seed, uint32_t i) {
     return static_cast<uint8_t>(seed + i * 7u + (i >> 8));
 }
 
+// Layout of the decoded bitmap. GetPicture hands back two LocalAlloc(LMEM_MOVEABLE) blocks:
+//   info:   the first qqa_header_bytes() bytes of a BITMAPINFOHEADER (biSize = that
+//           number, biPlanes 1, biWidth/biHeight/biBitCount/biCompression/biClrUsed from
+//           the header, biSizeImage = qqa_pixel_bytes(), everything else 0; a biSize
+//           above 40 is padded with zero bytes), then qqa_mask_count() DWORD masks
+//           (qqa_bitfield_mask), then qqa_colour_count() RGBQUAD entries whose bytes are
+//           pattern_byte(seed + 0x40, i), i counted from the start of the colour table;
+//   pixels: qqa_pixel_bytes() bytes, byte i = pattern_byte(seed, i).
+// Each block is allocated infoShortfall / pixelShortfall bytes smaller than that (never
+// below 0 bytes; a negative shortfall makes it larger: extra info bytes are 0, extra
+// pixel bytes continue the pattern) and holds as much of the layout as fits.
+// GetPreview does the same for a picture of qqa_preview_dim(width) x
+// qqa_preview_dim(height). Sizes beyond 64 MiB make the plug-in return 4.
+inline int64_t qqa_header_bytes(const QqaHeader& h) { return h.biSize ? h.biSize : 40; }
+inline int64_t qqa_mask_count(const QqaHeader& h) { return h.compression == 3 ? 3 : 0; }
+inline uint32_t qqa_bitfield_mask(uint16_t bitCount, int index) {  // index 0 red, 1 green, 2 blue
+    static const uint32_t m16[3] = {0xF800u, 0x07E0u, 0x001Fu};
+    static const uint32_t m32[3] = {0x00FF0000u, 0x0000FF00u, 0x000000FFu};
+    return bitCount == 16 ? m16[index] : m32[index];
+}
+inline int64_t qqa_colour_count(const QqaHeader& h) {
+    if (h.clrUsed != 0) return h.clrUsed;
+    return h.bitCount <= 8 ? (int64_t{1} << h.bitCount) : 0;
+}
+inline int64_t qqa_info_bytes(const QqaHeader& h) {
+    return qqa_header_bytes(h) + 4 * qqa_mask_count(h) + 4 * qqa_colour_count(h);
+}
+inline int32_t qqa_preview_dim(int32_t v) {   // half, keeping the sign, at least 1 in size
+    int32_t half = v / 2;
+    return half != 0 ? half : (v < 0 ? -1 : 1);
+}
+inline int64_t qqa_row_bytes(int32_t width, uint16_t bitCount) {
+    int64_t bits = int64_t{width} * bitCount;
+    return bits > 0 ? (bits + 31) / 32 * 4 : 0;
+}
+inline int64_t qqa_pixel_bytes(int32_t width, int32_t height, uint16_t bitCount) {
+    int64_t rows = height < 0 ? -int64_t{height} : int64_t{height};
+    return qqa_row_bytes(width, bitCount) * rows;
+}
+
 // A "QQZ1" archive, read by the archive test plug-ins (kind "00AM").
 //   QqzHeader, then `count` members, each: QqzMember, then `size` data bytes.
 // Listing: one fileInfo record per member, `position` = offset of the member's data
 // from the start of the archive plus the archive's own offset in its file
-// (the plug-in's `len` for a file source), compsize = filesize = size.
-// GetFile with a file source seeks to `position`; with a memory source it takes
-// `buf`/`len` as the member's own bytes (len = compsize).
+// (the plug-in's `len` for a file source; 0 for a memory source), compsize = filesize =
+// size, method copied as 8 raw bytes, path/filename up to the first NUL (at most 40).
+// GetFileInfo finds a member whose name, or path immediately followed by name, equals
+// `filename` ignoring ASCII case (flag bit 0x80 set: case must match too); unknown
+// member -> 8.
+// GetFile with a file source: `len` is a member's `position`. The plug-in reads the
+// whole file and looks for an archive in it, at any offset, that has a member whose
+// data starts exactly at `len` (so archives may sit after other bytes in a file);
+// that archive's header supplies fileCode/flags; no such member -> 3.
+// GetFile with a memory source: `buf`/`len` are the member's own bytes (len = compsize);
+// there is no header to read, so fileCode/flags come from the archive header that
+// GetArchiveInfo or GetFileInfo of the same plug-in read last (0/0 when none since load
+// or since TestResetCounters).
+// Only output to memory (flag 0x100) is implemented; GetFile to a folder returns -1.
 struct QqzHeader {
     char magic[4];            // "QQZ1"
     uint32_t count;           // number of members
@@ -85,15 +138,47 @@ static_assert(sizeof(QqzMember) == 100, "QqzMember layout");
 
 // Extra exports of every test plug-in (stdcall, undecorated), for tests only:
 //   int  TestOutstandingBlocks(void)  local-memory blocks handed out and not yet freed
-//   void TestResetCounters(void)      forget blocks handed out so far
+//   void TestResetCounters(void)      forget blocks handed out so far, and reset every
+//                                     other record below (counts, last call, remembered
+//                                     archive header)
 //   int  TestLastConfig(int* hParent, int* function)  arguments of the last
-//        ConfigurationDlg call; returns the number of calls so far
+//        ConfigurationDlg call (0/0 when none); returns the number of calls so far
 //   int  TestCallCount(void)          calls of GetPictureInfo/GetPicture/GetPreview/
 //        GetArchiveInfo/GetFileInfo/GetFile so far (shows a member did not call in)
 //   int  TestLastLength(void)         the `len` of the last such call
 //   int  TestLastFlag(void)           the `flag` of the last such call
 //   int  TestLastFirstByte(void)      first data byte the plug-in saw (memory source) or
 //                                     read at `len` (file source), -1 when none
+//   int  TestLastIsSupported(char* name, int nameLen, int* nameWasNull)
+//        returns the number of IsSupported calls so far; copies the last `filename`
+//        (NUL-terminated, cut to nameLen) and sets *nameWasNull to 1 when it was NULL
+//        (each output is skipped when its pointer is null)
+//
+// Outstanding blocks: a block counts while LocalFlags(handle) != LMEM_INVALID_HANDLE
+// (what Wine 8 answers for a freed handle, zero-sized blocks included). Wine hands a
+// freed handle value out again at the very next LocalAlloc, so the test plug-ins loaded
+// in one process share one table of handles (named shared memory per process): a handle
+// given out by any test plug-in stops counting for the one that gave it out before. A
+// block the caller itself allocates with LocalAlloc(LMEM_MOVEABLE) after freeing one of
+// ours may take over the freed handle value and still count; free a plug-in's blocks
+// last, or check before allocating. Unloading a plug-in forgets its blocks.
 //
 // ConfigurationDlg(hParent, function) records its arguments and returns hParent as its
 // result code, so a test chooses the code through the window handle it passes.
+//
+// GetPluginInfo(infono, buf, buflen): infono 0 kind ("00IN", "00AM", ...), 1 about text,
+// 2n+2 / 2n+3 pattern / description of file type n; an item that does not exist answers
+// 0 and leaves buf alone. Normally copies at most buflen - 1 characters plus a NUL and
+// returns the number of characters. Plug-ins built with NO_NUL (the nonul variant) fill
+// all buflen bytes instead: the item's characters (cut to buflen) followed by 'A's, no
+// NUL, and return buflen.
+//
+// Input problems, before any result code from the data: a file that cannot be opened or
+// read -> 6; too short for the header, or the wrong magic -> 2; a member that runs past
+// the end of the archive -> 3; a null memory source or a null output pointer -> 5;
+// flag & 7 other than 0 (file) or 1 (memory) -> -1.
+//
+// Progress: GetPicture/GetPreview/GetFile call the callback, when not null, with (0, 1)
+// once the input has been read and (1, 1) once the blocks are built; a nonzero answer
+// makes them free what they built and return 1. Failures leave the caller's handle
+// variables (and GetPictureInfo's record) untouched, except as the flags above say.

@@ -1,0 +1,65 @@
+// Records and codes of the Susie plug-in API as the test plug-ins (test_spi.cpp) and the
+// kit's own self-test use them. 32-bit Windows only; every record is packed.
+#pragma once
+#include <windows.h>
+#include <cstddef>
+#include <cstdint>
+
+namespace testspi {
+
+#pragma pack(push, 1)
+
+// GetPictureInfo's record.
+struct PictureInfo {
+    long left, top;
+    long width, height;
+    WORD x_density, y_density;
+    short colorDepth;
+    HLOCAL hInfo;             // attached text, LocalAlloc'd by the plug-in, or 0
+};
+static_assert(sizeof(PictureInfo) == 26, "PictureInfo layout");
+
+// One member of an archive listing (GetArchiveInfo's array, GetFileInfo's record).
+// A listing ends with a record whose method[0] is 0.
+struct FileInfo {
+    unsigned char method[8];
+    unsigned long position;
+    unsigned long compsize;
+    unsigned long filesize;
+    int32_t timestamp;        // 32-bit time_t
+    char path[200];
+    char filename[200];
+    unsigned long crc;
+};
+static_assert(sizeof(FileInfo) == 428, "FileInfo layout");
+static_assert(offsetof(FileInfo, timestamp) == 20 && offsetof(FileInfo, path) == 24 &&
+              offsetof(FileInfo, filename) == 224 && offsetof(FileInfo, crc) == 424,
+              "FileInfo offsets");
+
+#pragma pack(pop)
+
+enum SpiResult : int {
+    SPI_OK = 0,
+    SPI_ABORTED = 1,
+    SPI_UNKNOWN_FORMAT = 2,
+    SPI_DATA_BROKEN = 3,
+    SPI_NO_MEMORY = 4,
+    SPI_MEMORY_ERROR = 5,
+    SPI_FILE_READ_ERROR = 6,
+    SPI_RESERVED = 7,
+    SPI_INTERNAL_ERROR = 8,
+    SPI_NOT_IMPLEMENTED = -1,
+};
+
+// Low three bits of `flag`: where the input is.
+enum SpiSource : unsigned {
+    SPI_SOURCE_FILE = 0,      // buf = file name, len = byte offset in the file
+    SPI_SOURCE_MEMORY = 1,    // buf = data address, len = data length
+    SPI_SOURCE_MASK = 7,
+};
+const unsigned SPI_FILEINFO_CASE_SENSITIVE = 0x80;  // GetFileInfo: names must match in case
+const unsigned SPI_OUTPUT_MEMORY = 0x100;           // GetFile: dest is an HLOCAL*
+
+typedef int(WINAPI* ProgressCallback)(int nNum, int nDenom, long lData);
+
+}  // namespace testspi

@@ -1,0 +1,776 @@
+// Test Susie plug-ins. One source; CMakeLists.txt (tamrix_add_test_spi) builds the
+// variants by writing a few TESTSPI_* macros into a per-variant spi_variant.h:
+//   TESTSPI_KIND          "00IN" | "00AM" | anything        (GetPluginInfo 0)
+//   TESTSPI_FAMILY        1 picture exports, 2 archive exports, 0 none
+//   TESTSPI_ABOUT         about text                         (GetPluginInfo 1)
+//   TESTSPI_PAIRS         "pattern", "description", ...,     (GetPluginInfo 2...; trailing
+//                         comma; an odd count leaves the last description out)
+//   TESTSPI_MAGIC         first four header bytes IsSupported accepts
+//   TESTSPI_ACCEPT_EXT    accept by file-name ending (e.g. ".qqn") instead of by magic
+//   TESTSPI_NO_ISSUPPORTED, TESTSPI_NO_PREVIEW, TESTSPI_NO_CONFIG, TESTSPI_NO_ARCHIVEINFO,
+//   TESTSPI_NO_FILEINFO, TESTSPI_NO_FILE   leave that export out
+//   TESTSPI_NO_NUL        GetPluginInfo fills whole buffers without a NUL
+// Input formats, results and the Test* exports: test_formats.h.
+#ifdef TESTSPI_VARIANT_HEADER
+#include "spi_variant.h"
+#endif
+#include <windows.h>
+
+#include <cstring>
+
+#include "spi_records.h"
+#include "test_formats.h"
+
+#ifndef TESTSPI_KIND
+#define TESTSPI_KIND "00IN"
+#endif
+#ifndef TESTSPI_FAMILY
+#define TESTSPI_FAMILY 1
+#endif
+#ifndef TESTSPI_ABOUT
+#define TESTSPI_ABOUT "Tamrix test plug-in"
+#endif
+#ifndef TESTSPI_PAIRS
+#define TESTSPI_PAIRS
+#endif
+#ifndef TESTSPI_MAGIC
+#if TESTSPI_FAMILY == 2
+#define TESTSPI_MAGIC "QQZ1"
+#else
+#define TESTSPI_MAGIC "QQA1"
+#endif
+#endif
+
+#define SPI_EXPORT extern "C" __declspec(dllexport)
+
+using namespace testspi;
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Blocks handed out, in a table shared by all test plug-ins of the process (see
+// test_formats.h for why). An entry is (handle, owning module); dead handles are dropped.
+
+const LONG kMaxBlocks = 16384;
+struct BlockEntry {
+    HLOCAL handle;
+    const void* owner;
+};
+struct BlockTable {
+    volatile LONG lock;
+    LONG used;
+    BlockEntry entries[kMaxBlocks];
+};
+
+BlockTable g_privateTable;  // used only when the shared one cannot be mapped
+BlockTable* g_table = &g_privateTable;
+HANDLE g_tableMapping;
+char g_ownerTag;  // its address tells this module's entries apart
+const void* const kSelf = &g_ownerTag;
+
+class TableLock {
+public:
+    TableLock() {
+        while (InterlockedCompareExchange(&g_table->lock, 1, 0) != 0) Sleep(0);
+    }
+    ~TableLock() { InterlockedExchange(&g_table->lock, 0); }
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+};
+
+bool handle_alive(HLOCAL h) { return LocalFlags(h) != LMEM_INVALID_HANDLE; }
+
+// Keeps the entries for which keep() holds. Caller holds the lock.
+template <typename Keep>
+void filter_table(Keep keep) {
+    LONG kept = 0;
+    for (LONG i = 0; i < g_table->used; ++i)
+        if (keep(g_table->entries[i])) g_table->entries[kept++] = g_table->entries[i];
+    g_table->used = kept;
+}
+
+[[maybe_unused]] void record_block(HLOCAL h) {
+    if (!h) return;
+    TableLock lock;
+    filter_table([](const BlockEntry& e) { return handle_alive(e.handle); });
+    for (LONG i = 0; i < g_table->used; ++i) {
+        if (g_table->entries[i].handle == h) {  // freed and handed out again
+            g_table->entries[i].owner = kSelf;
+            return;
+        }
+    }
+    if (g_table->used < kMaxBlocks) g_table->entries[g_table->used++] = {h, kSelf};
+}
+
+int outstanding_blocks() {
+    TableLock lock;
+    filter_table([](const BlockEntry& e) { return handle_alive(e.handle); });
+    int n = 0;
+    for (LONG i = 0; i < g_table->used; ++i) n += g_table->entries[i].owner == kSelf;
+    return n;
+}
+
+void forget_own_blocks() {
+    TableLock lock;
+    filter_table([](const BlockEntry& e) { return e.owner != kSelf; });
+}
+
+void open_shared_table() {
+    char name[64] = "Local\\TamrixTestSpiBlocks1-";
+    size_t at = std::strlen(name);
+    DWORD pid = GetCurrentProcessId();
+    for (int shift = 28; shift >= 0; shift -= 4) name[at++] = "0123456789abcdef"[(pid >> shift) & 15];
+    name[at] = 0;
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        sizeof(BlockTable), name);
+    if (!mapping) return;
+    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(BlockTable));
+    if (!view) {
+        CloseHandle(mapping);
+        return;
+    }
+    g_tableMapping = mapping;
+    g_table = static_cast<BlockTable*>(view);  // a new mapping starts zeroed
+}
+
+void close_shared_table() {
+    if (!g_tableMapping) return;
+    UnmapViewOfFile(g_table);
+    CloseHandle(g_tableMapping);
+    g_table = &g_privateTable;
+    g_tableMapping = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
+// What the tests can ask about the calls this module has seen.
+
+struct CallRecord {
+    int calls;
+    long lastLen;
+    unsigned lastFlag;
+    int lastFirstByte;
+    int configCalls;
+    int configParent, configFunction;
+    int isSupportedCalls;
+    bool lastNameNull;
+    char lastName[1024];
+    bool haveArchive;  // an archive header remembered for GetFile from memory
+    QqzHeader lastArchive;
+};
+CallRecord g_rec = {0, 0, 0, -1, 0, 0, 0, 0, false, {0}, false, {}};
+SRWLOCK g_recLock = SRWLOCK_INIT;
+
+class RecLock {
+public:
+    RecLock() { AcquireSRWLockExclusive(&g_recLock); }
+    ~RecLock() { ReleaseSRWLockExclusive(&g_recLock); }
+    RecLock(const RecLock&) = delete;
+    RecLock& operator=(const RecLock&) = delete;
+};
+
+// ---------------------------------------------------------------------------------------
+// Input helpers.
+
+const int64_t kMaxBlockBytes = 64ll << 20;
+const int64_t kMaxFileBytes = 256ll << 20;
+
+unsigned source_of(unsigned flag) { return flag & SPI_SOURCE_MASK; }
+
+class File {
+public:
+    explicit File(LPCSTR name)
+        : h_(name ? CreateFileA(name, GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                  : INVALID_HANDLE_VALUE) {}
+    ~File() {
+        if (ok()) CloseHandle(h_);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
+    int64_t size() const {
+        LARGE_INTEGER s;
+        return ok() && GetFileSizeEx(h_, &s) ? s.QuadPart : -1;
+    }
+    // Bytes read at `offset` (fewer at the end of the file), -1 on failure.
+    int64_t read_at(int64_t offset, void* dst, DWORD n) const {
+        LARGE_INTEGER pos;
+        pos.QuadPart = offset;
+        DWORD got = 0;
+        if (!ok() || offset < 0 || !SetFilePointerEx(h_, pos, nullptr, FILE_BEGIN) ||
+            !ReadFile(h_, dst, n, &got, nullptr))
+            return -1;
+        return got;
+    }
+
+private:
+    HANDLE h_;
+};
+
+// A heap buffer for data read from files.
+class Bytes {
+public:
+    Bytes() = default;
+    ~Bytes() {
+        if (p_) HeapFree(GetProcessHeap(), 0, p_);
+    }
+    Bytes(const Bytes&) = delete;
+    Bytes& operator=(const Bytes&) = delete;
+    bool allocate(size_t n) {
+        p_ = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, n ? n : 1));
+        n_ = n;
+        return p_ != nullptr;
+    }
+    uint8_t* data() const { return p_; }
+    size_t size() const { return n_; }
+
+private:
+    uint8_t* p_ = nullptr;
+    size_t n_ = 0;
+};
+
+// The file `name` from `offset` to its end.
+[[maybe_unused]] int read_file_from(LPCSTR name, long offset, Bytes& out) {
+    File f(name);
+    int64_t size = f.size();
+    if (size < 0 || offset < 0) return SPI_FILE_READ_ERROR;
+    int64_t n = offset < size ? size - offset : 0;
+    if (n > kMaxFileBytes) return SPI_NO_MEMORY;
+    if (!out.allocate(static_cast<size_t>(n))) return SPI_NO_MEMORY;
+    if (n > 0 && f.read_at(offset, out.data(), static_cast<DWORD>(n)) != n) return SPI_FILE_READ_ERROR;
+    return SPI_OK;
+}
+
+// Counts a data call and notes its arguments (test_formats.h: TestCallCount ...).
+[[maybe_unused]] void begin_call(LPCSTR buf, long len, unsigned flag) {
+    int first = -1;
+    if (source_of(flag) == SPI_SOURCE_MEMORY) {
+        if (buf && len > 0) first = static_cast<uint8_t>(buf[0]);
+    } else if (source_of(flag) == SPI_SOURCE_FILE) {
+        uint8_t b;
+        if (File(buf).read_at(len, &b, 1) == 1) first = b;
+    }
+    RecLock lock;
+    ++g_rec.calls;
+    g_rec.lastLen = len;
+    g_rec.lastFlag = flag;
+    g_rec.lastFirstByte = first;
+}
+
+// A moveable local block of n bytes filled by fill(p) when n > 0.
+template <typename Fill>
+HLOCAL make_block(int64_t n, Fill fill) {
+    HLOCAL h = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, static_cast<SIZE_T>(n));
+    if (!h || n == 0) return h;
+    auto* p = static_cast<uint8_t*>(LocalLock(h));
+    if (!p) {
+        LocalFree(h);
+        return nullptr;
+    }
+    fill(p);
+    LocalUnlock(h);
+    return h;
+}
+
+[[maybe_unused]] bool same_ascii_nocase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        char ca = (*a >= 'A' && *a <= 'Z') ? static_cast<char>(*a - 'A' + 'a') : *a;
+        char cb = (*b >= 'A' && *b <= 'Z') ? static_cast<char>(*b - 'A' + 'a') : *b;
+        if (ca != cb) return false;
+        if (!ca) return true;
+    }
+}
+
+// Copies a fixed-size field up to its first NUL and terminates it.
+template <size_t N>
+void copy_field(char* dst, const char (&src)[N]) {
+    size_t n = strnlen(src, N);
+    std::memcpy(dst, src, n);
+    dst[n] = 0;
+}
+
+const char* info_text(int infono) {
+    static const char* const kTypes[] = {TESTSPI_PAIRS nullptr};
+    const int typeCount = static_cast<int>(sizeof kTypes / sizeof kTypes[0]) - 1;
+    if (infono == 0) return TESTSPI_KIND;
+    if (infono == 1) return TESTSPI_ABOUT;
+    if (infono >= 2 && infono - 2 < typeCount) return kTypes[infono - 2];
+    return nullptr;
+}
+
+#if TESTSPI_FAMILY == 1
+// ---------------------------------------------------------------------------------------
+// QQA pictures.
+
+int read_qqa_header(LPCSTR buf, long len, unsigned flag, QqaHeader& h) {
+    switch (source_of(flag)) {
+    case SPI_SOURCE_MEMORY:
+        if (!buf) return SPI_MEMORY_ERROR;
+        if (len < static_cast<long>(sizeof h)) return SPI_UNKNOWN_FORMAT;
+        std::memcpy(&h, buf, sizeof h);
+        break;
+    case SPI_SOURCE_FILE: {
+        File f(buf);
+        int64_t got = f.read_at(len, &h, sizeof h);
+        if (got < 0) return SPI_FILE_READ_ERROR;
+        if (got < static_cast<int64_t>(sizeof h)) return SPI_UNKNOWN_FORMAT;
+        break;
+    }
+    default:
+        return SPI_NOT_IMPLEMENTED;
+    }
+    return std::memcmp(h.magic, "QQA1", 4) == 0 ? SPI_OK : SPI_UNKNOWN_FORMAT;
+}
+
+int64_t shrink(int64_t full, int32_t shortfall) {
+    int64_t n = full - shortfall;
+    return n < 0 ? 0 : n;
+}
+
+HLOCAL make_info_block(const QqaHeader& q, int32_t width, int32_t height, int64_t size) {
+    BITMAPINFOHEADER bih = {};
+    bih.biSize = static_cast<DWORD>(qqa_header_bytes(q));
+    bih.biWidth = width;
+    bih.biHeight = height;
+    bih.biPlanes = 1;
+    bih.biBitCount = q.bitCount;
+    bih.biCompression = q.compression;
+    bih.biSizeImage = static_cast<DWORD>(qqa_pixel_bytes(width, height, q.bitCount));
+    bih.biClrUsed = q.clrUsed;
+    return make_block(size, [&](uint8_t* p) {
+        auto put = [&](int64_t at, uint8_t b) {
+            if (at < size) p[at] = b;
+        };
+        int64_t headerBytes = qqa_header_bytes(q);
+        const auto* hb = reinterpret_cast<const uint8_t*>(&bih);
+        for (int64_t i = 0; i < headerBytes && i < static_cast<int64_t>(sizeof bih); ++i) put(i, hb[i]);
+        int64_t at = headerBytes;
+        for (int m = 0; m < qqa_mask_count(q); ++m) {
+            uint32_t mask = qqa_bitfield_mask(q.bitCount, m);
+            for (int k = 0; k < 4; ++k) put(at++, static_cast<uint8_t>(mask >> (8 * k)));
+        }
+        const uint8_t seed = static_cast<uint8_t>(q.seed + 0x40);
+        for (int64_t i = 0; i < 4 * qqa_colour_count(q) && at < size; ++i)
+            put(at++, pattern_byte(seed, static_cast<uint32_t>(i)));
+    });
+}
+
+HLOCAL make_pixel_block(uint8_t seed, int64_t size) {
+    return make_block(size, [&](uint8_t* p) {
+        for (int64_t i = 0; i < size; ++i) p[i] = pattern_byte(seed, static_cast<uint32_t>(i));
+    });
+}
+
+int decode(LPCSTR buf, long len, unsigned flag, HLOCAL* pInfo, HLOCAL* pBits,
+           ProgressCallback progress, long lData, bool preview) {
+    begin_call(buf, len, flag);
+    QqaHeader q;
+    int rc = read_qqa_header(buf, len, flag, q);
+    if (rc != SPI_OK) return rc;
+    if (!pInfo || !pBits) return SPI_MEMORY_ERROR;
+    if (progress && progress(0, 1, lData)) return SPI_ABORTED;
+    if (q.resultCode != SPI_OK) return q.resultCode;
+
+    const int32_t width = preview ? qqa_preview_dim(q.width) : q.width;
+    const int32_t height = preview ? qqa_preview_dim(q.height) : q.height;
+    const int64_t infoSize = shrink(qqa_info_bytes(q), q.infoShortfall);
+    const int64_t pixelSize = shrink(qqa_pixel_bytes(width, height, q.bitCount), q.pixelShortfall);
+    if (infoSize > kMaxBlockBytes || pixelSize > kMaxBlockBytes) return SPI_NO_MEMORY;
+
+    HLOCAL info = nullptr, bits = nullptr;
+    if (!(q.flags & QQA_NULL_INFO) && !(info = make_info_block(q, width, height, infoSize)))
+        return SPI_NO_MEMORY;
+    if (!(q.flags & QQA_NULL_PIXELS) && !(bits = make_pixel_block(q.seed, pixelSize))) {
+        if (info) LocalFree(info);
+        return SPI_NO_MEMORY;
+    }
+    if (progress && progress(1, 1, lData)) {
+        if (info) LocalFree(info);
+        if (bits) LocalFree(bits);
+        return SPI_ABORTED;
+    }
+    record_block(info);
+    record_block(bits);
+    *pInfo = info;
+    *pBits = bits;
+    return SPI_OK;
+}
+#endif  // TESTSPI_FAMILY == 1
+
+#if TESTSPI_FAMILY == 2
+// ---------------------------------------------------------------------------------------
+// QQZ archives.
+
+struct Archive {
+    Bytes storage;            // file contents when read from a file
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    unsigned long base = 0;   // added to member offsets for `position`
+    QqzHeader header = {};
+};
+
+// Reads the archive the call names and checks its header.
+int open_archive(LPCSTR buf, long len, unsigned flag, Archive& a) {
+    switch (source_of(flag)) {
+    case SPI_SOURCE_MEMORY:
+        if (!buf) return SPI_MEMORY_ERROR;
+        a.data = reinterpret_cast<const uint8_t*>(buf);
+        a.size = len > 0 ? static_cast<size_t>(len) : 0;
+        break;
+    case SPI_SOURCE_FILE: {
+        int rc = read_file_from(buf, len, a.storage);
+        if (rc != SPI_OK) return rc;
+        a.data = a.storage.data();
+        a.size = a.storage.size();
+        a.base = static_cast<unsigned long>(len);
+        break;
+    }
+    default:
+        return SPI_NOT_IMPLEMENTED;
+    }
+    if (a.size < sizeof(QqzHeader) || std::memcmp(a.data, "QQZ1", 4) != 0) return SPI_UNKNOWN_FORMAT;
+    std::memcpy(&a.header, a.data, sizeof a.header);
+    RecLock lock;
+    g_rec.haveArchive = true;
+    g_rec.lastArchive = a.header;
+    return SPI_OK;
+}
+
+// Calls visit(member, dataOffset) for each member (offsets from the header's start)
+// until it returns true. SPI_OK, or SPI_DATA_BROKEN when a member does not fit.
+template <typename Visit>
+int walk_members(const uint8_t* data, size_t size, Visit visit) {
+    QqzHeader h;
+    std::memcpy(&h, data, sizeof h);
+    size_t at = sizeof h;
+    for (uint32_t i = 0; i < h.count; ++i) {
+        if (size - at < sizeof(QqzMember)) return SPI_DATA_BROKEN;
+        QqzMember m;
+        std::memcpy(&m, data + at, sizeof m);
+        at += sizeof m;
+        if (size - at < m.size) return SPI_DATA_BROKEN;
+        if (visit(m, at)) return SPI_OK;
+        at += m.size;
+    }
+    return SPI_OK;
+}
+
+FileInfo to_file_info(const QqzMember& m, unsigned long position) {
+    FileInfo r = {};
+    std::memcpy(r.method, m.method, sizeof r.method);
+    r.position = position;
+    r.compsize = r.filesize = m.size;
+    r.timestamp = m.timestamp;
+    copy_field(r.path, m.path);
+    copy_field(r.filename, m.name);
+    r.crc = m.crc;
+    return r;
+}
+
+[[maybe_unused]] bool name_matches(const QqzMember& m, LPCSTR wanted, bool caseSensitive) {
+    char name[sizeof m.name + 1], full[sizeof m.path + sizeof m.name + 1];
+    copy_field(name, m.name);
+    copy_field(full, m.path);
+    std::strcat(full, name);
+    auto same = [&](const char* a) {
+        return caseSensitive ? std::strcmp(a, wanted) == 0 : same_ascii_nocase(a, wanted);
+    };
+    return same(name) || same(full);
+}
+
+// GetFile with a file source: finds, anywhere in the file, an archive with a member whose
+// data starts at file offset `position`.
+[[maybe_unused]] bool find_member_at(const Bytes& file, long position, QqzHeader& header, QqzMember& member) {
+    const size_t minimum = sizeof(QqzHeader) + sizeof(QqzMember);
+    if (position < 0 || static_cast<size_t>(position) > file.size()) return false;
+    const size_t target = static_cast<size_t>(position);
+    for (size_t start = 0; start + minimum <= target; ++start) {
+        const uint8_t* d = file.data() + start;
+        if (std::memcmp(d, "QQZ1", 4) != 0) continue;
+        bool found = false;
+        walk_members(d, file.size() - start, [&](const QqzMember& m, size_t dataOffset) {
+            if (start + dataOffset == target) {
+                member = m;
+                found = true;
+            }
+            return start + dataOffset >= target;
+        });
+        if (found) {
+            std::memcpy(&header, d, sizeof header);
+            return true;
+        }
+    }
+    return false;
+}
+#endif  // TESTSPI_FAMILY == 2
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Exports every variant has.
+
+SPI_EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
+    const char* text = info_text(infono);
+    if (!text || !buf || buflen <= 0) return 0;
+    int n = static_cast<int>(std::strlen(text));
+#ifdef TESTSPI_NO_NUL
+    for (int i = 0; i < buflen; ++i) buf[i] = i < n ? text[i] : 'A';
+    return buflen;
+#else
+    if (n > buflen - 1) n = buflen - 1;
+    std::memcpy(buf, text, n);
+    buf[n] = 0;
+    return n;
+#endif
+}
+
+#ifndef TESTSPI_NO_ISSUPPORTED
+SPI_EXPORT int WINAPI IsSupported(LPCSTR filename, void* dw) {
+    {
+        RecLock lock;
+        ++g_rec.isSupportedCalls;
+        g_rec.lastNameNull = filename == nullptr;
+        g_rec.lastName[0] = 0;
+        if (filename) {
+            size_t n = strnlen(filename, sizeof g_rec.lastName - 1);
+            std::memcpy(g_rec.lastName, filename, n);
+            g_rec.lastName[n] = 0;
+        }
+    }
+#ifdef TESTSPI_ACCEPT_EXT
+    (void)dw;
+    if (!filename) return 0;
+    const char* ext = TESTSPI_ACCEPT_EXT;
+    size_t n = std::strlen(filename), e = std::strlen(ext);
+    return n >= e && same_ascii_nocase(filename + n - e, ext) ? 1 : 0;
+#else
+    // A dw below 64K would be an old-style file handle, which these plug-ins do not read.
+    if ((reinterpret_cast<UINT_PTR>(dw) & ~static_cast<UINT_PTR>(0xFFFF)) == 0) return 0;
+    return std::memcmp(dw, TESTSPI_MAGIC, 4) == 0 ? 1 : 0;
+#endif
+}
+#endif
+
+#ifndef TESTSPI_NO_CONFIG
+SPI_EXPORT int WINAPI ConfigurationDlg(HWND parent, int fnc) {
+    RecLock lock;
+    ++g_rec.configCalls;
+    g_rec.configParent = static_cast<int>(reinterpret_cast<INT_PTR>(parent));
+    g_rec.configFunction = fnc;
+    return g_rec.configParent;
+}
+#endif
+
+// ---------------------------------------------------------------------------------------
+// Picture plug-in exports.
+
+#if TESTSPI_FAMILY == 1
+SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
+    begin_call(buf, len, flag);
+    QqaHeader q;
+    int rc = read_qqa_header(buf, len, flag, q);
+    if (rc != SPI_OK) return rc;
+    if (!lpInfo) return SPI_MEMORY_ERROR;
+    if (q.resultCode != SPI_OK && !(q.flags & QQA_TEXT_ON_FAILURE)) return q.resultCode;
+    HLOCAL text = nullptr;
+    const size_t textLen = strnlen(q.text, sizeof q.text);
+    if (textLen > 0) {
+        text = make_block(static_cast<int64_t>(textLen + 1),
+                          [&](uint8_t* p) { std::memcpy(p, q.text, textLen); });
+        if (!text) return SPI_NO_MEMORY;
+        record_block(text);
+    }
+    PictureInfo r = {};
+    r.left = q.left;
+    r.top = q.top;
+    r.width = q.width;
+    r.height = q.height;
+    r.x_density = static_cast<WORD>(q.xDensity);
+    r.y_density = static_cast<WORD>(q.yDensity);
+    r.colorDepth = static_cast<short>(q.bitCount);
+    r.hInfo = text;
+    *lpInfo = r;
+    return q.resultCode;
+}
+
+SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                 ProgressCallback lpPrgressCallback, long lData) {
+    return decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, false);
+}
+
+#ifndef TESTSPI_NO_PREVIEW
+SPI_EXPORT int WINAPI GetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                 ProgressCallback lpPrgressCallback, long lData) {
+    return decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, true);
+}
+#endif
+#endif  // TESTSPI_FAMILY == 1
+
+// ---------------------------------------------------------------------------------------
+// Archive plug-in exports.
+
+#if TESTSPI_FAMILY == 2
+#ifndef TESTSPI_NO_ARCHIVEINFO
+SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, long len, unsigned flag, HLOCAL* lphInf) {
+    begin_call(buf, len, flag);
+    Archive a;
+    int rc = open_archive(buf, len, flag, a);
+    if (rc != SPI_OK) return rc;
+    if ((rc = walk_members(a.data, a.size, [](const QqzMember&, size_t) { return false; })) != SPI_OK)
+        return rc;
+    if (!lphInf) return SPI_MEMORY_ERROR;
+    const int64_t records = int64_t{a.header.count} + ((a.header.flags & QQZ_NO_TERMINATOR) ? 0 : 1);
+    HLOCAL list = make_block(records * static_cast<int64_t>(sizeof(FileInfo)), [&](uint8_t* p) {
+        auto* out = reinterpret_cast<FileInfo*>(p);
+        walk_members(a.data, a.size, [&](const QqzMember& m, size_t dataOffset) {
+            *out++ = to_file_info(m, a.base + static_cast<unsigned long>(dataOffset));
+            return false;
+        });  // the terminator, if any, stays zeroed
+    });
+    if (!list) return SPI_NO_MEMORY;
+    record_block(list);
+    *lphInf = list;
+    return a.header.archiveInfoCode;
+}
+#endif
+
+#ifndef TESTSPI_NO_FILEINFO
+SPI_EXPORT int WINAPI GetFileInfo(LPCSTR buf, long len, LPCSTR filename, unsigned flag, FileInfo* lpInfo) {
+    begin_call(buf, len, flag);
+    Archive a;
+    int rc = open_archive(buf, len, flag, a);
+    if (rc != SPI_OK) return rc;
+    if (!lpInfo) return SPI_MEMORY_ERROR;
+    if (!filename) return SPI_INTERNAL_ERROR;
+    const bool caseSensitive = (flag & SPI_FILEINFO_CASE_SENSITIVE) != 0;
+    bool found = false;
+    rc = walk_members(a.data, a.size, [&](const QqzMember& m, size_t dataOffset) {
+        if (!name_matches(m, filename, caseSensitive)) return false;
+        *lpInfo = to_file_info(m, a.base + static_cast<unsigned long>(dataOffset));
+        found = true;
+        return true;
+    });
+    if (found) return a.header.fileInfoCode;
+    return rc != SPI_OK ? rc : SPI_INTERNAL_ERROR;
+}
+#endif
+
+#ifndef TESTSPI_NO_FILE
+SPI_EXPORT int WINAPI GetFile(LPCSTR src, long len, LPSTR dest, unsigned flag,
+                              ProgressCallback prgressCallback, long lData) {
+    begin_call(src, len, flag);
+    if (!(flag & SPI_OUTPUT_MEMORY)) return SPI_NOT_IMPLEMENTED;
+    if (!dest) return SPI_MEMORY_ERROR;
+    Bytes file;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    int32_t fileCode = 0;
+    uint32_t flags = 0;
+    switch (source_of(flag)) {
+    case SPI_SOURCE_MEMORY: {
+        if (!src) return SPI_MEMORY_ERROR;
+        if (len < 0) return SPI_DATA_BROKEN;
+        data = reinterpret_cast<const uint8_t*>(src);
+        size = static_cast<size_t>(len);
+        RecLock lock;
+        if (g_rec.haveArchive) {
+            fileCode = g_rec.lastArchive.fileCode;
+            flags = g_rec.lastArchive.flags;
+        }
+        break;
+    }
+    case SPI_SOURCE_FILE: {
+        int rc = read_file_from(src, 0, file);
+        if (rc != SPI_OK) return rc;
+        QqzHeader header;
+        QqzMember member;
+        if (!find_member_at(file, len, header, member)) return SPI_DATA_BROKEN;
+        data = file.data() + len;
+        size = member.size;
+        fileCode = header.fileCode;
+        flags = header.flags;
+        break;
+    }
+    default:
+        return SPI_NOT_IMPLEMENTED;
+    }
+    if (prgressCallback && prgressCallback(0, 1, lData)) return SPI_ABORTED;
+    if (fileCode != SPI_OK) return fileCode;
+    HLOCAL* out = reinterpret_cast<HLOCAL*>(dest);
+    if (flags & QQZ_NULL_FILE_BLOCK) {
+        *out = nullptr;
+        return SPI_OK;
+    }
+    if (static_cast<int64_t>(size) > kMaxBlockBytes) return SPI_NO_MEMORY;
+    HLOCAL block = make_block(static_cast<int64_t>(size), [&](uint8_t* p) { std::memcpy(p, data, size); });
+    if (!block) return SPI_NO_MEMORY;
+    if (prgressCallback && prgressCallback(1, 1, lData)) {
+        LocalFree(block);
+        return SPI_ABORTED;
+    }
+    record_block(block);
+    *out = block;
+    return SPI_OK;
+}
+#endif
+#endif  // TESTSPI_FAMILY == 2
+
+// ---------------------------------------------------------------------------------------
+// Test-only exports (test_formats.h).
+
+SPI_EXPORT int WINAPI TestOutstandingBlocks() { return outstanding_blocks(); }
+
+SPI_EXPORT void WINAPI TestResetCounters() {
+    forget_own_blocks();
+    RecLock lock;
+    g_rec = CallRecord{0, 0, 0, -1, 0, 0, 0, 0, false, {0}, false, {}};
+}
+
+SPI_EXPORT int WINAPI TestLastConfig(int* hParent, int* function) {
+    RecLock lock;
+    if (hParent) *hParent = g_rec.configParent;
+    if (function) *function = g_rec.configFunction;
+    return g_rec.configCalls;
+}
+
+SPI_EXPORT int WINAPI TestCallCount() {
+    RecLock lock;
+    return g_rec.calls;
+}
+
+SPI_EXPORT int WINAPI TestLastLength() {
+    RecLock lock;
+    return static_cast<int>(g_rec.lastLen);
+}
+
+SPI_EXPORT int WINAPI TestLastFlag() {
+    RecLock lock;
+    return static_cast<int>(g_rec.lastFlag);
+}
+
+SPI_EXPORT int WINAPI TestLastFirstByte() {
+    RecLock lock;
+    return g_rec.lastFirstByte;
+}
+
+SPI_EXPORT int WINAPI TestLastIsSupported(char* name, int nameLen, int* nameWasNull) {
+    RecLock lock;
+    if (name && nameLen > 0) {
+        size_t n = strnlen(g_rec.lastName, static_cast<size_t>(nameLen - 1));
+        std::memcpy(name, g_rec.lastName, n);
+        name[n] = 0;
+    }
+    if (nameWasNull) *nameWasNull = g_rec.lastNameNull ? 1 : 0;
+    return g_rec.isSupportedCalls;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        open_shared_table();
+    } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {  // FreeLibrary, not exit
+        forget_own_blocks();
+        close_shared_table();
+    }
+    return TRUE;
+}
