@@ -68,6 +68,8 @@ HRESULT Load(REFGUID guid, LCID lcid, Slot** out) noexcept {
                     if (used == kSlots) {
                         hr = E_OUTOFMEMORY;
                     } else {
+                        // The first cached entry arranges the release of all at unload.
+                        if (used == 0) hr = Module().AddTermFunc([](DWORD_PTR) { ReleaseCache(); }, 0);
                         s = &g_slots[used];
                         s->guid = guid;
                         g_used.store(used + 1, std::memory_order_release);
@@ -88,14 +90,23 @@ HRESULT Load(REFGUID guid, LCID lcid, Slot** out) noexcept {
 }
 
 // True for a parameter of type IDispatch** (an object handed back through a pointer).
-bool IsObjectOut(const ELEMDESC& e) {
+bool IsObjectOut(ITypeInfo* owner, const ELEMDESC& e) {
     if (!(e.paramdesc.wParamFlags & PARAMFLAG_FOUT) || (e.paramdesc.wParamFlags & PARAMFLAG_FRETVAL))
         return false;
     const TYPEDESC* t = &e.tdesc;
     if (t->vt != VT_PTR) return false;
     t = t->lptdesc;
     if (t->vt == VT_PTR) t = t->lptdesc;
-    return t->vt == VT_DISPATCH || t->vt == VT_UNKNOWN;
+    if (t->vt == VT_DISPATCH || t->vt == VT_UNKNOWN) return true;
+    // IDispatch and IUnknown usually appear as references to stdole's interfaces.
+    if (t->vt != VT_USERDEFINED) return false;
+    ComPtr<ITypeInfo> ref;
+    if (FAILED(owner->GetRefTypeInfo(t->hreftype, ref.put()))) return false;
+    TYPEATTR* attr = nullptr;
+    if (FAILED(ref->GetTypeAttr(&attr))) return false;
+    const bool object = attr->typekind == TKIND_DISPATCH || attr->typekind == TKIND_INTERFACE;
+    ref->ReleaseTypeAttr(attr);
+    return object;
 }
 
 bool IsPlaceholder(const VARIANT& v) {
@@ -161,15 +172,19 @@ HRESULT Invoke(REFGUID iid, void* instance, DISPID id, LCID lcid, WORD flags, DI
     VARIANT args[16];
     const UINT cArgs = params->cArgs;
     if (cArgs <= 16) {
-        ComPtr<ITypeInfo2> info2;
-        UINT index = 0;
+        // The member's description, found by walking the descriptions: Wine's
+        // GetFuncIndexOfMemId counts differently from its GetFuncDesc on a dual interface.
         FUNCDESC* fd = nullptr;
-        if (SUCCEEDED(info->QueryInterface(IID_ITypeInfo2, info2.put_void())) &&
-            SUCCEEDED(info2->GetFuncIndexOfMemId(id, INVOKE_FUNC, &index)) &&
-            SUCCEEDED(info->GetFuncDesc(index, &fd))) {
+        for (UINT i = 0; i < 256 && !fd; ++i) {
+            FUNCDESC* d = nullptr;
+            if (FAILED(info->GetFuncDesc(i, &d))) break;
+            if (d->memid == id && (d->invkind & INVOKE_FUNC)) fd = d;
+            else info->ReleaseFuncDesc(d);
+        }
+        if (fd) {
             for (SHORT p = 0; p < fd->cParams && static_cast<UINT>(p) < cArgs && fixed < 8; ++p) {
                 const UINT slot = cArgs - 1 - static_cast<UINT>(p);
-                if (IsObjectOut(fd->lprgelemdescParam[p]) && IsPlaceholder(params->rgvarg[slot])) {
+                if (IsObjectOut(info, fd->lprgelemdescParam[p]) && IsPlaceholder(params->rgvarg[slot])) {
                     if (fixed == 0)
                         for (UINT a = 0; a < cArgs; ++a) args[a] = params->rgvarg[a];
                     fixups[fixed] = {slot, nullptr};

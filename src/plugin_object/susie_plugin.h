@@ -1,0 +1,59 @@
+// The Automation object for one Susie plug-in: it is itself the plug-in's binding, and
+// offers the plug-in's information, configuration, picture decoding and bitmap output.
+#pragma once
+#include <windows.h>
+#include <oaidl.h>
+#include <ocidl.h>
+
+#include "Tamrix.h"
+#include "../common/object.h"
+#include "../plugin/spi_interface.h"
+#include "../automation/typelib_dispatch.h"
+
+namespace Tamrix {
+
+class SusiePlugin : public tamrix::TypeLibDispatch<ISusiePlugin>,
+                    public SPI::SpiInterface,
+                    public tamrix::ProvideClassInfo<&CLSID_SusiePlugin> {
+public:
+    using Interfaces =
+        tamrix::InterfaceList<ISusiePlugin, tamrix::As<IDispatch, ISusiePlugin>, IProvideClassInfo>;
+
+    SusiePlugin() = default;
+    // Bound to a copy of an existing binding (the copy owns its own library reference).
+    explicit SusiePlugin(const SPI::SpiInterface& binding) : SPI::SpiInterface(binding) {}
+    virtual ~SusiePlugin() = default;
+
+    // ISusiePlugin
+    STDMETHODIMP get_About(BSTR* pVal) override;
+    STDMETHODIMP get_Version(BSTR* pVal) override;
+    STDMETHODIMP get_PluginInfo(LONG infoNo, BSTR* pVal) override;
+    STDMETHODIMP get_CanPreview(VARIANT_BOOL* pbCan) override;
+    STDMETHODIMP get_CanConfigDlg(VARIANT_BOOL* pbCan) override;
+    STDMETHODIMP ConfigurationDlg(LONG hParent, LONG function) override;
+    STDMETHODIMP GetPictureInfo(VARIANT src, LONG offsetOrLength, PictureInfo* pPictInfo) override;
+    STDMETHODIMP GetPicture(VARIANT src, LONG offsetOrLength, IDispatch** ppInfo,
+                            IDispatch** ppPixels) override;
+    STDMETHODIMP GetPreview(VARIANT src, LONG offsetOrLength, IDispatch** ppInfo,
+                            IDispatch** ppPixels) override;
+    STDMETHODIMP GetFileInfo(VARIANT src, LONG offsetOrLength, BSTR FileName,
+                             IDispatch** ppInfo) override;
+    STDMETHODIMP GetArchiveInfo(VARIANT src, LONG offsetOrLength,
+                                IDispatch** ppCollection) override;
+    STDMETHODIMP GetFile(VARIANT src, IDispatch* pInfo, IDispatch** ppDest) override;
+    STDMETHODIMP GetFileToFile(VARIANT src, IDispatch* pInfo, BSTR destPath) override;
+    STDMETHODIMP GetPictureToFile(VARIANT src, LONG offsetOrLength, BSTR destPath) override;
+    STDMETHODIMP GetPictureText(VARIANT src, LONG offsetOrLength, BSTR* pText) override;
+    STDMETHODIMP Load(BSTR spiPath, VARIANT_BOOL* pbOk) override;
+    STDMETHODIMP Free() override;
+
+private:
+    // Reads one information item into a cleared buffer of `size` bytes.
+    HRESULT InfoText(int infoNo, int size, BSTR* out) noexcept;
+    // True when a library is loaded and says it is of `kind`.
+    bool IsBoundAs(DWORD kind) const noexcept;
+    HRESULT DecodeToHeaps(bool preview, VARIANT& src, LONG offsetOrLength, IDispatch** ppInfo,
+                          IDispatch** ppPixels) noexcept;
+};
+
+}  // namespace Tamrix
