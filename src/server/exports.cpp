@@ -2,7 +2,26 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "class_table.h"
 #include "module.h"
+#include "registration.h"
+
+namespace {
+
+// The process-wide records: built by the library's start-up before DllMain sees the
+// attach, torn down after the detach. Building the module here makes it outlive this
+// object, so the teardown still finds it.
+struct ServerRecords {
+    ServerRecords() noexcept {
+        tamrix::Module();
+        tamrix::InitClassTable();
+    }
+    ~ServerRecords() { tamrix::TermClassTable(); }
+    ServerRecords(const ServerRecords&) = delete;
+    ServerRecords& operator=(const ServerRecords&) = delete;
+} g_records;
+
+}  // namespace
 
 extern "C" {
 
@@ -18,18 +37,16 @@ STDAPI DllCanUnloadNow() {
     return tamrix::Module().GetLockCount() == 0 ? S_OK : S_FALSE;
 }
 
-STDAPI DllGetClassObject(REFCLSID, REFIID, LPVOID* ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    return CLASS_E_CLASSNOTAVAILABLE;
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+    return tamrix::GetClassObject(rclsid, riid, ppv);
 }
 
 STDAPI DllRegisterServer() {
-    return E_NOTIMPL;
+    return tamrix::RegisterServer();
 }
 
 STDAPI DllUnregisterServer() {
-    return E_NOTIMPL;
+    return tamrix::UnregisterServer();
 }
 
 }  // extern "C"

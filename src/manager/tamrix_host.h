@@ -1,0 +1,50 @@
+// The manager class that clients create as "Tamrix.TamrixHost.1": the plug-ins found in
+// the search folders as a collection, and the queries and picture loading over them.
+// Late-bound clients reach it through a name table.
+#pragma once
+#include <windows.h>
+#include <oaidl.h>
+#include <ocidl.h>
+
+#include "Tamrix.h"
+#include "../automation/name_table_dispatch.h"
+#include "../automation/typelib_dispatch.h"
+#include "../common/object.h"
+
+namespace Tamrix {
+
+class TamrixHost : public tamrix::NameTableDispatch<TamrixHost, ITamrixHost>,
+                   public tamrix::ProvideClassInfo<&CLSID_TamrixHost> {
+public:
+    using Interfaces =
+        tamrix::InterfaceList<ITamrixHost, tamrix::As<IDispatch, ITamrixHost>, IProvideClassInfo>;
+
+    // Names late-bound clients may use; property readers also answer to their get_ names.
+    static constexpr tamrix::DispName kNames[] = {
+        {L"_NewEnum", DISPID_NEWENUM}, {L"get__NewEnum", DISPID_NEWENUM},
+        {L"Item", 0},                  {L"get_Item", 0},
+        {L"Count", 1},                 {L"get_Count", 1},
+        {L"Init", 2},                  {L"QuerySpiFromFile", 3},
+        {L"QuerySpi", 4},              {L"GetPicture", 5},
+        {L"GetFileFilter", 6},
+    };
+    static constexpr UINT kMaxArgs = 3;
+    static constexpr bool kChecksNamedArgs = true;
+    // Checks the count, converts the arguments and calls the member of DISPID id.
+    HRESULT InvokeMember(DISPID id, tamrix::DispatchCall& call);
+
+    TamrixHost() = default;
+    virtual ~TamrixHost() = default;
+
+    // ITamrixHost
+    STDMETHODIMP get__NewEnum(IUnknown** ppUnk) override;
+    STDMETHODIMP get_Item(LONG Index, IDispatch** pVal) override;
+    STDMETHODIMP get_Count(LONG* pVal) override;
+    STDMETHODIMP Init(LONG loadFlags, BSTR searchPath) override;
+    STDMETHODIMP QuerySpiFromFile(BSTR FileName, LONG offset, IDispatch** ppSpi) override;
+    STDMETHODIMP QuerySpi(BSTR FileName, VARIANT Buffer, IDispatch** ppSpi) override;
+    STDMETHODIMP GetPicture(VARIANT src, LONG offsetOrLength, IDispatch** ppPicture) override;
+    STDMETHODIMP GetFileFilter(LONG type, BSTR* pVal) override;
+};
+
+}  // namespace Tamrix

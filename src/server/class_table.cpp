@@ -1,0 +1,104 @@
+#include "class_table.h"
+
+#include <Tamrix.h>
+
+#include <atomic>
+
+#include "../manager/tamrix_host.h"
+#include "../plugin_object/susie_plugin.h"
+#include "class_factory.h"
+#include "module.h"
+#include "registration.h"
+
+namespace tamrix {
+namespace {
+
+using UpdateRegistryFn = HRESULT (*)(bool reg) noexcept;
+
+struct ClassEntry {
+    const CLSID* clsid;
+    UpdateRegistryFn updateRegistry;
+    // Null for a class that clients cannot create: it has no class object.
+    CreateInstanceFn createInstance;
+    std::atomic<IUnknown*> classObject;
+};
+
+HRESULT NoRegistration(bool) noexcept {
+    return S_OK;
+}
+HRESULT SusiePluginRegistration(bool reg) noexcept {
+    return UpdateClassRegistry(kSusiePluginNames, reg);
+}
+HRESULT TamrixHostRegistration(bool reg) noexcept {
+    return UpdateClassRegistry(kTamrixHostNames, reg);
+}
+
+ClassEntry g_classes[] = {
+    {&CLSID_SpiFileInfo, NoRegistration, nullptr, {nullptr}},
+    {&CLSID_SpiFileInfoCollection, NoRegistration, nullptr, {nullptr}},
+    {&CLSID_SpiLocalHeap, NoRegistration, nullptr, {nullptr}},
+    {&CLSID_SusiePlugin, SusiePluginRegistration, CreatePlainOrAggregated<Tamrix::SusiePlugin>, {nullptr}},
+    {&CLSID_TamrixHost, TamrixHostRegistration, CreatePlainOrAggregated<Tamrix::TamrixHost>, {nullptr}},
+};
+
+// Guards the lazy creation of class objects.
+CRITICAL_SECTION g_classTableLock;
+std::atomic<bool> g_ready{false};
+
+}  // namespace
+
+void InitClassTable() noexcept {
+    if (g_ready.load()) return;
+    if (!InitializeCriticalSectionAndSpinCount(&g_classTableLock, 0)) {
+        CTamrixModule::SetInitFailed();
+        return;
+    }
+    g_ready.store(true);
+}
+
+void TermClassTable() noexcept {
+    if (!g_ready.exchange(false)) return;
+    Module().Term();
+    for (ClassEntry& e : g_classes)
+        if (IUnknown* object = e.classObject.exchange(nullptr)) object->Release();
+    DeleteCriticalSection(&g_classTableLock);
+}
+
+HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept {
+    if (!g_ready.load()) return E_UNEXPECTED;
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    ClassEntry* entry = nullptr;
+    for (ClassEntry& e : g_classes)
+        if (e.createInstance && IsEqualCLSID(*e.clsid, clsid)) {
+            entry = &e;
+            break;
+        }
+    if (!entry) return CLASS_E_CLASSNOTAVAILABLE;
+
+    IUnknown* object = entry->classObject.load();
+    if (!object) {
+        HRESULT hr = S_OK;
+        EnterCriticalSection(&g_classTableLock);
+        object = entry->classObject.load();  // another thread may have made it meanwhile
+        if (!object) {
+            hr = ClassFactory::Create(entry->createInstance, IID_IUnknown, reinterpret_cast<void**>(&object));
+            if (SUCCEEDED(hr)) entry->classObject.store(object);
+        }
+        LeaveCriticalSection(&g_classTableLock);
+        if (FAILED(hr)) return hr;
+    }
+    HRESULT hr = object->QueryInterface(riid, ppv);
+    if (SUCCEEDED(hr) && !*ppv) hr = CLASS_E_CLASSNOTAVAILABLE;
+    return hr;
+}
+
+HRESULT UpdateClassRegistrations(bool reg) noexcept {
+    for (const ClassEntry& e : g_classes) {
+        HRESULT hr = e.updateRegistry(reg);
+        if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+}
+
+}  // namespace tamrix

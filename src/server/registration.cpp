@@ -1,0 +1,228 @@
+#include "registration.h"
+
+#include <oleauto.h>
+#include <shellapi.h>
+
+#include <array>
+#include <string>
+
+#include "../common/com_ptr.h"
+#include "class_table.h"
+#include "module.h"
+#include "registry_script.h"
+
+namespace tamrix {
+namespace {
+
+// The class tree's strings; the three that differ between classes come first.
+enum : std::uint8_t {
+    kProgId,
+    kViProgId,
+    kClsid,
+    kFriendly,
+    kClsidWord,
+    kCurVer,
+    kProgIdWord,
+    kViProgIdWord,
+    kProgrammable,
+    kModuleType,
+    kModule,
+    kThreadingModel,
+    kApartment,
+    kAppIdWord,
+    kAppId,
+    kTypeLibWord,
+    kModuleGuid,
+    kStringCount
+};
+
+constexpr std::array<std::string_view, kStringCount> ClassStrings(const ClassNames& n) {
+    return {n.progId,      n.viProgId,         n.clsid,       "%FriendlyName%",
+            "CLSID",       "CurVer",           "ProgID",      "VersionIndependentProgID",
+            "Programmable", "%MODULETYPE%",    "%Module%",    "ThreadingModel",
+            "apartment",   "AppID",            "%APPID%",     "TypeLib",
+            "%MODULEGUID%"};
+}
+
+constexpr Op K(std::uint8_t name) { return {OpKind::Key, name, 0}; }
+constexpr Op Default(std::uint8_t data) { return {OpKind::DefaultValue, 0, data}; }
+constexpr Op Begin{OpKind::Begin, 0, 0};
+constexpr Op End{OpKind::End, 0, 0};
+
+// One creatable class's tree, in the order it is written.
+constexpr Op kClassScript[] = {
+    K(kProgId), Default(kFriendly), Begin,
+        K(kClsidWord), Default(kClsid),
+    End,
+    K(kViProgId), Default(kFriendly), Begin,
+        K(kClsidWord), Default(kClsid),
+        K(kCurVer), Default(kProgId),
+    End,
+    {OpKind::KeyNoRemove, kClsidWord, 0}, Begin,
+        {OpKind::KeyForceRemove, kClsid, 0}, Default(kFriendly), Begin,
+            K(kProgIdWord), Default(kProgId),
+            K(kViProgIdWord), Default(kViProgId),
+            {OpKind::KeyForceRemove, kProgrammable, 0},
+            K(kModuleType), Default(kModule), Begin,
+                {OpKind::NamedValue, kThreadingModel, kApartment},
+            End,
+            {OpKind::NamedValue, kAppIdWord, kAppId},
+            K(kTypeLibWord), Default(kModuleGuid),
+        End,
+    End,
+};
+
+constexpr WORD kAppIdScriptId = 101;
+constexpr WORD kAppIdScriptLanguage = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);  // 1041
+
+HRESULT LastError() noexcept {
+    DWORD e = GetLastError();
+    return e ? HRESULT_FROM_WIN32(e) : E_FAIL;
+}
+
+// The library's full path in the ANSI code page.
+HRESULT ModulePath(std::string& out) noexcept {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(Module().Instance(), path, MAX_PATH);
+    if (n == 0) return LastError();
+    if (n == MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    try {
+        out.assign(path, n);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+// "Module" and "Module_Raw"; the first would be quoted only for the process's own program.
+HRESULT AddModuleReplacements(Replacements& r, const std::string& path) noexcept {
+    const bool program = Module().Instance() == GetModuleHandleA(nullptr);
+    HRESULT hr = r.Add("Module", program ? "\"" + path + "\"" : path);
+    if (SUCCEEDED(hr)) hr = r.Add("Module_Raw", path);
+    return hr;
+}
+
+HRESULT TypeLibIdText(std::string& out) noexcept {
+    LPOLESTR text = nullptr;
+    HRESULT hr = StringFromCLSID(CTamrixModule::TypeLibId(), &text);
+    if (FAILED(hr)) return hr;
+    char narrow[64];
+    const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+    CoTaskMemFree(text);
+    if (n <= 0) return E_FAIL;
+    out.assign(narrow);
+    return S_OK;
+}
+
+HRESULT RunAppIdScript(bool reg) noexcept {
+    const HMODULE instance = Module().Instance();
+    HRSRC res = FindResourceExA(instance, "REGISTRY", MAKEINTRESOURCEA(kAppIdScriptId), kAppIdScriptLanguage);
+    if (!res) return LastError();
+    HGLOBAL loaded = LoadResource(instance, res);
+    const DWORD size = SizeofResource(instance, res);
+    const char* text = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    if (!text) return LastError();
+
+    Replacements r;
+    std::string path;
+    HRESULT hr = Module().AddCommonRGSReplacements(r);
+    if (SUCCEEDED(hr)) hr = ModulePath(path);
+    if (SUCCEEDED(hr)) hr = AddModuleReplacements(r, path);
+    ParsedScript script;
+    if (SUCCEEDED(hr)) hr = script.Parse(std::string_view(text, size));
+    if (SUCCEEDED(hr)) hr = RunRegistryScript(script.Script(), r, reg);
+    return hr;
+}
+
+// Loads the library from the server's file, or else from the ".tlb" file beside it.
+HRESULT LoadServerTypeLib(ComPtr<ITypeLib>& lib, std::wstring& path) noexcept {
+    std::string narrow;
+    HRESULT hr = ModulePath(narrow);
+    if (FAILED(hr)) return hr;
+    try {
+        wchar_t wide[MAX_PATH];
+        if (!MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, wide, MAX_PATH)) return LastError();
+        path = wide;
+        hr = LoadTypeLib(path.c_str(), lib.put());
+        if (SUCCEEDED(hr)) return hr;
+        const size_t slash = path.find_last_of(L'\\');
+        const size_t dot = path.find_last_of(L'.');
+        if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) path.resize(dot);
+        path += L".tlb";
+        return LoadTypeLib(path.c_str(), lib.put());
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT UpdateTypeLibRegistration(bool reg) noexcept {
+    ComPtr<ITypeLib> lib;
+    std::wstring path;
+    HRESULT hr = LoadServerTypeLib(lib, path);
+    if (FAILED(hr)) return hr;
+    if (reg) {
+        try {
+            std::wstring helpDir = path.substr(0, path.find_last_of(L"\\/:") + 1);
+            return RegisterTypeLib(lib.get(), path.data(), helpDir.data());
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+    }
+    TLIBATTR* attr = nullptr;
+    hr = lib->GetLibAttr(&attr);
+    if (FAILED(hr)) return hr;
+    hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+    lib->ReleaseTLibAttr(attr);
+    return hr;
+}
+
+// Runs registration on the system default locale and gives the caller's back on the way out.
+class SystemLocaleScope {
+public:
+    SystemLocaleScope() noexcept : saved_(GetThreadLocale()) { SetThreadLocale(LOCALE_SYSTEM_DEFAULT); }
+    ~SystemLocaleScope() { SetThreadLocale(saved_); }
+    SystemLocaleScope(const SystemLocaleScope&) = delete;
+    SystemLocaleScope& operator=(const SystemLocaleScope&) = delete;
+
+private:
+    LCID saved_;
+};
+
+}  // namespace
+
+HRESULT UpdateClassRegistry(const ClassNames& names, bool reg) noexcept {
+    Replacements r;
+    std::string path, libId;
+    HRESULT hr = ModulePath(path);
+    if (SUCCEEDED(hr)) hr = AddModuleReplacements(r, path);
+    if (SUCCEEDED(hr)) hr = TypeLibIdText(libId);
+    if (SUCCEEDED(hr)) hr = r.Add("MODULEGUID", libId);
+    if (SUCCEEDED(hr)) {
+        const bool program = SHGetFileInfoA(path.c_str(), 0, nullptr, 0, SHGFI_EXETYPE) != 0;
+        hr = r.Add("MODULETYPE", program ? "LocalServer32" : "InprocServer32");
+    }
+    if (SUCCEEDED(hr)) hr = Module().AddCommonRGSReplacements(r);
+    if (SUCCEEDED(hr)) hr = r.Add("FriendlyName", names.friendlyName);
+    if (FAILED(hr)) return hr;
+    const auto strings = ClassStrings(names);
+    return RunRegistryScript({kClassScript, strings, PlainKeyRemoval::WithSubkeys}, r, reg);
+}
+
+HRESULT RegisterServer() noexcept {
+    SystemLocaleScope locale;
+    HRESULT hr = RunAppIdScript(true);
+    if (SUCCEEDED(hr)) hr = UpdateClassRegistrations(true);
+    if (SUCCEEDED(hr)) hr = UpdateTypeLibRegistration(true);
+    return hr;
+}
+
+HRESULT UnregisterServer() noexcept {
+    SystemLocaleScope locale;
+    HRESULT hr = UpdateClassRegistrations(false);
+    if (SUCCEEDED(hr)) hr = UpdateTypeLibRegistration(false);
+    // The application identifier goes only when everything else went.
+    if (SUCCEEDED(hr)) hr = RunAppIdScript(false);
+    return hr;
+}
+
+}  // namespace tamrix

@@ -1,0 +1,69 @@
+' Both classes created by ProgID from VBScript; type names through GetTypeInfo of both
+' kinds of dispatch; the script engine's view of the name table's errors.
+' Argument 0: the test plug-ins' folder.
+Option Explicit
+Dim passed, failed
+passed = 0
+failed = 0
+
+Sub Check(ok, what)
+    If ok Then
+        passed = passed + 1
+    Else
+        failed = failed + 1
+        WScript.Echo "not ok: " & what
+    End If
+End Sub
+
+Const WRONG_ARG_COUNT = 450, TYPE_MISMATCH = 13, NO_SUCH_MEMBER = 438
+
+Sub Main()
+    Dim host, plugin, spiDir, x, n1, n2
+    spiDir = WScript.Arguments(0)
+    Set host = CreateObject("Tamrix.TamrixHost.1")
+    Set plugin = CreateObject("Tamrix.SusiePlugin")
+    Check TypeName(host) = "ITamrixHost", "TypeName(host) = " & TypeName(host)
+    Check TypeName(plugin) = "ISusiePlugin", "TypeName(plugin) = " & TypeName(plugin)
+
+    On Error Resume Next
+    x = host.GetFileFilter()
+    Check Err.Number = WRONG_ARG_COUNT, "GetFileFilter(): " & Err.Number
+    Err.Clear
+    Set x = host.Item("abc")
+    Check Err.Number = TYPE_MISMATCH, "Item(""abc""): " & Err.Number
+    Err.Clear
+    host.NoSuchMember
+    Check Err.Number = NO_SUCH_MEMBER, "unknown name: " & Err.Number
+    Err.Clear
+    x = host.Count
+    n1 = Err.Number
+    Err.Clear
+    x = host.cOUNT
+    n2 = Err.Number
+    Err.Clear
+    Check n1 <> NO_SUCH_MEMBER And n1 = n2, "Count and cOUNT: " & n1 & " " & n2
+
+    Check plugin.Load(spiDir & "\qqa.spi") = True, "Load qqa.spi"
+    Check Err.Number = 0, "Load: " & Err.Number
+    Err.Clear
+    plugin.ConfigurationDlg
+    Check Err.Number = 0, "ConfigurationDlg with declared defaults: " & Err.Number
+    Err.Clear
+    plugin.ConfigurationDlg 5
+    Check Err.Number <> 0, "ConfigurationDlg 5 reaches the plug-in"
+    Err.Clear
+    plugin.Free
+    Check Err.Number = 0, "Free: " & Err.Number
+    Err.Clear
+    On Error Goto 0
+End Sub
+
+On Error Resume Next
+Main
+If Err.Number <> 0 Then
+    failed = failed + 1
+    WScript.Echo "not ok: uncaught error " & Err.Number & " " & Err.Description
+End If
+On Error Goto 0
+WScript.Echo passed & " passed, " & failed & " failed"
+WScript.Quit failed

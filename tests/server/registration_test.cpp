@@ -1,0 +1,297 @@
+// Self-registration read back from the registry: every key and value the server writes,
+// what re-registration replaces, what unregistration leaves, and the type library.
+// These tests change the prefix's registration, so they run alone, and leave the server
+// registered again when they end.
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <Tamrix.h>
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/handles.h"
+#include "server/server_dll.h"
+
+using servertest::ComPtr;
+using servertest::ServerDll;
+using tamrix::UniqueRegKey;
+
+namespace {
+
+[[maybe_unused]] auto* const g_com = ::testing::AddGlobalTestEnvironment(new servertest::ComApartment);
+
+const std::string kLibId = "{ECFF1D29-6CE3-483F-B423-45789DC49236}";
+
+struct ClassTree {
+    std::string progId, viProgId, clsid, friendly;
+};
+const ClassTree kTrees[] = {
+    {"Tamrix.SusiePlugin.1", "Tamrix.SusiePlugin", "{CAA01FE7-8699-457F-AB09-894187AA53C2}", "SusiePlugin Object"},
+    {"Tamrix.TamrixHost.1", "Tamrix.TamrixHost", "{B7F035D6-D0AB-4A38-AE8B-FACC351E7C33}", "TamrixHost Object"},
+};
+const char* const kResultClasses[] = {"{60E73339-1611-46DB-A2D7-53C2F101D4D3}",
+                                      "{19B72BC9-B6C0-41A9-823B-373993A6FFEB}",
+                                      "{C6CF4A66-8FD6-4348-A8DF-AB9C9429E56B}"};
+
+bool KeyExists(const std::string& path) {
+    UniqueRegKey key;
+    return RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+// A string value, checked to be REG_SZ with its terminating NUL counted.
+std::optional<std::string> String(const std::string& path, const char* name = nullptr) {
+    UniqueRegKey key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return {};
+    char data[1024];
+    DWORD type = 0, size = sizeof data;
+    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
+        return {};
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type) << path << " " << (name ? name : "(default)");
+    EXPECT_TRUE(size > 0 && data[size - 1] == '\0' && strlen(data) + 1 == size) << path;
+    return std::string(data);
+}
+
+std::set<std::string> Subkeys(const std::string& path) {
+    std::set<std::string> out;
+    UniqueRegKey key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return out;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        out.insert(name);
+    }
+    return out;
+}
+
+// Value names; "" is the default value.
+std::set<std::string> Values(const std::string& path) {
+    std::set<std::string> out;
+    UniqueRegKey key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return out;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = sizeof name;
+        if (RegEnumValueA(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        out.insert(name);
+    }
+    return out;
+}
+
+void MakeKey(const std::string& path) {
+    UniqueRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                             key.put(), nullptr));
+    const char data[] = "foreign";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "Owner", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data));
+}
+
+void DeleteTree(const std::string& path) {
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, path.c_str());
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) == CSTR_EQUAL;
+}
+
+std::string TypeLibPath() {
+    return String("TypeLib\\" + kLibId + "\\1.0\\0\\win32").value_or("");
+}
+
+// Every entry of both class trees and the application identifier, nothing more.
+void ExpectRegistered(const std::string& dllPath) {
+    SCOPED_TRACE("registered by " + dllPath);
+    for (const ClassTree& t : kTrees) {
+        const std::string c = "CLSID\\" + t.clsid;
+        EXPECT_EQ(t.friendly, String(t.progId));
+        EXPECT_EQ(t.clsid, String(t.progId + "\\CLSID"));
+        EXPECT_EQ(t.friendly, String(t.viProgId));
+        EXPECT_EQ(t.clsid, String(t.viProgId + "\\CLSID"));
+        EXPECT_EQ(t.progId, String(t.viProgId + "\\CurVer"));
+        EXPECT_EQ(t.friendly, String(c));
+        EXPECT_EQ(kLibId, String(c, "AppID"));
+        EXPECT_EQ(t.progId, String(c + "\\ProgID"));
+        EXPECT_EQ(t.viProgId, String(c + "\\VersionIndependentProgID"));
+        EXPECT_TRUE(SameText(dllPath, String(c + "\\InprocServer32").value_or(""))) << String(c + "\\InprocServer32").value_or("");
+        EXPECT_EQ("apartment", String(c + "\\InprocServer32", "ThreadingModel"));
+        EXPECT_EQ(kLibId, String(c + "\\TypeLib"));
+
+        EXPECT_EQ((std::set<std::string>{"CLSID"}), Subkeys(t.progId));
+        EXPECT_EQ((std::set<std::string>{"CLSID", "CurVer"}), Subkeys(t.viProgId));
+        EXPECT_EQ((std::set<std::string>{"InprocServer32", "ProgID", "Programmable", "TypeLib",
+                                         "VersionIndependentProgID"}),
+                  Subkeys(c));
+        EXPECT_EQ((std::set<std::string>{"", "AppID"}), Values(c));
+        EXPECT_EQ((std::set<std::string>{"", "ThreadingModel"}), Values(c + "\\InprocServer32"));
+        EXPECT_TRUE(Values(c + "\\Programmable").empty());
+        EXPECT_TRUE(Subkeys(c + "\\Programmable").empty());
+    }
+    for (const char* clsid : kResultClasses) EXPECT_FALSE(KeyExists(std::string("CLSID\\") + clsid)) << clsid;
+    EXPECT_EQ("Tamrix", String("AppID\\" + kLibId));
+    EXPECT_EQ(kLibId, String("AppID\\Tamrix.DLL", "AppID"));
+    EXPECT_FALSE(TypeLibPath().empty()) << "type library registered";
+}
+
+void ExpectClassTreesGone() {
+    for (const ClassTree& t : kTrees) {
+        EXPECT_FALSE(KeyExists(t.progId)) << t.progId;
+        EXPECT_FALSE(KeyExists(t.viProgId)) << t.viProgId;
+        EXPECT_FALSE(KeyExists("CLSID\\" + t.clsid)) << t.clsid;
+    }
+    EXPECT_TRUE(KeyExists("CLSID")) << "the key CLSID is never removed";
+}
+
+// Runs a program of the prefix and returns its exit code.
+DWORD RunProgram(std::string commandLine) {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return ~0u;
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = ~0u;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+class Registration : public ::testing::Test {
+protected:
+    static void TearDownTestSuite() {
+        // Leave the prefix as the other tests expect it: registered.
+        DeleteTree("AppID\\Tamrix.DLL\\Foreign");
+        DeleteTree("Tamrix.SusiePlugin\\Foreign");
+        ServerDll dll;
+        EXPECT_EQ(S_OK, dll.Register());
+    }
+};
+
+TEST_F(Registration, Regsvr32WritesAndRemovesEveryEntry) {
+    const std::string dll = testenv::DllPath();
+    EXPECT_EQ(0u, RunProgram("regsvr32.exe /s /u \"" + dll + "\""));
+    ExpectClassTreesGone();
+    EXPECT_FALSE(KeyExists("AppID\\" + kLibId));
+    EXPECT_FALSE(KeyExists("AppID\\Tamrix.DLL"));
+    EXPECT_TRUE(KeyExists("AppID"));
+    EXPECT_TRUE(TypeLibPath().empty());
+
+    EXPECT_EQ(0u, RunProgram("regsvr32.exe /s \"" + dll + "\""));
+    ExpectRegistered(dll);
+    EXPECT_TRUE(SameText(dll, TypeLibPath())) << TypeLibPath();
+}
+
+TEST_F(Registration, ReregisteringRewritesTheClassKeyAndKeepsTheCallersLocale) {
+    ServerDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    const std::string c = "CLSID\\" + kTrees[0].clsid;
+    MakeKey(c + "\\Stale");
+    MakeKey(c + "\\Programmable\\Stale");
+    MakeKey("Tamrix.SusiePlugin\\Foreign");
+
+    const LCID japanese = MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), SORT_DEFAULT);
+    const LCID before = GetThreadLocale();
+    ASSERT_TRUE(SetThreadLocale(japanese));
+    EXPECT_EQ(S_OK, dll.Register());
+    EXPECT_EQ(japanese, GetThreadLocale());
+    SetThreadLocale(before);
+
+    EXPECT_FALSE(KeyExists(c + "\\Stale")) << "the class key is deleted before it is written";
+    EXPECT_FALSE(KeyExists(c + "\\Programmable\\Stale"));
+    EXPECT_TRUE(KeyExists("Tamrix.SusiePlugin\\Foreign")) << "ProgID keys are only opened and overwritten";
+    DeleteTree("Tamrix.SusiePlugin\\Foreign");
+    ExpectRegistered(testenv::DllPath());
+}
+
+TEST_F(Registration, UnregisteringLeavesForeignAppIdSubkeys) {
+    ServerDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    MakeKey("AppID\\Tamrix.DLL\\Foreign");
+    MakeKey("CLSID\\" + kTrees[1].clsid + "\\Stale");
+
+    const LCID japanese = MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), SORT_DEFAULT);
+    const LCID before = GetThreadLocale();
+    ASSERT_TRUE(SetThreadLocale(japanese));
+    EXPECT_EQ(S_OK, dll.Unregister());
+    EXPECT_EQ(japanese, GetThreadLocale());
+    SetThreadLocale(before);
+
+    ExpectClassTreesGone();
+    EXPECT_TRUE(TypeLibPath().empty());
+    EXPECT_FALSE(KeyExists("AppID\\" + kLibId));
+    EXPECT_TRUE(KeyExists("AppID\\Tamrix.DLL")) << "kept alive by its foreign subkey";
+    EXPECT_FALSE(String("AppID\\Tamrix.DLL", "AppID").has_value()) << "our value is gone";
+    EXPECT_TRUE(KeyExists("AppID\\Tamrix.DLL\\Foreign"));
+
+    // Without the registration the name-table class still describes itself from the
+    // library file, while the type-library dispatch and the class description fail.
+    ComPtr<IDispatch> host = dll.Create<IDispatch>(CLSID_TamrixHost);
+    ComPtr<IDispatch> plugin = dll.Create<IDispatch>(CLSID_SusiePlugin);
+    ASSERT_TRUE(host && plugin);
+    UINT count = 0;
+    EXPECT_EQ(S_OK, host->GetTypeInfoCount(&count));
+    EXPECT_EQ(1u, count);
+    wchar_t name[] = L"Free";
+    LPOLESTR names[] = {name};
+    DISPID id = 0;
+    EXPECT_TRUE(FAILED(plugin->GetIDsOfNames(IID_NULL, names, 1, 0, &id)));
+    ComPtr<IProvideClassInfo> pci;
+    ASSERT_EQ(S_OK, plugin->QueryInterface(IID_IProvideClassInfo, pci.put_void()));
+    ComPtr<ITypeInfo> info;
+    EXPECT_TRUE(FAILED(pci->GetClassInfo(info.put())));
+
+    DeleteTree("AppID\\Tamrix.DLL\\Foreign");
+    EXPECT_EQ(S_OK, dll.Register());
+    ExpectRegistered(testenv::DllPath());
+}
+
+TEST_F(Registration, UnregisteringStopsWhenTheTypeLibraryIsNotRegistered) {
+    ServerDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    ASSERT_EQ(S_OK, dll.Register());
+    GUID libId{};
+    ASSERT_EQ(S_OK, CLSIDFromString(testenv::Wide(kLibId).c_str(), &libId));
+    ASSERT_EQ(S_OK, UnRegisterTypeLib(libId, 1, 0, 0, SYS_WIN32));
+
+    EXPECT_TRUE(FAILED(dll.Unregister()));
+    ExpectClassTreesGone();
+    EXPECT_EQ("Tamrix", String("AppID\\" + kLibId)) << "the application identifier goes only last";
+    EXPECT_EQ(kLibId, String("AppID\\Tamrix.DLL", "AppID"));
+
+    EXPECT_EQ(S_OK, dll.Register());
+    ExpectRegistered(testenv::DllPath());
+}
+
+// The library file without its embedded type library, a ".tlb" file beside it.
+TEST_F(Registration, TypeLibraryFallsBackToTheTlbFileBesideTheLibrary) {
+    const std::string copy = testenv::WinPath(testenv::Env("TAMRIX_NO_TLB_DLL"));
+    const std::string tlb = copy.substr(0, copy.rfind('.')) + ".tlb";
+    ComPtr<ITypeLib> probe;
+    ASSERT_TRUE(FAILED(LoadTypeLib(testenv::Wide(copy).c_str(), probe.put()))) << "the file holds no library";
+    DeleteFileA(tlb.c_str());
+
+    {
+        ServerDll dll(copy);
+        ASSERT_TRUE(dll.Loaded());
+        const LCID japanese = MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), SORT_DEFAULT);
+        const LCID before = GetThreadLocale();
+        ASSERT_TRUE(SetThreadLocale(japanese));
+        EXPECT_TRUE(FAILED(dll.Register())) << "no library anywhere";
+        EXPECT_EQ(japanese, GetThreadLocale()) << "restored on the failure path too";
+        SetThreadLocale(before);
+
+        ASSERT_TRUE(CopyFileA(testenv::WinPath(testenv::Env("TAMRIX_TLB")).c_str(), tlb.c_str(), FALSE));
+        EXPECT_EQ(S_OK, dll.Register());
+        EXPECT_TRUE(SameText(tlb, TypeLibPath())) << TypeLibPath();
+        ExpectRegistered(copy);
+    }
+    ServerDll real;
+    EXPECT_EQ(S_OK, real.Register());
+    EXPECT_TRUE(SameText(testenv::DllPath(), TypeLibPath()));
+}
+
+}  // namespace
