@@ -40,6 +40,8 @@ enum QqaFlags : uint32_t {
     QQA_NULL_INFO = 1,        // GetPicture succeeds but leaves the info handle null
     QQA_NULL_PIXELS = 2,      // ... leaves the pixel handle null
     QQA_TEXT_ON_FAILURE = 4,  // GetPictureInfo hands back the text even when it fails
+    QQA_ECHO_HEADER = 8,      // GetPicture's pixel block is this header with the flag cleared: a
+                              // picture in its own right, so a script can get one as a byte array
 };
 
 // Bytes of the colour table and of the pixel block follow this pattern, so tests can

@@ -381,7 +381,15 @@ int decode(LPCSTR buf, long len, unsigned flag, HLOCAL* pInfo, HLOCAL* pBits,
     HLOCAL info = nullptr, bits = nullptr;
     if (!(q.flags & QQA_NULL_INFO) && !(info = make_info_block(q, width, height, infoSize)))
         return SPI_NO_MEMORY;
-    if (!(q.flags & QQA_NULL_PIXELS) && !(bits = make_pixel_block(q.seed, pixelSize))) {
+    if (q.flags & QQA_ECHO_HEADER) {
+        QqaHeader echo = q;
+        echo.flags &= ~QQA_ECHO_HEADER;
+        bits = make_block(sizeof echo, [&](uint8_t* p) { std::memcpy(p, &echo, sizeof echo); });
+        if (!bits) {
+            if (info) LocalFree(info);
+            return SPI_NO_MEMORY;
+        }
+    } else if (!(q.flags & QQA_NULL_PIXELS) && !(bits = make_pixel_block(q.seed, pixelSize))) {
         if (info) LocalFree(info);
         return SPI_NO_MEMORY;
     }
