@@ -115,25 +115,34 @@ STDMETHODIMP SusiePlugin::GetPictureInfo(VARIANT src, LONG offsetOrLength, Pictu
     return MapSpiResult(code);
 }
 
+HRESULT SusiePlugin::Decode(SPI::GetPictureFn decode, const VARIANT& src, LONG offsetOrLength,
+                            UniqueHlocal& info, UniqueHlocal& pixels) noexcept {
+    SpiSource source;
+    if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
+    HLOCAL infoHandle = nullptr;
+    HLOCAL pixelHandle = nullptr;
+    const int code = decode ? decode(source.Buf(), source.Len(), source.Flag(), &infoHandle, &pixelHandle,
+                                     tamrix::IgnoreProgress, 0)
+                            : SPI::SPI_NOT_IMPLEMENTED;
+    source.Release();
+    // A plug-in hands no blocks back on failure; whatever the handles hold is not ours.
+    if (code != SPI::SPI_OK) return MapSpiResult(code);
+    info.reset(infoHandle);
+    pixels.reset(pixelHandle);
+    return S_OK;
+}
+
 HRESULT SusiePlugin::DecodeToHeaps(bool preview, VARIANT& src, LONG offsetOrLength,
                                    IDispatch** ppInfo, IDispatch** ppPixels) noexcept {
     if (!ppInfo || !ppPixels) return E_POINTER;
     *ppInfo = nullptr;
     *ppPixels = nullptr;
     if (!IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
-    SpiSource source;
-    if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
-    SPI::GetPictureFn decode = preview ? GetPreviewEntry() : GetPictureEntry();
-    HLOCAL info = nullptr;
-    HLOCAL pixels = nullptr;
-    const int code = decode ? decode(source.Buf(), source.Len(), source.Flag(), &info, &pixels,
-                                     tamrix::IgnoreProgress, 0)
-                            : SPI::SPI_NOT_IMPLEMENTED;
-    source.Release();
-    // A plug-in hands no blocks back on failure; whatever the handles hold is not ours.
-    if (code != SPI::SPI_OK) return MapSpiResult(code);
-    UniqueHlocal infoBlock(info);
-    UniqueHlocal pixelBlock(pixels);
+    UniqueHlocal infoBlock;
+    UniqueHlocal pixelBlock;
+    HRESULT hr = Decode(preview ? GetPreviewEntry() : GetPictureEntry(), src, offsetOrLength, infoBlock,
+                        pixelBlock);
+    if (FAILED(hr)) return hr;
 
     tamrix::Object<SpiLocalHeap>* infoHeap = tamrix::Object<SpiLocalHeap>::New();
     tamrix::Object<SpiLocalHeap>* pixelHeap = tamrix::Object<SpiLocalHeap>::New();
@@ -188,16 +197,10 @@ STDMETHODIMP SusiePlugin::GetPictureText(VARIANT src, LONG offsetOrLength, BSTR*
 STDMETHODIMP SusiePlugin::GetPictureToFile(VARIANT src, LONG offsetOrLength, BSTR destPath) {
     if (!IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
     try {
-        SpiSource source;
-        if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
-        HLOCAL info = nullptr;
-        HLOCAL pixels = nullptr;
-        const int code = GetPictureEntry()(source.Buf(), source.Len(), source.Flag(), &info,
-                                           &pixels, tamrix::IgnoreProgress, 0);
-        source.Release();
-        if (code != SPI::SPI_OK) return MapSpiResult(code);
-        UniqueHlocal infoBlock(info);
-        UniqueHlocal pixelBlock(pixels);
+        UniqueHlocal infoBlock;
+        UniqueHlocal pixelBlock;
+        if (HRESULT hr = Decode(GetPictureEntry(), src, offsetOrLength, infoBlock, pixelBlock); FAILED(hr))
+            return hr;
 
         const void* infoBytes = infoBlock ? LocalLock(infoBlock.get()) : nullptr;
         const void* pixelBytes = pixelBlock ? LocalLock(pixelBlock.get()) : nullptr;

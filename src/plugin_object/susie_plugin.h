@@ -6,6 +6,7 @@
 #include <ocidl.h>
 
 #include "Tamrix.h"
+#include "../common/handles.h"
 #include "../common/object.h"
 #include "../plugin/spi_interface.h"
 #include "../automation/typelib_dispatch.h"
@@ -52,6 +53,9 @@ private:
     HRESULT InfoText(int infoNo, int size, BSTR* out) noexcept;
     // True when a library is loaded and says it is of `kind`.
     bool IsBoundAs(DWORD kind) const noexcept;
+    // Converts the source and decodes it; on success the two blocks are ours.
+    HRESULT Decode(SPI::GetPictureFn decode, const VARIANT& src, LONG offsetOrLength,
+                   tamrix::UniqueHlocal& info, tamrix::UniqueHlocal& pixels) noexcept;
     HRESULT DecodeToHeaps(bool preview, VARIANT& src, LONG offsetOrLength, IDispatch** ppInfo,
                           IDispatch** ppPixels) noexcept;
 };
