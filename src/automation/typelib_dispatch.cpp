@@ -109,9 +109,11 @@ bool IsObjectOut(ITypeInfo* owner, const ELEMDESC& e) {
     return object;
 }
 
+// What a caller can put where an object is to come back: a variable by reference, or a
+// value that stands for nothing (empty, null, a null object, a missing argument).
 bool IsPlaceholder(const VARIANT& v) {
-    return v.vt == (VT_BYREF | VT_VARIANT) || v.vt == VT_EMPTY ||
-           (v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND);
+    return v.vt == (VT_BYREF | VT_VARIANT) || v.vt == VT_EMPTY || v.vt == VT_NULL ||
+           (v.vt == VT_DISPATCH && !v.pdispVal) || (v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND);
 }
 
 }  // namespace
