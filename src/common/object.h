@@ -67,6 +67,27 @@ private:
     using First = typename Head<Entries...>::type;
 };
 
+// The reference count of an apartment-threaded object: plain increments, and a sentinel
+// while the object is destroyed, so that a Release made from inside the destruction
+// cannot start a second one.
+class PlainRefCount {
+public:
+    ULONG Add() noexcept { return ++refs_; }
+    template <class Self>
+    ULONG Release(Self* self) noexcept {
+        const ULONG n = --refs_;
+        if (n == 0) {
+            refs_ = kDestroying;
+            delete self;
+        }
+        return n;
+    }
+
+private:
+    static constexpr ULONG kDestroying = 0x80000000u / 2;
+    ULONG refs_ = 0;
+};
+
 // A plain (non-aggregated) instance of T: unguarded reference count, as every class of
 // the server is apartment-threaded, and one module lock for the object's whole life.
 template <class T>
@@ -95,23 +116,14 @@ public:
         if (SUCCEEDED(hr)) static_cast<IUnknown*>(*ppv)->AddRef();
         return hr;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) {
-            // A Release made from inside the destructor must not destroy twice.
-            refs_ = kDestroying;
-            delete this;
-        }
-        return n;
-    }
+    STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
+    STDMETHODIMP_(ULONG) Release() override { return refs_.Release(this); }
 
     // The object's identity, without adding a reference.
     IUnknown* Unknown() noexcept { return T::Interfaces::Unknown(static_cast<T*>(this)); }
 
 private:
-    static constexpr ULONG kDestroying = 0x80000000u / 2;
-    ULONG refs_ = 0;
+    PlainRefCount refs_;
 };
 
 // The class inside an aggregated instance: every interface it hands out forwards
@@ -165,21 +177,13 @@ public:
         }
         return contained_.InnerQueryInterface(riid, ppv);
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) {
-            refs_ = kDestroying;
-            delete this;
-        }
-        return n;
-    }
+    STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
+    STDMETHODIMP_(ULONG) Release() override { return refs_.Release(this); }
 
     ContainedObject<T>& Contained() noexcept { return contained_; }
 
 private:
-    static constexpr ULONG kDestroying = 0x80000000u / 2;
-    ULONG refs_ = 0;
+    PlainRefCount refs_;
     ContainedObject<T> contained_;
 };
 

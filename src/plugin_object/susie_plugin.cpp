@@ -92,15 +92,22 @@ STDMETHODIMP SusiePlugin::Free() {
     return SPI::SpiInterface::Free() ? S_OK : E_FAIL;
 }
 
+HRESULT SusiePlugin::QueryPictureInfo(const VARIANT& src, LONG offsetOrLength, SPI::PictureInfoRecord& record,
+                                      int& code) noexcept {
+    SpiSource source;
+    if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
+    code = GetPictureInfoEntry()(source.Buf(), source.Len(), source.Flag(), &record);
+    source.Release();
+    return S_OK;
+}
+
 STDMETHODIMP SusiePlugin::GetPictureInfo(VARIANT src, LONG offsetOrLength, PictureInfo* pPictInfo) {
     if (!pPictInfo) return E_POINTER;
     if (!IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
-    SpiSource source;
-    if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
     // The plug-in fills its own packed layout, never the caller's aligned record.
     SPI::PictureInfoRecord record{};
-    const int code = GetPictureInfoEntry()(source.Buf(), source.Len(), source.Flag(), &record);
-    source.Release();
+    int code = SPI::SPI_OK;
+    if (HRESULT hr = QueryPictureInfo(src, offsetOrLength, record, code); FAILED(hr)) return hr;
     if (code == SPI::SPI_OK) {
         pPictInfo->left = record.left;
         pPictInfo->top = record.top;
@@ -173,13 +180,11 @@ STDMETHODIMP SusiePlugin::GetPreview(VARIANT src, LONG offsetOrLength, IDispatch
 STDMETHODIMP SusiePlugin::GetPictureText(VARIANT src, LONG offsetOrLength, BSTR* pText) {
     if (!pText) return E_POINTER;
     if (!IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
-    SpiSource source;
-    if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
     SPI::PictureInfoRecord record{};
     record.hInfo = nullptr;
     // The result code does not matter: only a text handle decides the outcome.
-    GetPictureInfoEntry()(source.Buf(), source.Len(), source.Flag(), &record);
-    source.Release();
+    int code = SPI::SPI_OK;
+    if (HRESULT hr = QueryPictureInfo(src, offsetOrLength, record, code); FAILED(hr)) return hr;
     UniqueHlocal block(record.hInfo);
     if (!block) {
         *pText = nullptr;

@@ -53,6 +53,9 @@ private:
     HRESULT InfoText(int infoNo, int size, BSTR* out) noexcept;
     // True when a library is loaded and says it is of `kind`.
     bool IsBoundAs(DWORD kind) const noexcept;
+    // Converts the source and asks the plug-in for the picture's information record.
+    HRESULT QueryPictureInfo(const VARIANT& src, LONG offsetOrLength, SPI::PictureInfoRecord& record,
+                             int& code) noexcept;
     // Converts the source and decodes it; on success the two blocks are ours.
     HRESULT Decode(SPI::GetPictureFn decode, const VARIANT& src, LONG offsetOrLength,
                    tamrix::UniqueHlocal& info, tamrix::UniqueHlocal& pixels) noexcept;
