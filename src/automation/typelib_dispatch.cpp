@@ -65,11 +65,11 @@ HRESULT Load(REFGUID guid, LCID lcid, Slot** out) noexcept {
             if (SUCCEEDED(hr)) {
                 if (!s) {
                     const int used = g_used.load(std::memory_order_relaxed);
-                    if (used == kSlots) {
-                        hr = E_OUTOFMEMORY;
-                    } else {
-                        // The first cached entry arranges the release of all at unload.
-                        if (used == 0) hr = Module().AddTermFunc([](DWORD_PTR) { ReleaseCache(); }, 0);
+                    // The first cached entry arranges the release of all at unload;
+                    // nothing is cached that could not be released.
+                    if (used == kSlots) hr = E_OUTOFMEMORY;
+                    else if (used == 0) hr = Module().AddTermFunc([](DWORD_PTR) { ReleaseCache(); }, 0);
+                    if (SUCCEEDED(hr)) {
                         s = &g_slots[used];
                         s->guid = guid;
                         g_used.store(used + 1, std::memory_order_release);

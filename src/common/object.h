@@ -157,6 +157,10 @@ class AggregatedObject final : private module_lock::Holder, public IUnknown {
 public:
     template <class... A>
     explicit AggregatedObject(IUnknown* outer, A&&... args) : contained_(outer, std::forward<A>(args)...) {}
+    // The contained object is torn down as a plain instance would be.
+    ~AggregatedObject() {
+        if constexpr (requires(T& t) { t.FinalRelease(); }) contained_.FinalRelease();
+    }
 
     template <class... A>
     static AggregatedObject* New(IUnknown* outer, A&&... args) noexcept {

@@ -42,6 +42,11 @@ DWORD SpiInterface::Probe() {
 
     module_.reset(LoadLibraryA(path_.c_str()));
     if (!module_) return 0;
+    // Entries of an earlier library must not outlive it into this one: a probe that stops
+    // half-way leaves null entries, never addresses in a library that is gone.
+    getPluginInfo_ = nullptr;
+    isSupported_ = nullptr;
+    kind1_ = kind2_ = kind3_ = nullptr;
     HMODULE m = module_.get();
     getPluginInfo_ = EntryAs<GetPluginInfoFn>(GetProcAddress(m, exports::GetPluginInfo));
     isSupported_ = EntryAs<IsSupportedFn>(GetProcAddress(m, exports::IsSupported));
@@ -52,15 +57,22 @@ DWORD SpiInterface::Probe() {
         kind1_ = GetProcAddress(m, exports::GetPictureInfo);
         kind2_ = GetProcAddress(m, exports::GetPicture);
         kind3_ = GetProcAddress(m, exports::GetPreview);  // optional
-        return kind1_ && kind2_ ? kind : 0;
+        return HasEntriesFor(kind) ? kind : 0;
     }
     if (kind == KIND_ARCHIVE) {
         kind1_ = GetProcAddress(m, exports::GetArchiveInfo);
         kind3_ = GetProcAddress(m, exports::GetFileInfo);
         kind2_ = GetProcAddress(m, exports::GetFile);
-        return kind1_ && kind2_ && kind3_ ? kind : 0;
+        return HasEntriesFor(kind) ? kind : 0;
     }
     return 0;
+}
+
+bool SpiInterface::HasEntriesFor(DWORD kind) const noexcept {
+    if (!getPluginInfo_ || !isSupported_) return false;
+    if (kind == KIND_PICTURE) return kind1_ && kind2_;  // GetPreview is optional
+    if (kind == KIND_ARCHIVE) return kind1_ && kind2_ && kind3_;
+    return false;
 }
 
 bool SpiInterface::Free() noexcept {

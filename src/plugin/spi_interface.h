@@ -36,6 +36,8 @@ public:
 
     // The kind as the loaded plug-in states it now (0 when not loaded).
     DWORD Kind() const noexcept;
+    // Whether every entry a plug-in of `kind` must export was resolved.
+    bool HasEntriesFor(DWORD kind) const noexcept;
 
     GetPluginInfoFn GetPluginInfoEntry() const noexcept { return getPluginInfo_; }
     IsSupportedFn IsSupportedEntry() const noexcept { return isSupported_; }

@@ -19,7 +19,7 @@ using tamrix::UniqueHlocal;
 
 bool SusiePlugin::IsBoundAs(DWORD kind) const noexcept {
     // The kind is asked again: stale entries of an earlier binding must never be called.
-    return IsLoaded() && GetPluginInfoEntry() && Kind() == kind;
+    return IsLoaded() && HasEntriesFor(kind) && Kind() == kind;
 }
 
 HRESULT SusiePlugin::InfoText(int infoNo, int size, BSTR* out) noexcept {

@@ -114,8 +114,19 @@ TEST(Identity, MembersNeedAPictureBinding) {
     ComPtr<ISusiePlugin> rebound = LoadPlugin("qqa");
     EXPECT_EQ(S_OK, rebound->Load(badPath.get(), &ok));
 
+    // A picture plug-in that fails its probe (no IsSupported) says "00IN" all the same: on
+    // its own, and after an earlier binding whose library is gone.
+    Bstr unusablePath = MakeBstr(testenv::SpiPath("noissupported"));
+    ComPtr<ISusiePlugin> unusable = NewPlugin();
+    EXPECT_EQ(S_OK, unusable->Load(unusablePath.get(), &ok));
+    EXPECT_EQ(VARIANT_FALSE, ok);
+    ComPtr<ISusiePlugin> reboundUnusable = LoadPlugin("qqa_plain");
+    EXPECT_EQ(S_OK, reboundUnusable->Load(unusablePath.get(), &ok));
+    EXPECT_EQ(VARIANT_FALSE, ok);
+
     ComPtr<ISusiePlugin> fresh = NewPlugin();
-    for (ISusiePlugin* p : {fresh.get(), freed.get(), archive.get(), unknown.get(), rebound.get()}) {
+    for (ISusiePlugin* p : {fresh.get(), freed.get(), archive.get(), unknown.get(), rebound.get(),
+                            unusable.get(), reboundUnusable.get()}) {
         PictureInfo info{};
         EXPECT_EQ(E_FAIL, p->GetPictureInfo(*src.get(), sizeof h, &info));
         ComPtr<IDispatch> a, b;
