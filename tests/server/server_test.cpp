@@ -6,9 +6,11 @@
 #include <Tamrix.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <thread>
 #include <vector>
 
+#include "plugins/test_formats.h"
 #include "server/server_dll.h"
 
 using servertest::ComPtr;
@@ -116,6 +118,32 @@ TEST_F(Server, CanUnloadNowTellsWhatIsInUse) {
         inner.reset();
         EXPECT_EQ(S_OK, dll_->CanUnloadNow());
     }
+}
+
+TEST_F(Server, BlocksHandedOutKeepTheLibraryAfterTheirPlugin) {
+    // A memory block outlives the plug-in object that decoded it, and holds the library.
+    ComPtr<ISusiePlugin> p = dll_->Create<ISusiePlugin>(CLSID_SusiePlugin);
+    ASSERT_TRUE(p);
+    BSTR path = SysAllocString(testenv::Wide(testenv::SpiPath("qqa")).c_str());
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    EXPECT_EQ(S_OK, p->Load(path, &ok));
+    SysFreeString(path);
+    ASSERT_EQ(VARIANT_TRUE, ok);
+    testspi::QqaHeader h{};
+    std::memcpy(h.magic, "QQA1", 4);
+    h.width = h.height = 2;
+    h.bitCount = 24;
+    VARIANT src;
+    src.vt = VT_I4;
+    src.lVal = static_cast<LONG>(reinterpret_cast<ULONG_PTR>(&h));
+    ComPtr<IDispatch> info, pixels;
+    ASSERT_EQ(S_OK, p->GetPicture(src, sizeof h, info.put(), pixels.put()));
+    p.reset();
+    EXPECT_EQ(S_FALSE, dll_->CanUnloadNow());
+    info.reset();
+    EXPECT_EQ(S_FALSE, dll_->CanUnloadNow());
+    pixels.reset();
+    EXPECT_EQ(S_OK, dll_->CanUnloadNow());
 }
 
 TEST_F(Server, CreateInstanceFailuresLeaveNothingBehind) {
