@@ -209,7 +209,8 @@ HRESULT Invoke(REFGUID iid, void* instance, DISPID id, LCID lcid, WORD flags, DI
     for (UINT f = 0; f < fixed; ++f) {
         IDispatch* obj = fixups[f].local;
         const VARIANT& original = params->rgvarg[fixups[f].slot];
-        if (SUCCEEDED(hr) && obj && original.vt == (VT_BYREF | VT_VARIANT)) {
+        // A member that succeeds sets the variable, to Nothing if it hands back no object.
+        if (SUCCEEDED(hr) && original.vt == (VT_BYREF | VT_VARIANT)) {
             VariantClear(original.pvarVal);
             original.pvarVal->vt = VT_DISPATCH;
             original.pvarVal->pdispVal = obj;
