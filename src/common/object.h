@@ -191,23 +191,26 @@ private:
     ContainedObject<T> contained_;
 };
 
-// Creates an instance, asks it for riid and hands it out; a failed QueryInterface
-// destroys the new instance again (and with it its module lock).
-template <class T, class... A>
-HRESULT CreateInstance(REFIID riid, void** ppv, A&&... args) noexcept {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    Object<T>* obj = Object<T>::New(std::forward<A>(args)...);
+namespace detail {
+// Hands a new instance out asked for riid; a failed QueryInterface destroys it again (and
+// with it its module lock).
+template <class O>
+HRESULT HandOut(O* obj, REFIID riid, void** ppv) noexcept {
     if (!obj) return E_OUTOFMEMORY;
     obj->AddRef();
     HRESULT hr = obj->QueryInterface(riid, ppv);
     obj->Release();
     return hr;
 }
+}  // namespace detail
 
-}  // namespace tamrix
-
-namespace tamrix {
+// Creates a plain instance of T and hands it out asked for riid.
+template <class T, class... A>
+HRESULT CreateInstance(REFIID riid, void** ppv, A&&... args) noexcept {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    return detail::HandOut(Object<T>::New(std::forward<A>(args)...), riid, ppv);
+}
 
 // Creates an instance of T aggregated in outer and hands out the inner IUnknown (the only
 // interface an outer object may ask for at creation).
@@ -215,12 +218,7 @@ template <class T, class... A>
 HRESULT CreateAggregatedInstance(IUnknown* outer, REFIID riid, void** ppv, A&&... args) noexcept {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    AggregatedObject<T>* obj = AggregatedObject<T>::New(outer, std::forward<A>(args)...);
-    if (!obj) return E_OUTOFMEMORY;
-    obj->AddRef();
-    HRESULT hr = obj->QueryInterface(riid, ppv);
-    obj->Release();
-    return hr;
+    return detail::HandOut(AggregatedObject<T>::New(outer, std::forward<A>(args)...), riid, ppv);
 }
 
 }  // namespace tamrix
