@@ -3,9 +3,9 @@
 #include <Tamrix.h>
 
 #include "../common/com_ptr.h"
-#include "../server/module.h"
+#include "../common/this_module.h"
 
-namespace tamrix {
+namespace Tamrix {
 
 HRESULT DispatchCall::Convert(UINT slot, VARTYPE vt, VARIANT** out) noexcept {
     VARIANT& arg = params_->rgvarg[slot];
@@ -108,15 +108,6 @@ HRESULT DispatchCall::ReturnVariant(HRESULT hr, VARIANT* v) noexcept {
 namespace nametable {
 namespace {
 
-HMODULE ServerModule() noexcept {
-    if (HMODULE m = Module().Instance()) return m;
-    // Code linked into a program rather than the library: the file that holds this code.
-    HMODULE m = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&ServerModule), &m);
-    return m;
-}
-
 bool SameName(const wchar_t* a, const wchar_t* b) noexcept {
     // ASCII letters fold; nothing else does.
     for (;; ++a, ++b) {
@@ -132,7 +123,7 @@ bool SameName(const wchar_t* a, const wchar_t* b) noexcept {
 
 HRESULT LoadTypeInfo(REFIID iid, ITypeInfo** out) noexcept {
     char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(ServerModule(), path, MAX_PATH);
+    const DWORD n = GetModuleFileNameA(ThisModule(), path, MAX_PATH);
     if (n == 0 || n == MAX_PATH) return E_FAIL;
     wchar_t wide[MAX_PATH];
     if (MultiByteToWideChar(CP_THREAD_ACP, 0, path, -1, wide, MAX_PATH) == 0) return E_OUTOFMEMORY;
@@ -193,4 +184,4 @@ void FillExcepInfo(HRESULT hr, EXCEPINFO* excep) noexcept {
 }
 
 }  // namespace nametable
-}  // namespace tamrix
+}  // namespace Tamrix

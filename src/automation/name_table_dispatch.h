@@ -2,12 +2,12 @@
 // consulted to dispatch. The library is loaded from the server's own file, afresh, only to
 // answer GetTypeInfoCount and GetTypeInfo.
 //
-//   class Foo : public tamrix::NameTableDispatch<Foo, IFoo> {
+//   class Foo : public Tamrix::NameTableDispatch<Foo, IFoo> {
 //   public:
-//       static constexpr tamrix::DispName kNames[] = {{L"Bar", 1}, {L"get_Bar", 1}};
-//       static constexpr UINT kMaxArgs = 1;
-//       static constexpr bool kChecksNamedArgs = false;
-//       HRESULT InvokeMember(DISPID id, tamrix::DispatchCall& call);
+//       static constexpr Tamrix::DispName NAMES[] = {{L"Bar", 1}, {L"get_Bar", 1}};
+//       static constexpr UINT MAX_ARGS = 1;
+//       static constexpr bool CHECKS_NAMED_ARGS = false;
+//       HRESULT InvokeMember(DISPID id, Tamrix::DispatchCall& call);
 //   };
 //
 // InvokeMember checks the count (call.Expect), converts arguments (call.Long, call.String,
@@ -21,7 +21,7 @@
 
 #include "../common/automation_types.h"
 
-namespace tamrix {
+namespace Tamrix {
 
 struct DispName {
     const wchar_t* name;
@@ -89,11 +89,11 @@ public:
         return nametable::GetTypeInfo(__uuidof(I), index, info);
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        return nametable::GetIDsOfNames(Derived::kNames, std::size(Derived::kNames), names, count, ids);
+        return nametable::GetIDsOfNames(Derived::NAMES, std::size(Derived::NAMES), names, count, ids);
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* excep, UINT* argErr) override {
-        HRESULT hr = nametable::BeginInvoke(params, result, Derived::kMaxArgs, Derived::kChecksNamedArgs);
+        HRESULT hr = nametable::BeginInvoke(params, result, Derived::MAX_ARGS, Derived::CHECKS_NAMED_ARGS);
         if (FAILED(hr)) return hr;
         DispatchCall call(params, result, argErr);
         try {
@@ -106,4 +106,4 @@ public:
     }
 };
 
-}  // namespace tamrix
+}  // namespace Tamrix

@@ -4,90 +4,42 @@
 
 #include <atomic>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../common/automation_types.h"
 #include "../common/com_ptr.h"
-#include "../server/module.h"
 
-namespace tamrix::typelib {
+namespace Tamrix::typelib {
 namespace {
 
-struct Slot {
-    GUID guid{};
-    std::atomic<ITypeInfo*> info{nullptr};
-    // Member names as the library spells them, for the fast, exact-case lookup.
-    std::vector<std::pair<std::wstring, DISPID>> names;
+// A method with parameters of object type handed back through a pointer (IDispatch**).
+struct ObjectOuts {
+    DISPID id;
+    std::vector<SHORT> params;  // their positions in the declaration
 };
 
-// Five interfaces and two creatable classes ask at most; a few spare.
-constexpr int kSlots = 12;
-Slot g_slots[kSlots];
-std::atomic<int> g_used{0};
+struct Slot {
+    std::atomic<ITypeInfo*> info{nullptr};
+    // Written before `info` is published and read only after it is seen, so readers need
+    // no lock once the slot is filled.
+    std::vector<std::pair<std::wstring, DISPID>> names;  // as the library spells them
+    std::vector<ObjectOuts> objectOuts;
+};
 
-void FillNames(ITypeInfo* info, Slot& slot) {
-    TYPEATTR* attr = nullptr;
-    if (FAILED(info->GetTypeAttr(&attr))) return;
-    for (UINT i = 0; i < attr->cFuncs; ++i) {
-        FUNCDESC* fd = nullptr;
-        if (FAILED(info->GetFuncDesc(i, &fd))) continue;
-        Bstr name;
-        if (SUCCEEDED(info->GetDocumentation(fd->memid, name.put(), nullptr, nullptr, nullptr)) && name.get())
-            slot.names.emplace_back(name.get(), fd->memid);
-        info->ReleaseFuncDesc(fd);
-    }
-    info->ReleaseTypeAttr(attr);
-}
+const GUID* const TID_GUIDS[TID_COUNT] = {&IID_ISusiePlugin, &IID_ISpiFileInfoCollection, &CLSID_SusiePlugin,
+                                          &CLSID_TamrixHost};
+Slot g_slots[TID_COUNT];
+// A slim lock needs no making, so the cache adds nothing that could fail at load.
+SRWLOCK g_lock = SRWLOCK_INIT;
 
-Slot* Find(REFGUID guid) {
-    const int used = g_used.load(std::memory_order_acquire);
-    for (int i = 0; i < used; ++i)
-        if (IsEqualGUID(g_slots[i].guid, guid)) return &g_slots[i];
-    return nullptr;
-}
-
-// The cached slot for guid, loading it under the static-data lock on first use.
-HRESULT Load(REFGUID guid, LCID lcid, Slot** out) noexcept {
-    if (Slot* s = Find(guid); s && s->info.load(std::memory_order_acquire)) {
-        *out = s;
-        return S_OK;
-    }
-    CRITICAL_SECTION& lock = Module().StaticDataLock();
-    EnterCriticalSection(&lock);
-    HRESULT hr = S_OK;
-    try {
-        Slot* s = Find(guid);
-        if (!s || !s->info.load(std::memory_order_acquire)) {
-            ComPtr<ITypeLib> lib;
-            hr = LoadRegTypeLib(LIBID_Tamrix, 1, 0, lcid, lib.put());
-            ComPtr<ITypeInfo> info;
-            if (SUCCEEDED(hr)) hr = lib->GetTypeInfoOfGuid(guid, info.put());
-            if (SUCCEEDED(hr)) {
-                if (!s) {
-                    const int used = g_used.load(std::memory_order_relaxed);
-                    // The first cached entry arranges the release of all at unload;
-                    // nothing is cached that could not be released.
-                    if (used == kSlots) hr = E_OUTOFMEMORY;
-                    else if (used == 0) hr = Module().AddTermFunc([](DWORD_PTR) { ReleaseCache(); }, 0);
-                    if (SUCCEEDED(hr)) {
-                        s = &g_slots[used];
-                        s->guid = guid;
-                        g_used.store(used + 1, std::memory_order_release);
-                    }
-                }
-                if (s) {
-                    FillNames(info.get(), *s);
-                    s->info.store(info.detach(), std::memory_order_release);
-                }
-            }
-        }
-        if (SUCCEEDED(hr)) *out = s;
-    } catch (...) {
-        hr = E_OUTOFMEMORY;
-    }
-    LeaveCriticalSection(&lock);
-    return hr;
-}
+class ExclusiveLock {
+public:
+    ExclusiveLock() noexcept { AcquireSRWLockExclusive(&g_lock); }
+    ~ExclusiveLock() { ReleaseSRWLockExclusive(&g_lock); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+};
 
 // True for a parameter of type IDispatch** (an object handed back through a pointer).
 bool IsObjectOut(ITypeInfo* owner, const ELEMDESC& e) {
@@ -109,6 +61,60 @@ bool IsObjectOut(ITypeInfo* owner, const ELEMDESC& e) {
     return object;
 }
 
+// Everything later calls need from the descriptions, read once. The descriptions are
+// walked by index: Wine's GetFuncIndexOfMemId counts differently from its GetFuncDesc on a
+// dual interface.
+void ReadFacts(ITypeInfo* info, Slot& slot) {
+    TYPEATTR* attr = nullptr;
+    if (FAILED(info->GetTypeAttr(&attr))) return;
+    const UINT funcs = attr->cFuncs;
+    info->ReleaseTypeAttr(attr);
+    for (UINT i = 0; i < funcs; ++i) {
+        FUNCDESC* fd = nullptr;
+        if (FAILED(info->GetFuncDesc(i, &fd))) continue;
+        Bstr name;
+        if (SUCCEEDED(info->GetDocumentation(fd->memid, name.put(), nullptr, nullptr, nullptr)) && name.get())
+            slot.names.emplace_back(name.get(), fd->memid);
+        if (fd->invkind & INVOKE_FUNC) {
+            ObjectOuts outs{fd->memid, {}};
+            for (SHORT p = 0; p < fd->cParams; ++p)
+                if (IsObjectOut(info, fd->lprgelemdescParam[p])) outs.params.push_back(p);
+            if (!outs.params.empty()) slot.objectOuts.push_back(std::move(outs));
+        }
+        info->ReleaseFuncDesc(fd);
+    }
+}
+
+// The filled slot of tid, filling it on first use.
+HRESULT Load(Tid tid, LCID lcid, Slot** out) noexcept {
+    if (tid < 0 || tid >= TID_COUNT) return E_INVALIDARG;
+    Slot& slot = g_slots[tid];
+    if (slot.info.load(std::memory_order_acquire)) {
+        *out = &slot;
+        return S_OK;
+    }
+    ExclusiveLock hold;
+    if (slot.info.load(std::memory_order_acquire)) {
+        *out = &slot;
+        return S_OK;
+    }
+    try {
+        ComPtr<ITypeLib> lib;
+        HRESULT hr = LoadRegTypeLib(LIBID_Tamrix, 1, 0, lcid, lib.put());
+        ComPtr<ITypeInfo> info;
+        if (SUCCEEDED(hr)) hr = lib->GetTypeInfoOfGuid(*TID_GUIDS[tid], info.put());
+        if (FAILED(hr)) return hr;
+        slot.names.clear();
+        slot.objectOuts.clear();
+        ReadFacts(info.get(), slot);
+        slot.info.store(info.detach(), std::memory_order_release);
+        *out = &slot;
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
 // What a caller can put where an object is to come back: a variable by reference, or a
 // value that stands for nothing (empty, null, a null object, a missing argument).
 bool IsPlaceholder(const VARIANT& v) {
@@ -119,16 +125,19 @@ bool IsPlaceholder(const VARIANT& v) {
 }  // namespace
 
 void ReleaseCache() noexcept {
-    const int used = g_used.load(std::memory_order_acquire);
-    for (int i = 0; i < used; ++i)
-        if (ITypeInfo* info = g_slots[i].info.exchange(nullptr)) info->Release();
+    ExclusiveLock hold;
+    for (Slot& slot : g_slots) {
+        if (ITypeInfo* info = slot.info.exchange(nullptr)) info->Release();
+        slot.names.clear();
+        slot.objectOuts.clear();
+    }
 }
 
-HRESULT GetInfo(REFGUID guid, LCID lcid, ITypeInfo** out) noexcept {
+HRESULT GetInfo(Tid tid, LCID lcid, ITypeInfo** out) noexcept {
     if (!out) return E_POINTER;
     *out = nullptr;
     Slot* s = nullptr;
-    HRESULT hr = Load(guid, lcid, &s);
+    HRESULT hr = Load(tid, lcid, &s);
     if (FAILED(hr)) return hr;
     ITypeInfo* info = s->info.load(std::memory_order_acquire);
     info->AddRef();
@@ -136,9 +145,9 @@ HRESULT GetInfo(REFGUID guid, LCID lcid, ITypeInfo** out) noexcept {
     return S_OK;
 }
 
-HRESULT GetIDsOfNames(REFGUID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) noexcept {
+HRESULT GetIDsOfNames(Tid tid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) noexcept {
     Slot* s = nullptr;
-    HRESULT hr = Load(iid, lcid, &s);
+    HRESULT hr = Load(tid, lcid, &s);
     if (FAILED(hr)) return hr;
     if (count == 1 && names && names[0] && ids) {
         for (const auto& [name, id] : s->names) {
@@ -156,14 +165,20 @@ HRESULT GetIDsOfNames(REFGUID iid, LPOLESTR* names, UINT count, LCID lcid, DISPI
 // a script without by-reference arguments can pass). The platform refuses both as a type
 // mismatch; here the member gets a local object pointer, and the object is then stored in
 // the caller's variable, or released when there is no variable to take it.
-HRESULT Invoke(REFGUID iid, void* instance, DISPID id, LCID lcid, WORD flags, DISPPARAMS* params,
+HRESULT Invoke(Tid tid, void* instance, DISPID id, LCID lcid, WORD flags, DISPPARAMS* params,
                VARIANT* result, EXCEPINFO* excep, UINT* argErr) noexcept {
     Slot* s = nullptr;
-    HRESULT hr = Load(iid, lcid, &s);
+    HRESULT hr = Load(tid, lcid, &s);
     if (FAILED(hr)) return hr;
     ITypeInfo* info = s->info.load(std::memory_order_acquire);
     if (!params || params->cNamedArgs != 0 || !(flags & DISPATCH_METHOD))
         return info->Invoke(instance, id, flags, params, result, excep, argErr);
+
+    const ObjectOuts* outs = nullptr;
+    for (const ObjectOuts& o : s->objectOuts)
+        if (o.id == id) outs = &o;
+    const UINT cArgs = params->cArgs;
+    if (!outs || cArgs > 16) return info->Invoke(instance, id, flags, params, result, excep, argErr);
 
     struct Fixup {
         UINT slot;
@@ -172,29 +187,13 @@ HRESULT Invoke(REFGUID iid, void* instance, DISPID id, LCID lcid, WORD flags, DI
     Fixup fixups[8];
     UINT fixed = 0;
     VARIANT args[16];
-    const UINT cArgs = params->cArgs;
-    if (cArgs <= 16) {
-        // The member's description, found by walking the descriptions: Wine's
-        // GetFuncIndexOfMemId counts differently from its GetFuncDesc on a dual interface.
-        FUNCDESC* fd = nullptr;
-        for (UINT i = 0; i < 256 && !fd; ++i) {
-            FUNCDESC* d = nullptr;
-            if (FAILED(info->GetFuncDesc(i, &d))) break;
-            if (d->memid == id && (d->invkind & INVOKE_FUNC)) fd = d;
-            else info->ReleaseFuncDesc(d);
-        }
-        if (fd) {
-            for (SHORT p = 0; p < fd->cParams && static_cast<UINT>(p) < cArgs && fixed < 8; ++p) {
-                const UINT slot = cArgs - 1 - static_cast<UINT>(p);
-                if (IsObjectOut(info, fd->lprgelemdescParam[p]) && IsPlaceholder(params->rgvarg[slot])) {
-                    if (fixed == 0)
-                        for (UINT a = 0; a < cArgs; ++a) args[a] = params->rgvarg[a];
-                    fixups[fixed] = {slot, nullptr};
-                    ++fixed;
-                }
-            }
-            info->ReleaseFuncDesc(fd);
-        }
+    for (SHORT p : outs->params) {
+        if (static_cast<UINT>(p) >= cArgs || fixed == 8) continue;
+        const UINT slot = cArgs - 1 - static_cast<UINT>(p);
+        if (!IsPlaceholder(params->rgvarg[slot])) continue;
+        if (fixed == 0)
+            for (UINT a = 0; a < cArgs; ++a) args[a] = params->rgvarg[a];
+        fixups[fixed++] = {slot, nullptr};
     }
     if (fixed == 0) return info->Invoke(instance, id, flags, params, result, excep, argErr);
 
@@ -221,4 +220,4 @@ HRESULT Invoke(REFGUID iid, void* instance, DISPID id, LCID lcid, WORD flags, DI
     return hr;
 }
 
-}  // namespace tamrix::typelib
+}  // namespace Tamrix::typelib

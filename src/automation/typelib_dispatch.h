@@ -1,25 +1,36 @@
 // IDispatch served by the registered type library, and IProvideClassInfo from it.
-// The library is found through its registration (LIBID, version 1.0); each interface's
-// type information is loaded once, on first use, and kept until the module unloads.
+// The library is found through its registration (LIBID, version 1.0). Each interface or
+// class has one slot, filled once on first use and kept until the server unloads; what
+// Invoke needs to know about a member is worked out when the slot is filled, not per call.
 #pragma once
 #include <windows.h>
 #include <oaidl.h>
 #include <ocidl.h>
 
-namespace tamrix {
+namespace Tamrix {
 
 namespace typelib {
-// Type information of an interface or coclass of the registered library, with a
-// reference for the caller. Cached per GUID.
-HRESULT GetInfo(REFGUID guid, LCID lcid, ITypeInfo** out) noexcept;
-HRESULT GetIDsOfNames(REFGUID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) noexcept;
-HRESULT Invoke(REFGUID iid, void* instance, DISPID id, LCID lcid, WORD flags, DISPPARAMS* params,
+
+// One slot per type description the server serves from the registered library.
+enum Tid : int {
+    TID_SUSIE_PLUGIN,          // interface ISusiePlugin
+    TID_FILE_INFO_COLLECTION,  // interface ISpiFileInfoCollection
+    TID_SUSIE_PLUGIN_CLASS,    // coclass SusiePlugin
+    TID_TAMRIX_HOST_CLASS,     // coclass TamrixHost
+    TID_COUNT
+};
+
+// The slot's type information, with a reference for the caller.
+HRESULT GetInfo(Tid tid, LCID lcid, ITypeInfo** out) noexcept;
+HRESULT GetIDsOfNames(Tid tid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) noexcept;
+HRESULT Invoke(Tid tid, void* instance, DISPID id, LCID lcid, WORD flags, DISPPARAMS* params,
                VARIANT* result, EXCEPINFO* excep, UINT* argErr) noexcept;
-// Releases every cached type information; run once when the module terminates.
+// Lets go of every slot; the server calls it once when it unloads.
 void ReleaseCache() noexcept;
+
 }  // namespace typelib
 
-template <class I>
+template <class I, typelib::Tid T>
 class TypeLibDispatch : public I {
 public:
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
@@ -30,27 +41,26 @@ public:
     STDMETHODIMP GetTypeInfo(UINT, LCID lcid, ITypeInfo** info) override {
         if (!info) return E_POINTER;
         *info = nullptr;
-        return typelib::GetInfo(__uuidof(I), lcid, info);
+        return typelib::GetInfo(T, lcid, info);
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override {
-        return typelib::GetIDsOfNames(__uuidof(I), names, count, lcid, ids);
+        return typelib::GetIDsOfNames(T, names, count, lcid, ids);
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* excep, UINT* argErr) override {
-        return typelib::Invoke(__uuidof(I), static_cast<I*>(this), id, lcid, flags, params, result,
-                               excep, argErr);
+        return typelib::Invoke(T, static_cast<I*>(this), id, lcid, flags, params, result, excep, argErr);
     }
 };
 
-// IProvideClassInfo answering the coclass description of *Clsid.
-template <const CLSID* Clsid>
+// IProvideClassInfo answering the coclass description of slot T.
+template <typelib::Tid T>
 class ProvideClassInfo : public IProvideClassInfo {
 public:
     STDMETHODIMP GetClassInfo(ITypeInfo** info) override {
         if (!info) return E_POINTER;
         *info = nullptr;
-        return typelib::GetInfo(*Clsid, LOCALE_SYSTEM_DEFAULT, info);
+        return typelib::GetInfo(T, LOCALE_SYSTEM_DEFAULT, info);
     }
 };
 
-}  // namespace tamrix
+}  // namespace Tamrix

@@ -4,7 +4,7 @@
 #include <oleauto.h>
 #include <utility>
 
-namespace tamrix {
+namespace Tamrix {
 
 class Bstr {
 public:
@@ -102,4 +102,4 @@ private:
     void* data_ = nullptr;
 };
 
-}  // namespace tamrix
+}  // namespace Tamrix

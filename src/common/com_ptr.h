@@ -3,7 +3,7 @@
 #include <unknwn.h>
 #include <utility>
 
-namespace tamrix {
+namespace Tamrix {
 
 template <class T>
 class ComPtr {
@@ -51,4 +51,4 @@ private:
     T* p_ = nullptr;
 };
 
-}  // namespace tamrix
+}  // namespace Tamrix

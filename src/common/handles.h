@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <utility>
 
-namespace tamrix {
+namespace Tamrix {
 
 template <class Traits>
 class UniqueHandle {
@@ -77,4 +77,4 @@ using UniqueFile = UniqueHandle<FileTraits>;
 using UniqueFind = UniqueHandle<FindTraits>;
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 
-}  // namespace tamrix
+}  // namespace Tamrix

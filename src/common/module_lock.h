@@ -1,9 +1,10 @@
 // The module lock count: while it is above 0 something of the server is in use and the
-// library must stay loaded. Every object takes one lock for its whole life.
+// library must stay loaded. Every object takes one lock for its whole life. The counter
+// lives here, at the bottom, so that every layer can take part; the server only reads it.
 #pragma once
 #include <windows.h>
 
-namespace tamrix::module_lock {
+namespace Tamrix::module_lock {
 
 LONG Add() noexcept;     // interlocked; returns the new count
 LONG Remove() noexcept;  // interlocked; returns the new count
@@ -19,4 +20,4 @@ protected:
     Holder& operator=(const Holder&) noexcept { return *this; }
 };
 
-}  // namespace tamrix::module_lock
+}  // namespace Tamrix::module_lock

@@ -3,21 +3,24 @@
 //
 //   class Foo : public IFoo, public IBar {
 //   public:
-//       using Interfaces = tamrix::InterfaceList<IFoo, tamrix::As<IDispatch, IFoo>, IBar>;
+//       using Interfaces = Tamrix::InterfaceList<IFoo, Tamrix::As<IDispatch, IFoo>, IBar>;
 //       ...members...
 //   };
-//   tamrix::Object<Foo>* p = tamrix::Object<Foo>::New();   // count 0, module lock held
+//   Tamrix::ComPtr<Tamrix::Object<Foo>> p = Tamrix::Make<Foo>();  // count 1, module lock held
+//   return Tamrix::HandOut(std::move(p), ppFoo);                   // the caller's reference
 //
-// The first entry of the list is the object's IUnknown.
+// The first entry of the list is the object's IUnknown. Objects are born owned (count 1),
+// as C++/WinRT's make<D> makes them, so nobody adds the first reference by hand.
 #pragma once
 #include <windows.h>
 #include <unknwn.h>
 #include <new>
 #include <utility>
 
+#include "com_ptr.h"
 #include "module_lock.h"
 
-namespace tamrix {
+namespace Tamrix {
 
 // List entry answering __uuidof(I) with the object seen as Via (Via derives from I).
 template <class I, class Via = I>
@@ -67,9 +70,9 @@ private:
     using First = typename Head<Entries...>::type;
 };
 
-// The reference count of an apartment-threaded object: plain increments, and a sentinel
-// while the object is destroyed, so that a Release made from inside the destruction
-// cannot start a second one.
+// The reference count of an apartment-threaded object: born at 1 (the maker's reference),
+// plain increments, and a sentinel while the object is destroyed, so that an AddRef and
+// Release made from inside the destruction cannot start a second one.
 class PlainRefCount {
 public:
     ULONG Add() noexcept { return ++refs_; }
@@ -77,15 +80,15 @@ public:
     ULONG Release(Self* self) noexcept {
         const ULONG n = --refs_;
         if (n == 0) {
-            refs_ = kDestroying;
+            refs_ = DESTROYING;
             delete self;
         }
         return n;
     }
 
 private:
-    static constexpr ULONG kDestroying = 0x80000000u / 2;
-    ULONG refs_ = 0;
+    static constexpr ULONG DESTROYING = 0x80000000u / 2;
+    ULONG refs_ = 1;
 };
 
 // A plain (non-aggregated) instance of T: unguarded reference count, as every class of
@@ -101,7 +104,8 @@ public:
         if constexpr (requires(T& t) { t.FinalRelease(); }) T::FinalRelease();
     }
 
-    // A new instance with reference count 0, or null when memory runs out.
+    // A new instance with reference count 1, owned by the caller, or null when memory
+    // runs out. Make<T>() wraps it in an owning pointer.
     template <class... A>
     static Object* New(A&&... args) noexcept {
         try {
@@ -191,25 +195,34 @@ private:
     ContainedObject<T> contained_;
 };
 
-namespace detail {
-// Hands a new instance out asked for riid; a failed QueryInterface destroys it again (and
-// with it its module lock).
-template <class O>
-HRESULT HandOut(O* obj, REFIID riid, void** ppv) noexcept {
-    if (!obj) return E_OUTOFMEMORY;
-    obj->AddRef();
-    HRESULT hr = obj->QueryInterface(riid, ppv);
-    obj->Release();
-    return hr;
+// A new plain instance of T in an owning pointer (count 1), or null when memory runs out.
+template <class T, class... A>
+ComPtr<Object<T>> Make(A&&... args) noexcept {
+    return ComPtr<Object<T>>::adopt(Object<T>::New(std::forward<A>(args)...));
 }
-}  // namespace detail
+
+// Hands a new object out asked for riid; the maker's reference goes when `obj` does, so a
+// failed QueryInterface destroys the object again (and with it its module lock).
+template <class O>
+HRESULT HandOut(ComPtr<O> obj, REFIID riid, void** ppv) noexcept {
+    if (!obj) return E_OUTOFMEMORY;
+    return obj->QueryInterface(riid, ppv);
+}
+
+// Hands a new object out as interface I; the maker's reference passes to the caller.
+template <class I, class O>
+HRESULT HandOut(ComPtr<O> obj, I** out) noexcept {
+    if (!obj) return E_OUTOFMEMORY;
+    *out = obj.detach();
+    return S_OK;
+}
 
 // Creates a plain instance of T and hands it out asked for riid.
 template <class T, class... A>
 HRESULT CreateInstance(REFIID riid, void** ppv, A&&... args) noexcept {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    return detail::HandOut(Object<T>::New(std::forward<A>(args)...), riid, ppv);
+    return HandOut(Make<T>(std::forward<A>(args)...), riid, ppv);
 }
 
 // Creates an instance of T aggregated in outer and hands out the inner IUnknown (the only
@@ -218,7 +231,8 @@ template <class T, class... A>
 HRESULT CreateAggregatedInstance(IUnknown* outer, REFIID riid, void** ppv, A&&... args) noexcept {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    return detail::HandOut(AggregatedObject<T>::New(outer, std::forward<A>(args)...), riid, ppv);
+    return HandOut(ComPtr<AggregatedObject<T>>::adopt(AggregatedObject<T>::New(outer, std::forward<A>(args)...)),
+                   riid, ppv);
 }
 
-}  // namespace tamrix
+}  // namespace Tamrix

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace tamrix {
+namespace Tamrix {
 
 HRESULT ToNarrow(BSTR s, std::string& out) noexcept {
     try {
@@ -40,4 +40,4 @@ HRESULT ToBstr(const char* text, BSTR* out) noexcept {
     return ToBstr(text, text ? std::strlen(text) : 0, out);
 }
 
-}  // namespace tamrix
+}  // namespace Tamrix

@@ -4,7 +4,7 @@
 #include <oleauto.h>
 #include <string>
 
-namespace tamrix {
+namespace Tamrix {
 
 // BSTR to narrow text. A null BSTR gives an empty string. E_OUTOFMEMORY on failure.
 HRESULT ToNarrow(BSTR s, std::string& out) noexcept;
@@ -16,4 +16,4 @@ HRESULT ToBstr(const char* text, size_t maxBytes, BSTR* out) noexcept;
 // Narrow NUL-terminated text to a new BSTR.
 HRESULT ToBstr(const char* text, BSTR* out) noexcept;
 
-}  // namespace tamrix
+}  // namespace Tamrix

@@ -13,14 +13,14 @@
 
 namespace Tamrix {
 
-class TamrixHost : public tamrix::NameTableDispatch<TamrixHost, ITamrixHost>,
-                   public tamrix::ProvideClassInfo<&CLSID_TamrixHost> {
+class TamrixHost : public Tamrix::NameTableDispatch<TamrixHost, ITamrixHost>,
+                   public Tamrix::ProvideClassInfo<Tamrix::typelib::TID_TAMRIX_HOST_CLASS> {
 public:
     using Interfaces =
-        tamrix::InterfaceList<ITamrixHost, tamrix::As<IDispatch, ITamrixHost>, IProvideClassInfo>;
+        Tamrix::InterfaceList<ITamrixHost, Tamrix::As<IDispatch, ITamrixHost>, IProvideClassInfo>;
 
     // Names late-bound clients may use; property readers also answer to their get_ names.
-    static constexpr tamrix::DispName kNames[] = {
+    static constexpr Tamrix::DispName NAMES[] = {
         {L"_NewEnum", DISPID_NEWENUM}, {L"get__NewEnum", DISPID_NEWENUM},
         {L"Item", 0},                  {L"get_Item", 0},
         {L"Count", 1},                 {L"get_Count", 1},
@@ -28,10 +28,10 @@ public:
         {L"QuerySpi", 4},              {L"GetPicture", 5},
         {L"GetFileFilter", 6},
     };
-    static constexpr UINT kMaxArgs = 3;
-    static constexpr bool kChecksNamedArgs = true;
+    static constexpr UINT MAX_ARGS = 3;
+    static constexpr bool CHECKS_NAMED_ARGS = true;
     // Checks the count, converts the arguments and calls the member of DISPID id.
-    HRESULT InvokeMember(DISPID id, tamrix::DispatchCall& call);
+    HRESULT InvokeMember(DISPID id, Tamrix::DispatchCall& call);
 
     TamrixHost() = default;
     virtual ~TamrixHost() = default;

@@ -22,18 +22,22 @@ constexpr UINT FLAG_FILE = 0;             // buf is a file name, len an offset i
 constexpr UINT FLAG_MEMORY = 1;           // buf is the data's address, len its size
 constexpr UINT FLAG_OUTPUT_MEMORY = 0x100;  // GetFile: output into a local-memory block
 
-// Result codes. The server itself uses NOT_IMPLEMENTED for an absent optional export,
-// UNKNOWN_FORMAT when no picture plug-in takes a source and WRITE_ERROR for a failed write.
+// Result codes, as plug-ins return them. The server itself uses SPI_NOT_IMPLEMENTED for an
+// absent optional export, SPI_UNKNOWN_FORMAT when no picture plug-in takes a source and
+// SPI_WRITE_ERROR for a failed write.
 enum ResultCode : int {
+    SPI_NOT_IMPLEMENTED = -1,
     SPI_OK = 0,
-    SPI_ABORTED = 1,
+    SPI_ABORTED = 1,          // the progress callback asked to stop
     SPI_UNKNOWN_FORMAT = 2,
     SPI_BROKEN_DATA = 3,
     SPI_NO_MEMORY = 4,
     SPI_MEMORY_ERROR = 5,
     SPI_READ_ERROR = 6,
+    SPI_WINDOW_ERROR = 7,     // reserved
+    SPI_INTERNAL_ERROR = 8,
     SPI_WRITE_ERROR = 9,
-    SPI_NOT_IMPLEMENTED = -1,
+    SPI_END_OF_FILE = 10,
 };
 
 #pragma pack(push, 1)
@@ -109,5 +113,12 @@ constexpr const char* GetFileInfo = "GetFileInfo";
 constexpr const char* GetFile = "GetFile";
 constexpr const char* ConfigurationDlg = "ConfigurationDlg";
 }  // namespace exports
+
+// A plug-in result code as an HRESULT: 0 S_OK, 1 E_ABORT, 4 and 5 E_OUTOFMEMORY, the
+// other known failures E_FAIL, and every other code (-1 included) E_NOTIMPL.
+HRESULT MapResult(int code) noexcept;
+
+// The progress callback given to every plug-in: it never cancels.
+int WINAPI IgnoreProgress(int num, int denom, LONG data);
 
 }  // namespace SPI

@@ -75,6 +75,11 @@ bool SpiInterface::HasEntriesFor(DWORD kind) const noexcept {
     return false;
 }
 
+bool SpiInterface::IsBoundAs(DWORD kind) const noexcept {
+    // The kind is asked again: the plug-in's answer, not a stored one, decides.
+    return IsLoaded() && HasEntriesFor(kind) && Kind() == kind;
+}
+
 bool SpiInterface::Free() noexcept {
     HMODULE m = module_.release();
     return !m || FreeLibrary(m) != FALSE;

@@ -38,6 +38,9 @@ public:
     DWORD Kind() const noexcept;
     // Whether every entry a plug-in of `kind` must export was resolved.
     bool HasEntriesFor(DWORD kind) const noexcept;
+    // Loaded, with every entry of `kind`, and saying now that it is of `kind`: only then
+    // may the kind's entries be called. Entries left from an earlier library never are.
+    bool IsBoundAs(DWORD kind) const noexcept;
 
     GetPluginInfoFn GetPluginInfoEntry() const noexcept { return getPluginInfo_; }
     IsSupportedFn IsSupportedEntry() const noexcept { return isSupported_; }
@@ -61,7 +64,7 @@ private:
     void CopyFrom(const SpiInterface& other);
 
     std::string path_;
-    tamrix::UniqueHmodule module_;
+    Tamrix::UniqueHmodule module_;
     GetPluginInfoFn getPluginInfo_ = nullptr;
     IsSupportedFn isSupported_ = nullptr;
     FARPROC kind1_ = nullptr;  // GetPictureInfo or GetArchiveInfo

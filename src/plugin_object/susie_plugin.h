@@ -1,29 +1,29 @@
-// The Automation object for one Susie plug-in: it is itself the plug-in's binding, and
-// offers the plug-in's information, configuration, picture decoding and bitmap output.
+// The Automation object for one Susie plug-in: it holds the plug-in's binding and offers
+// the plug-in's information, configuration, picture decoding and bitmap output.
 #pragma once
 #include <windows.h>
 #include <oaidl.h>
 #include <ocidl.h>
 
 #include "Tamrix.h"
-#include "../common/handles.h"
-#include "../common/object.h"
-#include "../plugin/spi_interface.h"
 #include "../automation/typelib_dispatch.h"
+#include "../common/object.h"
+#include "../plugin/picture.h"
+#include "../plugin/spi_interface.h"
 
 namespace Tamrix {
 
-class SusiePlugin : public tamrix::TypeLibDispatch<ISusiePlugin>,
-                    public SPI::SpiInterface,
-                    public tamrix::ProvideClassInfo<&CLSID_SusiePlugin> {
+class SusiePlugin : public TypeLibDispatch<ISusiePlugin, typelib::TID_SUSIE_PLUGIN>,
+                    public ProvideClassInfo<typelib::TID_SUSIE_PLUGIN_CLASS> {
 public:
-    using Interfaces =
-        tamrix::InterfaceList<ISusiePlugin, tamrix::As<IDispatch, ISusiePlugin>, IProvideClassInfo>;
+    using Interfaces = InterfaceList<ISusiePlugin, As<IDispatch, ISusiePlugin>, IProvideClassInfo>;
 
     SusiePlugin() = default;
     // Bound to a copy of an existing binding (the copy owns its own library reference).
-    explicit SusiePlugin(const SPI::SpiInterface& binding) : SPI::SpiInterface(binding) {}
+    explicit SusiePlugin(const SPI::SpiInterface& binding) : binding_(binding) {}
     virtual ~SusiePlugin() = default;
+
+    const SPI::SpiInterface& Binding() const noexcept { return binding_; }
 
     // ISusiePlugin
     STDMETHODIMP get_About(BSTR* pVal) override;
@@ -51,16 +51,13 @@ public:
 private:
     // Reads one information item into a cleared buffer of `size` bytes.
     HRESULT InfoText(int infoNo, int size, BSTR* out) noexcept;
-    // True when a library is loaded and says it is of `kind`.
-    bool IsBoundAs(DWORD kind) const noexcept;
     // Converts the source and asks the plug-in for the picture's information record.
     HRESULT QueryPictureInfo(const VARIANT& src, LONG offsetOrLength, SPI::PictureInfoRecord& record,
                              int& code) noexcept;
-    // Converts the source and decodes it; on success the two blocks are ours.
-    HRESULT Decode(SPI::GetPictureFn decode, const VARIANT& src, LONG offsetOrLength,
-                   tamrix::UniqueHlocal& info, tamrix::UniqueHlocal& pixels) noexcept;
-    HRESULT DecodeToHeaps(bool preview, VARIANT& src, LONG offsetOrLength, IDispatch** ppInfo,
+    HRESULT DecodeToHeaps(SPI::Decoder which, const VARIANT& src, LONG offsetOrLength, IDispatch** ppInfo,
                           IDispatch** ppPixels) noexcept;
+
+    SPI::SpiInterface binding_;
 };
 
 }  // namespace Tamrix

@@ -7,45 +7,37 @@
 
 namespace Tamrix {
 
-void SpiLocalHeap::Attach(tamrix::UniqueHlocal block) noexcept {
-    // The old block is freed as it is (still locked); its address goes with it.
-    address_ = nullptr;
-    handle_ = std::move(block);
-    if (handle_) address_ = LocalLock(handle_.get());
-}
-
-HRESULT SpiLocalHeap::Create(tamrix::UniqueHlocal block, IDispatch** out) noexcept {
+HRESULT SpiLocalHeap::Create(Tamrix::SharedLocalBlock block, IDispatch** out) noexcept {
     *out = nullptr;
-    tamrix::Object<SpiLocalHeap>* obj = tamrix::Object<SpiLocalHeap>::New();
-    if (!obj) return E_OUTOFMEMORY;  // `block` is freed on the way out
-    obj->Attach(std::move(block));
-    obj->AddRef();
-    *out = static_cast<ISpiLocalHeap*>(obj);
-    return S_OK;
+    auto heap = Tamrix::Make<SpiLocalHeap>();
+    if (!heap) return E_OUTOFMEMORY;
+    heap->Attach(std::move(block));
+    return Tamrix::HandOut(std::move(heap), out);
 }
 
 STDMETHODIMP SpiLocalHeap::get_Buffer(LONG* pVal) {
     if (!pVal) return E_POINTER;
-    *pVal = static_cast<LONG>(reinterpret_cast<ULONG_PTR>(address_));
+    *pVal = static_cast<LONG>(reinterpret_cast<ULONG_PTR>(block_ ? block_->Address() : nullptr));
     return S_OK;
 }
 
 STDMETHODIMP SpiLocalHeap::get_Length(LONG* pVal) {
     if (!pVal) return E_POINTER;
-    *pVal = handle_ ? static_cast<LONG>(LocalSize(handle_.get())) : 0;
+    *pVal = block_ ? static_cast<LONG>(block_->Size()) : 0;
     return S_OK;
 }
 
 STDMETHODIMP SpiLocalHeap::GetBytes(VARIANT* pArray) {
-    const SIZE_T n = handle_ ? LocalSize(handle_.get()) : 0;
-    if (n > 0 && !address_) return E_FAIL;  // a block that could not be locked has no bytes to read
+    const SIZE_T n = block_ ? block_->Size() : 0;
+    const void* address = block_ ? block_->Address() : nullptr;
+    if (n > 0 && !address) return E_FAIL;  // a block that could not be locked has no bytes to read
     SAFEARRAYBOUND bound{static_cast<ULONG>(n), 0};
-    tamrix::UniqueSafeArray array(SafeArrayCreate(VT_UI1, 1, &bound));
+    Tamrix::UniqueSafeArray array(SafeArrayCreate(VT_UI1, 1, &bound));
     if (!array.get()) return E_OUTOFMEMORY;
     if (n > 0) {
         HRESULT hr = SafeArrayLock(array.get());
         if (FAILED(hr)) return hr;
-        std::memcpy(array.get()->pvData, address_, n);
+        std::memcpy(array.get()->pvData, address, n);
         SafeArrayUnlock(array.get());
     }
     if (!pArray) return E_POINTER;
@@ -60,7 +52,7 @@ STDMETHODIMP SpiLocalHeap::GetBytes(VARIANT* pArray) {
 
 namespace Tamrix {
 
-HRESULT SpiLocalHeap::InvokeMember(DISPID id, tamrix::DispatchCall& call) {
+HRESULT SpiLocalHeap::InvokeMember(DISPID id, Tamrix::DispatchCall& call) {
     ISpiLocalHeap* self = this;
     switch (id) {
     case 0: {
@@ -71,7 +63,7 @@ HRESULT SpiLocalHeap::InvokeMember(DISPID id, tamrix::DispatchCall& call) {
     }
     case 1: {
         if (HRESULT hr = call.Expect(0); FAILED(hr)) return hr;
-        tamrix::Variant v;
+        Tamrix::Variant v;
         const HRESULT hr = self->GetBytes(v.get());
         return call.ReturnVariant(hr, v.get());
     }

@@ -2,19 +2,15 @@
 
 #include <new>
 
-#include "module.h"
+#include "../common/com_ptr.h"
+#include "../common/module_lock.h"
 
-namespace tamrix {
+namespace Tamrix {
 
 HRESULT ClassFactory::Create(CreateInstanceFn create, REFIID riid, void** ppv) noexcept {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    auto* factory = new (std::nothrow) ClassFactory(create);
-    if (!factory) return E_OUTOFMEMORY;
-    factory->AddRef();
-    HRESULT hr = factory->QueryInterface(riid, ppv);
-    factory->Release();
-    return hr;
+    return HandOut(ComPtr<ClassFactory>::adopt(new (std::nothrow) ClassFactory(create)), riid, ppv);
 }
 
 STDMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** ppv) {
@@ -28,13 +24,13 @@ STDMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** ppv) {
 
 STDMETHODIMP_(ULONG) ClassFactory::AddRef() {
     LONG n = InterlockedIncrement(&refs_);
-    if (n == 2) Module().Lock();  // someone besides the class table holds us
+    if (n == 2) module_lock::Add();  // someone besides the class table holds us
     return static_cast<ULONG>(n);
 }
 
 STDMETHODIMP_(ULONG) ClassFactory::Release() {
     LONG n = InterlockedDecrement(&refs_);
-    if (n == 1) Module().Unlock();
+    if (n == 1) module_lock::Remove();
     if (n == 0) delete this;
     return static_cast<ULONG>(n);
 }
@@ -49,10 +45,10 @@ STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** p
 
 STDMETHODIMP ClassFactory::LockServer(BOOL lock) {
     if (lock)
-        Module().Lock();
+        module_lock::Add();
     else
-        Module().Unlock();
+        module_lock::Remove();
     return S_OK;
 }
 
-}  // namespace tamrix
+}  // namespace Tamrix

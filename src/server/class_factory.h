@@ -8,7 +8,7 @@
 
 #include "../common/object.h"
 
-namespace tamrix {
+namespace Tamrix {
 
 // Makes a plain instance (outer null) or one aggregated in outer, asked for riid.
 using CreateInstanceFn = HRESULT (*)(IUnknown* outer, REFIID riid, void** ppv) noexcept;
@@ -20,7 +20,7 @@ HRESULT CreatePlainOrAggregated(IUnknown* outer, REFIID riid, void** ppv) noexce
 
 class ClassFactory final : public IClassFactory {
 public:
-    // A new class object with count 0, asked for riid; E_OUTOFMEMORY when it cannot be made.
+    // A new class object asked for riid; E_OUTOFMEMORY when it cannot be made.
     static HRESULT Create(CreateInstanceFn create, REFIID riid, void** ppv) noexcept;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
@@ -34,7 +34,7 @@ private:
     ~ClassFactory() = default;
 
     CreateInstanceFn create_;
-    volatile LONG refs_ = 0;
+    volatile LONG refs_ = 1;  // born owned by its maker; no module lock at 1
 };
 
-}  // namespace tamrix
+}  // namespace Tamrix

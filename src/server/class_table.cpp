@@ -4,13 +4,14 @@
 
 #include <atomic>
 
+#include "../automation/typelib_dispatch.h"
 #include "../manager/tamrix_host.h"
 #include "../plugin_object/susie_plugin.h"
 #include "class_factory.h"
 #include "module.h"
 #include "registration.h"
 
-namespace tamrix {
+namespace Tamrix {
 namespace {
 
 using UpdateRegistryFn = HRESULT (*)(bool reg) noexcept;
@@ -27,10 +28,10 @@ HRESULT NoRegistration(bool) noexcept {
     return S_OK;
 }
 HRESULT SusiePluginRegistration(bool reg) noexcept {
-    return UpdateClassRegistry(kSusiePluginNames, reg);
+    return UpdateClassRegistry(SUSIE_PLUGIN_NAMES, reg);
 }
 HRESULT TamrixHostRegistration(bool reg) noexcept {
-    return UpdateClassRegistry(kTamrixHostNames, reg);
+    return UpdateClassRegistry(TAMRIX_HOST_NAMES, reg);
 }
 
 ClassEntry g_classes[] = {
@@ -59,6 +60,7 @@ void InitClassTable() noexcept {
 void TermClassTable() noexcept {
     if (!g_ready.exchange(false)) return;
     Module().Term();
+    typelib::ReleaseCache();
     for (ClassEntry& e : g_classes)
         if (IUnknown* object = e.classObject.exchange(nullptr)) object->Release();
     DeleteCriticalSection(&g_classTableLock);
@@ -101,4 +103,4 @@ HRESULT UpdateClassRegistrations(bool reg) noexcept {
     return S_OK;
 }
 
-}  // namespace tamrix
+}  // namespace Tamrix

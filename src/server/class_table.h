@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <unknwn.h>
 
-namespace tamrix {
+namespace Tamrix {
 
 // Builds the class-table record (its lock); sets the module's initialisation-failed flag
 // when the lock cannot be made.
@@ -19,4 +19,4 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept;
 // Each class's registration step, in table order; the first failure ends the walk.
 HRESULT UpdateClassRegistrations(bool reg) noexcept;
 
-}  // namespace tamrix
+}  // namespace Tamrix

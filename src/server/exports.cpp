@@ -13,10 +13,10 @@ namespace {
 // object, so the teardown still finds it.
 struct ServerRecords {
     ServerRecords() noexcept {
-        tamrix::Module();
-        tamrix::InitClassTable();
+        Tamrix::Module();
+        Tamrix::InitClassTable();
     }
-    ~ServerRecords() { tamrix::TermClassTable(); }
+    ~ServerRecords() { Tamrix::TermClassTable(); }
     ServerRecords(const ServerRecords&) = delete;
     ServerRecords& operator=(const ServerRecords&) = delete;
 } g_records;
@@ -25,28 +25,24 @@ struct ServerRecords {
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        if (tamrix::CTamrixModule::InitFailed()) return FALSE;
-        tamrix::Module().SetInstance(instance);
-    }
-    return TRUE;
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    return reason == DLL_PROCESS_ATTACH && Tamrix::CTamrixModule::InitFailed() ? FALSE : TRUE;
 }
 
 STDAPI DllCanUnloadNow() {
-    return tamrix::Module().GetLockCount() == 0 ? S_OK : S_FALSE;
+    return Tamrix::Module().GetLockCount() == 0 ? S_OK : S_FALSE;
 }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
-    return tamrix::GetClassObject(rclsid, riid, ppv);
+    return Tamrix::GetClassObject(rclsid, riid, ppv);
 }
 
 STDAPI DllRegisterServer() {
-    return tamrix::RegisterServer();
+    return Tamrix::RegisterServer();
 }
 
 STDAPI DllUnregisterServer() {
-    return tamrix::UnregisterServer();
+    return Tamrix::UnregisterServer();
 }
 
 }  // extern "C"

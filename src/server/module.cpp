@@ -4,10 +4,9 @@
 
 #include <new>
 
-#include "../common/module_lock.h"
 #include "registry_script.h"
 
-namespace tamrix {
+namespace Tamrix {
 namespace {
 volatile LONG g_initFailed = 0;
 
@@ -104,16 +103,4 @@ CTamrixModule& Module() noexcept {
     return module;
 }
 
-namespace module_lock {
-LONG Add() noexcept {
-    return Module().Lock();
-}
-LONG Remove() noexcept {
-    return Module().Unlock();
-}
-LONG Count() noexcept {
-    return Module().GetLockCount();
-}
-}  // namespace module_lock
-
-}  // namespace tamrix
+}  // namespace Tamrix

@@ -3,7 +3,10 @@
 #include <windows.h>
 #include <objidl.h>
 
-namespace tamrix {
+#include "../common/module_lock.h"
+#include "../common/this_module.h"
+
+namespace Tamrix {
 
 class Replacements;
 
@@ -14,11 +17,12 @@ public:
     CTamrixModule(const CTamrixModule&) = delete;
     CTamrixModule& operator=(const CTamrixModule&) = delete;
 
-    // The module lock count: interlocked, because class objects and exports are called
-    // from any thread.
-    virtual LONG Lock() noexcept { return InterlockedIncrement(&lockCount_); }
-    virtual LONG Unlock() noexcept { return InterlockedDecrement(&lockCount_); }
-    virtual LONG GetLockCount() const noexcept { return lockCount_; }
+    // The module lock count, kept at the bottom of the server (module_lock.h) so that every
+    // object can take part; interlocked, because class objects and exports are called from
+    // any thread.
+    virtual LONG Lock() noexcept { return module_lock::Add(); }
+    virtual LONG Unlock() noexcept { return module_lock::Remove(); }
+    virtual LONG GetLockCount() const noexcept { return module_lock::Count(); }
     // The process's global interface table, made on first request and kept until unload;
     // the caller gets a reference of its own.
     virtual HRESULT GetGITPtr(IGlobalInterfaceTable** ppGIT) noexcept;
@@ -30,14 +34,14 @@ public:
     // Runs the termination list and lets go of the global interface table; once.
     void Term() noexcept;
 
-    // Guards the module's static data (cached type information, termination list).
+    // Guards the module's static data (termination list, global interface table).
     CRITICAL_SECTION& StaticDataLock() noexcept { return staticDataLock_; }
     // True when a lock of the module's records could not be made: the load is refused.
     static bool InitFailed() noexcept;
     static void SetInitFailed() noexcept;
 
-    HMODULE Instance() const noexcept { return instance_; }
-    void SetInstance(HMODULE instance) noexcept { instance_ = instance; }
+    // The library's own instance handle, which finds its resources.
+    HMODULE Instance() const noexcept { return ThisModule(); }
 
     static const GUID& TypeLibId() noexcept;
     static const char* AppIdText() noexcept;
@@ -49,10 +53,8 @@ private:
         TermNode* next;
     };
 
-    volatile LONG lockCount_ = 0;
     CRITICAL_SECTION staticDataLock_;
     bool lockMade_ = false;
-    HMODULE instance_ = nullptr;
     TermNode* termList_ = nullptr;
     IGlobalInterfaceTable* git_ = nullptr;
 };
@@ -61,4 +63,4 @@ private:
 // for it before DllMain runs).
 CTamrixModule& Module() noexcept;
 
-}  // namespace tamrix
+}  // namespace Tamrix

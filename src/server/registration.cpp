@@ -11,32 +11,32 @@
 #include "module.h"
 #include "registry_script.h"
 
-namespace tamrix {
+namespace Tamrix {
 namespace {
 
 // The class tree's strings; the three that differ between classes come first.
 enum : std::uint8_t {
-    kProgId,
-    kViProgId,
-    kClsid,
-    kFriendly,
-    kClsidWord,
-    kCurVer,
-    kProgIdWord,
-    kViProgIdWord,
-    kProgrammable,
-    kModuleType,
-    kModule,
-    kThreadingModel,
-    kApartment,
-    kAppIdWord,
-    kAppId,
-    kTypeLibWord,
-    kModuleGuid,
-    kStringCount
+    PROG_ID,
+    VI_PROG_ID,
+    CLASS_ID,
+    FRIENDLY,
+    CLSID_WORD,
+    CUR_VER,
+    PROG_ID_WORD,
+    VI_PROG_ID_WORD,
+    PROGRAMMABLE,
+    MODULE_TYPE,
+    MODULE,
+    THREADING_MODEL,
+    APARTMENT,
+    APP_ID_WORD,
+    APP_ID,
+    TYPE_LIB_WORD,
+    MODULE_GUID,
+    STRING_COUNT
 };
 
-constexpr std::array<std::string_view, kStringCount> ClassStrings(const ClassNames& n) {
+constexpr std::array<std::string_view, STRING_COUNT> ClassStrings(const ClassNames& n) {
     return {n.progId,      n.viProgId,         n.clsid,       "%FriendlyName%",
             "CLSID",       "CurVer",           "ProgID",      "VersionIndependentProgID",
             "Programmable", "%MODULETYPE%",    "%Module%",    "ThreadingModel",
@@ -50,30 +50,30 @@ constexpr Op Begin{OpKind::Begin, 0, 0};
 constexpr Op End{OpKind::End, 0, 0};
 
 // One creatable class's tree, in the order it is written.
-constexpr Op kClassScript[] = {
-    K(kProgId), Default(kFriendly), Begin,
-        K(kClsidWord), Default(kClsid),
+constexpr Op CLASS_SCRIPT[] = {
+    K(PROG_ID), Default(FRIENDLY), Begin,
+        K(CLSID_WORD), Default(CLASS_ID),
     End,
-    K(kViProgId), Default(kFriendly), Begin,
-        K(kClsidWord), Default(kClsid),
-        K(kCurVer), Default(kProgId),
+    K(VI_PROG_ID), Default(FRIENDLY), Begin,
+        K(CLSID_WORD), Default(CLASS_ID),
+        K(CUR_VER), Default(PROG_ID),
     End,
-    {OpKind::KeyNoRemove, kClsidWord, 0}, Begin,
-        {OpKind::KeyForceRemove, kClsid, 0}, Default(kFriendly), Begin,
-            K(kProgIdWord), Default(kProgId),
-            K(kViProgIdWord), Default(kViProgId),
-            {OpKind::KeyForceRemove, kProgrammable, 0},
-            K(kModuleType), Default(kModule), Begin,
-                {OpKind::NamedValue, kThreadingModel, kApartment},
+    {OpKind::KeyNoRemove, CLSID_WORD, 0}, Begin,
+        {OpKind::KeyForceRemove, CLASS_ID, 0}, Default(FRIENDLY), Begin,
+            K(PROG_ID_WORD), Default(PROG_ID),
+            K(VI_PROG_ID_WORD), Default(VI_PROG_ID),
+            {OpKind::KeyForceRemove, PROGRAMMABLE, 0},
+            K(MODULE_TYPE), Default(MODULE), Begin,
+                {OpKind::NamedValue, THREADING_MODEL, APARTMENT},
             End,
-            {OpKind::NamedValue, kAppIdWord, kAppId},
-            K(kTypeLibWord), Default(kModuleGuid),
+            {OpKind::NamedValue, APP_ID_WORD, APP_ID},
+            K(TYPE_LIB_WORD), Default(MODULE_GUID),
         End,
     End,
 };
 
-constexpr WORD kAppIdScriptId = 101;
-constexpr WORD kAppIdScriptLanguage = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);  // 1041
+constexpr WORD APP_ID_SCRIPT_ID = 101;
+constexpr WORD APP_ID_SCRIPT_LANGUAGE = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);  // 1041
 
 HRESULT LastError() noexcept {
     DWORD e = GetLastError();
@@ -116,7 +116,7 @@ HRESULT TypeLibIdText(std::string& out) noexcept {
 
 HRESULT RunAppIdScript(bool reg) noexcept {
     const HMODULE instance = Module().Instance();
-    HRSRC res = FindResourceExA(instance, "REGISTRY", MAKEINTRESOURCEA(kAppIdScriptId), kAppIdScriptLanguage);
+    HRSRC res = FindResourceExA(instance, "REGISTRY", MAKEINTRESOURCEA(APP_ID_SCRIPT_ID), APP_ID_SCRIPT_LANGUAGE);
     if (!res) return LastError();
     HGLOBAL loaded = LoadResource(instance, res);
     const DWORD size = SizeofResource(instance, res);
@@ -205,7 +205,7 @@ HRESULT UpdateClassRegistry(const ClassNames& names, bool reg) noexcept {
     if (SUCCEEDED(hr)) hr = r.Add("FriendlyName", names.friendlyName);
     if (FAILED(hr)) return hr;
     const auto strings = ClassStrings(names);
-    return RunRegistryScript({kClassScript, strings, PlainKeyRemoval::WithSubkeys}, r, reg);
+    return RunRegistryScript({CLASS_SCRIPT, strings, PlainKeyRemoval::WithSubkeys}, r, reg);
 }
 
 HRESULT RegisterServer() noexcept {
@@ -225,4 +225,4 @@ HRESULT UnregisterServer() noexcept {
     return hr;
 }
 
-}  // namespace tamrix
+}  // namespace Tamrix

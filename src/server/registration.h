@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-namespace tamrix {
+namespace Tamrix {
 
 // What tells one creatable class's tree from the other's.
 struct ClassNames {
@@ -15,10 +15,10 @@ struct ClassNames {
     const char* friendlyName;        // "SusiePlugin Object"
 };
 
-inline constexpr ClassNames kSusiePluginNames{"Tamrix.SusiePlugin.1", "Tamrix.SusiePlugin",
+inline constexpr ClassNames SUSIE_PLUGIN_NAMES{"Tamrix.SusiePlugin.1", "Tamrix.SusiePlugin",
                                               "{CAA01FE7-8699-457F-AB09-894187AA53C2}",
                                               "SusiePlugin Object"};
-inline constexpr ClassNames kTamrixHostNames{"Tamrix.TamrixHost.1", "Tamrix.TamrixHost",
+inline constexpr ClassNames TAMRIX_HOST_NAMES{"Tamrix.TamrixHost.1", "Tamrix.TamrixHost",
                                              "{B7F035D6-D0AB-4A38-AE8B-FACC351E7C33}",
                                              "TamrixHost Object"};
 
@@ -29,4 +29,4 @@ HRESULT UpdateClassRegistry(const ClassNames& names, bool reg) noexcept;
 HRESULT RegisterServer() noexcept;
 HRESULT UnregisterServer() noexcept;
 
-}  // namespace tamrix
+}  // namespace Tamrix

@@ -2,7 +2,7 @@
 
 #include "../common/handles.h"
 
-namespace tamrix {
+namespace Tamrix {
 namespace {
 
 char Fold(char c) noexcept {
@@ -277,7 +277,7 @@ HRESULT Replacements::Add(const char* name, std::string value) noexcept {
 }
 
 HRESULT Replacements::Expand(std::string_view s, std::string& out) const noexcept {
-    constexpr size_t kMaxName = 31;
+    constexpr size_t MAX_NAME = 31;
     try {
         out.clear();
         if (s.find('%') == std::string_view::npos) {
@@ -297,7 +297,7 @@ HRESULT Replacements::Expand(std::string_view s, std::string& out) const noexcep
                 out += '%';
                 continue;
             }
-            if (name.size() > kMaxName) return E_FAIL;
+            if (name.size() > MAX_NAME) return E_FAIL;
             const std::string* value = nullptr;
             for (const auto& [n, v] : pairs_)
                 if (SameName(n, name)) {
@@ -381,4 +381,4 @@ LONG DeleteKeyTree(HKEY parent, const char* name) noexcept {
     return RegDeleteKeyA(parent, name);
 }
 
-}  // namespace tamrix
+}  // namespace Tamrix

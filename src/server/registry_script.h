@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace tamrix {
+namespace Tamrix {
 
 // Name/value pairs for "%name%" in scripts; names match without regard to case.
 class Replacements {
@@ -77,4 +77,4 @@ private:
 // Deletes key `name` below `parent` with all its subkeys; a missing key is no error.
 LONG DeleteKeyTree(HKEY parent, const char* name) noexcept;
 
-}  // namespace tamrix
+}  // namespace Tamrix

@@ -11,8 +11,8 @@
 #include "common/com_ptr.h"
 #include "common/test_env.h"
 
-using tamrix::Bstr;
-using tamrix::ComPtr;
+using Tamrix::Bstr;
+using Tamrix::ComPtr;
 
 namespace {
 
@@ -29,9 +29,9 @@ struct Member {
     bool hidden = false;
 };
 
-constexpr USHORT kIn = PARAMFLAG_FIN, kOut = PARAMFLAG_FOUT, kRetval = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL,
-                 kOpt = PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT;
-constexpr INVOKEKIND kGet = INVOKE_PROPERTYGET, kFunc = INVOKE_FUNC;
+constexpr USHORT PARAM_IN = PARAMFLAG_FIN, PARAM_OUT = PARAMFLAG_FOUT, PARAM_RETVAL = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL,
+                 PARAM_OPT = PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT;
+constexpr INVOKEKIND PROPGET = INVOKE_PROPERTYGET, METHOD = INVOKE_FUNC;
 
 struct Interface {
     const IID* iid;
@@ -42,55 +42,55 @@ struct Interface {
 const std::vector<Interface>& Expected() {
     static const std::vector<Interface> all = {
         {&IID_ISusiePlugin, L"ISusiePlugin",
-         {{L"About", 0, kGet, {{L"pVal", kRetval, 0}}},
-          {L"Version", 1, kGet, {{L"pVal", kRetval, 0}}},
-          {L"PluginInfo", 2, kGet, {{L"infoNo", kIn, 0}, {L"pVal", kRetval, 0}}},
-          {L"CanPreview", 3, kGet, {{L"pbCan", kRetval, 0}}},
-          {L"CanConfigDlg", 4, kGet, {{L"pbCan", kRetval, 0}}},
-          {L"ConfigurationDlg", 10, kFunc, {{L"hParent", kOpt, 0}, {L"function", kOpt, 1}}},
-          {L"GetPictureInfo", 11, kFunc,
-           {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"pPictInfo", kRetval, 0}}},
-          {L"GetPicture", 12, kFunc,
-           {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"ppInfo", kOut, 0}, {L"ppPixels", kRetval, 0}}},
-          {L"GetPreview", 13, kFunc,
-           {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"ppInfo", kOut, 0}, {L"ppPixels", kRetval, 0}}},
-          {L"GetFileInfo", 14, kFunc,
-           {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"FileName", kIn, 0}, {L"ppInfo", kRetval, 0}}},
-          {L"GetArchiveInfo", 15, kFunc,
-           {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"ppCollection", kRetval, 0}}},
-          {L"GetFile", 16, kFunc, {{L"src", kIn, 0}, {L"pInfo", kIn, 0}, {L"ppDest", kRetval, 0}}},
-          {L"GetFileToFile", 17, kFunc, {{L"src", kIn, 0}, {L"pInfo", kIn, 0}, {L"destPath", kIn, 0}}},
-          {L"GetPictureToFile", 18, kFunc,
-           {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"destPath", kIn, 0}}},
-          {L"GetPictureText", 19, kFunc, {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"pText", kRetval, 0}}},
-          {L"Load", 20, kFunc, {{L"spiPath", kIn, 0}, {L"pbOk", kRetval, 0}}},
-          {L"Free", 21, kFunc, {}}}},
+         {{L"About", 0, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"Version", 1, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"PluginInfo", 2, PROPGET, {{L"infoNo", PARAM_IN, 0}, {L"pVal", PARAM_RETVAL, 0}}},
+          {L"CanPreview", 3, PROPGET, {{L"pbCan", PARAM_RETVAL, 0}}},
+          {L"CanConfigDlg", 4, PROPGET, {{L"pbCan", PARAM_RETVAL, 0}}},
+          {L"ConfigurationDlg", 10, METHOD, {{L"hParent", PARAM_OPT, 0}, {L"function", PARAM_OPT, 1}}},
+          {L"GetPictureInfo", 11, METHOD,
+           {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"pPictInfo", PARAM_RETVAL, 0}}},
+          {L"GetPicture", 12, METHOD,
+           {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"ppInfo", PARAM_OUT, 0}, {L"ppPixels", PARAM_RETVAL, 0}}},
+          {L"GetPreview", 13, METHOD,
+           {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"ppInfo", PARAM_OUT, 0}, {L"ppPixels", PARAM_RETVAL, 0}}},
+          {L"GetFileInfo", 14, METHOD,
+           {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"FileName", PARAM_IN, 0}, {L"ppInfo", PARAM_RETVAL, 0}}},
+          {L"GetArchiveInfo", 15, METHOD,
+           {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"ppCollection", PARAM_RETVAL, 0}}},
+          {L"GetFile", 16, METHOD, {{L"src", PARAM_IN, 0}, {L"pInfo", PARAM_IN, 0}, {L"ppDest", PARAM_RETVAL, 0}}},
+          {L"GetFileToFile", 17, METHOD, {{L"src", PARAM_IN, 0}, {L"pInfo", PARAM_IN, 0}, {L"destPath", PARAM_IN, 0}}},
+          {L"GetPictureToFile", 18, METHOD,
+           {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"destPath", PARAM_IN, 0}}},
+          {L"GetPictureText", 19, METHOD, {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"pText", PARAM_RETVAL, 0}}},
+          {L"Load", 20, METHOD, {{L"spiPath", PARAM_IN, 0}, {L"pbOk", PARAM_RETVAL, 0}}},
+          {L"Free", 21, METHOD, {}}}},
         {&IID_ITamrixHost, L"ITamrixHost",
-         {{L"_NewEnum", DISPID_NEWENUM, kGet, {{L"ppUnk", kRetval, 0}}, true},
-          {L"Item", 0, kGet, {{L"Index", kIn, 0}, {L"pVal", kRetval, 0}}},
-          {L"Count", 1, kGet, {{L"pVal", kRetval, 0}}},
-          {L"Init", 2, kFunc, {{L"loadFlags", kIn, 0}, {L"searchPath", kIn, 0}}},
-          {L"QuerySpiFromFile", 3, kFunc, {{L"FileName", kIn, 0}, {L"offset", kOpt, 0}, {L"ppSpi", kRetval, 0}}},
-          {L"QuerySpi", 4, kFunc, {{L"FileName", kIn, 0}, {L"Buffer", kIn, 0}, {L"ppSpi", kRetval, 0}}},
-          {L"GetPicture", 5, kFunc, {{L"src", kIn, 0}, {L"offsetOrLength", kIn, 0}, {L"ppPicture", kRetval, 0}}},
-          {L"GetFileFilter", 6, kFunc, {{L"type", kOpt, 0}, {L"pVal", kRetval, 0}}}}},
+         {{L"_NewEnum", DISPID_NEWENUM, PROPGET, {{L"ppUnk", PARAM_RETVAL, 0}}, true},
+          {L"Item", 0, PROPGET, {{L"Index", PARAM_IN, 0}, {L"pVal", PARAM_RETVAL, 0}}},
+          {L"Count", 1, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"Init", 2, METHOD, {{L"loadFlags", PARAM_IN, 0}, {L"searchPath", PARAM_IN, 0}}},
+          {L"QuerySpiFromFile", 3, METHOD, {{L"FileName", PARAM_IN, 0}, {L"offset", PARAM_OPT, 0}, {L"ppSpi", PARAM_RETVAL, 0}}},
+          {L"QuerySpi", 4, METHOD, {{L"FileName", PARAM_IN, 0}, {L"Buffer", PARAM_IN, 0}, {L"ppSpi", PARAM_RETVAL, 0}}},
+          {L"GetPicture", 5, METHOD, {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"ppPicture", PARAM_RETVAL, 0}}},
+          {L"GetFileFilter", 6, METHOD, {{L"type", PARAM_OPT, 0}, {L"pVal", PARAM_RETVAL, 0}}}}},
         {&IID_ISpiFileInfo, L"ISpiFileInfo",
-         {{L"Method", 1, kGet, {{L"pVal", kRetval, 0}}},
-          {L"Position", 2, kGet, {{L"pVal", kRetval, 0}}},
-          {L"CompSize", 3, kGet, {{L"pVal", kRetval, 0}}},
-          {L"FileSize", 4, kGet, {{L"pVal", kRetval, 0}}},
-          {L"TimeStamp", 5, kGet, {{L"pVal", kRetval, 0}}},
-          {L"Path", 6, kGet, {{L"pVal", kRetval, 0}}},
-          {L"FileName", 7, kGet, {{L"pVal", kRetval, 0}}},
-          {L"CRC", 8, kGet, {{L"pVal", kRetval, 0}}}}},
+         {{L"Method", 1, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"Position", 2, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"CompSize", 3, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"FileSize", 4, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"TimeStamp", 5, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"Path", 6, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"FileName", 7, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"CRC", 8, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}}}},
         {&IID_ISpiFileInfoCollection, L"ISpiFileInfoCollection",
-         {{L"_NewEnum", DISPID_NEWENUM, kGet, {{L"pVal", kRetval, 0}}, true},
-          {L"Item", 0, kGet, {{L"Index", kIn, 0}, {L"pVal", kRetval, 0}}},
-          {L"Count", 1, kGet, {{L"pVal", kRetval, 0}}}}},
+         {{L"_NewEnum", DISPID_NEWENUM, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}, true},
+          {L"Item", 0, PROPGET, {{L"Index", PARAM_IN, 0}, {L"pVal", PARAM_RETVAL, 0}}},
+          {L"Count", 1, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}}}},
         {&IID_ISpiLocalHeap, L"ISpiLocalHeap",
-         {{L"Buffer", 0, kGet, {{L"pVal", kRetval, 0}}},
-          {L"GetBytes", 1, kFunc, {{L"pArray", kRetval, 0}}},
-          {L"Length", 2, kGet, {{L"pVal", kRetval, 0}}}}},
+         {{L"Buffer", 0, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"GetBytes", 1, METHOD, {{L"pArray", PARAM_RETVAL, 0}}},
+          {L"Length", 2, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}}}},
     };
     return all;
 }

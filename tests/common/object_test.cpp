@@ -15,11 +15,16 @@ int g_destroyed = 0;
 
 class Sample : public IEnumVARIANT, public IProvideClassInfo {
 public:
-    using Interfaces = tamrix::InterfaceList<IEnumVARIANT, IProvideClassInfo>;
+    using Interfaces = Tamrix::InterfaceList<IEnumVARIANT, IProvideClassInfo>;
     ~Sample() { ++g_destroyed; }
-    // Destruction must not start again when something releases the object meanwhile.
+    // Teardown that hands itself to something which takes a reference and lets it go
+    // again: destruction must not start a second time.
     void FinalRelease() {
-        if (selfRelease_) static_cast<IEnumVARIANT*>(this)->Release();
+        if (selfRelease_) {
+            IEnumVARIANT* self = this;
+            self->AddRef();
+            self->Release();
+        }
     }
     STDMETHODIMP Next(ULONG, VARIANT*, ULONG*) override { return E_NOTIMPL; }
     STDMETHODIMP Skip(ULONG) override { return E_NOTIMPL; }
@@ -30,56 +35,56 @@ public:
 };
 
 TEST(ObjectTemplate, ModuleLockFollowsTheObjectsLife) {
-    const LONG before = tamrix::module_lock::Count();
-    auto* obj = tamrix::Object<Sample>::New();
+    const LONG before = Tamrix::module_lock::Count();
+    auto* obj = Tamrix::Make<Sample>().detach();
     ASSERT_NE(nullptr, obj);
-    EXPECT_EQ(before + 1, tamrix::module_lock::Count()) << "lock taken while the count is still 0";
-    EXPECT_EQ(1u, obj->AddRef());
-    EXPECT_EQ(2u, obj->AddRef());
+    EXPECT_EQ(before + 1, Tamrix::module_lock::Count()) << "lock taken with the object";
+    EXPECT_EQ(2u, obj->AddRef()) << "born owned: the maker holds the first reference";
+    EXPECT_EQ(3u, obj->AddRef());
+    EXPECT_EQ(2u, obj->Release());
     EXPECT_EQ(1u, obj->Release());
-    EXPECT_EQ(before + 1, tamrix::module_lock::Count());
+    EXPECT_EQ(before + 1, Tamrix::module_lock::Count());
     const int destroyed = g_destroyed;
     EXPECT_EQ(0u, obj->Release());
     EXPECT_EQ(destroyed + 1, g_destroyed);
-    EXPECT_EQ(before, tamrix::module_lock::Count());
+    EXPECT_EQ(before, Tamrix::module_lock::Count());
 }
 
 TEST(ObjectTemplate, QueryInterfaceKeepsOneIdentityAndRefusesOthers) {
-    tamrix::ComPtr<IEnumVARIANT> e;
-    ASSERT_EQ(S_OK, tamrix::CreateInstance<Sample>(IID_IEnumVARIANT, e.put_void()));
-    tamrix::ComPtr<IProvideClassInfo> pci;
+    Tamrix::ComPtr<IEnumVARIANT> e;
+    ASSERT_EQ(S_OK, Tamrix::CreateInstance<Sample>(IID_IEnumVARIANT, e.put_void()));
+    Tamrix::ComPtr<IProvideClassInfo> pci;
     ASSERT_EQ(S_OK, e.query(pci));
-    tamrix::ComPtr<IUnknown> u1, u2;
+    Tamrix::ComPtr<IUnknown> u1, u2;
     ASSERT_EQ(S_OK, e.query(u1));
     ASSERT_EQ(S_OK, pci.query(u2));
     EXPECT_EQ(u1.get(), u2.get()) << "IUnknown is the same from every interface";
     EXPECT_EQ(static_cast<void*>(static_cast<IEnumVARIANT*>(e.get())), u1.get())
         << "the first interface of the list is the identity";
 
-    const LONG locks = tamrix::module_lock::Count();
-    tamrix::ComPtr<IDispatch> d;
+    const LONG locks = Tamrix::module_lock::Count();
+    Tamrix::ComPtr<IDispatch> d;
     EXPECT_EQ(E_NOINTERFACE, e.query(d));
     EXPECT_EQ(nullptr, d.get());
     EXPECT_EQ(E_POINTER, e->QueryInterface(IID_IUnknown, nullptr));
-    EXPECT_EQ(locks, tamrix::module_lock::Count());
+    EXPECT_EQ(locks, Tamrix::module_lock::Count());
 }
 
 TEST(ObjectTemplate, FailedCreationLeavesNoObjectAndNoLock) {
-    const LONG before = tamrix::module_lock::Count();
+    const LONG before = Tamrix::module_lock::Count();
     const int destroyed = g_destroyed;
     void* p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(E_NOINTERFACE, tamrix::CreateInstance<Sample>(IID_IDispatch, &p));
+    EXPECT_EQ(E_NOINTERFACE, Tamrix::CreateInstance<Sample>(IID_IDispatch, &p));
     EXPECT_EQ(nullptr, p);
     EXPECT_EQ(destroyed + 1, g_destroyed);
-    EXPECT_EQ(before, tamrix::module_lock::Count());
+    EXPECT_EQ(before, Tamrix::module_lock::Count());
 }
 
 TEST(ObjectTemplate, ReleaseDuringDestructionDoesNotDestroyTwice) {
-    auto* obj = tamrix::Object<Sample>::New();
+    auto* obj = Tamrix::Make<Sample>().detach();
     ASSERT_NE(nullptr, obj);
     obj->selfRelease_ = true;
     const int destroyed = g_destroyed;
-    obj->AddRef();
     obj->Release();
     EXPECT_EQ(destroyed + 1, g_destroyed);
 }

@@ -16,7 +16,7 @@
 using servertest::ComPtr;
 using servertest::RefCount;
 using servertest::ServerDll;
-using tamrix::Bstr;
+using Tamrix::Bstr;
 
 namespace {
 
@@ -135,8 +135,9 @@ HRESULT Invoke(IDispatch* d, DISPID id, Call c) {
 class NameTable : public ::testing::Test {
 protected:
     void SetUp() override {
-        host_ = tamrix::Object<RecordingHost>::New();
-        ASSERT_NE(nullptr, host_);
+        hostOwner_ = Tamrix::Make<RecordingHost>();
+        ASSERT_TRUE(hostOwner_);
+        host_ = hostOwner_.get();
         dispatch_ = ComPtr<IDispatch>(static_cast<ITamrixHost*>(host_));
     }
     DISPID Id(const wchar_t* name) {
@@ -146,7 +147,8 @@ protected:
         EXPECT_EQ(S_OK, dispatch_->GetIDsOfNames(IID_NULL, names, 1, 0, &id)) << copy;
         return id;
     }
-    tamrix::Object<RecordingHost>* host_ = nullptr;
+    ComPtr<Tamrix::Object<RecordingHost>> hostOwner_;
+    Tamrix::Object<RecordingHost>* host_ = nullptr;
     ComPtr<IDispatch> dispatch_;
 };
 

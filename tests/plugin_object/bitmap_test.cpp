@@ -2,7 +2,7 @@
 // left alone whenever writing fails.
 #include "plugin_fixture.h"
 
-#include "plugin_object/bitmap.h"
+#include "plugin/bitmap.h"
 
 namespace plugtest {
 namespace {
@@ -99,11 +99,11 @@ TEST_F(BitmapTest, WorkedSizesAndBytes) {
 
         // The same bytes built in memory.
         const std::vector<BYTE> pixelBlock = HeapBytes(pixels.get());
-        tamrix::bitmap::Layout layout;
-        ASSERT_TRUE(tamrix::bitmap::ComputeLayout(infoBlock.data(), infoBlock.size(),
+        SPI::bitmap::Layout layout;
+        ASSERT_TRUE(SPI::bitmap::ComputeLayout(infoBlock.data(), infoBlock.size(),
                                                   pixelBlock.size(), layout));
         std::vector<BYTE> memory(layout.fileSize);
-        tamrix::bitmap::Compose(layout, infoBlock.data(), pixelBlock.data(), memory.data());
+        SPI::bitmap::Compose(layout, infoBlock.data(), pixelBlock.data(), memory.data());
         EXPECT_EQ(file, memory);
     }
     DeleteFileA(dest.c_str());
@@ -127,41 +127,6 @@ TEST_F(BitmapTest, HeadersAskingForMoreThanTheBlocksHoldAreRefused) {
         EXPECT_EQ(E_FAIL, ToFile(*h, dest));
         EXPECT_FALSE(FileExists(dest));
     }
-}
-
-TEST(BitmapLayout, SizeArithmeticThatOverflowsIsRefused) {
-    BITMAPINFOHEADER h{};
-    h.biSize = 40;
-    h.biPlanes = 1;
-    // Every size here exceeds 32 bits only through the multiplication or the sum.
-    const struct {
-        LONG width, height;
-        WORD bits;
-        DWORD clrUsed;
-    } cases[] = {
-        {0x7FFFFFFF, 1, 32, 0},          // one row of 8 GiB
-        {0x10000, 0x10000, 32, 0},       // 16 GiB of rows
-        {1, LONG(0x80000000), 8, 0},     // |INT_MIN| rows
-        {1, 1, 8, 0x40000000},           // 4 GiB colour table
-    };
-    for (const auto& c : cases) {
-        h.biWidth = c.width;
-        h.biHeight = c.height;
-        h.biBitCount = c.bits;
-        h.biClrUsed = c.clrUsed;
-        tamrix::bitmap::Layout layout;
-        EXPECT_FALSE(tamrix::bitmap::ComputeLayout(&h, ~size_t(0), ~size_t(0), layout))
-            << c.width << "x" << c.height;
-    }
-    // The same header with room to spare is accepted, so the refusals are about the sizes.
-    h.biWidth = 3;
-    h.biHeight = 2;
-    h.biBitCount = 24;
-    h.biClrUsed = 0;
-    tamrix::bitmap::Layout layout;
-    EXPECT_TRUE(tamrix::bitmap::ComputeLayout(&h, 40, 24, layout));
-    EXPECT_FALSE(tamrix::bitmap::ComputeLayout(&h, 39, 24, layout));
-    EXPECT_FALSE(tamrix::bitmap::ComputeLayout(&h, 40, 23, layout));
 }
 
 TEST_F(BitmapTest, ExistingFileIsReplacedOnlyByACompleteFile) {

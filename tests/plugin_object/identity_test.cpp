@@ -194,7 +194,7 @@ TEST(Identity, ObjectsOnOnePluginNeverUnloadEachOther) {
     SPI::SpiInterface binding(testenv::SpiPath("qqa"));
     ASSERT_EQ(SPI::KIND_PICTURE, binding.Probe());
     ComPtr<ISusiePlugin> c;
-    ASSERT_EQ(S_OK, tamrix::CreateInstance<Tamrix::SusiePlugin>(IID_ISusiePlugin, c.put_void(),
+    ASSERT_EQ(S_OK, Tamrix::CreateInstance<Tamrix::SusiePlugin>(IID_ISusiePlugin, c.put_void(),
                                                                   binding));
     binding.Unload();
 

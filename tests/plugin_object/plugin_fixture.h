@@ -20,9 +20,9 @@
 
 namespace plugtest {
 
-using tamrix::Bstr;
-using tamrix::ComPtr;
-using tamrix::Variant;
+using Tamrix::Bstr;
+using Tamrix::ComPtr;
+using Tamrix::Variant;
 
 inline Bstr MakeBstr(const std::string& s) {
     return Bstr(SysAllocString(testenv::Wide(s).c_str()));
@@ -37,7 +37,7 @@ inline std::string Narrow(BSTR s) {
 // A new, unbound plug-in object, reached through its interface only.
 inline ComPtr<ISusiePlugin> NewPlugin() {
     ComPtr<ISusiePlugin> p;
-    EXPECT_EQ(S_OK, tamrix::CreateInstance<Tamrix::SusiePlugin>(IID_ISusiePlugin, p.put_void()));
+    EXPECT_EQ(S_OK, Tamrix::CreateInstance<Tamrix::SusiePlugin>(IID_ISusiePlugin, p.put_void()));
     return p;
 }
 

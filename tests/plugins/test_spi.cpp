@@ -51,7 +51,7 @@ namespace {
 // Blocks handed out, in a table shared by all test plug-ins of the process (see
 // test_formats.h for why). An entry is (handle, owning module); dead handles are dropped.
 
-const LONG kMaxBlocks = 16384;
+const LONG MAX_BLOCKS = 16384;
 struct BlockEntry {
     HLOCAL handle;
     const void* owner;
@@ -59,14 +59,14 @@ struct BlockEntry {
 struct BlockTable {
     volatile LONG lock;
     LONG used;
-    BlockEntry entries[kMaxBlocks];
+    BlockEntry entries[MAX_BLOCKS];
 };
 
 BlockTable g_privateTable;  // used only when the shared one cannot be mapped
 BlockTable* g_table = &g_privateTable;
 HANDLE g_tableMapping;
 char g_ownerTag;  // its address tells this module's entries apart
-const void* const kSelf = &g_ownerTag;
+const void* const SELF_TAG = &g_ownerTag;
 
 class TableLock {
 public:
@@ -95,24 +95,24 @@ void filter_table(Keep keep) {
     filter_table([](const BlockEntry& e) { return handle_alive(e.handle); });
     for (LONG i = 0; i < g_table->used; ++i) {
         if (g_table->entries[i].handle == h) {  // freed and handed out again
-            g_table->entries[i].owner = kSelf;
+            g_table->entries[i].owner = SELF_TAG;
             return;
         }
     }
-    if (g_table->used < kMaxBlocks) g_table->entries[g_table->used++] = {h, kSelf};
+    if (g_table->used < MAX_BLOCKS) g_table->entries[g_table->used++] = {h, SELF_TAG};
 }
 
 int outstanding_blocks() {
     TableLock lock;
     filter_table([](const BlockEntry& e) { return handle_alive(e.handle); });
     int n = 0;
-    for (LONG i = 0; i < g_table->used; ++i) n += g_table->entries[i].owner == kSelf;
+    for (LONG i = 0; i < g_table->used; ++i) n += g_table->entries[i].owner == SELF_TAG;
     return n;
 }
 
 void forget_own_blocks() {
     TableLock lock;
-    filter_table([](const BlockEntry& e) { return e.owner != kSelf; });
+    filter_table([](const BlockEntry& e) { return e.owner != SELF_TAG; });
 }
 
 void open_shared_table() {
@@ -171,8 +171,8 @@ public:
 // ---------------------------------------------------------------------------------------
 // Input helpers.
 
-const int64_t kMaxBlockBytes = 64ll << 20;
-const int64_t kMaxFileBytes = 256ll << 20;
+const int64_t MAX_BLOCK_BYTES = 64ll << 20;
+const int64_t MAX_FILE_BYTES = 256ll << 20;
 
 unsigned source_of(unsigned flag) { return flag & SPI_SOURCE_MASK; }
 
@@ -236,7 +236,7 @@ private:
     int64_t size = f.size();
     if (size < 0 || offset < 0) return SPI_FILE_READ_ERROR;
     int64_t n = offset < size ? size - offset : 0;
-    if (n > kMaxFileBytes) return SPI_NO_MEMORY;
+    if (n > MAX_FILE_BYTES) return SPI_NO_MEMORY;
     if (!out.allocate(static_cast<size_t>(n))) return SPI_NO_MEMORY;
     if (n > 0 && f.read_at(offset, out.data(), static_cast<DWORD>(n)) != n) return SPI_FILE_READ_ERROR;
     return SPI_OK;
@@ -291,11 +291,11 @@ void copy_field(char* dst, const char (&src)[N]) {
 }
 
 const char* info_text(int infono) {
-    static const char* const kTypes[] = {TESTSPI_PAIRS nullptr};
-    const int typeCount = static_cast<int>(sizeof kTypes / sizeof kTypes[0]) - 1;
+    static const char* const TYPES[] = {TESTSPI_PAIRS nullptr};
+    const int typeCount = static_cast<int>(sizeof TYPES / sizeof TYPES[0]) - 1;
     if (infono == 0) return TESTSPI_KIND;
     if (infono == 1) return TESTSPI_ABOUT;
-    if (infono >= 2 && infono - 2 < typeCount) return kTypes[infono - 2];
+    if (infono >= 2 && infono - 2 < typeCount) return TYPES[infono - 2];
     return nullptr;
 }
 
@@ -376,7 +376,7 @@ int decode(LPCSTR buf, long len, unsigned flag, HLOCAL* pInfo, HLOCAL* pBits,
     const int32_t height = preview ? qqa_preview_dim(q.height) : q.height;
     const int64_t infoSize = shrink(qqa_info_bytes(q), q.infoShortfall);
     const int64_t pixelSize = shrink(qqa_pixel_bytes(width, height, q.bitCount), q.pixelShortfall);
-    if (infoSize > kMaxBlockBytes || pixelSize > kMaxBlockBytes) return SPI_NO_MEMORY;
+    if (infoSize > MAX_BLOCK_BYTES || pixelSize > MAX_BLOCK_BYTES) return SPI_NO_MEMORY;
 
     HLOCAL info = nullptr, bits = nullptr;
     if (!(q.flags & QQA_NULL_INFO) && !(info = make_info_block(q, width, height, infoSize)))
@@ -710,7 +710,7 @@ SPI_EXPORT int WINAPI GetFile(LPCSTR src, long len, LPSTR dest, unsigned flag,
         *out = nullptr;
         return SPI_OK;
     }
-    if (static_cast<int64_t>(size) > kMaxBlockBytes) return SPI_NO_MEMORY;
+    if (static_cast<int64_t>(size) > MAX_BLOCK_BYTES) return SPI_NO_MEMORY;
     HLOCAL block = make_block(static_cast<int64_t>(size), [&](uint8_t* p) { std::memcpy(p, data, size); });
     if (!block) return SPI_NO_MEMORY;
     if (prgressCallback && prgressCallback(1, 1, lData)) {

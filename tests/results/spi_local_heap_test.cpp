@@ -14,9 +14,9 @@
 
 namespace {
 
-using tamrix::ComPtr;
-using tamrix::UniqueHlocal;
-using tamrix::Variant;
+using Tamrix::ComPtr;
+using Tamrix::UniqueHlocal;
+using Tamrix::Variant;
 
 // A moveable block as plug-ins hand them out, filled with 0, 1, 2, ...
 HLOCAL Block(SIZE_T n) {
@@ -29,9 +29,15 @@ HLOCAL Block(SIZE_T n) {
     return h;
 }
 
+Tamrix::SharedLocalBlock Shared(HLOCAL h) {
+    Tamrix::SharedLocalBlock block;
+    EXPECT_EQ(S_OK, Tamrix::ShareLocalBlock(UniqueHlocal(h), block));
+    return block;
+}
+
 ComPtr<ISpiLocalHeap> Heap(HLOCAL h) {
     ComPtr<IDispatch> d;
-    EXPECT_EQ(S_OK, Tamrix::SpiLocalHeap::Create(UniqueHlocal(h), d.put()));
+    EXPECT_EQ(S_OK, Tamrix::SpiLocalHeap::Create(Shared(h), d.put()));
     ComPtr<ISpiLocalHeap> heap;
     EXPECT_EQ(S_OK, d->QueryInterface(IID_ISpiLocalHeap, heap.put_void()));
     return heap;
@@ -127,13 +133,13 @@ TEST(SpiLocalHeap, GetBytesReplacesWhatTheVariantHeld) {
 }
 
 TEST(SpiLocalHeap, AttachingAnotherBlockFreesTheFirst) {
-    tamrix::Object<Tamrix::SpiLocalHeap>* obj = tamrix::Object<Tamrix::SpiLocalHeap>::New();
-    ASSERT_NE(nullptr, obj);
-    ComPtr<ISpiLocalHeap> heap(obj);
+    auto obj = Tamrix::Make<Tamrix::SpiLocalHeap>();
+    ASSERT_TRUE(obj);
+    ComPtr<ISpiLocalHeap> heap(obj.get());
     HLOCAL first = Block(8);
     HLOCAL second = Block(16);
-    obj->Attach(UniqueHlocal(first));
-    obj->Attach(UniqueHlocal(second));
+    obj->Attach(Shared(first));
+    obj->Attach(Shared(second));
     EXPECT_FALSE(Alive(first));
     EXPECT_TRUE(Alive(second));
     LONG buffer = 0;

@@ -18,22 +18,22 @@
 
 using servertest::ComPtr;
 using servertest::ServerDll;
-using tamrix::UniqueRegKey;
+using Tamrix::UniqueRegKey;
 
 namespace {
 
 [[maybe_unused]] auto* const g_com = ::testing::AddGlobalTestEnvironment(new servertest::ComApartment);
 
-const std::string kLibId = "{ECFF1D29-6CE3-483F-B423-45789DC49236}";
+const std::string LIB_ID = "{ECFF1D29-6CE3-483F-B423-45789DC49236}";
 
 struct ClassTree {
     std::string progId, viProgId, clsid, friendly;
 };
-const ClassTree kTrees[] = {
+const ClassTree TREES[] = {
     {"Tamrix.SusiePlugin.1", "Tamrix.SusiePlugin", "{CAA01FE7-8699-457F-AB09-894187AA53C2}", "SusiePlugin Object"},
     {"Tamrix.TamrixHost.1", "Tamrix.TamrixHost", "{B7F035D6-D0AB-4A38-AE8B-FACC351E7C33}", "TamrixHost Object"},
 };
-const char* const kResultClasses[] = {"{60E73339-1611-46DB-A2D7-53C2F101D4D3}",
+const char* const RESULT_CLASSES[] = {"{60E73339-1611-46DB-A2D7-53C2F101D4D3}",
                                       "{19B72BC9-B6C0-41A9-823B-373993A6FFEB}",
                                       "{C6CF4A66-8FD6-4348-A8DF-AB9C9429E56B}"};
 
@@ -99,13 +99,13 @@ bool SameText(const std::string& a, const std::string& b) {
 }
 
 std::string TypeLibPath() {
-    return String("TypeLib\\" + kLibId + "\\1.0\\0\\win32").value_or("");
+    return String("TypeLib\\" + LIB_ID + "\\1.0\\0\\win32").value_or("");
 }
 
 // Every entry of both class trees and the application identifier, nothing more.
 void ExpectRegistered(const std::string& dllPath) {
     SCOPED_TRACE("registered by " + dllPath);
-    for (const ClassTree& t : kTrees) {
+    for (const ClassTree& t : TREES) {
         const std::string c = "CLSID\\" + t.clsid;
         EXPECT_EQ(t.friendly, String(t.progId));
         EXPECT_EQ(t.clsid, String(t.progId + "\\CLSID"));
@@ -113,12 +113,12 @@ void ExpectRegistered(const std::string& dllPath) {
         EXPECT_EQ(t.clsid, String(t.viProgId + "\\CLSID"));
         EXPECT_EQ(t.progId, String(t.viProgId + "\\CurVer"));
         EXPECT_EQ(t.friendly, String(c));
-        EXPECT_EQ(kLibId, String(c, "AppID"));
+        EXPECT_EQ(LIB_ID, String(c, "AppID"));
         EXPECT_EQ(t.progId, String(c + "\\ProgID"));
         EXPECT_EQ(t.viProgId, String(c + "\\VersionIndependentProgID"));
         EXPECT_TRUE(SameText(dllPath, String(c + "\\InprocServer32").value_or(""))) << String(c + "\\InprocServer32").value_or("");
         EXPECT_EQ("apartment", String(c + "\\InprocServer32", "ThreadingModel"));
-        EXPECT_EQ(kLibId, String(c + "\\TypeLib"));
+        EXPECT_EQ(LIB_ID, String(c + "\\TypeLib"));
 
         EXPECT_EQ((std::set<std::string>{"CLSID"}), Subkeys(t.progId));
         EXPECT_EQ((std::set<std::string>{"CLSID", "CurVer"}), Subkeys(t.viProgId));
@@ -130,14 +130,14 @@ void ExpectRegistered(const std::string& dllPath) {
         EXPECT_TRUE(Values(c + "\\Programmable").empty());
         EXPECT_TRUE(Subkeys(c + "\\Programmable").empty());
     }
-    for (const char* clsid : kResultClasses) EXPECT_FALSE(KeyExists(std::string("CLSID\\") + clsid)) << clsid;
-    EXPECT_EQ("Tamrix", String("AppID\\" + kLibId));
-    EXPECT_EQ(kLibId, String("AppID\\Tamrix.DLL", "AppID"));
+    for (const char* clsid : RESULT_CLASSES) EXPECT_FALSE(KeyExists(std::string("CLSID\\") + clsid)) << clsid;
+    EXPECT_EQ("Tamrix", String("AppID\\" + LIB_ID));
+    EXPECT_EQ(LIB_ID, String("AppID\\Tamrix.DLL", "AppID"));
     EXPECT_FALSE(TypeLibPath().empty()) << "type library registered";
 }
 
 void ExpectClassTreesGone() {
-    for (const ClassTree& t : kTrees) {
+    for (const ClassTree& t : TREES) {
         EXPECT_FALSE(KeyExists(t.progId)) << t.progId;
         EXPECT_FALSE(KeyExists(t.viProgId)) << t.viProgId;
         EXPECT_FALSE(KeyExists("CLSID\\" + t.clsid)) << t.clsid;
@@ -175,7 +175,7 @@ TEST_F(Registration, Regsvr32WritesAndRemovesEveryEntry) {
     const std::string dll = testenv::DllPath();
     EXPECT_EQ(0u, RunProgram("regsvr32.exe /s /u \"" + dll + "\""));
     ExpectClassTreesGone();
-    EXPECT_FALSE(KeyExists("AppID\\" + kLibId));
+    EXPECT_FALSE(KeyExists("AppID\\" + LIB_ID));
     EXPECT_FALSE(KeyExists("AppID\\Tamrix.DLL"));
     EXPECT_TRUE(KeyExists("AppID"));
     EXPECT_TRUE(TypeLibPath().empty());
@@ -188,7 +188,7 @@ TEST_F(Registration, Regsvr32WritesAndRemovesEveryEntry) {
 TEST_F(Registration, ReregisteringRewritesTheClassKeyAndKeepsTheCallersLocale) {
     ServerDll dll;
     ASSERT_TRUE(dll.Loaded());
-    const std::string c = "CLSID\\" + kTrees[0].clsid;
+    const std::string c = "CLSID\\" + TREES[0].clsid;
     MakeKey(c + "\\Stale");
     MakeKey(c + "\\Programmable\\Stale");
     MakeKey("Tamrix.SusiePlugin\\Foreign");
@@ -211,7 +211,7 @@ TEST_F(Registration, UnregisteringLeavesForeignAppIdSubkeys) {
     ServerDll dll;
     ASSERT_TRUE(dll.Loaded());
     MakeKey("AppID\\Tamrix.DLL\\Foreign");
-    MakeKey("CLSID\\" + kTrees[1].clsid + "\\Stale");
+    MakeKey("CLSID\\" + TREES[1].clsid + "\\Stale");
 
     const LCID japanese = MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), SORT_DEFAULT);
     const LCID before = GetThreadLocale();
@@ -222,7 +222,7 @@ TEST_F(Registration, UnregisteringLeavesForeignAppIdSubkeys) {
 
     ExpectClassTreesGone();
     EXPECT_TRUE(TypeLibPath().empty());
-    EXPECT_FALSE(KeyExists("AppID\\" + kLibId));
+    EXPECT_FALSE(KeyExists("AppID\\" + LIB_ID));
     EXPECT_TRUE(KeyExists("AppID\\Tamrix.DLL")) << "kept alive by its foreign subkey";
     EXPECT_FALSE(String("AppID\\Tamrix.DLL", "AppID").has_value()) << "our value is gone";
     EXPECT_TRUE(KeyExists("AppID\\Tamrix.DLL\\Foreign"));
@@ -254,13 +254,13 @@ TEST_F(Registration, UnregisteringStopsWhenTheTypeLibraryIsNotRegistered) {
     ASSERT_TRUE(dll.Loaded());
     ASSERT_EQ(S_OK, dll.Register());
     GUID libId{};
-    ASSERT_EQ(S_OK, CLSIDFromString(testenv::Wide(kLibId).c_str(), &libId));
+    ASSERT_EQ(S_OK, CLSIDFromString(testenv::Wide(LIB_ID).c_str(), &libId));
     ASSERT_EQ(S_OK, UnRegisterTypeLib(libId, 1, 0, 0, SYS_WIN32));
 
     EXPECT_TRUE(FAILED(dll.Unregister()));
     ExpectClassTreesGone();
-    EXPECT_EQ("Tamrix", String("AppID\\" + kLibId)) << "the application identifier goes only last";
-    EXPECT_EQ(kLibId, String("AppID\\Tamrix.DLL", "AppID"));
+    EXPECT_EQ("Tamrix", String("AppID\\" + LIB_ID)) << "the application identifier goes only last";
+    EXPECT_EQ(LIB_ID, String("AppID\\Tamrix.DLL", "AppID"));
 
     EXPECT_EQ(S_OK, dll.Register());
     ExpectRegistered(testenv::DllPath());

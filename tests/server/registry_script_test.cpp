@@ -9,14 +9,14 @@
 #include "server/module.h"
 #include "server/registry_script.h"
 
-using tamrix::OpKind;
-using tamrix::ParsedScript;
-using tamrix::Replacements;
-using tamrix::UniqueRegKey;
+using Tamrix::OpKind;
+using Tamrix::ParsedScript;
+using Tamrix::Replacements;
+using Tamrix::UniqueRegKey;
 
 namespace {
 
-const std::string kRoot = "TamrixScriptTest";
+const std::string ROOT = "TamrixScriptTest";
 
 bool KeyExists(const std::string& path) {
     UniqueRegKey key;
@@ -63,19 +63,19 @@ TEST(Replacements, NamesFoldCaseAndBadNamesFail) {
 class Script : public ::testing::Test {
 protected:
     void SetUp() override {
-        RegDeleteTreeA(HKEY_CLASSES_ROOT, kRoot.c_str());
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, ROOT.c_str());
         ASSERT_EQ(S_OK, r_.Add("NAME", "Named"));
     }
-    void TearDown() override { RegDeleteTreeA(HKEY_CLASSES_ROOT, kRoot.c_str()); }
+    void TearDown() override { RegDeleteTreeA(HKEY_CLASSES_ROOT, ROOT.c_str()); }
     HRESULT Run(const std::string& text, bool reg) {
         ParsedScript s;
         HRESULT hr = s.Parse(text);
-        return SUCCEEDED(hr) ? tamrix::RunRegistryScript(s.Script(), r_, reg) : hr;
+        return SUCCEEDED(hr) ? Tamrix::RunRegistryScript(s.Script(), r_, reg) : hr;
     }
     Replacements r_;
 };
 
-const char kScript[] = R"(
+const char SCRIPT[] = R"(
 NoRemove TamrixScriptTest
 {
     Plain = s 'it''s %NAME%'
@@ -89,44 +89,44 @@ NoRemove TamrixScriptTest
 )";
 
 TEST_F(Script, WritesEveryKindOfEntry) {
-    MakeKey(kRoot + "\\Forced\\Stale");
-    MakeKey(kRoot + "\\Plain\\Foreign");
-    ASSERT_EQ(S_OK, Run(kScript, true));
-    EXPECT_EQ("it's Named", Value(kRoot + "\\Plain"));
-    EXPECT_EQ("100%", Value(kRoot + "\\Plain", "Extra"));
-    EXPECT_TRUE(KeyExists(kRoot + "\\Plain\\Child"));
-    EXPECT_EQ("forced", Value(kRoot + "\\Forced"));
-    EXPECT_FALSE(KeyExists(kRoot + "\\Forced\\Stale")) << "deleted before it is written";
-    EXPECT_TRUE(KeyExists(kRoot + "\\Plain\\Foreign")) << "a plain key is only opened";
-    EXPECT_EQ("quoted", Value(kRoot + "\\Quoted Key"));
+    MakeKey(ROOT + "\\Forced\\Stale");
+    MakeKey(ROOT + "\\Plain\\Foreign");
+    ASSERT_EQ(S_OK, Run(SCRIPT, true));
+    EXPECT_EQ("it's Named", Value(ROOT + "\\Plain"));
+    EXPECT_EQ("100%", Value(ROOT + "\\Plain", "Extra"));
+    EXPECT_TRUE(KeyExists(ROOT + "\\Plain\\Child"));
+    EXPECT_EQ("forced", Value(ROOT + "\\Forced"));
+    EXPECT_FALSE(KeyExists(ROOT + "\\Forced\\Stale")) << "deleted before it is written";
+    EXPECT_TRUE(KeyExists(ROOT + "\\Plain\\Foreign")) << "a plain key is only opened";
+    EXPECT_EQ("quoted", Value(ROOT + "\\Quoted Key"));
 }
 
 TEST_F(Script, RemovalKeepsKeysThatStillHaveSubkeys) {
-    ASSERT_EQ(S_OK, Run(kScript, true));
-    MakeKey(kRoot + "\\Plain\\Foreign");
-    MakeKey(kRoot + "\\Forced\\Foreign");
-    ASSERT_EQ(S_OK, Run(kScript, false));
-    EXPECT_TRUE(KeyExists(kRoot)) << "NoRemove";
-    EXPECT_TRUE(KeyExists(kRoot + "\\Plain")) << "kept alive by its foreign subkey";
-    EXPECT_EQ("<none>", Value(kRoot + "\\Plain", "Extra")) << "its named value is removed";
-    EXPECT_FALSE(KeyExists(kRoot + "\\Plain\\Child"));
-    EXPECT_FALSE(KeyExists(kRoot + "\\Forced")) << "ForceRemove goes with its subkeys";
-    EXPECT_FALSE(KeyExists(kRoot + "\\Quoted Key"));
+    ASSERT_EQ(S_OK, Run(SCRIPT, true));
+    MakeKey(ROOT + "\\Plain\\Foreign");
+    MakeKey(ROOT + "\\Forced\\Foreign");
+    ASSERT_EQ(S_OK, Run(SCRIPT, false));
+    EXPECT_TRUE(KeyExists(ROOT)) << "NoRemove";
+    EXPECT_TRUE(KeyExists(ROOT + "\\Plain")) << "kept alive by its foreign subkey";
+    EXPECT_EQ("<none>", Value(ROOT + "\\Plain", "Extra")) << "its named value is removed";
+    EXPECT_FALSE(KeyExists(ROOT + "\\Plain\\Child"));
+    EXPECT_FALSE(KeyExists(ROOT + "\\Forced")) << "ForceRemove goes with its subkeys";
+    EXPECT_FALSE(KeyExists(ROOT + "\\Quoted Key"));
     // Removing what is already gone is no error.
-    EXPECT_EQ(S_OK, Run(kScript, false));
+    EXPECT_EQ(S_OK, Run(SCRIPT, false));
 }
 
 TEST_F(Script, CompiledTreesRemovePlainKeysWithTheirSubkeys) {
     const std::string_view strings[] = {"TamrixScriptTest", "Key", "data"};
-    const tamrix::Op ops[] = {{OpKind::KeyNoRemove, 0, 0}, {OpKind::Begin, 0, 0}, {OpKind::Key, 1, 0},
+    const Tamrix::Op ops[] = {{OpKind::KeyNoRemove, 0, 0}, {OpKind::Begin, 0, 0}, {OpKind::Key, 1, 0},
                               {OpKind::DefaultValue, 0, 2}, {OpKind::End, 0, 0}};
-    const tamrix::RegistryScript script{ops, strings, tamrix::PlainKeyRemoval::WithSubkeys};
-    ASSERT_EQ(S_OK, tamrix::RunRegistryScript(script, r_, true));
-    EXPECT_EQ("data", Value(kRoot + "\\Key"));
-    MakeKey(kRoot + "\\Key\\Foreign\\Deeper");
-    ASSERT_EQ(S_OK, tamrix::RunRegistryScript(script, r_, false));
-    EXPECT_FALSE(KeyExists(kRoot + "\\Key"));
-    EXPECT_TRUE(KeyExists(kRoot));
+    const Tamrix::RegistryScript script{ops, strings, Tamrix::PlainKeyRemoval::WithSubkeys};
+    ASSERT_EQ(S_OK, Tamrix::RunRegistryScript(script, r_, true));
+    EXPECT_EQ("data", Value(ROOT + "\\Key"));
+    MakeKey(ROOT + "\\Key\\Foreign\\Deeper");
+    ASSERT_EQ(S_OK, Tamrix::RunRegistryScript(script, r_, false));
+    EXPECT_FALSE(KeyExists(ROOT + "\\Key"));
+    EXPECT_TRUE(KeyExists(ROOT));
 }
 
 TEST_F(Script, BadScriptsFailBeforeAnythingIsWritten) {
@@ -136,13 +136,13 @@ TEST_F(Script, BadScriptsFailBeforeAnythingIsWritten) {
     EXPECT_EQ(E_FAIL, Run("TamrixScriptTest = s 'unclosed", true));
     EXPECT_EQ(E_FAIL, Run("val = s 'x'", true));
     EXPECT_EQ(E_FAIL, Run("TamrixScriptTest { A = s 'a' B = s '%Unknown%' }", true));
-    EXPECT_FALSE(KeyExists(kRoot)) << "a bad replacement fails before anything is written";
+    EXPECT_FALSE(KeyExists(ROOT)) << "a bad replacement fails before anything is written";
 }
 
 TEST(ModuleRecords, TerminationRunsTheLatestActionFirst) {
     static std::string order;
     order.clear();
-    tamrix::CTamrixModule& m = tamrix::Module();
+    Tamrix::CTamrixModule& m = Tamrix::Module();
     ASSERT_EQ(S_OK, m.AddTermFunc([](DWORD_PTR a) { order += static_cast<char>(a); }, 'a'));
     ASSERT_EQ(S_OK, m.AddTermFunc([](DWORD_PTR a) { order += static_cast<char>(a); }, 'b'));
     m.Term();
@@ -153,7 +153,7 @@ TEST(ModuleRecords, TerminationRunsTheLatestActionFirst) {
 
 TEST(ModuleRecords, GlobalInterfaceTableIsMadeOnceAndKept) {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    tamrix::CTamrixModule& m = tamrix::Module();
+    Tamrix::CTamrixModule& m = Tamrix::Module();
     EXPECT_EQ(E_POINTER, m.GetGITPtr(nullptr));
     IGlobalInterfaceTable* a = nullptr;
     IGlobalInterfaceTable* b = nullptr;

@@ -13,7 +13,7 @@
 
 namespace servertest {
 
-using tamrix::ComPtr;
+using Tamrix::ComPtr;
 
 class ServerDll {
 public:

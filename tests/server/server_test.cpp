@@ -243,14 +243,14 @@ TEST_F(Server, AggregatedInstanceForwardsToTheOuterObject) {
 
 TEST_F(Server, ConcurrentRequestsShareOneClassObject) {
     // Eight threads, released together, each ask for a class object not made yet.
-    constexpr int kThreads = 8;
+    constexpr int THREADS = 8;
     for (const CLSID* clsid : {&CLSID_SusiePlugin, &CLSID_TamrixHost}) {
         HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         ASSERT_NE(nullptr, go);
-        std::vector<IUnknown*> got(kThreads, nullptr);
-        std::vector<HRESULT> results(kThreads, E_FAIL);
+        std::vector<IUnknown*> got(THREADS, nullptr);
+        std::vector<HRESULT> results(THREADS, E_FAIL);
         std::vector<std::thread> threads;
-        for (int i = 0; i < kThreads; ++i)
+        for (int i = 0; i < THREADS; ++i)
             threads.emplace_back([&, i] {
                 WaitForSingleObject(go, INFINITE);
                 results[i] = dll_->GetClassObject(*clsid, IID_IUnknown, reinterpret_cast<void**>(&got[i]));
@@ -259,12 +259,12 @@ TEST_F(Server, ConcurrentRequestsShareOneClassObject) {
         SetEvent(go);
         for (auto& t : threads) t.join();
         CloseHandle(go);
-        for (int i = 0; i < kThreads; ++i) {
+        for (int i = 0; i < THREADS; ++i) {
             EXPECT_EQ(S_OK, results[i]);
             EXPECT_EQ(got[0], got[i]) << "thread " << i;
         }
         // The table's reference plus one per thread: nothing was made twice or lost.
-        EXPECT_EQ(static_cast<ULONG>(kThreads + 1), RefCount(got[0]));
+        EXPECT_EQ(static_cast<ULONG>(THREADS + 1), RefCount(got[0]));
         for (IUnknown* p : got)
             if (p) p->Release();
         EXPECT_EQ(S_OK, dll_->CanUnloadNow());

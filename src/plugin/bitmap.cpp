@@ -3,9 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "../common/handles.h"
-
-namespace tamrix::bitmap {
+namespace SPI::bitmap {
 
 namespace {
 
@@ -67,55 +65,4 @@ void Compose(const Layout& layout, const void* info, const void* pixels, void* d
     std::memcpy(d + layout.dataOffset, pixels, layout.pixelBytes);
 }
 
-namespace {
-
-bool WriteAll(HANDLE file, const void* data, DWORD size) noexcept {
-    DWORD written = 0;
-    return ::WriteFile(file, data, size, &written, nullptr) && written == size;
-}
-
-// The folder part of a path ("." for a bare name), where the temporary file goes so that
-// the final move stays on one volume.
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.find_last_of("\\/");
-    if (slash == std::string::npos) {
-        // "C:name" is relative to that drive's current folder.
-        return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : std::string(".");
-    }
-    if (slash == 0) return path.substr(0, 1);
-    if (slash == 2 && path[1] == ':') return path.substr(0, 3);
-    return path.substr(0, slash);
-}
-
-}  // namespace
-
-HRESULT WriteFile(const std::string& destPath, const Layout& layout, const void* info,
-                  const void* pixels) noexcept {
-    try {
-        if (destPath.empty()) return E_FAIL;
-        char temp[MAX_PATH];
-        // Creates the (empty) temporary file, so its name is ours alone.
-        if (!GetTempFileNameA(FolderOf(destPath).c_str(), "tmx", 0, temp)) return E_FAIL;
-        bool ok = false;
-        {
-            UniqueFile file(CreateFileA(temp, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                        nullptr, CREATE_ALWAYS, 0, nullptr));
-            if (file) {
-                BYTE header[FILE_HEADER_SIZE];
-                FileHeader(layout, header);
-                ok = WriteAll(file.get(), header, FILE_HEADER_SIZE) &&
-                     WriteAll(file.get(), info, layout.infoBytes) &&
-                     WriteAll(file.get(), pixels, layout.pixelBytes);
-                // Closing can still report a failed write-back.
-                ok = CloseHandle(file.release()) && ok;
-            }
-        }
-        if (ok) ok = MoveFileExA(temp, destPath.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
-        if (!ok) DeleteFileA(temp);
-        return ok ? S_OK : E_FAIL;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
-
-}  // namespace tamrix::bitmap
+}  // namespace SPI::bitmap

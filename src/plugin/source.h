@@ -1,23 +1,23 @@
-// What every member that hands data to a plug-in shares: turning a source argument into
-// the plug-in's buf/len/flag, the progress callback, and the mapping of result codes.
+// A source argument (file name, address or byte array, with its offset or length) turned
+// into the buf, len and flag that a plug-in takes.
 #pragma once
 #include <windows.h>
 #include <oaidl.h>
 #include <string>
 
 #include "../common/automation_types.h"
-#include "../plugin/spi_api.h"
+#include "spi_api.h"
 
-namespace tamrix {
+namespace SPI {
 
 // A source argument made ready for one plug-in call. A byte array stays accessed from
 // Convert until Release (call it right after the plug-in returns); a file name is owned
 // until the object dies.
-class SpiSource {
+class Source {
 public:
-    SpiSource() = default;
-    SpiSource(const SpiSource&) = delete;
-    SpiSource& operator=(const SpiSource&) = delete;
+    Source() = default;
+    Source(const Source&) = delete;
+    Source& operator=(const Source&) = delete;
 
     // The full form: a file name (by value or by reference) with the offset of the data in
     // the file, or an address or byte array with the data's length. One level of
@@ -38,17 +38,11 @@ private:
     HRESULT AccessArray(SAFEARRAY* array) noexcept;
 
     std::string name_;
-    SafeArrayDataAccess access_;
+    Tamrix::SafeArrayDataAccess access_;
     size_t arrayBytes_ = 0;
     LPCSTR buf_ = nullptr;
     LONG len_ = 0;
-    UINT flag_ = SPI::FLAG_FILE;
+    UINT flag_ = FLAG_FILE;
 };
 
-// The progress callback given to every plug-in: it never cancels.
-int WINAPI IgnoreProgress(int num, int denom, LONG data);
-
-// A plug-in result code as an HRESULT.
-HRESULT MapSpiResult(int code) noexcept;
-
-}  // namespace tamrix
+}  // namespace SPI

@@ -2,20 +2,20 @@
 
 #include "../common/text.h"
 
-namespace tamrix {
+namespace SPI {
 
-HRESULT SpiSource::AccessArray(SAFEARRAY* array) noexcept {
+HRESULT Source::AccessArray(SAFEARRAY* array) noexcept {
     if (!array || FAILED(access_.access(array))) return E_INVALIDARG;
     // The data's size, so a length beyond it can be cut back before a plug-in sees it.
     unsigned long long bytes = SafeArrayGetElemsize(array);
     for (UINT d = 0; d < array->cDims; ++d) bytes *= array->rgsabound[d].cElements;
     arrayBytes_ = bytes > 0x7FFFFFFFull ? 0x7FFFFFFFu : static_cast<size_t>(bytes);
     buf_ = static_cast<LPCSTR>(access_.data());
-    flag_ = SPI::FLAG_MEMORY;
+    flag_ = FLAG_MEMORY;
     return S_OK;
 }
 
-HRESULT SpiSource::Convert(const VARIANT& src, LONG offsetOrLength) noexcept {
+HRESULT Source::Convert(const VARIANT& src, LONG offsetOrLength) noexcept {
     const VARIANT* v = &src;
     if (V_VT(v) == (VT_BYREF | VT_VARIANT)) {
         v = V_VARIANTREF(v);
@@ -26,17 +26,17 @@ HRESULT SpiSource::Convert(const VARIANT& src, LONG offsetOrLength) noexcept {
     case VT_BSTR:
     case VT_BYREF | VT_BSTR: {
         BSTR name = V_VT(v) == VT_BSTR ? V_BSTR(v) : (V_BSTRREF(v) ? *V_BSTRREF(v) : nullptr);
-        HRESULT hr = ToNarrow(name, name_);
+        HRESULT hr = Tamrix::ToNarrow(name, name_);
         if (FAILED(hr)) return hr;
         buf_ = name_.c_str();  // never null: an empty name is a pointer to a NUL byte
-        flag_ = SPI::FLAG_FILE;
+        flag_ = FLAG_FILE;
         return S_OK;
     }
     case VT_I4:
     case VT_UI4:
         // An address in this process, typically a block's Buffer handed back unchanged.
         buf_ = reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(V_UI4(v)));
-        flag_ = SPI::FLAG_MEMORY;
+        flag_ = FLAG_MEMORY;
         return S_OK;
     case VT_ARRAY | VT_UI1: {
         HRESULT hr = AccessArray(V_ARRAY(v));
@@ -50,13 +50,13 @@ HRESULT SpiSource::Convert(const VARIANT& src, LONG offsetOrLength) noexcept {
     }
 }
 
-HRESULT SpiSource::ConvertMemory(const VARIANT& buffer) noexcept {
+HRESULT Source::ConvertMemory(const VARIANT& buffer) noexcept {
     len_ = 0;
     switch (V_VT(&buffer)) {
     case VT_I4:
     case VT_UI4:
         buf_ = reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(V_UI4(&buffer)));
-        flag_ = SPI::FLAG_MEMORY;
+        flag_ = FLAG_MEMORY;
         return S_OK;
     case VT_ARRAY | VT_UI1:
         return AccessArray(V_ARRAY(&buffer));
@@ -65,24 +65,4 @@ HRESULT SpiSource::ConvertMemory(const VARIANT& buffer) noexcept {
     }
 }
 
-int WINAPI IgnoreProgress(int, int, LONG) {
-    return 0;
-}
-
-HRESULT MapSpiResult(int code) noexcept {
-    switch (code) {
-    case SPI::SPI_OK:
-        return S_OK;
-    case SPI::SPI_ABORTED:
-        return E_ABORT;
-    case SPI::SPI_NO_MEMORY:
-    case SPI::SPI_MEMORY_ERROR:
-        return E_OUTOFMEMORY;
-    case 2: case 3: case 6: case 7: case 8: case 9: case 10:
-        return E_FAIL;
-    default:
-        return E_NOTIMPL;
-    }
-}
-
-}  // namespace tamrix
+}  // namespace SPI

@@ -7,9 +7,8 @@
 #pragma once
 #include <windows.h>
 #include <cstddef>
-#include <string>
 
-namespace tamrix::bitmap {
+namespace SPI::bitmap {
 
 constexpr DWORD FILE_HEADER_SIZE = 14;
 
@@ -33,10 +32,4 @@ void FileHeader(const Layout& layout, BYTE (&out)[FILE_HEADER_SIZE]) noexcept;
 // The whole file into `dest`, which holds layout.fileSize bytes.
 void Compose(const Layout& layout, const void* info, const void* pixels, void* dest) noexcept;
 
-// Writes the file at destPath (a narrow path). It is written beside the destination under
-// a temporary name and moved over destPath only once complete, so a failure never
-// damages an existing file. E_FAIL on any failure, with nothing left behind.
-HRESULT WriteFile(const std::string& destPath, const Layout& layout, const void* info,
-                  const void* pixels) noexcept;
-
-}  // namespace tamrix::bitmap
+}  // namespace SPI::bitmap

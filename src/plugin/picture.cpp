@@ -1,0 +1,74 @@
+#include "picture.h"
+
+#include <span>
+
+#include "file_output.h"
+
+namespace SPI {
+
+HRESULT DecodedPicture::Decode(const SpiInterface& plugin, Decoder which, Source& source) noexcept {
+    info_.reset();
+    pixels_.reset();
+    if (!plugin.IsBoundAs(KIND_PICTURE)) {
+        source.Release();
+        return E_FAIL;
+    }
+    GetPictureFn decode = which == Decoder::Preview ? plugin.GetPreviewEntry() : plugin.GetPictureEntry();
+    HLOCAL infoHandle = nullptr;
+    HLOCAL pixelHandle = nullptr;
+    const int code = decode ? decode(source.Buf(), source.Len(), source.Flag(), &infoHandle, &pixelHandle,
+                                     IgnoreProgress, 0)
+                            : SPI_NOT_IMPLEMENTED;
+    source.Release();
+    // A plug-in hands no blocks back on failure; whatever the handles hold is not ours.
+    if (code != SPI_OK) return MapResult(code);
+
+    Tamrix::UniqueHlocal infoBlock(infoHandle);
+    // One block as both outputs must be freed once: it is owned once and shared.
+    Tamrix::UniqueHlocal pixelBlock(pixelHandle != infoHandle ? pixelHandle : nullptr);
+    if (HRESULT hr = Tamrix::ShareLocalBlock(std::move(infoBlock), info_); FAILED(hr)) return hr;
+    if (pixelHandle == infoHandle) {
+        pixels_ = info_;
+        return S_OK;
+    }
+    if (HRESULT hr = Tamrix::ShareLocalBlock(std::move(pixelBlock), pixels_); FAILED(hr)) {
+        info_.reset();
+        return hr;
+    }
+    return S_OK;
+}
+
+bool DecodedPicture::HasBothBlocks() const noexcept {
+    return info_ && info_->Address() && pixels_ && pixels_->Address();
+}
+
+HRESULT DecodedPicture::Layout(bitmap::Layout& out) const noexcept {
+    if (!HasBothBlocks()) return E_FAIL;
+    // Sizes are checked against what the blocks really hold, not only the header.
+    return bitmap::ComputeLayout(info_->Address(), info_->Size(), pixels_->Size(), out) ? S_OK : E_FAIL;
+}
+
+HRESULT DecodedPicture::WriteBitmapFile(const std::string& destPath) const noexcept {
+    bitmap::Layout layout;
+    if (HRESULT hr = Layout(layout); FAILED(hr)) return hr;
+    BYTE header[bitmap::FILE_HEADER_SIZE];
+    bitmap::FileHeader(layout, header);
+    return WriteFileReplacing(destPath, {std::span<const BYTE>(header),
+                                         {static_cast<const BYTE*>(info_->Address()), layout.infoBytes},
+                                         {static_cast<const BYTE*>(pixels_->Address()), layout.pixelBytes}});
+}
+
+HRESULT DecodedPicture::ComposeBitmap(Tamrix::UniqueHglobal& out) const noexcept {
+    bitmap::Layout layout;
+    if (HRESULT hr = Layout(layout); FAILED(hr)) return hr;
+    Tamrix::UniqueHglobal block(GlobalAlloc(GMEM_MOVEABLE, layout.fileSize));
+    if (!block) return E_OUTOFMEMORY;
+    void* dest = GlobalLock(block.get());
+    if (!dest) return E_OUTOFMEMORY;
+    bitmap::Compose(layout, info_->Address(), pixels_->Address(), dest);
+    GlobalUnlock(block.get());
+    out = std::move(block);
+    return S_OK;
+}
+
+}  // namespace SPI

@@ -1,0 +1,47 @@
+// A picture decoded by a picture plug-in: the bitmap information block and the pixel block
+// it handed back, each owned from the moment the plug-in returns, and the bitmap file they
+// make, written to disk or composed in memory. The plug-in object and the manager both
+// decode through here.
+#pragma once
+#include <windows.h>
+#include <string>
+
+#include "../common/handles.h"
+#include "../common/local_block.h"
+#include "bitmap.h"
+#include "source.h"
+#include "spi_interface.h"
+
+namespace SPI {
+
+enum class Decoder { Picture, Preview };
+
+class DecodedPicture {
+public:
+    // Decodes `source` with the plug-in's GetPicture or GetPreview, releasing the source
+    // right after the plug-in returns. E_FAIL without calling in unless `plugin` is a bound
+    // picture plug-in; E_NOTIMPL for a preview the plug-in does not offer; a plug-in failure
+    // as its code mapped. One block handed back as both outputs gets one owner, shared.
+    HRESULT Decode(const SpiInterface& plugin, Decoder which, Source& source) noexcept;
+
+    // Either may be null: a plug-in can succeed and still hand back no block.
+    const Tamrix::SharedLocalBlock& Info() const noexcept { return info_; }
+    const Tamrix::SharedLocalBlock& Pixels() const noexcept { return pixels_; }
+    // Both blocks are there and locked.
+    bool HasBothBlocks() const noexcept;
+
+    // The bitmap file's sizes, checked against what the blocks hold: E_FAIL when a block
+    // is missing, or the header asks for more bytes than a block has.
+    HRESULT Layout(bitmap::Layout& out) const noexcept;
+    // The bitmap file at destPath, replacing it only once complete; E_FAIL on any failure.
+    HRESULT WriteBitmapFile(const std::string& destPath) const noexcept;
+    // The same bytes in a new movable global block of exactly the file's size.
+    // E_FAIL for a layout refused as above, E_OUTOFMEMORY when the block cannot be had.
+    HRESULT ComposeBitmap(Tamrix::UniqueHglobal& out) const noexcept;
+
+private:
+    Tamrix::SharedLocalBlock info_;
+    Tamrix::SharedLocalBlock pixels_;
+};
+
+}  // namespace SPI
