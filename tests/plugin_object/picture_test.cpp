@@ -110,6 +110,37 @@ TEST_F(PictureTest, DecodedBlocksBelongToTheirObjects) {
     EXPECT_EQ(0, counters->Outstanding());
 }
 
+TEST_F(PictureTest, OneBlockHandedBackTwiceIsSharedAndFreedOnce) {
+    testspi::QqaHeader h = Qqa(4, 2, 8);
+    h.flags = testspi::QQA_SAME_BLOCK;
+    Variant src;
+    SetArray(src, Bytes(h));
+    ComPtr<IDispatch> info, pixels;
+    ASSERT_EQ(S_OK, plugin->GetPicture(*src.get(), sizeof h, info.put(), pixels.put()));
+    EXPECT_EQ(1, counters->Outstanding());
+    const LONG buffer = Long(info.get(), &ISpiLocalHeap::get_Buffer);
+    EXPECT_EQ(buffer, Long(pixels.get(), &ISpiLocalHeap::get_Buffer));
+    const std::vector<BYTE> bytes = HeapBytes(pixels.get());
+
+    // Either object alone keeps the block: releasing one must not free it under the other.
+    info.reset();
+    EXPECT_EQ(1, counters->Outstanding());
+    EXPECT_EQ(bytes, HeapBytes(pixels.get()));
+    pixels.reset();
+    EXPECT_EQ(0, counters->Outstanding());
+
+    // The bitmap file reads both parts from the one block.
+    const std::string dest = testenv::TempDir() + "same_block.bmp";
+    Bstr d = MakeBstr(dest);
+    ASSERT_EQ(S_OK, plugin->GetPictureToFile(*src.get(), sizeof h, d.get()));
+    EXPECT_EQ(0, counters->Outstanding());
+    const std::vector<BYTE> file = ReadFileBytes(dest);
+    ASSERT_EQ(14u + 1064u + 8u, file.size());  // header and 256 colours, then two rows of 4
+    EXPECT_TRUE(std::equal(file.begin() + 14, file.begin() + 14 + 8, file.begin() + 14 + 1064))
+        << "the pixel rows are the start of the same block";
+    DeleteFileA(dest.c_str());
+}
+
 TEST_F(PictureTest, PreviewDecodesWithItsOwnEntry) {
     testspi::QqaHeader h = Qqa(40, -20, 24);
     Variant src;

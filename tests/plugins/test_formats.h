@@ -42,6 +42,7 @@ enum QqaFlags : uint32_t {
     QQA_TEXT_ON_FAILURE = 4,  // GetPictureInfo hands back the text even when it fails
     QQA_ECHO_HEADER = 8,      // GetPicture's pixel block is this header with the flag cleared: a
                               // picture in its own right, so a script can get one as a byte array
+    QQA_SAME_BLOCK = 16,      // GetPicture hands the information block back as the pixel block too
 };
 
 // Bytes of the colour table and of the pixel block follow this pattern, so tests can

@@ -381,7 +381,9 @@ int decode(LPCSTR buf, long len, unsigned flag, HLOCAL* pInfo, HLOCAL* pBits,
     HLOCAL info = nullptr, bits = nullptr;
     if (!(q.flags & QQA_NULL_INFO) && !(info = make_info_block(q, width, height, infoSize)))
         return SPI_NO_MEMORY;
-    if (q.flags & QQA_ECHO_HEADER) {
+    if (q.flags & QQA_SAME_BLOCK) {
+        bits = info;  // one block handed back as both outputs
+    } else if (q.flags & QQA_ECHO_HEADER) {
         QqaHeader echo = q;
         echo.flags &= ~QQA_ECHO_HEADER;
         bits = make_block(sizeof echo, [&](uint8_t* p) { std::memcpy(p, &echo, sizeof echo); });
@@ -395,11 +397,11 @@ int decode(LPCSTR buf, long len, unsigned flag, HLOCAL* pInfo, HLOCAL* pBits,
     }
     if (progress && progress(1, 1, lData)) {
         if (info) LocalFree(info);
-        if (bits) LocalFree(bits);
+        if (bits && bits != info) LocalFree(bits);
         return SPI_ABORTED;
     }
     record_block(info);
-    record_block(bits);
+    if (bits != info) record_block(bits);
     *pInfo = info;
     *pBits = bits;
     return SPI_OK;
