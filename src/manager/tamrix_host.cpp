@@ -3,7 +3,7 @@
 namespace Tamrix {
 
 // The name table's Invoke rows: exact argument counts, no declared defaults.
-HRESULT TamrixHost::InvokeMember(DISPID id, Tamrix::DispatchCall& call) {
+HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
     HRESULT hr = S_OK;
     LONG number = 0;
     BSTR text = nullptr;

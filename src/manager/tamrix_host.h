@@ -13,14 +13,14 @@
 
 namespace Tamrix {
 
-class TamrixHost : public Tamrix::NameTableDispatch<TamrixHost, ITamrixHost>,
-                   public Tamrix::ProvideClassInfo<Tamrix::typelib::TID_TAMRIX_HOST_CLASS> {
+class TamrixHost : public NameTableDispatch<TamrixHost, ITamrixHost>,
+                   public ProvideClassInfo<typelib::TID_TAMRIX_HOST_CLASS> {
 public:
     using Interfaces =
-        Tamrix::InterfaceList<ITamrixHost, Tamrix::As<IDispatch, ITamrixHost>, IProvideClassInfo>;
+        InterfaceList<ITamrixHost, As<IDispatch, ITamrixHost>, IProvideClassInfo>;
 
     // Names late-bound clients may use; property readers also answer to their get_ names.
-    static constexpr Tamrix::DispName NAMES[] = {
+    static constexpr DispName NAMES[] = {
         {L"_NewEnum", DISPID_NEWENUM}, {L"get__NewEnum", DISPID_NEWENUM},
         {L"Item", 0},                  {L"get_Item", 0},
         {L"Count", 1},                 {L"get_Count", 1},
@@ -31,7 +31,7 @@ public:
     static constexpr UINT MAX_ARGS = 3;
     static constexpr bool CHECKS_NAMED_ARGS = true;
     // Checks the count, converts the arguments and calls the member of DISPID id.
-    HRESULT InvokeMember(DISPID id, Tamrix::DispatchCall& call);
+    HRESULT InvokeMember(DISPID id, DispatchCall& call);
 
     TamrixHost() = default;
     virtual ~TamrixHost() = default;

@@ -7,12 +7,12 @@
 
 namespace Tamrix {
 
-HRESULT SpiLocalHeap::Create(Tamrix::SharedLocalBlock block, IDispatch** out) noexcept {
+HRESULT SpiLocalHeap::Create(SharedLocalBlock block, IDispatch** out) noexcept {
     *out = nullptr;
-    auto heap = Tamrix::Make<SpiLocalHeap>();
+    auto heap = Make<SpiLocalHeap>();
     if (!heap) return E_OUTOFMEMORY;
     heap->Attach(std::move(block));
-    return Tamrix::HandOut(std::move(heap), out);
+    return HandOut(std::move(heap), out);
 }
 
 STDMETHODIMP SpiLocalHeap::get_Buffer(LONG* pVal) {
@@ -32,7 +32,7 @@ STDMETHODIMP SpiLocalHeap::GetBytes(VARIANT* pArray) {
     const void* address = block_ ? block_->Address() : nullptr;
     if (n > 0 && !address) return E_FAIL;  // a block that could not be locked has no bytes to read
     SAFEARRAYBOUND bound{static_cast<ULONG>(n), 0};
-    Tamrix::UniqueSafeArray array(SafeArrayCreate(VT_UI1, 1, &bound));
+    UniqueSafeArray array(SafeArrayCreate(VT_UI1, 1, &bound));
     if (!array.get()) return E_OUTOFMEMORY;
     if (n > 0) {
         HRESULT hr = SafeArrayLock(array.get());
@@ -52,7 +52,7 @@ STDMETHODIMP SpiLocalHeap::GetBytes(VARIANT* pArray) {
 
 namespace Tamrix {
 
-HRESULT SpiLocalHeap::InvokeMember(DISPID id, Tamrix::DispatchCall& call) {
+HRESULT SpiLocalHeap::InvokeMember(DISPID id, DispatchCall& call) {
     ISpiLocalHeap* self = this;
     switch (id) {
     case 0: {
@@ -63,7 +63,7 @@ HRESULT SpiLocalHeap::InvokeMember(DISPID id, Tamrix::DispatchCall& call) {
     }
     case 1: {
         if (HRESULT hr = call.Expect(0); FAILED(hr)) return hr;
-        Tamrix::Variant v;
+        Variant v;
         const HRESULT hr = self->GetBytes(v.get());
         return call.ReturnVariant(hr, v.get());
     }

@@ -12,29 +12,29 @@
 
 namespace Tamrix {
 
-class SpiLocalHeap : public Tamrix::NameTableDispatch<SpiLocalHeap, ISpiLocalHeap> {
+class SpiLocalHeap : public NameTableDispatch<SpiLocalHeap, ISpiLocalHeap> {
 public:
-    using Interfaces = Tamrix::InterfaceList<ISpiLocalHeap, Tamrix::As<IDispatch, ISpiLocalHeap>>;
+    using Interfaces = InterfaceList<ISpiLocalHeap, As<IDispatch, ISpiLocalHeap>>;
 
     // Late-bound names; "pVal" and "pArray" are parameter names, answered as DISPID 0.
-    static constexpr Tamrix::DispName NAMES[] = {
+    static constexpr DispName NAMES[] = {
         {L"Buffer", 0}, {L"pVal", 0},     {L"get_Buffer", 0}, {L"pArray", 0},
         {L"GetBytes", 1}, {L"Length", 2}, {L"get_Length", 2},
     };
     static constexpr UINT MAX_ARGS = 1;
     static constexpr bool CHECKS_NAMED_ARGS = false;
-    HRESULT InvokeMember(DISPID id, Tamrix::DispatchCall& call);
+    HRESULT InvokeMember(DISPID id, DispatchCall& call);
 
     SpiLocalHeap() = default;
     virtual ~SpiLocalHeap() = default;
 
     // Takes a share of `block` (letting go of a block held before). A null block, or one
     // that could not be locked, has no address and no length.
-    void Attach(Tamrix::SharedLocalBlock block) noexcept { block_ = std::move(block); }
+    void Attach(SharedLocalBlock block) noexcept { block_ = std::move(block); }
 
     // A new object holding `block`, handed out with the caller's reference; E_OUTOFMEMORY
     // (and *out null) when it cannot be made.
-    static HRESULT Create(Tamrix::SharedLocalBlock block, IDispatch** out) noexcept;
+    static HRESULT Create(SharedLocalBlock block, IDispatch** out) noexcept;
 
     // ISpiLocalHeap
     STDMETHODIMP get_Buffer(LONG* pVal) override;
@@ -42,7 +42,7 @@ public:
     STDMETHODIMP get_Length(LONG* pVal) override;
 
 private:
-    Tamrix::SharedLocalBlock block_;
+    SharedLocalBlock block_;
 };
 
 }  // namespace Tamrix

@@ -38,8 +38,8 @@ ClassEntry g_classes[] = {
     {&CLSID_SpiFileInfo, NoRegistration, nullptr, {nullptr}},
     {&CLSID_SpiFileInfoCollection, NoRegistration, nullptr, {nullptr}},
     {&CLSID_SpiLocalHeap, NoRegistration, nullptr, {nullptr}},
-    {&CLSID_SusiePlugin, SusiePluginRegistration, CreatePlainOrAggregated<Tamrix::SusiePlugin>, {nullptr}},
-    {&CLSID_TamrixHost, TamrixHostRegistration, CreatePlainOrAggregated<Tamrix::TamrixHost>, {nullptr}},
+    {&CLSID_SusiePlugin, SusiePluginRegistration, CreatePlainOrAggregated<SusiePlugin>, {nullptr}},
+    {&CLSID_TamrixHost, TamrixHostRegistration, CreatePlainOrAggregated<TamrixHost>, {nullptr}},
 };
 
 // Guards the lazy creation of class objects.
