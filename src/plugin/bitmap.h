@@ -2,8 +2,8 @@
 // pixels): its size rules and byte layout, for files and for the same bytes in memory.
 //
 // File: 14-byte BITMAPFILEHEADER, then the information block's first infoBytes bytes
-// unchanged (header, bit-field masks, colour table), then the pixel block's first
-// pixelBytes bytes unchanged.
+// (header, bit-field masks, colour table) with the 40-byte header's redundant fields
+// corrected, then the pixel block's first pixelBytes bytes unchanged.
 #pragma once
 #include <windows.h>
 #include <cstddef>
@@ -11,19 +11,29 @@
 namespace SPI::bitmap {
 
 constexpr DWORD FILE_HEADER_SIZE = 14;
+constexpr DWORD INFO_HEADER_SIZE = 40;  // BITMAPINFOHEADER; later versions extend it
 
 struct Layout {
+    BITMAPINFOHEADER header{};  // the block's header as the file carries it
     DWORD infoBytes = 0;   // header (biSize bytes), masks and colour table
     DWORD dataOffset = 0;  // FILE_HEADER_SIZE + infoBytes
     DWORD rowSize = 0;     // one row of pixels, rounded up to whole 32-bit words
-    DWORD pixelBytes = 0;  // rowSize * |biHeight|
+    DWORD pixelBytes = 0;  // rowSize * |biHeight|, or biSizeImage for a compressed picture
     DWORD fileSize = 0;    // dataOffset + pixelBytes
 };
 
 // Sizes for an information block of infoSize bytes and a pixel block of pixelSize bytes
-// (what the local heap reports for them). False, with `out` unspecified, when the header
-// is shorter than a BITMAPINFOHEADER, the width is negative, a size overflows 32 bits, or
-// the layout needs more bytes than either block holds.
+// (what the local heap reports for them). False, with `out` unspecified, for what cannot
+// be a picture that readers accept: a header shorter than a BITMAPINFOHEADER, planes
+// other than 1, a bit count other than 1, 4, 8, 16, 24 or 32 (0 only for JPEG and PNG),
+// a width of 0 or less, a height of 0, an unknown compression or one that does not fit
+// the bit count, a top-down compressed picture, more colours than the bit count allows,
+// a compressed picture without its size; and for a size that overflows 32 bits or needs
+// more bytes than either block holds.
+//
+// Corrected rather than refused, in `out.header`: an uncompressed picture's biSizeImage
+// (the row size times the rows), and a colour count announced above 8 bits per pixel,
+// whose table is not written (0, the table dropped with its count).
 bool ComputeLayout(const void* info, size_t infoSize, size_t pixelSize, Layout& out) noexcept;
 
 // The 14 bytes of the file header for a layout.

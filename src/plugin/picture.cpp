@@ -53,8 +53,10 @@ HRESULT DecodedPicture::WriteBitmapFile(const std::string& destPath) const noexc
     if (HRESULT hr = Layout(layout); FAILED(hr)) return hr;
     BYTE header[bitmap::FILE_HEADER_SIZE];
     bitmap::FileHeader(layout, header);
+    const BYTE* info = static_cast<const BYTE*>(info_->Address());
     return WriteFileReplacing(destPath, {std::span<const BYTE>(header),
-                                         {static_cast<const BYTE*>(info_->Address()), layout.infoBytes},
+                                         {reinterpret_cast<const BYTE*>(&layout.header), bitmap::INFO_HEADER_SIZE},
+                                         {info + bitmap::INFO_HEADER_SIZE, layout.infoBytes - bitmap::INFO_HEADER_SIZE},
                                          {static_cast<const BYTE*>(pixels_->Address()), layout.pixelBytes}});
 }
 
