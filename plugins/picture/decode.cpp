@@ -209,6 +209,15 @@ int BuildBitmap(const uint8_t* px, int w, int h, int comp, Depth depth, Progress
     return spi::kOk;
 }
 
+// Why stb_image gave up: its own size limits and our budget are memory limits (4), the
+// rest is broken data (3).
+int StbFailure(const BudgetScope& budget) {
+    const char* why = stbi_failure_reason();
+    if (budget.Exceeded() || (why && (std::strcmp(why, "outofmem") == 0 || std::strcmp(why, "too large") == 0)))
+        return spi::kNoMemory;
+    return spi::kBrokenData;
+}
+
 }  // namespace
 
 int ReadFacts(Input& in, Facts& facts) {
@@ -217,8 +226,7 @@ int ReadFacts(Input& in, Facts& facts) {
     BudgetScope budget(DecodeBudget(0));
     StbSource source(in, nullptr);
     int w = 0, h = 0, comp = 0;
-    if (!stbi_info_from_callbacks(&StbSource::kCallbacks, &source, &w, &h, &comp))
-        return budget.Exceeded() ? spi::kNoMemory : spi::kBrokenData;
+    if (!stbi_info_from_callbacks(&StbSource::kCallbacks, &source, &w, &h, &comp)) return StbFailure(budget);
     if (w <= 0 || h <= 0) return spi::kBrokenData;
     facts.format = header.format;
     facts.width = w;
@@ -261,7 +269,7 @@ int Decode(Input& in, bool preview, Progress& progress, HLOCAL* outInfo, HLOCAL*
     StbPixels pixels;
     pixels.p = stbi_load_from_callbacks(&StbSource::kCallbacks, &source, &w, &h, &fileComp, comp);
     if (progress.Cancelled()) return spi::kCancelled;
-    if (!pixels.p) return budget.Exceeded() ? spi::kNoMemory : spi::kBrokenData;
+    if (!pixels.p) return StbFailure(budget);
     if (source.hitEnd || w != facts.width || h != facts.height) return spi::kBrokenData;
 
     if (outW != w || outH != h) {
