@@ -27,17 +27,29 @@ struct StbSource {
     Reader reader;
     Progress* progress;
     bool hitEnd = false;  // the decoder wanted bytes after the end: the data is cut short
+    const char* refillBuffer = nullptr;
 
     StbSource(Input& in, Progress* p) : reader(in), progress(p) {}
 
+    // stb_image reads in two ways: it refills its small look-ahead buffer (the first read
+    // of all goes there), where a short read at the end of the data is normal, and it reads
+    // whole blocks straight into their destination, where a short read means the data is
+    // cut short. Large reads are taken in steps so that progress moves while they go on.
     static int Read(void* user, char* data, int size) {
         auto* s = static_cast<StbSource*>(user);
+        if (!s->refillBuffer) s->refillBuffer = data;
         if (size <= 0) return 0;
-        if (s->progress && s->progress->Cancelled()) return 0;
-        size_t n = s->reader.Read(data, static_cast<size_t>(size));
-        if (n == 0) s->hitEnd = true;
-        if (s->progress && !s->progress->Report(s->reader.Pos())) return 0;
-        return static_cast<int>(n);
+        size_t done = 0;
+        while (done < static_cast<size_t>(size)) {
+            if (s->progress && s->progress->Cancelled()) return static_cast<int>(done);
+            size_t step = std::min<size_t>(size - done, 16 * 1024);
+            size_t n = s->reader.Read(data + done, step);
+            done += n;
+            if (s->progress) s->progress->Report(s->reader.Pos());
+            if (n < step) break;
+        }
+        if (done == 0 || (done < static_cast<size_t>(size) && data != s->refillBuffer)) s->hitEnd = true;
+        return static_cast<int>(done);
     }
     static void Skip(void* user, int n) {
         auto* s = static_cast<StbSource*>(user);
