@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,6 +16,11 @@
 #include "common/test_env.h"
 #include "plugins/spi_records.h"
 #include "sample_pictures.h"
+
+namespace samples {
+// Test names and failure messages show the sample's file name.
+inline void PrintTo(const Picture& p, std::ostream* os) { *os << p.file; }
+}  // namespace samples
 
 namespace bundled {
 
