@@ -1,0 +1,178 @@
+// axtamrix.spi: the bundled archive plug-in ("00AM"). Lists and extracts ZIP (stored and
+// deflated members), TAR and gzip-compressed TAR, from a file at an offset or from memory,
+// with narrow and wide names.
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive.h"
+#include "guard.h"
+#include "input.h"
+#include "local_block.h"
+#include "progress.h"
+#include "sinks.h"
+#include "spi.h"
+#include "text.h"
+
+using namespace spi;
+
+namespace {
+
+const char* const kPluginInfo[] = {
+    "00AM",
+    "Tamrix archive plug-in 1.0: ZIP, TAR, gzip-compressed TAR",
+    "*.zip", "ZIP archive",
+    "*.tar", "TAR archive",
+    "*.tar.gz;*.tgz", "gzip-compressed TAR archive",
+};
+
+// The file name is only a hint, and not used: the header bytes decide.
+int IsSupportedImpl(const void* dw) {
+    uint8_t header[kHeaderSize];
+    size_t n = FetchHeader(dw, header);
+    return archive::Identify(header, n) != archive::Kind::Unknown ? 1 : 0;
+}
+
+template <class Record>
+void Fill(Record& r, const archive::Entry& e) {
+    std::memset(&r, 0, sizeof r);
+    std::memcpy(r.method, e.method, sizeof r.method);
+    r.position = e.position;
+    r.compsize = e.compsize;
+    r.filesize = e.filesize;
+    r.timestamp = e.timestamp;
+    r.crc = e.crc;
+    CopyName(r.path, kNameMax, e.Folder());
+    CopyName(r.filename, kNameMax, e.File());
+}
+
+template <class Record, class Char>
+int GetArchiveInfoImpl(const Char* buf, long len, unsigned flag, HLOCAL* out) {
+    if (!out) return kInternalError;
+    *out = nullptr;
+    Input in;
+    if (int rc = in.Open(buf, len, flag)) return rc;
+    std::vector<archive::Entry> entries;
+    if (int rc = archive::List(in, entries)) return rc;
+    // The records, then one whose first byte is 0.
+    LocalBlock block = LocalBlock::Alloc((entries.size() + 1) * sizeof(Record), true);
+    if (!block) return kNoMemory;
+    {
+        LocalLockGuard lock(block);
+        auto* records = static_cast<Record*>(lock.get());
+        if (!records) return kMemoryError;
+        for (size_t i = 0; i < entries.size(); ++i) Fill(records[i], entries[i]);
+    }
+    *out = block.Release();
+    return kOk;
+}
+
+// A narrow name is compared as the narrow records show it, so that a name the code page
+// could not hold whole still finds its member.
+std::wstring Comparable(const std::wstring& name, bool narrow) {
+    std::wstring s = narrow ? Widen(ToAnsi(name)) : name;
+    for (wchar_t& c : s)
+        if (c == L'/') c = L'\\';
+    return s;
+}
+
+template <class Record, class Char>
+int GetFileInfoImpl(const Char* buf, long len, const Char* name, unsigned flag, Record* out) {
+    if (!out || !name) return kInternalError;
+    constexpr bool narrow = sizeof(Char) == 1;
+    std::wstring wanted;
+    if constexpr (narrow)
+        wanted = Comparable(Widen(name), false);
+    else
+        wanted = Comparable(name, false);
+    Input in;
+    if (int rc = in.Open(buf, len, flag)) return rc;
+    std::vector<archive::Entry> entries;
+    if (int rc = archive::List(in, entries)) return rc;
+    BOOL ignoreCase = (flag & kIgnoreCase) != 0;
+    for (const archive::Entry& e : entries) {
+        std::wstring have = Comparable(e.name, narrow);
+        if (CompareStringOrdinal(have.data(), static_cast<int>(have.size()), wanted.data(),
+                                 static_cast<int>(wanted.size()), ignoreCase) == CSTR_EQUAL) {
+            Fill(*out, e);
+            return kOk;
+        }
+    }
+    return kUnknownFormat;  // no such member
+}
+
+template <class Char>
+int GetFileImpl(const Char* src, long len, Char* dest, unsigned flag, ProgressCallback cb, long data) {
+    Input in;
+    Progress progress(cb, data);
+    switch (flag & kDestMask) {
+    case kDestMemory: {
+        auto* out = reinterpret_cast<HLOCAL*>(dest);
+        if (!out) return kInternalError;
+        *out = nullptr;
+        if (int rc = in.Open(src, len, flag)) return rc;
+        archive::MemorySink sink;
+        if (int rc = archive::Extract(in, sink, progress)) return rc;
+        *out = sink.Release();
+        return kOk;
+    }
+    case kDestFolder: {
+        if (!dest) return kWriteError;
+        std::wstring folder;
+        if constexpr (sizeof(Char) == 1)
+            folder = Widen(dest);
+        else
+            folder = dest;
+        if (int rc = in.Open(src, len, flag)) return rc;
+        archive::FolderSink sink(folder);
+        return archive::Extract(in, sink, progress);
+    }
+    default:
+        return kNotImplemented;
+    }
+}
+
+}  // namespace
+
+SPI_EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
+    return Guarded([&] { return PluginInfo(infono, buf, buflen, kPluginInfo); });
+}
+
+SPI_EXPORT int WINAPI GetPluginInfoW(int infono, LPWSTR buf, int buflen) {
+    return Guarded([&] { return PluginInfo(infono, buf, buflen, kPluginInfo); });
+}
+
+SPI_EXPORT int WINAPI IsSupported(LPCSTR, const void* dw) {
+    return Guarded([&] { return IsSupportedImpl(dw); });
+}
+
+SPI_EXPORT int WINAPI IsSupportedW(LPCWSTR, const void* dw) {
+    return Guarded([&] { return IsSupportedImpl(dw); });
+}
+
+SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, long len, unsigned flag, HLOCAL* lphInf) {
+    return Guarded([&] { return GetArchiveInfoImpl<FileInfo>(buf, len, flag, lphInf); });
+}
+
+SPI_EXPORT int WINAPI GetArchiveInfoW(LPCWSTR buf, long len, unsigned flag, HLOCAL* lphInf) {
+    return Guarded([&] { return GetArchiveInfoImpl<FileInfoW>(buf, len, flag, lphInf); });
+}
+
+SPI_EXPORT int WINAPI GetFileInfo(LPCSTR buf, long len, LPCSTR filename, unsigned flag, FileInfo* info) {
+    return Guarded([&] { return GetFileInfoImpl(buf, len, filename, flag, info); });
+}
+
+SPI_EXPORT int WINAPI GetFileInfoW(LPCWSTR buf, long len, LPCWSTR filename, unsigned flag, FileInfoW* info) {
+    return Guarded([&] { return GetFileInfoImpl(buf, len, filename, flag, info); });
+}
+
+SPI_EXPORT int WINAPI GetFile(LPCSTR src, long len, LPSTR dest, unsigned flag, ProgressCallback cb, long data) {
+    return Guarded([&] { return GetFileImpl(src, len, dest, flag, cb, data); });
+}
+
+SPI_EXPORT int WINAPI GetFileW(LPCWSTR src, long len, LPWSTR dest, unsigned flag, ProgressCallback cb,
+                               long data) {
+    return Guarded([&] { return GetFileImpl(src, len, dest, flag, cb, data); });
+}

@@ -1,0 +1,266 @@
+// ZIP reading. The listing comes from the central directory at the end of the archive,
+// found through its end record; the archive may follow other data (a self-extracting
+// stub), which the end record's offsets reveal. Extraction starts from a member's local
+// header alone, so it works on a file at the member's position as well as on memory.
+#include "zip.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "spi.h"
+
+namespace archive {
+
+namespace {
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
+
+const uint32_t kLocalSig = 0x04034B50, kCentralSig = 0x02014B50, kEndSig = 0x06054B50,
+               kDescriptorSig = 0x08074B50;
+const uint16_t kEncrypted = 1, kDescriptor = 8, kUtf8 = 0x800;
+const uint16_t kStored = 0, kDeflated = 8;
+const size_t kEndSize = 22, kCentralSize = 46, kLocalSize = 30;
+const uint32_t kMaxCentral = 64u << 20;
+
+// Sizes and offset that do not fit 32 bits are in the Zip64 extra field, in this order,
+// each present only when its 32-bit field is all ones.
+void ApplyZip64(const uint8_t* extra, size_t n, uint64_t* fields[3]) {
+    for (size_t at = 0; at + 4 <= n;) {
+        uint16_t tag = Le16(extra + at), size = Le16(extra + at + 2);
+        if (at + 4 + size > n) return;
+        if (tag == 1) {
+            size_t off = at + 4, end = off + size;
+            for (int i = 0; i < 3; ++i) {
+                if (*fields[i] != 0xFFFFFFFFu) continue;
+                if (off + 8 > end) return;
+                *fields[i] = Le64(extra + off);
+                off += 8;
+            }
+            return;
+        }
+        at += 4 + size;
+    }
+}
+
+// The modification time of the "UT" extra field: seconds since 1970, UTC.
+bool UnixTime(const uint8_t* extra, size_t n, uint32_t& t) {
+    for (size_t at = 0; at + 4 <= n;) {
+        uint16_t tag = Le16(extra + at), size = Le16(extra + at + 2);
+        if (at + 4 + size > n) return false;
+        if (tag == 0x5455 && size >= 5 && (extra[at + 4] & 1)) {
+            t = Le32(extra + at + 5);
+            return true;
+        }
+        at += 4 + size;
+    }
+    return false;
+}
+
+// MS-DOS date and time are local time; records hold UTC.
+uint32_t DosTime(uint16_t date, uint16_t time) {
+    FILETIME local, utc;
+    if (!DosDateTimeToFileTime(date, time, &local) || !LocalFileTimeToFileTime(&local, &utc)) return 0;
+    uint64_t t = static_cast<uint64_t>(utc.dwHighDateTime) << 32 | utc.dwLowDateTime;
+    const uint64_t k1970 = 116444736000000000ull;
+    return t < k1970 ? 0 : static_cast<uint32_t>((t - k1970) / 10000000);
+}
+
+void MethodText(uint16_t method, char (&out)[8]) {
+    std::memset(out, 0, sizeof out);
+    if (method == kStored) {
+        std::memcpy(out, "Stored", 6);
+    } else if (method == kDeflated) {
+        std::memcpy(out, "Deflate", 7);
+    } else {
+        std::string s = "M" + std::to_string(method);
+        std::memcpy(out, s.data(), std::min<size_t>(s.size(), 7));
+    }
+}
+
+std::wstring ZipName(const uint8_t* p, size_t n, uint16_t flags) {
+    return MemberName(reinterpret_cast<const char*>(p), n, (flags & kUtf8) != 0, CP_OEMCP);
+}
+
+// Inflates or copies `compsize` bytes (or, for a deflated member of unknown size, up to the
+// end of its deflate stream) into the sink, with the CRC and size checked at the end.
+int Copy(spi::Reader& data, uint16_t method, bool sizesKnown, uint64_t compsize, uint64_t filesize,
+         uint32_t crc, Sink& sink, spi::Progress& progress, uint64_t& consumed, uint32_t& gotCrc,
+         uint64_t& produced) {
+    z_stream z{};
+    if (method == kDeflated && inflateInit2(&z, -MAX_WBITS) != Z_OK) return spi::kNoMemory;
+    struct End {
+        z_stream* z;
+        bool on;
+        ~End() {
+            if (on) inflateEnd(z);
+        }
+    } end{&z, method == kDeflated};
+
+    std::vector<uint8_t> in(64 * 1024), out(64 * 1024);
+    uLong c = crc32(0, nullptr, 0);
+    consumed = produced = 0;
+    bool done = false;
+    while (!done) {
+        size_t want = in.size();
+        if (sizesKnown) want = static_cast<size_t>(std::min<uint64_t>(want, compsize - consumed));
+        if (want == 0 && method == kStored) break;
+        size_t got = data.Read(in.data(), want);
+        if (got == 0 && (want > 0 || method == kStored)) return spi::kBrokenData;  // cut short
+        consumed += got;
+        const uint8_t* chunk = in.data();
+        size_t chunkLen = got;
+        if (method == kDeflated) {
+            z.next_in = in.data();
+            z.avail_in = static_cast<uInt>(got);
+            do {
+                z.next_out = out.data();
+                z.avail_out = static_cast<uInt>(out.size());
+                int rc = inflate(&z, Z_NO_FLUSH);
+                if (rc == Z_STREAM_END) {
+                    done = true;
+                } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) {
+                    return rc == Z_MEM_ERROR ? spi::kNoMemory : spi::kBrokenData;
+                }
+                size_t n = out.size() - z.avail_out;
+                produced += n;
+                if (produced > kMaxMemberSize || (sizesKnown && produced > filesize)) {
+                    return produced > kMaxMemberSize ? spi::kNoMemory : spi::kBrokenData;
+                }
+                c = crc32(c, out.data(), static_cast<uInt>(n));
+                if (int rc2 = sink.Write(out.data(), n)) return rc2;
+            } while (!done && (z.avail_in > 0 || z.avail_out == 0));
+            // Give back what the deflate stream did not use: the data descriptor follows.
+            consumed -= z.avail_in;
+            if (!done && sizesKnown && consumed >= compsize) return spi::kBrokenData;
+            chunkLen = 0;
+        }
+        if (chunkLen > 0) {
+            produced += chunkLen;
+            c = crc32(c, chunk, static_cast<uInt>(chunkLen));
+            if (int rc = sink.Write(chunk, chunkLen)) return rc;
+        }
+        if (!progress.Report(produced)) return spi::kCancelled;
+    }
+    gotCrc = static_cast<uint32_t>(c);
+    if (sizesKnown && (produced != filesize || gotCrc != crc)) return spi::kBrokenData;
+    return spi::kOk;
+}
+
+}  // namespace
+
+int ListZip(spi::Input& in, std::vector<Entry>& entries) {
+    uint64_t size = in.Size();
+    if (size < kEndSize) return spi::kBrokenData;
+    // The end record is in the last 22 bytes plus a comment of up to 65535.
+    size_t tailLen = static_cast<size_t>(std::min<uint64_t>(size, kEndSize + 0xFFFF));
+    std::vector<uint8_t> tail(tailLen);
+    if (!in.ReadExact(size - tailLen, tail.data(), tailLen)) return spi::kReadError;
+    const uint8_t* end = nullptr;
+    for (size_t i = tailLen - kEndSize + 1; i-- > 0;) {
+        if (Le32(&tail[i]) == kEndSig && i + kEndSize + Le16(&tail[i + 20]) <= tailLen) {
+            end = &tail[i];
+            break;
+        }
+    }
+    if (!end) return spi::kBrokenData;
+    uint64_t endPos = size - tailLen + (end - tail.data());
+    if (Le16(end + 4) != 0 || Le16(end + 6) != 0) return spi::kUnknownFormat;  // spans disks
+    uint32_t count = Le16(end + 10), cdSize = Le32(end + 12), cdOffset = Le32(end + 16);
+    if (cdOffset == 0xFFFFFFFFu || cdSize == 0xFFFFFFFFu) return spi::kUnknownFormat;  // Zip64 archive
+    if (cdSize > kMaxCentral) return spi::kNoMemory;
+    if (static_cast<uint64_t>(cdSize) + cdOffset > endPos) return spi::kBrokenData;
+    // Bytes in front of the archive shift every offset it records.
+    uint64_t base = endPos - cdSize - cdOffset;
+    std::vector<uint8_t> cd(cdSize);
+    if (!in.ReadExact(base + cdOffset, cd.data(), cdSize)) return spi::kBrokenData;
+
+    size_t at = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (at + kCentralSize > cd.size() || Le32(&cd[at]) != kCentralSig) return spi::kBrokenData;
+        const uint8_t* h = &cd[at];
+        uint16_t flags = Le16(h + 8), method = Le16(h + 10);
+        uint16_t nameLen = Le16(h + 28), extraLen = Le16(h + 30), commentLen = Le16(h + 32);
+        if (at + kCentralSize + nameLen + extraLen + commentLen > cd.size()) return spi::kBrokenData;
+        const uint8_t* name = h + kCentralSize;
+        const uint8_t* extra = name + nameLen;
+        at += kCentralSize + nameLen + extraLen + commentLen;
+        if (nameLen == 0 || std::memchr(name, 0, nameLen)) return spi::kBrokenData;
+        if (name[nameLen - 1] == '/' || name[nameLen - 1] == '\\') continue;  // a folder
+
+        uint64_t filesize = Le32(h + 24), compsize = Le32(h + 20), offset = Le32(h + 42);
+        uint64_t* wide[3] = {&filesize, &compsize, &offset};
+        ApplyZip64(extra, extraLen, wide);
+        if (offset + kLocalSize > cdOffset) return spi::kBrokenData;  // not before the directory
+        uint64_t position = in.Origin() + base + offset;
+        if (position > 0xFFFFFFFFu) return spi::kNoMemory;  // past what a record holds
+        if (entries.size() >= kMaxEntries) return spi::kNoMemory;
+
+        Entry e;
+        e.name = ZipName(name, nameLen, flags);
+        MethodText(method, e.method);
+        e.position = static_cast<uint32_t>(position);
+        e.compsize = compsize > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(compsize);
+        e.filesize = filesize > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(filesize);
+        if (!UnixTime(extra, extraLen, e.timestamp)) e.timestamp = DosTime(Le16(h + 14), Le16(h + 12));
+        e.crc = Le32(h + 16);
+        entries.push_back(std::move(e));
+    }
+    return spi::kOk;
+}
+
+int ExtractZip(spi::Input& in, Sink& sink, spi::Progress& progress) {
+    uint8_t h[kLocalSize];
+    if (!in.ReadExact(0, h, sizeof h) || Le32(h) != kLocalSig) return spi::kUnknownFormat;
+    uint16_t flags = Le16(h + 6), method = Le16(h + 8);
+    uint16_t nameLen = Le16(h + 26), extraLen = Le16(h + 28);
+    std::vector<uint8_t> names(nameLen + extraLen);
+    if (!in.ReadExact(kLocalSize, names.data(), names.size())) return spi::kBrokenData;
+    if (nameLen == 0 || std::memchr(names.data(), 0, nameLen)) return spi::kBrokenData;
+    if (flags & kEncrypted) return spi::kUnknownFormat;
+    if (method != kStored && method != kDeflated) return spi::kUnknownFormat;
+
+    uint64_t compsize = Le32(h + 18), filesize = Le32(h + 22), unused = 0;
+    uint64_t* wide[3] = {&filesize, &compsize, &unused};
+    ApplyZip64(names.data() + nameLen, extraLen, wide);
+    // With a data descriptor the local header may hold no sizes: a deflate stream then
+    // tells its own end, and the descriptor after it gives the CRC and sizes.
+    bool sizesKnown = !(flags & kDescriptor) || compsize != 0 || filesize != 0;
+    if (!sizesKnown && method == kStored) return spi::kBrokenData;
+    uint32_t crc = Le32(h + 14);
+    uint64_t dataStart = kLocalSize + nameLen + extraLen;
+    if (sizesKnown) {
+        if (filesize > kMaxMemberSize) return spi::kNoMemory;
+        if (compsize > in.Size() - std::min(in.Size(), dataStart)) return spi::kBrokenData;
+        if (method == kStored && compsize != filesize) return spi::kBrokenData;
+    }
+
+    progress.SetTotal(sizesKnown ? filesize : 0);
+    if (!progress.Report(0)) return spi::kCancelled;
+    if (int rc = sink.Begin(ZipName(names.data(), nameLen, flags), sizesKnown ? filesize : 0)) return rc;
+    spi::Reader data(in, dataStart);
+    uint64_t consumed = 0, produced = 0;
+    uint32_t gotCrc = 0;
+    int rc = Copy(data, method, sizesKnown, compsize, filesize, crc, sink, progress, consumed, gotCrc,
+                  produced);
+    if (rc == spi::kOk && !sizesKnown) {
+        uint8_t d[16];
+        size_t n = in.ReadAt(dataStart + consumed, d, sizeof d);
+        size_t off = n >= 4 && Le32(d) == kDescriptorSig ? 4 : 0;
+        if (n < off + 12 || Le32(d + off) != gotCrc || Le32(d + off + 4) != consumed ||
+            Le32(d + off + 8) != static_cast<uint32_t>(produced))
+            rc = spi::kBrokenData;
+    }
+    if (rc == spi::kOk && !progress.Report(produced)) rc = spi::kCancelled;
+    if (rc != spi::kOk) {
+        sink.Abort();
+        return rc;
+    }
+    return sink.Finish();
+}
+
+}  // namespace archive

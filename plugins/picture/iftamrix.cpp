@@ -1,0 +1,109 @@
+// iftamrix.spi: the bundled picture plug-in ("00IN"). Reads PNG, JPEG, GIF (first frame),
+// BMP, TGA, PSD (composite) and PNM through stb_image, from a file at an offset or from
+// memory, with narrow and wide file names.
+#include <windows.h>
+
+#include <cstring>
+
+#include "decode.h"
+#include "formats.h"
+#include "guard.h"
+#include "input.h"
+#include "progress.h"
+#include "spi.h"
+#include "text.h"
+
+using namespace spi;
+
+namespace {
+
+const char* const kPluginInfo[] = {
+    "00IN",
+    "Tamrix picture plug-in 1.0 (stb_image): PNG, JPEG, GIF, BMP, TGA, PSD, PNM",
+    "*.png", "PNG picture",
+    "*.jpg;*.jpeg;*.jpe;*.jfif", "JPEG picture",
+    "*.gif", "GIF picture",
+    "*.bmp;*.dib", "Windows bitmap",
+    "*.tga;*.tpic", "Targa picture",
+    "*.psd", "Photoshop picture",
+    "*.pnm;*.ppm;*.pgm", "Portable anymap",
+};
+
+// The file name is only a hint, and not used: the header bytes decide.
+int IsSupportedImpl(const void* dw) {
+    uint8_t header[kHeaderSize];
+    size_t n = FetchHeader(dw, header);
+    return picture::Detect(header, n) != picture::Format::Unknown ? 1 : 0;
+}
+
+template <class Char>
+int GetPictureInfoImpl(const Char* buf, long len, unsigned flag, PictureInfo* info) {
+    if (!info) return kInternalError;
+    Input in;
+    if (int rc = in.Open(buf, len, flag)) return rc;
+    picture::Facts facts;
+    if (int rc = picture::ReadFacts(in, facts)) return rc;
+    std::memset(info, 0, sizeof *info);
+    info->width = facts.width;
+    info->height = facts.height;
+    info->colorDepth = static_cast<short>(facts.Bits());
+    return kOk;
+}
+
+template <class Char>
+int DecodeImpl(const Char* buf, long len, unsigned flag, HLOCAL* info, HLOCAL* bits,
+               ProgressCallback cb, long data, bool preview) {
+    if (!info || !bits) return kInternalError;
+    *info = nullptr;
+    *bits = nullptr;
+    Input in;
+    if (int rc = in.Open(buf, len, flag)) return rc;
+    Progress progress(cb, data);
+    return picture::Decode(in, preview, progress, info, bits);
+}
+
+}  // namespace
+
+SPI_EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
+    return Guarded([&] { return PluginInfo(infono, buf, buflen, kPluginInfo); });
+}
+
+SPI_EXPORT int WINAPI GetPluginInfoW(int infono, LPWSTR buf, int buflen) {
+    return Guarded([&] { return PluginInfo(infono, buf, buflen, kPluginInfo); });
+}
+
+SPI_EXPORT int WINAPI IsSupported(LPCSTR, const void* dw) {
+    return Guarded([&] { return IsSupportedImpl(dw); });
+}
+
+SPI_EXPORT int WINAPI IsSupportedW(LPCWSTR, const void* dw) {
+    return Guarded([&] { return IsSupportedImpl(dw); });
+}
+
+SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* info) {
+    return Guarded([&] { return GetPictureInfoImpl(buf, len, flag, info); });
+}
+
+SPI_EXPORT int WINAPI GetPictureInfoW(LPCWSTR buf, long len, unsigned flag, PictureInfo* info) {
+    return Guarded([&] { return GetPictureInfoImpl(buf, len, flag, info); });
+}
+
+SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* info, HLOCAL* bits,
+                                 ProgressCallback cb, long data) {
+    return Guarded([&] { return DecodeImpl(buf, len, flag, info, bits, cb, data, false); });
+}
+
+SPI_EXPORT int WINAPI GetPictureW(LPCWSTR buf, long len, unsigned flag, HLOCAL* info, HLOCAL* bits,
+                                  ProgressCallback cb, long data) {
+    return Guarded([&] { return DecodeImpl(buf, len, flag, info, bits, cb, data, false); });
+}
+
+SPI_EXPORT int WINAPI GetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* info, HLOCAL* bits,
+                                 ProgressCallback cb, long data) {
+    return Guarded([&] { return DecodeImpl(buf, len, flag, info, bits, cb, data, true); });
+}
+
+SPI_EXPORT int WINAPI GetPreviewW(LPCWSTR buf, long len, unsigned flag, HLOCAL* info, HLOCAL* bits,
+                                  ProgressCallback cb, long data) {
+    return Guarded([&] { return DecodeImpl(buf, len, flag, info, bits, cb, data, true); });
+}

@@ -1,0 +1,313 @@
+// iftamrix.spi driven directly, as any Susie host drives it: every sample format decodes
+// to its known pixels from every kind of source, previews shrink, progress runs and
+// cancels, and cut, corrupted or oversized files give result codes without reading past
+// their data or leaving blocks behind.
+#include <algorithm>
+
+#include "bundled.h"
+
+namespace {
+
+using namespace bundled;
+using samples::kPictures;
+using testspi::PictureInfo;
+
+using GetPictureInfoFn = int(WINAPI*)(LPCSTR, long, unsigned, PictureInfo*);
+using GetPictureInfoWFn = int(WINAPI*)(LPCWSTR, long, unsigned, PictureInfo*);
+using GetPictureFn = int(WINAPI*)(LPCSTR, long, unsigned, HLOCAL*, HLOCAL*, Progress, long);
+using GetPictureWFn = int(WINAPI*)(LPCWSTR, long, unsigned, HLOCAL*, HLOCAL*, Progress, long);
+
+class PicturePlugin : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { spi_ = new Spi("iftamrix.spi"); }
+    static void TearDownTestSuite() {
+        delete spi_;
+        spi_ = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_NE(nullptr, spi_->Module());
+        Blocks::Reset();
+    }
+    void TearDown() override { EXPECT_EQ(0u, Blocks::Outstanding()) << "blocks left behind"; }
+
+    // A GetPicture-shaped call; on success the bitmap, else both handles must be null.
+    template <class Fn, class Char>
+    static int Call(Fn fn, const Char* buf, long len, unsigned flag, Dib* out, Progress cb, long data) {
+        HLOCAL info = reinterpret_cast<HLOCAL>(0x1000), bits = reinterpret_cast<HLOCAL>(0x1000);
+        int rc = fn(buf, len, flag, &info, &bits, cb, data);
+        if (rc == 0) {
+            Dib d = TakeBlocks(info, bits);
+            if (out) *out = d;
+        } else {
+            EXPECT_EQ(nullptr, info);
+            EXPECT_EQ(nullptr, bits);
+        }
+        return rc;
+    }
+    static int Decode(const char* buf, long len, unsigned flag, Dib* out = nullptr, Progress cb = nullptr,
+                      long data = 0) {
+        return Call(spi_->Fn<GetPictureFn>("GetPicture"), buf, len, flag, out, cb, data);
+    }
+    static int Preview(const char* buf, long len, unsigned flag, Dib* out) {
+        return Call(spi_->Fn<GetPictureFn>("GetPreview"), buf, len, flag, out, nullptr, 0);
+    }
+    static int Info(const char* buf, long len, unsigned flag, PictureInfo* info) {
+        return spi_->Fn<GetPictureInfoFn>("GetPictureInfo")(buf, len, flag, info);
+    }
+    static Spi* spi_;
+};
+Spi* PicturePlugin::spi_ = nullptr;
+
+TEST_F(PicturePlugin, InformationTextsNameKindAndEveryFormat) {
+    auto info = spi_->Fn<GetPluginInfoFn>("GetPluginInfo");
+    char buf[260];
+    EXPECT_EQ(4, info(0, buf, 8));
+    EXPECT_STREQ("00IN", buf);
+    std::string patterns;
+    for (int n = 2; info(n, buf, sizeof buf) > 0; n += 2) {
+        patterns += std::string(buf) + ";";
+        EXPECT_GT(info(n + 1, buf, sizeof buf), 0) << "pattern " << n << " has no description";
+    }
+    for (const char* p : {"*.png", "*.jpg", "*.gif", "*.bmp", "*.tga", "*.psd", "*.pnm", "*.ppm", "*.pgm"})
+        EXPECT_NE(std::string::npos, patterns.find(std::string(p) + ";")) << p;
+    EXPECT_EQ(0, info(99, buf, sizeof buf));
+    EXPECT_EQ(2, info(0, buf, 3));  // cut to fit, NUL-terminated
+    EXPECT_STREQ("00", buf);
+    wchar_t wide[64];
+    EXPECT_EQ(4, spi_->Fn<GetPluginInfoWFn>("GetPluginInfoW")(0, wide, 64));
+    EXPECT_STREQ(L"00IN", wide);
+}
+
+TEST_F(PicturePlugin, IsSupportedJudgesTheHeaderBytesNotTheName) {
+    auto is = spi_->Fn<IsSupportedFn>("IsSupported");
+    auto isW = spi_->Fn<IsSupportedWFn>("IsSupportedW");
+    auto header = [](const std::string& path) {
+        Bytes b = ReadAll(path);
+        b.resize(2048, 0);
+        return b;
+    };
+    for (const samples::Picture& p : kPictures) {
+        Bytes h = header(Picture(p));
+        EXPECT_NE(0, is("misleading.txt", h.data())) << p.file;
+        EXPECT_NE(0, isW(L"misleading.txt", h.data())) << p.file;
+    }
+    for (const char* other : {"archives\\pictures.zip", "archives\\pictures.tar", "hostile\\notapicture.txt",
+                              "hostile\\empty.png"}) {
+        Bytes h = header(Sample(other));
+        EXPECT_EQ(0, is("picture.png", h.data())) << other;
+        EXPECT_EQ(0, isW(L"picture.png", h.data())) << other;
+    }
+}
+
+TEST_F(PicturePlugin, IsSupportedReadsFromAFileHandleAndPutsItsPositionBack) {
+    auto is = spi_->Fn<IsSupportedFn>("IsSupported");
+    auto open = [](const std::string& path) {
+        return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    };
+    HANDLE png = open(Sample("pictures\\rgb.png")), text = open(Sample("hostile\\notapicture.txt"));
+    ASSERT_NE(INVALID_HANDLE_VALUE, png);
+    ASSERT_NE(INVALID_HANDLE_VALUE, text);
+    ASSERT_EQ(0u, reinterpret_cast<uintptr_t>(png) & 0xFFFF0000u) << "handles are small numbers";
+    EXPECT_NE(0, is("rgb.png", png));
+    EXPECT_EQ(0u, SetFilePointer(png, 0, nullptr, FILE_CURRENT));
+    EXPECT_EQ(0, is("notapicture.png", text));
+    SetFilePointer(png, 5, nullptr, FILE_BEGIN);
+    EXPECT_EQ(0, is("rgb.png", png)) << "the header is read where the handle stands";
+    EXPECT_EQ(5u, SetFilePointer(png, 0, nullptr, FILE_CURRENT));
+    CloseHandle(png);
+    CloseHandle(text);
+}
+
+class EveryPicture : public PicturePlugin, public ::testing::WithParamInterface<samples::Picture> {};
+
+TEST_P(EveryPicture, DecodesToItsKnownPixelsWithMatchingInformation) {
+    const samples::Picture& p = GetParam();
+    Dib d;
+    ASSERT_EQ(0, Decode(Picture(p).c_str(), 0, 0, &d));
+    ExpectPicture(d, p);
+    EXPECT_EQ(2, Blocks::allocations) << "one information block and one pixel block";
+
+    PictureInfo info;
+    std::memset(&info, 0xCC, sizeof info);
+    ASSERT_EQ(0, Info(Picture(p).c_str(), 0, 0, &info));
+    EXPECT_EQ(0, info.left);
+    EXPECT_EQ(0, info.top);
+    EXPECT_EQ(p.width, info.width);
+    EXPECT_EQ(p.height, info.height);
+    EXPECT_EQ(p.bits, info.colorDepth);
+    EXPECT_EQ(nullptr, info.hInfo);
+}
+
+TEST_P(EveryPicture, FileOffsetMemoryAndWideNameGiveTheSameBitmap) {
+    const samples::Picture& p = GetParam();
+    Dib fromFile, fromMemory, fromOffset, fromWide;
+    ASSERT_EQ(0, Decode(Picture(p).c_str(), 0, 0, &fromFile));
+
+    Bytes data = ReadAll(Picture(p));
+    Guarded memory(data);
+    ASSERT_EQ(0, Decode(memory.get(), static_cast<long>(data.size()), 1, &fromMemory));
+
+    Bytes prefixed(1000 + data.size(), 0xEE);  // junk in front, as in a container file
+    std::copy(data.begin(), data.end(), prefixed.begin() + 1000);
+    std::string offsetFile = testenv::TempDir() + "bundled-offset-" + p.file;
+    WriteAll(offsetFile, prefixed);
+    ASSERT_EQ(0, Decode(offsetFile.c_str(), 1000, 0, &fromOffset));
+    PictureInfo info{};
+    EXPECT_EQ(0, Info(offsetFile.c_str(), 1000, 0, &info));
+    EXPECT_EQ(p.width, info.width);
+
+    std::wstring wide = testenv::Wide(Picture(p));
+    ASSERT_EQ(0, Call(spi_->Fn<GetPictureWFn>("GetPictureW"), wide.c_str(), 0, 0, &fromWide, nullptr, 0));
+    EXPECT_EQ(0, spi_->Fn<GetPictureInfoWFn>("GetPictureInfoW")(wide.c_str(), 0, 0, &info));
+    EXPECT_EQ(p.height, info.height);
+
+    for (const Dib* d : {&fromMemory, &fromOffset, &fromWide}) {
+        EXPECT_EQ(fromFile.rows, d->rows);
+        EXPECT_EQ(fromFile.colours.size(), d->colours.size());
+        EXPECT_TRUE(std::equal(fromFile.colours.begin(), fromFile.colours.end(), d->colours.begin(), d->colours.end(),
+                               [](RGBQUAD a, RGBQUAD b) { return std::memcmp(&a, &b, 4) == 0; }));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, EveryPicture, ::testing::ValuesIn(kPictures),
+                         [](const ::testing::TestParamInfo<samples::Picture>& i) {
+                             std::string n = i.param.file;
+                             std::replace(n.begin(), n.end(), '.', '_');
+                             return n;
+                         });
+
+TEST_F(PicturePlugin, PreviewShrinksLargePicturesAndKeepsSmallOnes) {
+    Dib preview, full;
+    ASSERT_EQ(0, Preview(Sample("pictures\\large.png").c_str(), 0, 0, &preview));
+    ASSERT_TRUE(preview.ok);
+    EXPECT_EQ(128, preview.width);
+    EXPECT_EQ(96, preview.height);
+    // Scaled, not cropped: each preview pixel averages about 25 noise pixels, so its
+    // channels stay near the middle where the noise itself spreads over 0..255.
+    int extreme = 0;
+    for (int y = 0; y < preview.height; ++y)
+        for (int x = 0; x < preview.width; ++x) {
+            samples::Rgba c = preview.At(x, y);
+            for (int v : {c.r, c.g, c.b}) extreme += v < 64 || v > 192;
+        }
+    EXPECT_LT(extreme, 128 * 96 * 3 / 100);
+
+    ASSERT_EQ(0, Preview(Sample("pictures\\photo.jpg").c_str(), 0, 0, &preview));
+    ASSERT_EQ(0, Decode(Sample("pictures\\photo.jpg").c_str(), 0, 0, &full));
+    EXPECT_EQ(full.rows, preview.rows);
+
+    std::wstring wide = testenv::Wide(Sample("pictures\\large.png"));
+    ASSERT_EQ(0, Call(spi_->Fn<GetPictureWFn>("GetPreviewW"), wide.c_str(), 0, 0, &preview, nullptr, 0));
+    EXPECT_EQ(128, preview.width);
+}
+
+struct Calls {
+    std::vector<std::pair<int, int>> seen;
+    int cancelAt = -1;          // answer non-zero at this call
+    long long cancelFrom = -1;  // or once num reaches this
+    static int WINAPI Callback(int num, int denom, long data) {
+        auto* c = reinterpret_cast<Calls*>(data);
+        c->seen.push_back({num, denom});
+        bool stop = static_cast<int>(c->seen.size()) - 1 == c->cancelAt || (c->cancelFrom >= 0 && num >= c->cancelFrom);
+        return stop ? 1 : 0;
+    }
+};
+
+TEST_F(PicturePlugin, ProgressRunsFromZeroToTheWhole) {
+    Calls calls;
+    ASSERT_EQ(0, Decode(Sample("pictures\\large.png").c_str(), 0, 0, nullptr, &Calls::Callback,
+                        reinterpret_cast<long>(&calls)));
+    ASSERT_GT(calls.seen.size(), 20u);
+    EXPECT_EQ(0, calls.seen.front().first);
+    EXPECT_EQ(calls.seen.back().second, calls.seen.back().first);
+    for (size_t i = 1; i < calls.seen.size(); ++i) {
+        EXPECT_EQ(calls.seen[0].second, calls.seen[i].second);
+        EXPECT_LE(calls.seen[i - 1].first, calls.seen[i].first);
+    }
+}
+
+TEST_F(PicturePlugin, CancelGivesOneAndFreesEverything) {
+    std::string large = Sample("pictures\\large.png");
+    long fileSize = static_cast<long>(ReadAll(large).size());
+    Calls first, middle, rows;
+    first.cancelAt = 0;
+    middle.cancelAt = 5;
+    rows.cancelFrom = fileSize + 1;  // input read: the bitmap blocks exist by now
+    for (Calls* c : {&first, &middle, &rows}) {
+        Blocks::Reset();
+        EXPECT_EQ(1, Decode(large.c_str(), 0, 0, nullptr, &Calls::Callback, reinterpret_cast<long>(c)));
+        EXPECT_EQ(0u, Blocks::Outstanding());
+        EXPECT_EQ(c->seen.size(), c == &first ? 1u : c == &middle ? 6u : c->seen.size()) << "no calls after the cancel";
+    }
+    EXPECT_EQ(2, Blocks::allocations) << "the late cancel came after the blocks were made";
+}
+
+struct Hostile {
+    const char* file;
+    int decode;  // GetPicture and GetPreview
+    int info;    // GetPictureInfo
+};
+
+TEST_F(PicturePlugin, HostileFilesGiveResultCodes) {
+    const Hostile cases[] = {
+        {"truncated.png", 3, 0}, {"corrupt.png", 3, 0},     {"truncated.jpg", 3, 0}, {"truncated.gif", 3, 0},
+        {"truncated.bmp", 3, 0}, {"truncated.psd", 3, 0},   {"badlzw.gif", 3, 0},    {"huge.png", 4, 0},
+        {"huge.bmp", 4, 0},      {"empty.png", 2, 2},       {"notapicture.txt", 2, 2},
+    };
+    for (const Hostile& c : cases) {
+        std::string path = Sample(std::string("hostile\\") + c.file);
+        Bytes data = ReadAll(path);
+        Guarded memory(data);
+        EXPECT_EQ(c.decode, Decode(path.c_str(), 0, 0)) << c.file;
+        EXPECT_EQ(c.decode, Decode(memory.get(), static_cast<long>(data.size()), 1)) << c.file;
+        Dib unused;
+        EXPECT_EQ(c.decode, Preview(memory.get(), static_cast<long>(data.size()), 1, &unused)) << c.file;
+        PictureInfo info{};
+        EXPECT_EQ(c.info, Info(memory.get(), static_cast<long>(data.size()), 1, &info)) << c.file;
+    }
+    PictureInfo info{};
+    ASSERT_EQ(0, Info(Sample("hostile\\huge.png").c_str(), 0, 0, &info)) << "the header alone is honest";
+    EXPECT_EQ(9000, info.width);
+    EXPECT_EQ(4000, info.height);
+    EXPECT_EQ(6, Decode(Sample("pictures\\no-such-file.png").c_str(), 0, 0));
+    EXPECT_EQ(-1, Decode(Sample("pictures\\rgb.png").c_str(), 0, 2)) << "unknown source kind";
+}
+
+// A cut picture either fails or is, whole, the picture itself (a GIF's second frame or a
+// PNG's last checksum are not needed); it never reads past its end.
+TEST_F(PicturePlugin, CutAnywhereFailsOrGivesThePictureItself) {
+    for (const samples::Picture& p : kPictures) {
+        Bytes data = ReadAll(Picture(p));
+        Dib whole;
+        ASSERT_EQ(0, Decode(Picture(p).c_str(), 0, 0, &whole));
+        size_t step = std::max<size_t>(1, data.size() / 40);
+        for (size_t n = 0; n < data.size(); n += (n < 64 ? 1 : step)) {
+            Bytes cut(data.begin(), data.begin() + n);
+            Guarded memory(cut);
+            Dib d;
+            int rc = Decode(memory.get(), static_cast<long>(n), 1, &d);
+            EXPECT_TRUE(rc == 0 || rc == 2 || rc == 3) << p.file << " cut at " << n << ": " << rc;
+            if (rc == 0) {
+                EXPECT_EQ(whole.rows, d.rows) << p.file << " cut at " << n;
+            }
+        }
+    }
+}
+
+TEST_F(PicturePlugin, FlippedBytesNeverCrashOrLeak) {
+    uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (const samples::Picture& p : kPictures) {
+        if (std::string(p.file) == "large.png") continue;
+        Bytes data = ReadAll(Picture(p));
+        for (int round = 0; round < 60; ++round) {
+            Bytes bad = data;
+            for (int k = 1 + next() % 4; k > 0; --k) bad[next() % std::min<size_t>(bad.size(), 600)] ^= 1 << (next() % 8);
+            Guarded memory(bad);
+            int rc = Decode(memory.get(), static_cast<long>(bad.size()), 1);
+            EXPECT_TRUE(rc >= 0 && rc <= 4) << p.file << " round " << round << ": " << rc;
+        }
+    }
+}
+
+}  // namespace
