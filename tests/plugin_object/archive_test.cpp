@@ -297,6 +297,14 @@ TEST_F(ArchiveTest, ExtractionUsesPositionForFilesAndCompSizeForMemory) {
         EXPECT_EQ(fromFile ? member.position : member.compSize, counters->LastLength());
         EXPECT_EQ(THREE[1].data, ReadFileBytes(dest));
     }
+    // A byte array shorter than CompSize: the plug-in is told the array's length, as every
+    // length is cut to a byte array's data, and reads nothing beyond it.
+    Variant shortBytes;
+    SetArray(shortBytes, std::vector<BYTE>(data.begin(), data.begin() + 100));
+    ComPtr<IDispatch> heap;
+    ASSERT_EQ(S_OK, plugin->GetFile(*shortBytes.get(), entry.get(), heap.put()));
+    EXPECT_EQ(100, counters->LastLength());
+    EXPECT_EQ(std::vector<BYTE>(THREE[1].data.begin(), THREE[1].data.begin() + 100), HeapBytes(heap.get()));
     DeleteFileA(dest.c_str());
 }
 
