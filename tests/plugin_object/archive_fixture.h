@@ -7,7 +7,7 @@
 
 namespace plugtest {
 
-struct QqzMemberSpec {
+struct QqzMemberDesc {
     std::string method;  // up to 8 bytes, copied raw (no NUL needed)
     std::string path;
     std::string name;
@@ -22,7 +22,7 @@ struct QqzCodes {
     int32_t file = 0;
 };
 
-inline std::vector<BYTE> Qqz(const std::vector<QqzMemberSpec>& members, uint32_t flags = 0, QqzCodes codes = {}) {
+inline std::vector<BYTE> Qqz(const std::vector<QqzMemberDesc>& members, uint32_t flags = 0, QqzCodes codes = {}) {
     testspi::QqzHeader h{};
     std::memcpy(h.magic, "QQZ1", 4);
     h.count = static_cast<uint32_t>(members.size());
@@ -31,7 +31,7 @@ inline std::vector<BYTE> Qqz(const std::vector<QqzMemberSpec>& members, uint32_t
     h.fileCode = codes.file;
     h.flags = flags;
     std::vector<BYTE> out(reinterpret_cast<BYTE*>(&h), reinterpret_cast<BYTE*>(&h + 1));
-    for (const QqzMemberSpec& m : members) {
+    for (const QqzMemberDesc& m : members) {
         testspi::QqzMember r{};
         std::memcpy(r.method, m.method.data(), std::min(m.method.size(), sizeof r.method));
         std::memcpy(r.path, m.path.data(), std::min(m.path.size(), sizeof r.path));
@@ -46,7 +46,7 @@ inline std::vector<BYTE> Qqz(const std::vector<QqzMemberSpec>& members, uint32_t
 }
 
 // Where member `index` keeps its data inside the archive.
-inline size_t QqzDataOffset(const std::vector<QqzMemberSpec>& members, size_t index) {
+inline size_t QqzDataOffset(const std::vector<QqzMemberDesc>& members, size_t index) {
     size_t at = sizeof(testspi::QqzHeader);
     for (size_t i = 0; i < index; ++i) at += sizeof(testspi::QqzMember) + members[i].data.size();
     return at + sizeof(testspi::QqzMember);

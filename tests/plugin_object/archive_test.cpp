@@ -65,7 +65,7 @@ protected:
     std::unique_ptr<Counters> counters;
 };
 
-const std::vector<QqzMemberSpec> THREE = {
+const std::vector<QqzMemberDesc> THREE = {
     {"QQZstore", "docs\\", "readme.txt", {'h', 'e', 'l', 'l', 'o'}, 1000, 0x80000001u},
     {"raw", "", "b.bin", Pattern(9, 300), 0, 7},
     {"lz", "x\\y\\", "c.dat", Pattern(3, 40), 2, 8},
@@ -84,7 +84,7 @@ TEST_F(ArchiveTest, ListingHasOneEntryPerRecordInOrder) {
         EXPECT_EQ(base ? 128 : static_cast<int>(archive.size()), counters->LastLength());
         ASSERT_EQ(3, Count(c.get()));
         for (LONG i = 1; i <= 3; ++i) {
-            const QqzMemberSpec& m = THREE[i - 1];
+            const QqzMemberDesc& m = THREE[i - 1];
             const EntryView v = View(Item(c.get(), i).get());
             EXPECT_EQ(m.method, v.method) << "eight non-zero bytes read as eight characters, fewer up to the NUL";
             EXPECT_EQ(m.path, v.path);
@@ -228,7 +228,7 @@ TEST_F(ArchiveTest, EnumeratorsKeepTheCollectionAndEntriesOutliveIt) {
 }
 
 TEST_F(ArchiveTest, FileInfoLooksAMemberUpByName) {
-    std::vector<QqzMemberSpec> members = THREE;
+    std::vector<QqzMemberDesc> members = THREE;
     members.push_back({"anon", "", "", {1}, 0, 0});  // a member without a name
     const std::vector<BYTE> archive = Qqz(members);
     const std::string file = WriteTemp("lookup.qqz", archive, 16);
@@ -426,7 +426,7 @@ TEST_F(ArchiveTest, FilesGetExactlyFileSizeBytesFromABlockThatHoldsThem) {
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
-        const std::vector<QqzMemberSpec> members = {{"m", "", "one", k.data, 0, k.crc}};
+        const std::vector<QqzMemberDesc> members = {{"m", "", "one", k.data, 0, k.crc}};
         const std::string file = WriteTemp("sized.qqz", Qqz(members, k.flags));
         Variant name;
         SetString(name, file);
