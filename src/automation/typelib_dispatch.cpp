@@ -2,6 +2,7 @@
 
 #include <Tamrix.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <utility>
@@ -25,6 +26,7 @@ struct Slot {
     // no lock once the slot is filled.
     std::vector<std::pair<std::wstring, DISPID>> names;  // as the library spells them
     std::vector<ObjectOuts> objectOuts;
+    std::vector<DISPID> readersOnly;  // property readers with no method of the same DISPID
 };
 
 const GUID* const TID_GUIDS[TID_COUNT] = {&IID_ISusiePlugin, &IID_ISpiFileInfoCollection, &CLSID_SusiePlugin,
@@ -69,6 +71,7 @@ void ReadFacts(ITypeInfo* info, Slot& slot) {
     if (FAILED(info->GetTypeAttr(&attr))) return;
     const UINT funcs = attr->cFuncs;
     info->ReleaseTypeAttr(attr);
+    std::vector<DISPID> methods, readers;
     for (UINT i = 0; i < funcs; ++i) {
         FUNCDESC* fd = nullptr;
         if (FAILED(info->GetFuncDesc(i, &fd))) continue;
@@ -76,13 +79,17 @@ void ReadFacts(ITypeInfo* info, Slot& slot) {
         if (SUCCEEDED(info->GetDocumentation(fd->memid, name.put(), nullptr, nullptr, nullptr)) && name.get())
             slot.names.emplace_back(name.get(), fd->memid);
         if (fd->invkind & INVOKE_FUNC) {
+            methods.push_back(fd->memid);
             ObjectOuts outs{fd->memid, {}};
             for (SHORT p = 0; p < fd->cParams; ++p)
                 if (IsObjectOut(info, fd->lprgelemdescParam[p])) outs.params.push_back(p);
             if (!outs.params.empty()) slot.objectOuts.push_back(std::move(outs));
         }
+        if (fd->invkind & INVOKE_PROPERTYGET) readers.push_back(fd->memid);
         info->ReleaseFuncDesc(fd);
     }
+    for (DISPID id : readers)
+        if (std::find(methods.begin(), methods.end(), id) == methods.end()) slot.readersOnly.push_back(id);
 }
 
 // The filled slot of tid, filling it on first use.
@@ -106,6 +113,7 @@ HRESULT Load(Tid tid, LCID lcid, Slot** out) noexcept {
         if (FAILED(hr)) return hr;
         slot.names.clear();
         slot.objectOuts.clear();
+        slot.readersOnly.clear();
         ReadFacts(info.get(), slot);
         slot.info.store(info.detach(), std::memory_order_release);
         *out = &slot;
@@ -130,6 +138,7 @@ void ReleaseCache() noexcept {
         if (ITypeInfo* info = slot.info.exchange(nullptr)) info->Release();
         slot.names.clear();
         slot.objectOuts.clear();
+        slot.readersOnly.clear();
     }
 }
 
@@ -160,17 +169,22 @@ HRESULT GetIDsOfNames(Tid tid, LPOLESTR* names, UINT count, LCID lcid, DISPID* i
     return s->info.load(std::memory_order_acquire)->GetIDsOfNames(names, count, ids);
 }
 
-// The library's Invoke, with one widening: an out-parameter of object type may come as a
-// by-reference VARIANT (what VBScript passes for a variable) or as an empty value (what
-// a script without by-reference arguments can pass). The platform refuses both as a type
-// mismatch; here the member gets a local object pointer, and the object is then stored in
-// the caller's variable, or released when there is no variable to take it.
+// The library's Invoke, with two widenings. A property reader called as a method alone is
+// read as a property: Wine's JScript asks for _NewEnum that way when a script makes an
+// Enumerator, and the platform would not find the member. And an out-parameter of object
+// type may come as a by-reference VARIANT (what VBScript passes for a variable) or as an
+// empty value (what a script without by-reference arguments can pass). The platform refuses
+// both as a type mismatch; here the member gets a local object pointer, and the object is
+// then stored in the caller's variable, or released when there is no variable to take it.
 HRESULT Invoke(Tid tid, void* instance, DISPID id, LCID lcid, WORD flags, DISPPARAMS* params,
                VARIANT* result, EXCEPINFO* excep, UINT* argErr) noexcept {
     Slot* s = nullptr;
     HRESULT hr = Load(tid, lcid, &s);
     if (FAILED(hr)) return hr;
     ITypeInfo* info = s->info.load(std::memory_order_acquire);
+    if ((flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) == DISPATCH_METHOD &&
+        std::find(s->readersOnly.begin(), s->readersOnly.end(), id) != s->readersOnly.end())
+        flags |= DISPATCH_PROPERTYGET;
     if (!params || params->cNamedArgs != 0 || !(flags & DISPATCH_METHOD))
         return info->Invoke(instance, id, flags, params, result, excep, argErr);
 

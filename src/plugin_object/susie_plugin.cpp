@@ -1,12 +1,16 @@
 #include "susie_plugin.h"
 
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "../common/handles.h"
 #include "../common/text.h"
+#include "../plugin/archive.h"
 #include "../plugin/picture.h"
 #include "../plugin/source.h"
+#include "../results/spi_file_info.h"
+#include "../results/spi_file_info_collection.h"
 #include "../results/spi_local_heap.h"
 
 namespace Tamrix {
@@ -179,24 +183,84 @@ STDMETHODIMP SusiePlugin::GetPictureToFile(VARIANT src, LONG offsetOrLength, BST
     }
 }
 
-// Archive members: not available yet.
-STDMETHODIMP SusiePlugin::GetFileInfo(VARIANT, LONG, BSTR, IDispatch** ppInfo) {
-    if (ppInfo) *ppInfo = nullptr;
-    return E_NOTIMPL;
+STDMETHODIMP SusiePlugin::GetArchiveInfo(VARIANT src, LONG offsetOrLength, IDispatch** ppCollection) {
+    if (!ppCollection) return E_POINTER;
+    *ppCollection = nullptr;
+    if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
+    SPI::Source source;
+    if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
+    SPI::ArchiveListing listing;
+    if (HRESULT hr = listing.Read(binding_, source); FAILED(hr)) return hr;
+    // A plug-in that succeeds without a listing gives no collection.
+    if (!listing.HasListing()) return S_OK;
+    return SpiFileInfoCollection::Create(listing, ppCollection);
 }
 
-STDMETHODIMP SusiePlugin::GetArchiveInfo(VARIANT, LONG, IDispatch** ppCollection) {
-    if (ppCollection) *ppCollection = nullptr;
-    return E_NOTIMPL;
+STDMETHODIMP SusiePlugin::GetFileInfo(VARIANT src, LONG offsetOrLength, BSTR FileName, IDispatch** ppInfo) {
+    if (!ppInfo) return E_POINTER;
+    *ppInfo = nullptr;
+    if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
+    try {
+        SPI::Source source;
+        if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
+        // A missing name reaches the plug-in as an empty one, never as a null pointer.
+        std::string name;
+        if (HRESULT hr = ToNarrow(FileName, name); FAILED(hr)) return hr;
+        SPI::fileInfo record{};
+        if (HRESULT hr = SPI::QueryMemberInfo(binding_, source, name, record); FAILED(hr)) return hr;
+        ComPtr<ISpiFileInfo> entry;
+        if (HRESULT hr = SpiFileInfo::Create(std::make_shared<const SPI::fileInfo>(record), entry.put()); FAILED(hr))
+            return hr;
+        *ppInfo = entry.detach();  // ISpiFileInfo is the entry's IDispatch
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }
 
-STDMETHODIMP SusiePlugin::GetFile(VARIANT, IDispatch*, IDispatch** ppDest) {
-    if (ppDest) *ppDest = nullptr;
-    return E_NOTIMPL;
+HRESULT SusiePlugin::ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::ExtractedMember& member,
+                                   LONG& fileSize) noexcept {
+    // Any object that implements the entry's interface names a member.
+    ComPtr<ISpiFileInfo> entry;
+    if (!pInfo || FAILED(pInfo->QueryInterface(IID_ISpiFileInfo, entry.put_void()))) return E_INVALIDARG;
+    if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
+    // What the entry answers is taken as it is; a reader that fails leaves 0.
+    LONG position = 0, compSize = 0;
+    fileSize = 0;
+    entry->get_Position(&position);
+    entry->get_CompSize(&compSize);
+    entry->get_FileSize(&fileSize);
+    // For a memory source the member's stored size is the length the plug-in gets (cut, as
+    // every length is, to a byte array's data); for a file source its position.
+    SPI::Source source;
+    if (HRESULT hr = source.Convert(src, compSize); FAILED(hr)) return hr;
+    return member.Extract(binding_, source, position);
 }
 
-STDMETHODIMP SusiePlugin::GetFileToFile(VARIANT, IDispatch*, BSTR) {
-    return E_NOTIMPL;
+STDMETHODIMP SusiePlugin::GetFile(VARIANT src, IDispatch* pInfo, IDispatch** ppDest) {
+    if (!ppDest) return E_POINTER;
+    *ppDest = nullptr;
+    SPI::ExtractedMember member;
+    LONG fileSize = 0;
+    if (HRESULT hr = ExtractMember(src, pInfo, member, fileSize); FAILED(hr)) return hr;
+    // Any plug-in failure, or success without a block, is E_FAIL here.
+    if (member.Code() != SPI::SPI_OK || !member.Block()) return E_FAIL;
+    return SpiLocalHeap::Create(member.Block(), ppDest);
+}
+
+STDMETHODIMP SusiePlugin::GetFileToFile(VARIANT src, IDispatch* pInfo, BSTR destPath) {
+    try {
+        SPI::ExtractedMember member;
+        LONG fileSize = 0;
+        if (HRESULT hr = ExtractMember(src, pInfo, member, fileSize); FAILED(hr)) return hr;
+        // The plug-in's own failure is reported as its code; success without a block writes nothing.
+        if (member.Code() != SPI::SPI_OK || !member.Block()) return SPI::MapResult(member.Code());
+        std::string path;
+        if (HRESULT hr = ToNarrow(destPath, path); FAILED(hr)) return hr;
+        return member.WriteFile(path, static_cast<ULONG>(fileSize));
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 }  // namespace Tamrix

@@ -1,5 +1,6 @@
 // The Automation object for one Susie plug-in: it holds the plug-in's binding and offers
-// the plug-in's information, configuration, picture decoding and bitmap output.
+// the plug-in's information, configuration, picture decoding and bitmap output, archive
+// listing and member extraction.
 #pragma once
 #include <windows.h>
 #include <oaidl.h>
@@ -8,6 +9,7 @@
 #include "Tamrix.h"
 #include "../automation/typelib_dispatch.h"
 #include "../common/object.h"
+#include "../plugin/archive.h"
 #include "../plugin/picture.h"
 #include "../plugin/spi_interface.h"
 
@@ -56,6 +58,10 @@ private:
                              int& code) noexcept;
     HRESULT DecodeToHeaps(SPI::Decoder which, const VARIANT& src, LONG offsetOrLength, IDispatch** ppInfo,
                           IDispatch** ppPixels) noexcept;
+    // Extracts the member that the entry `pInfo` names from the archive `src` into memory;
+    // `fileSize` receives the entry's FileSize. E_INVALIDARG for an object that is no entry.
+    HRESULT ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::ExtractedMember& member,
+                          LONG& fileSize) noexcept;
 
     SPI::SpiInterface binding_;
 };

@@ -318,6 +318,30 @@ void test_archive() {
     CHECK(qqa.count("TestOutstandingBlocks") == 0 && qqz.count("TestOutstandingBlocks") == 0);
 }
 
+// Records and blocks that disagree with the member, by the archive's flags.
+void test_archive_disagreements() {
+    Spi qqz("qqz");
+    auto listing = qqz.fn<ArcInfoFn>("GetArchiveInfo");
+    auto getFile = qqz.fn<GetFileFn>("GetFile");
+    std::vector<uint8_t> z = archive({{"m", "", "a", {1, 2, 3}}}, 4,
+                                     QQZ_BLOCK_ON_FAILURE | QQZ_PADDED_FILE_BLOCK | QQZ_FILESIZE_IS_CRC);
+    std::string path = write_temp("_odd.qqz", 0, z.data(), z.size());
+    HLOCAL list = nullptr;
+    CHECK(listing(path.c_str(), 0, 0, &list) == 5);
+    auto* r = static_cast<FileInfo*>(LocalLock(list));
+    CHECK(r[0].filesize == 0xC0FFEE && r[0].compsize == 3);
+    LocalFree(list);
+    HLOCAL out = nullptr;
+    CHECK_EQ(getFile(path.c_str(), 124, reinterpret_cast<LPSTR>(&out), 0x100, nullptr, 0), 4);
+    std::vector<uint8_t> padded = block(out);
+    CHECK(padded.size() == 3 + QQZ_PADDING && padded[0] == 1 && padded[2] == 3 && padded[3] == 0xEE &&
+          padded.back() == 0xEE);
+    CHECK_EQ(qqz.count("TestOutstandingBlocks"), 1);
+    LocalFree(out);
+    CHECK_EQ(qqz.count("TestOutstandingBlocks"), 0);
+    DeleteFileA(path.c_str());
+}
+
 }  // namespace
 
 int main() {
@@ -329,6 +353,7 @@ int main() {
     test_is_supported();
     test_picture();
     test_archive();
+    test_archive_disagreements();
     std::printf("%s (%d failures)\n", g_failures ? "FAILED" : "passed", g_failures);
     return g_failures ? 1 : 0;
 }

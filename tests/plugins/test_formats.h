@@ -115,7 +115,8 @@ struct QqzHeader {
     uint32_t count;           // number of members
     int32_t archiveInfoCode;  // what GetArchiveInfo returns (the list is handed back anyway)
     int32_t fileInfoCode;     // what GetFileInfo returns when the member is found
-    int32_t fileCode;         // what GetFile returns (the block is handed back only for 0)
+    int32_t fileCode;         // what GetFile returns (the block is handed back only for 0,
+                              // or with QQZ_BLOCK_ON_FAILURE)
     uint32_t flags;           // QqzFlags
 };
 static_assert(sizeof(QqzHeader) == 24, "QqzHeader layout");
@@ -123,7 +124,12 @@ static_assert(sizeof(QqzHeader) == 24, "QqzHeader layout");
 enum QqzFlags : uint32_t {
     QQZ_NO_TERMINATOR = 1,    // the listing block ends without a terminating record
     QQZ_NULL_FILE_BLOCK = 2,  // GetFile returns 0 but no block
+    // How a record or GetFile's block can disagree with the member, as real plug-ins do:
+    QQZ_BLOCK_ON_FAILURE = 4,   // GetFile hands the member's block back with a non-zero fileCode too
+    QQZ_PADDED_FILE_BLOCK = 8,  // GetFile's block holds QQZ_PADDING more bytes of 0xEE after the member
+    QQZ_FILESIZE_IS_CRC = 16,   // the records' filesize is the member's crc, not its size
 };
+const uint32_t QQZ_PADDING = 16;
 
 struct QqzMember {
     char method[8];           // copied into fileInfo.method (not necessarily NUL-terminated)

@@ -466,11 +466,12 @@ int walk_members(const uint8_t* data, size_t size, Visit visit) {
     return SPI_OK;
 }
 
-FileInfo to_file_info(const QqzMember& m, unsigned long position) {
+FileInfo to_file_info(const QqzMember& m, unsigned long position, uint32_t flags) {
     FileInfo r = {};
     std::memcpy(r.method, m.method, sizeof r.method);
     r.position = position;
     r.compsize = r.filesize = m.size;
+    if (flags & QQZ_FILESIZE_IS_CRC) r.filesize = m.crc;
     r.timestamp = m.timestamp;
     copy_field(r.path, m.path);
     copy_field(r.filename, m.name);
@@ -634,7 +635,7 @@ SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, long len, unsigned flag, HLOCAL
     HLOCAL list = make_block(records * static_cast<int64_t>(sizeof(FileInfo)), [&](uint8_t* p) {
         auto* out = reinterpret_cast<FileInfo*>(p);
         walk_members(a.data, a.size, [&](const QqzMember& m, size_t dataOffset) {
-            *out++ = to_file_info(m, a.base + static_cast<unsigned long>(dataOffset));
+            *out++ = to_file_info(m, a.base + static_cast<unsigned long>(dataOffset), a.header.flags);
             return false;
         });  // the terminator, if any, stays zeroed
     });
@@ -657,7 +658,7 @@ SPI_EXPORT int WINAPI GetFileInfo(LPCSTR buf, long len, LPCSTR filename, unsigne
     bool found = false;
     rc = walk_members(a.data, a.size, [&](const QqzMember& m, size_t dataOffset) {
         if (!name_matches(m, filename, caseSensitive)) return false;
-        *lpInfo = to_file_info(m, a.base + static_cast<unsigned long>(dataOffset));
+        *lpInfo = to_file_info(m, a.base + static_cast<unsigned long>(dataOffset), a.header.flags);
         found = true;
         return true;
     });
@@ -706,14 +707,18 @@ SPI_EXPORT int WINAPI GetFile(LPCSTR src, long len, LPSTR dest, unsigned flag,
         return SPI_NOT_IMPLEMENTED;
     }
     if (prgressCallback && prgressCallback(0, 1, lData)) return SPI_ABORTED;
-    if (fileCode != SPI_OK) return fileCode;
+    if (fileCode != SPI_OK && !(flags & QQZ_BLOCK_ON_FAILURE)) return fileCode;
     HLOCAL* out = reinterpret_cast<HLOCAL*>(dest);
     if (flags & QQZ_NULL_FILE_BLOCK) {
         *out = nullptr;
-        return SPI_OK;
+        return fileCode;
     }
-    if (static_cast<int64_t>(size) > MAX_BLOCK_BYTES) return SPI_NO_MEMORY;
-    HLOCAL block = make_block(static_cast<int64_t>(size), [&](uint8_t* p) { std::memcpy(p, data, size); });
+    const size_t padding = (flags & QQZ_PADDED_FILE_BLOCK) ? QQZ_PADDING : 0;
+    if (static_cast<int64_t>(size + padding) > MAX_BLOCK_BYTES) return SPI_NO_MEMORY;
+    HLOCAL block = make_block(static_cast<int64_t>(size + padding), [&](uint8_t* p) {
+        std::memcpy(p, data, size);
+        std::memset(p + size, 0xEE, padding);
+    });
     if (!block) return SPI_NO_MEMORY;
     if (prgressCallback && prgressCallback(1, 1, lData)) {
         LocalFree(block);
@@ -721,7 +726,7 @@ SPI_EXPORT int WINAPI GetFile(LPCSTR src, long len, LPSTR dest, unsigned flag,
     }
     record_block(block);
     *out = block;
-    return SPI_OK;
+    return fileCode;
 }
 #endif
 #endif  // TESTSPI_FAMILY == 2

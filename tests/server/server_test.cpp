@@ -146,6 +146,70 @@ TEST_F(Server, BlocksHandedOutKeepTheLibraryAfterTheirPlugin) {
     EXPECT_EQ(S_OK, dll_->CanUnloadNow());
 }
 
+// Needs the registration: the collection dispatches through the registered library.
+TEST_F(Server, ArchiveResultsKeepTheLibraryAndAnswerTheirOwnInterfaces) {
+    ComPtr<ISusiePlugin> p = dll_->Create<ISusiePlugin>(CLSID_SusiePlugin);
+    ASSERT_TRUE(p);
+    BSTR path = SysAllocString(testenv::Wide(testenv::SpiPath("qqz")).c_str());
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    EXPECT_EQ(S_OK, p->Load(path, &ok));
+    SysFreeString(path);
+    ASSERT_EQ(VARIANT_TRUE, ok);
+    // An archive of two empty members.
+    std::vector<BYTE> archive(sizeof(testspi::QqzHeader) + 2 * sizeof(testspi::QqzMember), 0);
+    testspi::QqzHeader h{{'Q', 'Q', 'Z', '1'}, 2, 0, 0, 0, 0};
+    std::memcpy(archive.data(), &h, sizeof h);
+    for (int i = 0; i < 2; ++i) archive[sizeof h + i * sizeof(testspi::QqzMember)] = static_cast<BYTE>('a' + i);  // method
+    VARIANT src;
+    src.vt = VT_I4;
+    src.lVal = static_cast<LONG>(reinterpret_cast<ULONG_PTR>(archive.data()));
+    ComPtr<IDispatch> list;
+    ASSERT_EQ(S_OK, p->GetArchiveInfo(src, static_cast<LONG>(archive.size()), list.put()));
+    ASSERT_TRUE(list);
+
+    // Late-bound: Count, Item(2) and _NewEnum, through the type library.
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(S_OK, list->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
+    EXPECT_EQ(VT_I4, result.vt);
+    EXPECT_EQ(2, result.lVal);
+    VARIANT index;
+    index.vt = VT_BSTR;
+    index.bstrVal = SysAllocString(L"2");  // converted as the type system converts
+    DISPPARAMS one{&index, nullptr, 1, 0};
+    ASSERT_EQ(S_OK, list->Invoke(0, IID_NULL, 0, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &one, &result, nullptr, nullptr));
+    VariantClear(&index);
+    ASSERT_EQ(VT_DISPATCH, result.vt);
+    ComPtr<IDispatch> entry = ComPtr<IDispatch>::adopt(result.pdispVal);
+    // Asked for as a method alone, as Wine's JScript asks when a script makes an Enumerator.
+    ASSERT_EQ(S_OK, list->Invoke(DISPID_NEWENUM, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr));
+    ASSERT_EQ(VT_UNKNOWN, result.vt);
+    ComPtr<IUnknown> enumerator = ComPtr<IUnknown>::adopt(result.punkVal);
+
+    // Each answers its own interfaces and no other; the enumerator has no IDispatch.
+    void* q = nullptr;
+    ComPtr<IUnknown> own;
+    EXPECT_EQ(S_OK, entry->QueryInterface(IID_ISpiFileInfo, own.put_void()));
+    EXPECT_EQ(S_OK, list->QueryInterface(IID_ISpiFileInfoCollection, own.put_void()));
+    EXPECT_EQ(S_OK, enumerator->QueryInterface(IID_IEnumVARIANT, own.put_void()));
+    for (const IID* iid : {&IID_ISpiFileInfoCollection, &IID_ISusiePlugin, &IID_IEnumVARIANT})
+        EXPECT_EQ(E_NOINTERFACE, entry->QueryInterface(*iid, &q));
+    for (const IID* iid : {&IID_ISpiFileInfo, &IID_IEnumVARIANT, &IID_IProvideClassInfo})
+        EXPECT_EQ(E_NOINTERFACE, list->QueryInterface(*iid, &q));
+    for (const IID* iid : {&IID_IDispatch, &IID_ISpiFileInfoCollection, &IID_ISpiFileInfo})
+        EXPECT_EQ(E_NOINTERFACE, enumerator->QueryInterface(*iid, &q));
+    own.reset();
+
+    // Each of them alone keeps the library in use.
+    p.reset();
+    list.reset();
+    EXPECT_EQ(S_FALSE, dll_->CanUnloadNow()) << "the enumerator and the entry";
+    enumerator.reset();
+    EXPECT_EQ(S_FALSE, dll_->CanUnloadNow()) << "the entry";
+    entry.reset();
+}
+
 TEST_F(Server, CreateInstanceFailuresLeaveNothingBehind) {
     for (const CLSID* clsid : {&CLSID_SusiePlugin, &CLSID_TamrixHost}) {
         ComPtr<IClassFactory> f = dll_->Factory(*clsid);

@@ -1,0 +1,88 @@
+// Archives read by an archive plug-in: the listing it hands back as one block of records,
+// the record of one member looked up by name, a member extracted into memory or into a
+// file, and a record's fields as clients read them. The plug-in object lists and extracts
+// through here.
+#pragma once
+#include <windows.h>
+#include <oaidl.h>
+#include <memory>
+#include <string>
+
+#include "../common/local_block.h"
+#include "source.h"
+#include "spi_api.h"
+#include "spi_interface.h"
+
+namespace SPI {
+
+// The records of a listing of `bytes` bytes at `address`: those before the first record
+// whose first byte is 0, and never more than the whole records the bytes hold, so a listing
+// without its terminating record is not read past its end.
+size_t CountRecords(const void* address, size_t bytes) noexcept;
+
+// The record array that GetArchiveInfo handed back. Every record is handed out as a shared
+// owner of the whole block, so the block lives as long as anything made from it.
+class ArchiveListing {
+public:
+    // Asks the plug-in's GetArchiveInfo for the listing, releasing the source right after the
+    // plug-in returns. E_FAIL without calling in unless `plugin` is a bound archive plug-in.
+    // A listing handed back is kept whatever the code (S_OK); without one the code mapped,
+    // so code 0 gives S_OK and no listing. E_FAIL when the block cannot be locked,
+    // E_OUTOFMEMORY when it cannot be owned; the block is freed in both cases.
+    HRESULT Read(const SpiInterface& plugin, Source& source) noexcept;
+
+    bool HasListing() const noexcept { return static_cast<bool>(block_); }
+    size_t Count() const noexcept { return count_; }
+    // Record `index` (from 0, below Count()), sharing the ownership of the whole block.
+    std::shared_ptr<const fileInfo> Record(size_t index) const noexcept;
+    const Tamrix::SharedLocalBlock& Block() const noexcept { return block_; }
+
+private:
+    Tamrix::SharedLocalBlock block_;
+    size_t count_ = 0;
+};
+
+// Asks the plug-in's GetFileInfo for the record of the member called `name`, releasing the
+// source right after the plug-in returns. E_FAIL without calling in unless `plugin` is a
+// bound archive plug-in; otherwise the plug-in's code mapped. `out` is written only on
+// success.
+HRESULT QueryMemberInfo(const SpiInterface& plugin, Source& source, const std::string& name,
+                        fileInfo& out) noexcept;
+
+// One member extracted by the plug-in's GetFile, always into memory.
+class ExtractedMember {
+public:
+    // `source` names the archive and was converted with the member's stored size as its
+    // length: that length goes to the plug-in for a memory source, the member's `position`
+    // for a file source. The source is released right after the plug-in returns. E_FAIL
+    // without calling in unless `plugin` is a bound archive plug-in; E_FAIL or E_OUTOFMEMORY
+    // when a block handed back cannot be locked or owned; otherwise S_OK, with Code() telling
+    // what the plug-in answered. A block handed back with a non-zero code is freed at once.
+    HRESULT Extract(const SpiInterface& plugin, Source& source, LONG position) noexcept;
+
+    int Code() const noexcept { return code_; }
+    // The member's bytes: null unless the plug-in answered 0 with a block.
+    const Tamrix::SharedLocalBlock& Block() const noexcept { return block_; }
+
+    // Writes the first `fileSize` bytes of the block as the file destPath, replacing a file
+    // there only once complete. E_FAIL when there is no block, `fileSize` is more than the
+    // block holds (plug-ins may hand back more, never less), or the file cannot be written.
+    HRESULT WriteFile(const std::string& destPath, ULONG fileSize) const noexcept;
+
+private:
+    int code_ = SPI_OK;
+    Tamrix::SharedLocalBlock block_;
+};
+
+// A record's text fields as new BSTRs: the text up to the first NUL, never past the field,
+// converted from the calling thread's ANSI code page. E_OUTOFMEMORY on failure.
+HRESULT MethodText(const fileInfo& record, BSTR* out) noexcept;
+HRESULT PathText(const fileInfo& record, BSTR* out) noexcept;
+HRESULT FileNameText(const fileInfo& record, BSTR* out) noexcept;
+
+// A record's time stamp (seconds since 1970-01-01 UTC) as an Automation date in local time,
+// by the process's time-zone rules. 0 and times the C runtime cannot convert (any negative
+// one) give 0.0.
+DATE LocalDateOf(LONG timestamp) noexcept;
+
+}  // namespace SPI

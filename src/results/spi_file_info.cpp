@@ -1,0 +1,109 @@
+#include "spi_file_info.h"
+
+#include <utility>
+
+#include "../plugin/archive.h"
+
+namespace Tamrix {
+namespace {
+
+// A text property: *pVal is written only when the text could be made.
+template <class Read>
+HRESULT TextProperty(const SPI::fileInfo& record, BSTR* pVal, Read read) noexcept {
+    if (!pVal) return E_POINTER;
+    BSTR text = nullptr;
+    if (HRESULT hr = read(record, &text); FAILED(hr)) return hr;
+    *pVal = text;
+    return S_OK;
+}
+
+// The record's 32-bit fields are read bit for bit as signed numbers.
+HRESULT LongProperty(ULONG field, LONG* pVal) noexcept {
+    if (!pVal) return E_POINTER;
+    *pVal = static_cast<LONG>(field);
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT SpiFileInfo::Create(std::shared_ptr<const SPI::fileInfo> record, ISpiFileInfo** out) noexcept {
+    *out = nullptr;
+    if (!record) return E_INVALIDARG;
+    return HandOut(Make<SpiFileInfo>(std::move(record)), out);
+}
+
+STDMETHODIMP SpiFileInfo::get_Method(BSTR* pVal) {
+    return TextProperty(*record_, pVal, SPI::MethodText);
+}
+
+STDMETHODIMP SpiFileInfo::get_Position(LONG* pVal) {
+    return LongProperty(record_->position, pVal);
+}
+
+STDMETHODIMP SpiFileInfo::get_CompSize(LONG* pVal) {
+    return LongProperty(record_->compsize, pVal);
+}
+
+STDMETHODIMP SpiFileInfo::get_FileSize(LONG* pVal) {
+    return LongProperty(record_->filesize, pVal);
+}
+
+STDMETHODIMP SpiFileInfo::get_TimeStamp(DATE* pVal) {
+    if (!pVal) return E_POINTER;
+    *pVal = SPI::LocalDateOf(record_->timestamp);
+    return S_OK;
+}
+
+STDMETHODIMP SpiFileInfo::get_Path(BSTR* pVal) {
+    return TextProperty(*record_, pVal, SPI::PathText);
+}
+
+STDMETHODIMP SpiFileInfo::get_FileName(BSTR* pVal) {
+    return TextProperty(*record_, pVal, SPI::FileNameText);
+}
+
+STDMETHODIMP SpiFileInfo::get_CRC(LONG* pVal) {
+    return LongProperty(record_->crc, pVal);
+}
+
+// The name table's Invoke rows: every member is a reader that takes no argument.
+HRESULT SpiFileInfo::InvokeMember(DISPID id, DispatchCall& call) {
+    ISpiFileInfo* self = this;
+    using LongReader = HRESULT (STDMETHODCALLTYPE ISpiFileInfo::*)(LONG*);
+    using TextReader = HRESULT (STDMETHODCALLTYPE ISpiFileInfo::*)(BSTR*);
+    auto readLong = [&](LongReader get) {
+        LONG v = 0;
+        const HRESULT hr = (self->*get)(&v);  // before v is read
+        return call.ReturnLong(hr, v);
+    };
+    auto readText = [&](TextReader get) {
+        BSTR v = nullptr;
+        const HRESULT hr = (self->*get)(&v);
+        return call.ReturnString(hr, v);
+    };
+    if (id < 1 || id > 8) return DISP_E_MEMBERNOTFOUND;
+    if (HRESULT hr = call.Expect(0); FAILED(hr)) return hr;
+    switch (id) {
+    case 1:
+        return readText(&ISpiFileInfo::get_Method);
+    case 2:
+        return readLong(&ISpiFileInfo::get_Position);
+    case 3:
+        return readLong(&ISpiFileInfo::get_CompSize);
+    case 4:
+        return readLong(&ISpiFileInfo::get_FileSize);
+    case 5: {
+        DATE v = 0.0;
+        const HRESULT hr = self->get_TimeStamp(&v);
+        return call.ReturnDate(hr, v);
+    }
+    case 6:
+        return readText(&ISpiFileInfo::get_Path);
+    case 7:
+        return readText(&ISpiFileInfo::get_FileName);
+    default:
+        return readLong(&ISpiFileInfo::get_CRC);
+    }
+}
+
+}  // namespace Tamrix

@@ -1,0 +1,55 @@
+// One archive member's information record, read through eight properties. The record is
+// either the entry's own (looked up by name) or one inside a listing's block; either way
+// the entry shares the ownership of what holds it, so an entry stays valid after the
+// collection that made it is gone.
+#pragma once
+#include <windows.h>
+#include <oaidl.h>
+#include <memory>
+
+#include "Tamrix.h"
+#include "../automation/name_table_dispatch.h"
+#include "../common/object.h"
+#include "../plugin/spi_api.h"
+
+namespace Tamrix {
+
+class SpiFileInfo : public NameTableDispatch<SpiFileInfo, ISpiFileInfo> {
+public:
+    using Interfaces = InterfaceList<ISpiFileInfo, As<IDispatch, ISpiFileInfo>>;
+
+    // Late-bound names; "pVal" is the readers' parameter name, answered as DISPID 0, which
+    // has no member.
+    static constexpr DispName NAMES[] = {
+        {L"Method", 1},    {L"pVal", 0},          {L"get_Method", 1},   {L"Position", 2},
+        {L"get_Position", 2}, {L"CompSize", 3},   {L"get_CompSize", 3}, {L"FileSize", 4},
+        {L"get_FileSize", 4}, {L"TimeStamp", 5},  {L"get_TimeStamp", 5}, {L"Path", 6},
+        {L"get_Path", 6},  {L"FileName", 7},      {L"get_FileName", 7}, {L"CRC", 8},
+        {L"get_CRC", 8},
+    };
+    static constexpr UINT MAX_ARGS = 1;
+    static constexpr bool CHECKS_NAMED_ARGS = false;
+    HRESULT InvokeMember(DISPID id, DispatchCall& call);
+
+    explicit SpiFileInfo(std::shared_ptr<const SPI::fileInfo> record) noexcept : record_(std::move(record)) {}
+    virtual ~SpiFileInfo() = default;
+
+    // A new entry reading `record` (never null), with the caller's reference.
+    // E_OUTOFMEMORY (and *out null) when it cannot be made.
+    static HRESULT Create(std::shared_ptr<const SPI::fileInfo> record, ISpiFileInfo** out) noexcept;
+
+    // ISpiFileInfo
+    STDMETHODIMP get_Method(BSTR* pVal) override;
+    STDMETHODIMP get_Position(LONG* pVal) override;
+    STDMETHODIMP get_CompSize(LONG* pVal) override;
+    STDMETHODIMP get_FileSize(LONG* pVal) override;
+    STDMETHODIMP get_TimeStamp(DATE* pVal) override;
+    STDMETHODIMP get_Path(BSTR* pVal) override;
+    STDMETHODIMP get_FileName(BSTR* pVal) override;
+    STDMETHODIMP get_CRC(LONG* pVal) override;
+
+private:
+    std::shared_ptr<const SPI::fileInfo> record_;
+};
+
+}  // namespace Tamrix
