@@ -133,7 +133,11 @@ TEST_F(Init, ANullSearchPathIsNoFolderAndAnEmptyOneIsTheDriveRoot) {
     GetCurrentDirectoryA(MAX_PATH, cwd);
     const std::string name = "tamrix_init_root_" + std::to_string(GetCurrentProcessId()) + ".spi";
     const std::string atRoot = std::string(cwd, 3) + name;
-    ASSERT_TRUE(CopyFileA(testenv::SpiPath("qqa").c_str(), atRoot.c_str(), FALSE)) << atRoot;
+    if (!CopyFileA(testenv::SpiPath("qqa").c_str(), atRoot.c_str(), FALSE)) {
+        // Wine's drive root is writable; on Windows it takes an administrator.
+        ASSERT_EQ(ERROR_ACCESS_DENIED, GetLastError()) << atRoot;
+        GTEST_SKIP() << "the root of the current drive is not writable here";
+    }
     {
         ComPtr<Manager> host = Tamrix::Make<Tamrix::TamrixHost>();
         Bstr empty(SysAllocString(L""));
