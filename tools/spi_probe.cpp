@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr int MAX_TYPES_SHOWN = 16;
+
 const char* KindName(DWORD kind) {
     switch (kind) {
     case SPI::KIND_PICTURE: return "picture (00IN)";
@@ -24,10 +26,16 @@ void Show(const char* path) {
     char text[SPI::TEXT_BUFFER_SIZE] = {};
     b.GetPluginInfoEntry()(1, text, sizeof text - 1);
     std::printf("  about: %.*s\n", static_cast<int>(sizeof text), text);
+    // Some plug-ins answer every number: an empty pattern ends the list too, and only so
+    // many types are shown.
     for (int n = 0;; ++n) {
         char pattern[SPI::PATTERN_BUFFER_SIZE] = {}, description[SPI::PATTERN_BUFFER_SIZE] = {};
-        if (!b.GetPluginInfoEntry()(2 * n + 2, pattern, sizeof pattern - 1)) break;
+        if (!b.GetPluginInfoEntry()(2 * n + 2, pattern, sizeof pattern - 1) || !pattern[0]) break;
         if (!b.GetPluginInfoEntry()(2 * n + 3, description, sizeof description - 1)) break;
+        if (n == MAX_TYPES_SHOWN) {
+            std::printf("  (more types not shown)\n");
+            break;
+        }
         std::printf("  type %d: %s (%s)\n", n, description, pattern);
     }
     if (kind == SPI::KIND_PICTURE)

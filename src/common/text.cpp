@@ -36,6 +36,20 @@ HRESULT ToBstr(const char* text, size_t maxBytes, BSTR* out) noexcept {
     return S_OK;
 }
 
+HRESULT ToWide(const char* text, size_t bytes, std::wstring& out) noexcept {
+    try {
+        out.clear();
+        if (bytes == 0) return S_OK;
+        const int n = MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(bytes), nullptr, 0);
+        if (n <= 0) return E_OUTOFMEMORY;
+        out.resize(static_cast<size_t>(n));
+        MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(bytes), out.data(), n);
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
 HRESULT ToBstr(const char* text, BSTR* out) noexcept {
     return ToBstr(text, text ? std::strlen(text) : 0, out);
 }

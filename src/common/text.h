@@ -13,6 +13,9 @@ HRESULT ToNarrow(BSTR s, std::string& out) noexcept;
 // Never reads past maxBytes, so a buffer without a terminating NUL is safe.
 HRESULT ToBstr(const char* text, size_t maxBytes, BSTR* out) noexcept;
 
+// Narrow text of `bytes` bytes (NULs included) to wide text. E_OUTOFMEMORY on failure.
+HRESULT ToWide(const char* text, size_t bytes, std::wstring& out) noexcept;
+
 // Narrow NUL-terminated text to a new BSTR.
 HRESULT ToBstr(const char* text, BSTR* out) noexcept;
 

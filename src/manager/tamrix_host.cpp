@@ -1,6 +1,29 @@
 #include "tamrix_host.h"
 
+#include <olectl.h>
+
+#include <cstring>
+#include <string>
+
+#include "../common/automation_types.h"
+#include "../common/handles.h"
+#include "../common/text.h"
+#include "../plugin/source.h"
+#include "plugin_enumerator.h"
+
 namespace Tamrix {
+
+namespace {
+
+// A file name as the plug-ins get it: a null BSTR stays a null name.
+HRESULT NarrowName(BSTR name, std::string& out, const char*& narrow) noexcept {
+    narrow = nullptr;
+    if (HRESULT hr = ToNarrow(name, out); FAILED(hr)) return hr;
+    if (name) narrow = out.c_str();
+    return S_OK;
+}
+
+}  // namespace
 
 // The name table's Invoke rows: exact argument counts, no declared defaults.
 HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
@@ -67,31 +90,122 @@ HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
     }
 }
 
-// The plug-in list and its operations come with the manager's own work; until then every
-// member answers that it is not there yet.
-STDMETHODIMP TamrixHost::get__NewEnum(IUnknown**) {
-    return E_NOTIMPL;
+STDMETHODIMP TamrixHost::get__NewEnum(IUnknown** ppUnk) {
+    if (!ppUnk) return E_POINTER;
+    *ppUnk = nullptr;
+    // The enumerator holds the manager, whose list it walks.
+    ComPtr<IUnknown> self(static_cast<ITamrixHost*>(this));
+    HRESULT hr = HandOut(Make<PluginEnumerator>(std::move(self), *this), IID_IUnknown, reinterpret_cast<void**>(ppUnk));
+    for (SPI::SpiInterface& entry : Plugins()) SPI::LoadOnDemand(entry);
+    return hr;
 }
-STDMETHODIMP TamrixHost::get_Item(LONG, IDispatch**) {
-    return E_NOTIMPL;
+
+STDMETHODIMP TamrixHost::get_Item(LONG Index, IDispatch** pVal) {
+    if (!pVal) return E_POINTER;
+    if (Index < 1 || static_cast<ULONG>(Index) > Plugins().size()) return E_INVALIDARG;
+    SPI::SpiInterface& entry = Plugins()[static_cast<size_t>(Index) - 1];
+    if (!SPI::LoadOnDemand(entry)) return E_FAIL;
+    return NewPluginObject(entry, IID_IDispatch, reinterpret_cast<void**>(pVal));
 }
-STDMETHODIMP TamrixHost::get_Count(LONG*) {
-    return E_NOTIMPL;
+
+STDMETHODIMP TamrixHost::get_Count(LONG* pVal) {
+    if (!pVal) return E_POINTER;
+    *pVal = static_cast<LONG>(Plugins().size());
+    return S_OK;
 }
-STDMETHODIMP TamrixHost::Init(LONG, BSTR) {
-    return E_NOTIMPL;
+
+STDMETHODIMP TamrixHost::Init(LONG loadFlags, BSTR searchPath) {
+    try {
+        // A null path names no folder; an empty one names the current drive's root.
+        std::string folder;
+        if (HRESULT hr = ToNarrow(searchPath, folder); FAILED(hr)) return hr;
+        LoadPlugins(loadFlags == 0 ? SPI::SPI_DEFAULT_FLAGS : loadFlags, searchPath ? folder.c_str() : nullptr);
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }
-STDMETHODIMP TamrixHost::QuerySpiFromFile(BSTR, LONG, IDispatch**) {
-    return E_NOTIMPL;
+
+STDMETHODIMP TamrixHost::QuerySpiFromFile(BSTR FileName, LONG offset, IDispatch** ppSpi) {
+    if (!ppSpi) return E_POINTER;
+    *ppSpi = nullptr;
+    try {
+        std::string buffer;
+        const char* name = nullptr;
+        if (HRESULT hr = NarrowName(FileName, buffer, name); FAILED(hr)) return hr;
+        // A file that cannot be opened reads as zeros; the plug-ins still get its name.
+        SPI::SpiInterface* chosen = nullptr;
+        {
+            UniqueFile file(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+            chosen = FindSupportingFile(name, file.get(), offset);
+        }
+        if (!chosen) return E_FAIL;
+        return NewPluginObject(*chosen, IID_IDispatch, reinterpret_cast<void**>(ppSpi));
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }
-STDMETHODIMP TamrixHost::QuerySpi(BSTR, VARIANT, IDispatch**) {
-    return E_NOTIMPL;
+
+STDMETHODIMP TamrixHost::QuerySpi(BSTR FileName, VARIANT Buffer, IDispatch** ppSpi) {
+    if (!ppSpi) return E_POINTER;
+    *ppSpi = nullptr;
+    try {
+        SPI::Source source;
+        if (HRESULT hr = source.ConvertMemory(Buffer); FAILED(hr)) return hr;
+        std::string buffer;
+        const char* name = nullptr;
+        if (HRESULT hr = NarrowName(FileName, buffer, name); FAILED(hr)) return hr;
+        SPI::SpiInterface* chosen = FindSupportingMemory(name, source);
+        source.Release();
+        if (!chosen) return E_FAIL;
+        return NewPluginObject(*chosen, IID_IDispatch, reinterpret_cast<void**>(ppSpi));
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }
-STDMETHODIMP TamrixHost::GetPicture(VARIANT, LONG, IDispatch**) {
-    return E_NOTIMPL;
+
+STDMETHODIMP TamrixHost::GetPicture(VARIANT src, LONG offsetOrLength, IDispatch** ppPicture) {
+    if (!ppPicture) return E_POINTER;
+    try {
+        SPI::Source source;
+        if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
+        UniqueHglobal bitmap;
+        if (HRESULT hr = ComposePicture(source, bitmap); FAILED(hr)) return hr;
+        // The loader reads as many bytes as the file says it holds.
+        DWORD fileSize = 0;
+        if (const BYTE* file = static_cast<const BYTE*>(GlobalLock(bitmap.get()))) {
+            std::memcpy(&fileSize, file + 2, sizeof fileSize);
+            GlobalUnlock(bitmap.get());
+        } else {
+            return E_OUTOFMEMORY;
+        }
+        ComPtr<IStream> stream;
+        if (HRESULT hr = CreateStreamOnHGlobal(bitmap.get(), TRUE, stream.put()); FAILED(hr)) return hr;
+        bitmap.release();  // the stream frees it
+        IDispatch* picture = nullptr;
+        HRESULT hr = OleLoadPicture(stream.get(), static_cast<LONG>(fileSize), TRUE, IID_IPictureDisp,
+                                    reinterpret_cast<void**>(&picture));
+        *ppPicture = picture;
+        return hr;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }
-STDMETHODIMP TamrixHost::GetFileFilter(LONG, BSTR*) {
-    return E_NOTIMPL;
+
+STDMETHODIMP TamrixHost::GetFileFilter(LONG type, BSTR* pVal) {
+    if (!pVal) return E_POINTER;
+    try {
+        const SPI::FileFilter filter = CollectFileFilter(type);
+        // Allocated once at its final length; the text holds NULs, so only its length tells
+        // where it ends.
+        BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(filter.Length()));
+        if (!text) return E_OUTOFMEMORY;
+        filter.WriteTo(text);
+        *pVal = text;
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 }  // namespace Tamrix

@@ -1,6 +1,7 @@
 // The manager class that clients create as "Tamrix.TamrixHost.1": the plug-ins found in
 // the search folders as a collection, and the queries and picture loading over them.
-// Late-bound clients reach it through a name table.
+// The list and its rules are SPI::TamrixHost's; this class converts arguments and hands
+// out objects. Late-bound clients reach it through a name table.
 #pragma once
 #include <windows.h>
 #include <oaidl.h>
@@ -10,11 +11,13 @@
 #include "../automation/name_table_dispatch.h"
 #include "../automation/typelib_dispatch.h"
 #include "../common/object.h"
+#include "../plugin/tamrix_host.h"
 
 namespace Tamrix {
 
 class TamrixHost : public NameTableDispatch<TamrixHost, ITamrixHost>,
-                   public ProvideClassInfo<typelib::TID_TAMRIX_HOST_CLASS> {
+                   public ProvideClassInfo<typelib::TID_TAMRIX_HOST_CLASS>,
+                   public SPI::TamrixHost {
 public:
     using Interfaces =
         InterfaceList<ITamrixHost, As<IDispatch, ITamrixHost>, IProvideClassInfo>;
@@ -33,6 +36,7 @@ public:
     // Checks the count, converts the arguments and calls the member of DISPID id.
     HRESULT InvokeMember(DISPID id, DispatchCall& call);
 
+    // Discovery runs at once, with the default flags.
     TamrixHost() = default;
     virtual ~TamrixHost() = default;
 

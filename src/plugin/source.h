@@ -30,6 +30,9 @@ public:
     LPCSTR Buf() const noexcept { return buf_; }
     LONG Len() const noexcept { return len_; }
     UINT Flag() const noexcept { return flag_; }
+    // A byte array, and the bytes its data holds (an address says nothing of its size).
+    bool IsArray() const noexcept { return access_.array() != nullptr; }
+    size_t ArrayBytes() const noexcept { return IsArray() ? arrayBytes_ : 0; }
 
     // Ends the access to a byte array, so the caller may resize or destroy it again.
     void Release() noexcept { access_.unaccess(); }

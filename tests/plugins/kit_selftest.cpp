@@ -92,6 +92,10 @@ void test_info_and_exports() {
     CHECK(info(qqa, 1, 4) == "QQA" && info(qqa, -1) == "<0>");
     CHECK(info(qqz, 0, 8) == "00AM" && info(bad, 0, 8) == "00XX");
     CHECK(info(half, 4) == "*.qqi" && info(half, 5) == "<0>");
+    Spi every("anyinfo"), everyNonul("anyinfo_nonul");
+    CHECK(info(every, 2, 64).c_str() == std::string("*.qqy") && info(every, 9, 64).size() == 64 &&
+          info(every, 9, 64)[0] == 0 && info(every, -5, 64).size() == 64);
+    CHECK(info(everyNonul, 9, 64) == std::string(64, 'A'));
     char buf[72];
     std::memset(buf, 0, sizeof buf);
     CHECK_EQ(nonul.fn<InfoFn>("GetPluginInfo")(1, buf, 64), 64);
@@ -123,6 +127,14 @@ void test_is_supported() {
     int wasNull = 0;
     CHECK_EQ(qqa.fn<LastIsSupportedFn>("TestLastIsSupported")(name, sizeof name, &wasNull), 2);
     CHECK(wasNull == 1 && name[0] == 0);
+    typedef int(WINAPI * LastHeaderFn)(unsigned char*, int);
+    head[2047] = 0x42;
+    CHECK(supported(qqa, "c:\\x.bin", head));
+    unsigned char seen[2048] = {};
+    CHECK(qqa.fn<LastHeaderFn>("TestLastHeader")(seen, sizeof seen) == static_cast<int>(reinterpret_cast<INT_PTR>(head)));
+    CHECK(std::memcmp(seen, head, sizeof seen) == 0);
+    head[2047] = 0;
+    CHECK_EQ(qqa.fn<LastIsSupportedFn>("TestLastIsSupported")(nullptr, 0, nullptr), 3);
     CHECK(supported(qqn, "C:\\Pics\\A.QQN", head) && !supported(qqn, nullptr, head) && !supported(qqn, "a.qqa", head));
     qqn.fn<LastIsSupportedFn>("TestLastIsSupported")(name, 6, &wasNull);
     CHECK(wasNull == 0 && std::strcmp(name, "a.qqa") == 0);

@@ -162,6 +162,11 @@ static_assert(sizeof(QqzMember) == 100, "QqzMember layout");
 //        returns the number of IsSupported calls so far; copies the last `filename`
 //        (NUL-terminated, cut to nameLen) and sets *nameWasNull to 1 when it was NULL
 //        (each output is skipped when its pointer is null)
+//   int  TestLastHeader(unsigned char* bytes, int n)
+//        returns the header address the last IsSupported call was given (0 when none);
+//        copies the first n (at most 2048) bytes it read there. IsSupported reads all
+//        2048 bytes of every header, as a real plug-in may (an address below 64K counts
+//        as a file handle and reads as zeros)
 //
 // Outstanding blocks: a block counts while LocalFlags(handle) != LMEM_INVALID_HANDLE
 // (what Wine 8 answers for a freed handle, zero-sized blocks included). Wine hands a
@@ -180,7 +185,8 @@ static_assert(sizeof(QqzMember) == 100, "QqzMember layout");
 // 0 and leaves buf alone. Normally copies at most buflen - 1 characters plus a NUL and
 // returns the number of characters. Plug-ins built with NO_NUL (the nonul variant) fill
 // all buflen bytes instead: the item's characters (cut to buflen) followed by 'A's, no
-// NUL, and return buflen.
+// NUL, and return buflen. Plug-ins built with TESTSPI_ANSWER_EVERY_INFO answer buflen for
+// every number and take an item they do not have as empty text (all 'A's with NO_NUL).
 //
 // Input problems, before any result code from the data: a file that cannot be opened or
 // read -> 6; too short for the header, or the wrong magic -> 2; a member that runs past

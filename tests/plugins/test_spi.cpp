@@ -10,6 +10,7 @@
 //   TESTSPI_NO_ISSUPPORTED, TESTSPI_NO_PREVIEW, TESTSPI_NO_CONFIG, TESTSPI_NO_ARCHIVEINFO,
 //   TESTSPI_NO_FILEINFO, TESTSPI_NO_FILE   leave that export out
 //   TESTSPI_NO_NUL        GetPluginInfo fills whole buffers without a NUL
+//   TESTSPI_ANSWER_EVERY_INFO  GetPluginInfo answers every number, even those it does not have
 // Input formats, results and the Test* exports: test_formats.h.
 #ifdef TESTSPI_VARIANT_HEADER
 #include "spi_variant.h"
@@ -167,6 +168,24 @@ public:
     RecLock(const RecLock&) = delete;
     RecLock& operator=(const RecLock&) = delete;
 };
+
+// The last header IsSupported was shown, read whole as a real plug-in may read it.
+const int HEADER_BYTES = 2048;
+struct HeaderRecord {
+    const void* address;
+    unsigned char bytes[HEADER_BYTES];
+};
+HeaderRecord g_header = {nullptr, {0}};
+
+[[maybe_unused]] void record_header(const void* dw) {
+    RecLock lock;
+    g_header.address = dw;
+    // A dw below 64K would be an old-style file handle, not an address.
+    if ((reinterpret_cast<UINT_PTR>(dw) & ~static_cast<UINT_PTR>(0xFFFF)) == 0)
+        std::memset(g_header.bytes, 0, sizeof g_header.bytes);
+    else
+        std::memcpy(g_header.bytes, dw, sizeof g_header.bytes);
+}
 
 // ---------------------------------------------------------------------------------------
 // Input helpers.
@@ -523,6 +542,9 @@ FileInfo to_file_info(const QqzMember& m, unsigned long position, uint32_t flags
 
 SPI_EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
     const char* text = info_text(infono);
+#ifdef TESTSPI_ANSWER_EVERY_INFO
+    if (!text) text = "";  // as some real plug-ins do: a non-zero answer for a missing item
+#endif
     if (!text || !buf || buflen <= 0) return 0;
     int n = static_cast<int>(std::strlen(text));
 #ifdef TESTSPI_NO_NUL
@@ -532,12 +554,17 @@ SPI_EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
     if (n > buflen - 1) n = buflen - 1;
     std::memcpy(buf, text, n);
     buf[n] = 0;
+#ifdef TESTSPI_ANSWER_EVERY_INFO
+    return buflen;
+#else
     return n;
+#endif
 #endif
 }
 
 #ifndef TESTSPI_NO_ISSUPPORTED
 SPI_EXPORT int WINAPI IsSupported(LPCSTR filename, void* dw) {
+    record_header(dw);
     {
         RecLock lock;
         ++g_rec.isSupportedCalls;
@@ -740,6 +767,7 @@ SPI_EXPORT void WINAPI TestResetCounters() {
     forget_own_blocks();
     RecLock lock;
     g_rec = CallRecord{0, 0, 0, -1, 0, 0, 0, 0, false, {0}, false, {}};
+    g_header = HeaderRecord{nullptr, {0}};
 }
 
 SPI_EXPORT int WINAPI TestLastConfig(int* hParent, int* function) {
@@ -778,6 +806,12 @@ SPI_EXPORT int WINAPI TestLastIsSupported(char* name, int nameLen, int* nameWasN
     }
     if (nameWasNull) *nameWasNull = g_rec.lastNameNull ? 1 : 0;
     return g_rec.isSupportedCalls;
+}
+
+SPI_EXPORT int WINAPI TestLastHeader(unsigned char* bytes, int n) {
+    RecLock lock;
+    if (bytes && n > 0) std::memcpy(bytes, g_header.bytes, n < HEADER_BYTES ? n : HEADER_BYTES);
+    return static_cast<int>(reinterpret_cast<INT_PTR>(g_header.address));
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {

@@ -1,0 +1,127 @@
+// The plug-in list behind the manager: discovery in the search folders, the selection walk
+// that finds the first plug-in taking a file or a block of bytes, the picture it decodes as
+// a bitmap file in memory, and the file-dialog filter made from every plug-in's file types.
+// No COM here: the manager class above adds the Automation members.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+#include "../common/handles.h"
+#include "source.h"
+#include "spi_interface.h"
+
+namespace SPI {
+
+// Load flags of a discovery (0 given to Init stands for SPI_DEFAULT_FLAGS).
+constexpr LONG SPI_UNLOAD_AFTER_PROBE = 0x1;  // list entries start unloaded
+constexpr LONG SPI_PICTURE = 0x2;             // picture plug-ins are listed
+constexpr LONG SPI_ARCHIVE = 0x4;             // archive plug-ins are listed
+constexpr LONG SPI_SUSIE_FOLDER = 0x8;        // the viewer's own plug-in folder is scanned too
+constexpr LONG SPI_DEFAULT_FLAGS = 15;
+
+// Where the viewer names its plug-in folder (under HKEY_CURRENT_USER).
+constexpr const char* SUSIE_KEY = "Software\\Velkarin\\Susie\\Plug-in";
+constexpr const char* SUSIE_PATH_VALUE = "Path";
+
+// Paths, search patterns and the folder read from the registry live in buffers of this
+// size (NUL included); what does not fit is skipped, never cut into another path.
+constexpr size_t PATH_BUFFER_SIZE = MAX_PATH;
+constexpr DWORD FOLDER_READ_SIZE = 255;  // bytes asked for from the system and the registry
+
+// File-type bits of GetFileFilter's `type` (0 stands for both).
+constexpr LONG FILTER_PICTURE = 0x1;
+constexpr LONG FILTER_ARCHIVE = 0x2;
+// Pairs taken from one plug-in at most: some plug-ins answer every information number.
+constexpr int MAX_FILE_TYPES = 256;
+
+// The filter text collected from the plug-ins, before it becomes one string.
+class FileFilter {
+public:
+    // Characters of the text: "All images", NUL, the patterns joined by ";", NUL, then
+    // every description and pattern each with its NUL. The string's own terminator follows.
+    size_t Length() const noexcept;
+    // Writes Length() characters to dest.
+    void WriteTo(wchar_t* dest) const noexcept;
+
+    void Add(std::wstring description, std::wstring pattern);
+    size_t Pairs() const noexcept { return entries_.size() / 2; }
+
+private:
+    std::vector<std::wstring> entries_;  // description, pattern, description, ...
+    std::wstring patterns_;              // every pattern followed by ";"
+};
+
+class TamrixHost {
+public:
+    // Discovery with the default flags and no search folder.
+    TamrixHost();
+    TamrixHost(const TamrixHost&) = delete;
+    TamrixHost& operator=(const TamrixHost&) = delete;
+    ~TamrixHost() = default;
+
+    // Replaces the list: the current directory, `folder` when given (an empty one is a
+    // folder too), the system directory and, with SPI_SUSIE_FOLDER, the viewer's folder.
+    // Returns the number of entries.
+    size_t LoadPlugins(LONG flags, const char* folder);
+    // Appends the plug-ins of one folder (null: the current directory) that the load flags
+    // accept. False when no file matched.
+    bool AddFolder(const char* folder);
+
+    // The first entry whose IsSupported accepts `name` (may be null) and the header at
+    // `header`, in list order; null when none does. Entries loaded for the question and
+    // declining are unloaded again; the chosen one stays loaded.
+    SpiInterface* FindSupporting(const char* name, const void* header);
+    // The same with a header of HEADER_SIZE bytes read from `file` at `offset`; bytes the
+    // file does not fill are zero.
+    SpiInterface* FindSupportingFile(const char* name, HANDLE file, LONG offset);
+    // The same for a memory source: an address is shown as it is, a byte array shorter than
+    // HEADER_SIZE as a copy padded with zeros.
+    SpiInterface* FindSupportingMemory(const char* name, const Source& source);
+
+    // The first plug-in taking `source` decodes it into a bitmap file in a new movable
+    // global block. E_FAIL when none takes it or the one that does is not a picture
+    // plug-in; a decoding failure as its code mapped; E_OUTOFMEMORY when a block is
+    // missing; E_FAIL for a header asking more than the blocks hold. Releases `source`.
+    HRESULT ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap);
+
+    // The file types of the plug-ins whose kind `type` selects; every entry ends in the
+    // load state it had.
+    FileFilter CollectFileFilter(LONG type);
+
+    LONG LoadFlags() const noexcept { return loadFlags_; }
+    std::vector<SpiInterface>& Plugins() noexcept { return plugins_; }
+    const std::vector<SpiInterface>& Plugins() const noexcept { return plugins_; }
+
+private:
+    bool Accepts(DWORD kind) const noexcept;
+
+    LONG loadFlags_ = SPI_DEFAULT_FLAGS;
+    std::vector<SpiInterface> plugins_;
+};
+
+// Loads an unloaded entry for the length of one question and unloads it again at the end,
+// unless Keep() was called; an entry loaded before is left as it is.
+class LoadedForCall {
+public:
+    explicit LoadedForCall(SpiInterface& entry);
+    LoadedForCall(const LoadedForCall&) = delete;
+    LoadedForCall& operator=(const LoadedForCall&) = delete;
+    ~LoadedForCall();
+
+    // Loaded and probed as a plug-in.
+    bool Ok() const noexcept { return ok_; }
+    void Keep() noexcept { keep_ = true; }
+
+private:
+    SpiInterface& entry_;
+    bool loadedHere_;
+    bool ok_;
+    bool keep_ = false;
+};
+
+// Loads an unloaded entry for good (Item, enumeration): false, and unloaded, when it no
+// longer probes as a plug-in.
+bool LoadOnDemand(SpiInterface& entry);
+
+}  // namespace SPI

@@ -1,0 +1,108 @@
+' A script creates the manager, points it at a folder of test plug-ins, walks the plug-ins
+' with For Each, asks which plug-in reads a file, gets a picture object and builds the file
+' filter. Argument 0: the test plug-ins' folder.
+Option Explicit
+Dim passed, failed, fso, spiDir, temp, folder
+passed = 0 : failed = 0
+Set fso = CreateObject("Scripting.FileSystemObject")
+spiDir = WScript.Arguments(0)
+temp = fso.GetSpecialFolder(2).Path
+folder = temp & "\tamrix_manager_vbs_" & Replace(fso.GetTempName(), ".", "_")
+
+Sub Check(ok, what)
+    If ok Then
+        passed = passed + 1
+    Else
+        failed = failed + 1
+        WScript.Echo "FAILED: " & what
+    End If
+End Sub
+
+Sub Equal(actual, expected, what)
+    Check actual = expected, what & ": got " & actual & ", expected " & expected
+End Sub
+
+' Files are written as text: every byte used here is below &H80.
+Function LE(ByVal value, bytes)
+    Dim s, i
+    s = ""
+    For i = 1 To bytes
+        s = s & Chr(value And &HFF)
+        value = value \ 256
+    Next
+    LE = s
+End Function
+
+Sub WriteFile(path, text)
+    Dim out
+    Set out = fso.CreateTextFile(path, True)
+    out.Write text
+    out.Close
+End Sub
+
+Sub Main()
+    Dim host, p, n, versions, firstAbout, spi, pic, filter, parts, pairs, picturePath
+    fso.CreateFolder folder
+    fso.CopyFile spiDir & "\qqa.spi", folder & "\"
+    fso.CopyFile spiDir & "\qqz.spi", folder & "\"
+
+    Set host = CreateObject("Tamrix.TamrixHost.1")
+    host.Init 0, folder
+    ' The folder's plug-ins come first; the system's and the viewer's folders may add more.
+    Check host.Count >= 2, "Count takes in the folder's two plug-ins"
+    n = 0
+    versions = ""
+    For Each p In host
+        n = n + 1
+        If n = 1 Then firstAbout = p.About
+        If n <= 2 Then versions = versions & p.Version & ";"
+    Next
+    Equal n, host.Count, "For Each gives every plug-in"
+    Check versions = "00IN;00AM;" Or versions = "00AM;00IN;", "a picture and an archive plug-in: " & versions
+    Equal host.Item(1).About, firstAbout, "Item(1) is the first element"
+    Equal host(1).About, firstAbout, "Item is the default member"
+
+    ' A QQA1 picture, 30 x 10 pixels of 24 bits, 16 bytes into its file.
+    picturePath = temp & "\manager_script_vbs.qqa"
+    WriteFile picturePath, String(16, "J") & "QQA1" & LE(30, 4) & LE(10, 4) & LE(24, 2) & String(90, Chr(0))
+    Equal fso.GetFile(picturePath).Size, 120, "picture file size"
+    Set spi = host.QuerySpiFromFile(picturePath, 16)
+    Equal spi.Version, "00IN", "QuerySpiFromFile gives the picture plug-in"
+    On Error Resume Next
+    Set spi = host.QuerySpiFromFile(picturePath, 0)
+    Equal Hex(Err.Number), "80004005", "at offset 0 nobody takes it"
+    Err.Clear
+    On Error GoTo 0
+
+    Set pic = host.GetPicture(picturePath, 16)
+    Equal pic.Type, 1, "a bitmap picture object"
+    Check pic.Width > 0 And Abs(pic.Width / pic.Height - 3) < 0.01, _
+          "its size has the picture's proportions: " & pic.Width & " x " & pic.Height
+    Set pic = Nothing
+
+    ' The filter: exactly the folder's plug-ins (flags 7 leave the viewer's folder out).
+    host.Init 7, folder
+    filter = host.GetFileFilter(0)
+    Equal Len(filter), 95, "filter length, NULs included"
+    parts = Split(filter, Chr(0))
+    Equal parts(0), "All images", "first text"
+    pairs = parts(2) & "|" & parts(3) & "|" & parts(4) & "|" & parts(5) & "|" & parts(6) & "|" & parts(7)
+    Check pairs = "QQA picture|*.qqa|QQB picture|*.qqb;*.qqc|QQZ archive|*.qqz" Or _
+          pairs = "QQZ archive|*.qqz|QQA picture|*.qqa|QQB picture|*.qqb;*.qqc", "pairs: " & pairs
+    Equal Len(host.GetFileFilter(1)), 71, "pictures only"
+    Equal Len(host.GetFileFilter(2)), 35, "archives only"
+    Equal host.GetFileFilter(4), "All images" & Chr(0) & Chr(0), "no kind"
+
+    Set spi = Nothing
+    Set host = Nothing
+    fso.DeleteFile picturePath
+End Sub
+
+On Error Resume Next
+Main
+If Err.Number <> 0 Then Check False, "uncaught error " & Hex(Err.Number) & " " & Err.Description
+Err.Clear
+fso.DeleteFolder folder, True
+On Error GoTo 0
+WScript.Echo passed & " passed, " & failed & " failed"
+WScript.Quit failed
