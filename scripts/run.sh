@@ -1,28 +1,30 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds Tamrix.dll and the test plug-ins, shows how
-# the server binds the test plug-ins, then registers Tamrix.dll in the build tree's Wine
-# prefix (regsvr32, as on Windows) and lets a script (cscript) drive the plug-in manager
-# over a folder of test plug-ins and a picture file made for it.
+# The main job: installs what is missing, builds Tamrix.dll and the bundled plug-ins,
+# registers the server in the build tree's Wine prefix (regsvr32, as on Windows) and runs
+# the tour (examples/tour.js) through the system's script host (cscript): on the files and
+# folders given, or else on the sample pictures and archives made by the build. The
+# bitmap files and the contact sheet (index.html) go to build/tour.
+#   bash scripts/run.sh [file or folder...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TAMRIX_BUILD_DIR:-$root/build}
+inputs=()
+for arg in "$@"; do
+    [ -e "$arg" ] || { echo "not found: $arg" >&2; exit 2; }
+    inputs+=("$(realpath "$arg")")
+done
+[ ${#inputs[@]} -gt 0 ] || inputs=("$build/samples/pictures" "$build/samples/archives")
 "$root/scripts/build.sh"
 . "$root/scripts/wine-env.sh"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
-echo "Built: $build/bin/Tamrix.dll"
-echo
-echo "== The plug-in binding (spi_probe) =="
-cd "$build/tests/plugins"
-wine "$build/bin/spi_probe.exe" *.spi
-echo
-echo "== Through the registered server (regsvr32, cscript) =="
+out="$build/tour"
+rm -rf "$out"
 wine regsvr32 /s "$(winpath "$build/bin/Tamrix.dll")"
-demo="$build/demo"
-rm -rf "$demo" && mkdir -p "$demo/plugins"
-cp qqa.spi qqn.spi qqz.spi badkind.spi "$demo/plugins/"
-# A QQA1 picture of the test plug-ins' own format: 48 x 32 pixels of 24 bits.
-{ printf 'QQA1\x30\0\0\0\x20\0\0\0\x18\0'; head -c 90 /dev/zero; } > "$demo/picture.qqa"
-printf 'not a picture' > "$demo/notes.txt"
-cd "$demo"
-wine cscript //nologo "$(winpath "$root/tools/show_plugins.js")" "$(winpath "$demo/plugins")" \
-    "$(winpath "$demo/picture.qqa")" "$(winpath "$demo/notes.txt")" "$(winpath "$demo/missing.qqn")"
+args=()
+for path in "${inputs[@]}"; do args+=("$(winpath "$path")"); done
+cd "$build"
+status=0
+wine cscript //nologo "$(winpath "$root/examples/tour.js")" "/plugins:$(winpath "$build/plugins")" \
+    "/out:$(winpath "$out")" "${args[@]}" || status=$?
+echo "Contact sheet: $out/index.html"
+exit $status

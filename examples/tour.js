@@ -1,0 +1,278 @@
+// A tour of Tamrix: for every file it is given, names the Susie plug-in that reads it,
+// converts pictures to bitmap files, lists archives and converts the pictures inside
+// them, then writes a contact sheet (index.html) of everything it converted.
+//
+//   cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] <file or folder>...
+//
+// /plugins: a folder of Susie plug-ins searched besides the usual places (the current
+// folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
+// and index.html go (default: a "tamrix-tour" folder in the temporary folder).
+var fso = new ActiveXObject("Scripting.FileSystemObject");
+var shell = new ActiveXObject("WScript.Shell");
+
+// A path made absolute. (Wine 8's GetAbsolutePathName drops the last part of a full path
+// whose folder does not exist yet, so full paths are taken as they are.)
+function absolute(path) {
+    return /^([A-Za-z]:\\|\\\\)/.test(path) ? path : fso.GetAbsolutePathName(path);
+}
+
+var pluginFolder = null;
+var outFolder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "tamrix-tour");
+var inputs = [];
+for (var a = 0; a < WScript.Arguments.length; ++a) {
+    var arg = WScript.Arguments(a);
+    var lower = arg.toLowerCase();
+    if (lower.indexOf("/plugins:") === 0) pluginFolder = absolute(arg.substr(9));
+    else if (lower.indexOf("/out:") === 0) outFolder = absolute(arg.substr(5));
+    else inputs.push(absolute(arg));
+}
+if (inputs.length === 0) {
+    WScript.Echo("usage: cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] <file or folder>...");
+    WScript.Quit(2);
+}
+
+function hex(e) { return "0x" + ((e.number >>> 0).toString(16)); }
+function pad(s, n) { s = String(s); while (s.length < n) s += " "; return s.length > n ? s.substr(0, n - 1) + "~" : s; }
+function lpad(s, n) { s = String(s); while (s.length < n) s = " " + s; return s; }
+function html(s) {
+    return String(s).replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;").replace(/"/g, "&quot;");
+}
+function makeFolders(path) {
+    if (fso.FolderExists(path)) return;
+    var parent = fso.GetParentFolderName(path);
+    if (parent && !fso.FolderExists(parent)) makeFolders(parent);
+    fso.CreateFolder(path);
+}
+
+// ---- Reading a bitmap file's header back -------------------------------------------------
+// Scripts have no byte type. On Windows, ADODB.Stream reads a file as ISO-8859-1 text, one
+// character per byte. Where it is missing (Wine registers no type library for it), the
+// file is read as text in the ANSI code page and the characters that Windows-1252 puts
+// above 0xFF are mapped back to their bytes.
+var cp1252 = {0x20AC: 0x80, 0x201A: 0x82, 0x0192: 0x83, 0x201E: 0x84, 0x2026: 0x85, 0x2020: 0x86,
+              0x2021: 0x87, 0x02C6: 0x88, 0x2030: 0x89, 0x0160: 0x8A, 0x2039: 0x8B, 0x0152: 0x8C,
+              0x017D: 0x8E, 0x2018: 0x91, 0x2019: 0x92, 0x201C: 0x93, 0x201D: 0x94, 0x2022: 0x95,
+              0x2013: 0x96, 0x2014: 0x97, 0x02DC: 0x98, 0x2122: 0x99, 0x0161: 0x9A, 0x203A: 0x9B,
+              0x0153: 0x9C, 0x017E: 0x9E, 0x0178: 0x9F};
+function readHead(path, n) {
+    try {
+        var stream = new ActiveXObject("ADODB.Stream");
+        stream.Type = 2;
+        stream.Charset = "iso-8859-1";
+        stream.Open();
+        stream.LoadFromFile(path);
+        var text = stream.ReadText(n);
+        stream.Close();
+        var bytes = [];
+        for (var i = 0; i < text.length; ++i) bytes.push(text.charCodeAt(i) & 0xFF);
+        return bytes;
+    } catch (e) {
+    }
+    var file = fso.OpenTextFile(path, 1);
+    var chars = file.Read(n);
+    file.Close();
+    var out = [];
+    for (var k = 0; k < chars.length; ++k) {
+        var c = chars.charCodeAt(k);
+        out.push(c < 0x100 ? c : (cp1252[c] !== undefined ? cp1252[c] : 0x3F));
+    }
+    return out;
+}
+function le(bytes, at, n) {
+    var v = 0;
+    for (var k = n - 1; k >= 0; --k) v = v * 256 + bytes[at + k];
+    return v;
+}
+function signed32(v) { return v >= 0x80000000 ? v - 0x100000000 : v; }
+// Width, height and depth from a bitmap file that Tamrix wrote.
+function bitmapFacts(path) {
+    var b = readHead(path, 30);
+    if (b.length < 30 || b[0] !== 0x42 || b[1] !== 0x4D) return null;
+    return {width: signed32(le(b, 18, 4)), height: Math.abs(signed32(le(b, 22, 4))), depth: le(b, 28, 2)};
+}
+
+// ---- The plug-ins -------------------------------------------------------------------------
+var host = new ActiveXObject("Tamrix.TamrixHost.1");
+if (pluginFolder !== null) host.Init(0, pluginFolder);
+var pluginNames = [];
+for (var e = new Enumerator(host); !e.atEnd(); e.moveNext()) {
+    var p = e.item();
+    pluginNames.push(p.Version + "  " + p.About);
+}
+WScript.Echo("Tamrix tour: " + host.Count + " plug-in(s)" + (pluginFolder !== null ? " (searched " + pluginFolder + " too)" : ""));
+for (var q = 0; q < pluginNames.length; ++q) WScript.Echo("  " + pluginNames[q]);
+if (host.Count === 0) {
+    WScript.Echo("No Susie plug-ins found: give a folder of them with /plugins:<folder>.");
+    WScript.Quit(1);
+}
+
+// ---- The files ----------------------------------------------------------------------------
+var files = [];
+// The files of a folder. Wine 8's JScript cannot walk the FileSystemObject's collections
+// with an Enumerator; there the folder is listed by the command interpreter instead.
+function filesOf(path) {
+    var names = [];
+    try {
+        for (var f = new Enumerator(fso.GetFolder(path).Files); !f.atEnd(); f.moveNext()) names.push(f.item().Path);
+        return names;
+    } catch (e) {
+    }
+    var listFile = fso.BuildPath(fso.GetSpecialFolder(2).Path, fso.GetTempName());
+    shell.Run("cmd /c dir /b /a-d \"" + path + "\" > \"" + listFile + "\"", 0, true);
+    if (fso.FileExists(listFile)) {
+        var list = fso.OpenTextFile(listFile, 1);
+        while (!list.AtEndOfStream) {
+            var line = list.ReadLine();
+            if (line.length > 0) names.push(fso.BuildPath(path, line));
+        }
+        list.Close();
+        fso.DeleteFile(listFile);
+    }
+    return names;
+}
+
+function addInput(path) {
+    if (fso.FolderExists(path)) {
+        var names = filesOf(path);
+        names.sort();
+        for (var i = 0; i < names.length; ++i) files.push(names[i]);
+    } else if (fso.FileExists(path)) {
+        files.push(path);
+    } else {
+        WScript.Echo("not found: " + path);
+    }
+}
+for (var i = 0; i < inputs.length; ++i) addInput(inputs[i]);
+makeFolders(outFolder);
+
+var stats = {files: 0, pictures: 0, members: 0, failures: 0};
+var sheet = [];  // what the contact sheet shows
+var usedNames = {};
+
+function outputName(base) {
+    var name = base.replace(/[\\\/:*?"<>|]/g, "_") + ".bmp";
+    var n = 2;
+    while (usedNames[name.toLowerCase()]) name = base.replace(/[\\\/:*?"<>|]/g, "_") + "-" + n++ + ".bmp";
+    usedNames[name.toLowerCase()] = true;
+    return name;
+}
+
+// A plug-in's name: its about text up to the first ":" or "(".
+function shortName(spi) {
+    var about = String(spi.About);
+    var cut = about.search(/[:(]/);
+    return (cut > 0 ? about.substr(0, cut) : about).replace(/\s+$/, "");
+}
+
+function row(label, plugin, what, out) {
+    WScript.Echo("    " + pad(label, 32) + "  " + pad(plugin, 28) + "  " + pad(what, 20) + "  " + out);
+}
+
+// Converts one picture, from a file (src a file name, at offset 0) or from memory (src an
+// address, with its length), with the plug-in that accepted it.
+function convert(spi, src, lengthOrOffset, label) {
+    var name = outputName(label);
+    var dest = fso.BuildPath(outFolder, name);
+    try {
+        spi.GetPictureToFile(src, lengthOrOffset, dest);
+    } catch (err) {
+        ++stats.failures;
+        row(label, shortName(spi), "cannot decode", hex(err));
+        return;
+    }
+    var facts = bitmapFacts(dest);
+    var what = facts ? facts.width + " x " + facts.height + ", " + facts.depth + " bits" : "?";
+    ++stats.pictures;
+    row(label, shortName(spi), what, name);
+    sheet.push({image: name, label: label, what: what, plugin: shortName(spi)});
+}
+
+// An archive member's date; 0 means the plug-in gave none. (The date is made a number
+// first: Wine 8's JScript cannot take a date's truth value.)
+function dateText(d) {
+    var t = new Date(d);
+    if (t.getTime() === new Date(1899, 11, 30).getTime() || isNaN(t.getTime())) return "";
+    function two(v) { return (v < 10 ? "0" : "") + v; }
+    return t.getFullYear() + "-" + two(t.getMonth() + 1) + "-" + two(t.getDate()) + " " + two(t.getHours()) + ":" + two(t.getMinutes());
+}
+
+function archive(spi, path, label) {
+    var list = spi.GetArchiveInfo(path, 0);
+    row(label, shortName(spi), list.Count + " member(s)", "");
+    for (var m = new Enumerator(list); !m.atEnd(); m.moveNext()) {
+        var entry = m.item();
+        ++stats.members;
+        var memberName = entry.Path + entry.FileName;
+        WScript.Echo("      - " + pad(memberName, 40) + lpad(entry.FileSize, 10) + " bytes  " + dateText(entry.TimeStamp));
+        if (entry.FileSize === 0) continue;
+        var data;
+        try {
+            data = spi.GetFile(path, entry);
+        } catch (err) {
+            ++stats.failures;
+            WScript.Echo("        cannot extract (" + hex(err) + ")");
+            continue;
+        }
+        // The member is in memory: its address goes to the manager and to the picture
+        // plug-in as it is, without a temporary file.
+        var reader;
+        try {
+            reader = host.QuerySpi(entry.FileName, data.Buffer);
+        } catch (err) {
+            WScript.Echo("        not a picture any plug-in reads");
+            continue;
+        }
+        if (reader.Version !== "00IN") {
+            WScript.Echo("        an archive inside an archive; not opened");
+            continue;
+        }
+        convert(reader, data.Buffer, entry.FileSize, label + "/" + entry.FileName);
+    }
+}
+
+WScript.Echo("");
+WScript.Echo("    " + pad("file", 32) + "  " + pad("read by", 28) + "  " + pad("picture", 20) + "  bitmap file");
+for (var n = 0; n < files.length; ++n) {
+    var path = files[n];
+    var label = fso.GetFileName(path);
+    WScript.Echo("[" + (n + 1) + "/" + files.length + "] " + label);
+    ++stats.files;
+    var spi;
+    try {
+        spi = host.QuerySpiFromFile(path, 0);
+    } catch (err) {
+        row(label, "(none)", "no plug-in reads it", "");
+        continue;
+    }
+    try {
+        if (spi.Version === "00AM") archive(spi, path, label);
+        else convert(spi, path, 0, label);
+    } catch (err) {
+        ++stats.failures;
+        row(label, shortName(spi), "failed", hex(err) + " " + err.message);
+    }
+}
+
+// ---- The contact sheet --------------------------------------------------------------------
+var page = fso.CreateTextFile(fso.BuildPath(outFolder, "index.html"), true, true);
+page.WriteLine("<!DOCTYPE html>");
+page.WriteLine("<html><head><meta charset=\"utf-16\"><title>Tamrix tour</title><style>");
+page.WriteLine("body{font-family:sans-serif;margin:1em}figure{display:inline-block;margin:.5em;padding:.5em;" +
+               "border:1px solid #ccc;vertical-align:top;text-align:center;width:220px}" +
+               "img{max-width:200px;max-height:200px;image-rendering:pixelated}figcaption{font-size:small}");
+page.WriteLine("</style></head><body><h1>Tamrix tour</h1>");
+page.WriteLine("<p>" + stats.files + " file(s) read, " + stats.pictures + " picture(s) decoded, " +
+               stats.failures + " failure(s).</p>");
+for (var s = 0; s < sheet.length; ++s) {
+    var item = sheet[s];
+    page.WriteLine("<figure><img src=\"" + html(encodeURI(item.image)) + "\" alt=\"" + html(item.label) + "\">" +
+                   "<figcaption><b>" + html(item.label) + "</b><br>" + html(item.what) + "<br>" +
+                   html(item.plugin) + "</figcaption></figure>");
+}
+page.WriteLine("</body></html>");
+page.Close();
+
+WScript.Echo("");
+WScript.Echo("Output: " + outFolder + " (open index.html in a browser)");
+WScript.Echo(stats.files + " file(s) read, " + stats.pictures + " picture(s) decoded, " + stats.failures + " failure(s)");
+WScript.Quit(stats.failures > 0 ? 1 : 0);

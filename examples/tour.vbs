@@ -1,0 +1,327 @@
+' A tour of Tamrix: for every file it is given, names the Susie plug-in that reads it,
+' converts pictures to bitmap files, lists archives and converts the pictures inside
+' them, then writes a contact sheet (index.html) of everything it converted.
+'
+'   cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] <file or folder>...
+'
+' /plugins: a folder of Susie plug-ins searched besides the usual places (the current
+' folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
+' and index.html go (default: a "tamrix-tour" folder in the temporary folder).
+Option Explicit
+
+Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
+' A path made absolute. (Wine 8's GetAbsolutePathName drops the last part of a full path
+' whose folder does not exist yet, so full paths are taken as they are.)
+Function Absolute(path)
+    If Mid(path, 2, 2) = ":\" Or Left(path, 2) = "\\" Then
+        Absolute = path
+    Else
+        Absolute = fso.GetAbsolutePathName(path)
+    End If
+End Function
+
+Dim pluginFolder : pluginFolder = ""
+Dim outFolder : outFolder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "tamrix-tour")
+Dim inputs : Set inputs = CreateObject("Scripting.Dictionary")
+Dim a, arg
+For a = 0 To WScript.Arguments.Count - 1
+    arg = WScript.Arguments(a)
+    If LCase(Left(arg, 9)) = "/plugins:" Then
+        pluginFolder = Absolute(Mid(arg, 10))
+    ElseIf LCase(Left(arg, 5)) = "/out:" Then
+        outFolder = Absolute(Mid(arg, 6))
+    Else
+        inputs.Add inputs.Count, Absolute(arg)
+    End If
+Next
+If inputs.Count = 0 Then
+    WScript.Echo "usage: cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] <file or folder>..."
+    WScript.Quit 2
+End If
+
+Function HexOf(n)
+    HexOf = "0x" & Right("00000000" & Hex(n), 8)
+End Function
+
+Function Pad(s, n)
+    s = CStr(s)
+    If Len(s) > n Then
+        Pad = Left(s, n - 1) & "~"
+    Else
+        Pad = s & Space(n - Len(s))
+    End If
+End Function
+
+Function Html(s)
+    Html = Replace(Replace(Replace(Replace(CStr(s), "&", "&amp;"), "<", "&lt;"), ">", "&gt;"), """", "&quot;")
+End Function
+
+Sub MakeFolders(path)
+    If fso.FolderExists(path) Then Exit Sub
+    Dim parent : parent = fso.GetParentFolderName(path)
+    If parent <> "" And Not fso.FolderExists(parent) Then MakeFolders parent
+    fso.CreateFolder path
+End Sub
+
+' ---- Reading a bitmap file's header back --------------------------------------------------
+' Scripts have no byte type. On Windows, ADODB.Stream reads a file as ISO-8859-1 text, one
+' character per byte, which AscW turns back into the byte. Where it is missing (Wine
+' registers no type library for it), the file is read as text in the ANSI code page and
+' Asc gives each character's byte back (Wine 8's VBScript has no working AscW).
+' The first n characters of a file through ADODB.Stream as ISO-8859-1; ok tells whether it
+' worked. It stops at the first failure (Wine 8 creates the object but cannot use it).
+Function TextViaStream(path, n, ok)
+    ok = False
+    TextViaStream = ""
+    On Error Resume Next
+    Dim stream : Set stream = CreateObject("ADODB.Stream")
+    If Err.Number <> 0 Then Exit Function
+    stream.Type = 2
+    If Err.Number <> 0 Then Exit Function
+    stream.Charset = "iso-8859-1"
+    stream.Open
+    If Err.Number <> 0 Then Exit Function
+    stream.LoadFromFile path
+    If Err.Number <> 0 Then Exit Function
+    TextViaStream = stream.ReadText(n)
+    ok = (Err.Number = 0)
+    stream.Close
+End Function
+
+Function ReadHead(path, n)
+    Dim text, ok, bytes, k
+    text = TextViaStream(path, n, ok)
+    If Not ok Then
+        Dim file : Set file = fso.OpenTextFile(path, 1)
+        text = file.Read(n)
+        file.Close
+    End If
+    If Len(text) = 0 Then
+        ReadHead = Array()
+        Exit Function
+    End If
+    ReDim bytes(Len(text) - 1)
+    For k = 1 To Len(text)
+        If ok Then
+            bytes(k - 1) = AscW(Mid(text, k, 1)) And &HFF
+        Else
+            bytes(k - 1) = Asc(Mid(text, k, 1)) And &HFF
+        End If
+    Next
+    ReadHead = bytes
+End Function
+
+Function LittleEndian(bytes, at, n)
+    Dim v, k : v = 0
+    For k = n - 1 To 0 Step -1
+        v = v * 256 + bytes(at + k)
+    Next
+    LittleEndian = v
+End Function
+
+Function Signed32(v)
+    If v >= 2147483648 Then Signed32 = v - 4294967296 Else Signed32 = v
+End Function
+
+' "width x height, depth bits" from a bitmap file that Tamrix wrote.
+Function BitmapFacts(path)
+    Dim b : b = ReadHead(path, 30)
+    BitmapFacts = "?"
+    If UBound(b) < 29 Then Exit Function
+    If b(0) <> &H42 Or b(1) <> &H4D Then Exit Function
+    BitmapFacts = Signed32(LittleEndian(b, 18, 4)) & " x " & Abs(Signed32(LittleEndian(b, 22, 4))) & ", " & _
+                  LittleEndian(b, 28, 2) & " bits"
+End Function
+
+' ---- The plug-ins -------------------------------------------------------------------------
+Dim host : Set host = CreateObject("Tamrix.TamrixHost.1")
+If pluginFolder <> "" Then host.Init 0, pluginFolder
+Dim note : note = ""
+If pluginFolder <> "" Then note = " (searched " & pluginFolder & " too)"
+WScript.Echo "Tamrix tour: " & host.Count & " plug-in(s)" & note
+Dim plugin
+For Each plugin In host
+    WScript.Echo "  " & plugin.Version & "  " & plugin.About
+Next
+If host.Count = 0 Then
+    WScript.Echo "No Susie plug-ins found: give a folder of them with /plugins:<folder>."
+    WScript.Quit 1
+End If
+
+' ---- The files ----------------------------------------------------------------------------
+Dim files : Set files = CreateObject("Scripting.Dictionary")
+Sub AddInput(path)
+    Dim f, found, names, j, k, t
+    If fso.FolderExists(path) Then
+        Set found = CreateObject("Scripting.Dictionary")
+        For Each f In fso.GetFolder(path).Files
+            found.Add found.Count, f.Path
+        Next
+        names = found.Items
+        For j = 0 To UBound(names) - 1   ' in name order, as the JScript tour lists them
+            For k = j + 1 To UBound(names)
+                If names(k) < names(j) Then t = names(j) : names(j) = names(k) : names(k) = t
+            Next
+        Next
+        For j = 0 To UBound(names)
+            files.Add files.Count, names(j)
+        Next
+    ElseIf fso.FileExists(path) Then
+        files.Add files.Count, path
+    Else
+        WScript.Echo "not found: " & path
+    End If
+End Sub
+Dim key
+For Each key In inputs.Keys
+    AddInput inputs(key)
+Next
+MakeFolders outFolder
+
+Dim readCount, pictureCount, failureCount
+readCount = 0 : pictureCount = 0 : failureCount = 0
+Dim sheet : Set sheet = CreateObject("Scripting.Dictionary")
+Dim usedNames : Set usedNames = CreateObject("Scripting.Dictionary")
+
+Function OutputName(base)
+    Dim clean, name, n, ch
+    clean = base
+    For Each ch In Array("\", "/", ":", "*", "?", """", "<", ">", "|")
+        clean = Replace(clean, ch, "_")
+    Next
+    name = clean & ".bmp"
+    n = 2
+    Do While usedNames.Exists(LCase(name))
+        name = clean & "-" & n & ".bmp"
+        n = n + 1
+    Loop
+    usedNames.Add LCase(name), True
+    OutputName = name
+End Function
+
+' A plug-in's name: its about text up to the first ":" or "(".
+Function ShortName(spi)
+    Dim about, cut, paren
+    about = CStr(spi.About)
+    cut = InStr(about, ":")
+    paren = InStr(about, "(")
+    If paren > 0 And (cut = 0 Or paren < cut) Then cut = paren
+    If cut > 1 Then about = Left(about, cut - 1)
+    ShortName = RTrim(about)
+End Function
+
+Sub Row(label, pluginText, what, outText)
+    WScript.Echo "    " & Pad(label, 32) & "  " & Pad(pluginText, 28) & "  " & Pad(what, 20) & "  " & outText
+End Sub
+
+' Converts one picture, from a file (src a file name, at offset 0) or from memory (src an
+' address, with its length), with the plug-in that accepted it.
+Sub Convert(spi, src, lengthOrOffset, label)
+    Dim name, dest, what
+    name = OutputName(label)
+    dest = fso.BuildPath(outFolder, name)
+    On Error Resume Next
+    spi.GetPictureToFile src, lengthOrOffset, dest
+    If Err.Number <> 0 Then
+        Dim code : code = Err.Number
+        On Error GoTo 0
+        failureCount = failureCount + 1
+        Row label, ShortName(spi), "cannot decode", HexOf(code)
+        Exit Sub
+    End If
+    On Error GoTo 0
+    what = BitmapFacts(dest)
+    pictureCount = pictureCount + 1
+    Row label, ShortName(spi), what, name
+    sheet.Add sheet.Count, Array(name, label, what, ShortName(spi))
+End Sub
+
+Function DateText(d)
+    If d = 0 Then
+        DateText = ""
+    Else
+        DateText = Year(d) & "-" & Right("0" & Month(d), 2) & "-" & Right("0" & Day(d), 2) & " " & _
+                   Right("0" & Hour(d), 2) & ":" & Right("0" & Minute(d), 2)
+    End If
+End Function
+
+Sub OpenArchive(spi, path, label)
+    Dim list, entry, data, reader, code
+    Set list = spi.GetArchiveInfo(path, 0)
+    Row label, ShortName(spi), list.Count & " member(s)", ""
+    For Each entry In list
+        WScript.Echo "      - " & Pad(entry.Path & entry.FileName, 40) & Right(Space(10) & entry.FileSize, 10) & _
+                     " bytes  " & DateText(entry.TimeStamp)
+        If entry.FileSize > 0 Then
+            On Error Resume Next
+            Set data = spi.GetFile(path, entry)
+            code = Err.Number
+            On Error GoTo 0
+            If code <> 0 Then
+                failureCount = failureCount + 1
+                WScript.Echo "        cannot extract (" & HexOf(code) & ")"
+            Else
+                ' The member is in memory: its address goes to the manager and to the
+                ' picture plug-in as it is, without a temporary file.
+                On Error Resume Next
+                Set reader = host.QuerySpi(entry.FileName, data.Buffer)
+                code = Err.Number
+                On Error GoTo 0
+                If code <> 0 Then
+                    WScript.Echo "        not a picture any plug-in reads"
+                ElseIf reader.Version <> "00IN" Then
+                    WScript.Echo "        an archive inside an archive; not opened"
+                Else
+                    Convert reader, data.Buffer, entry.FileSize, label & "/" & entry.FileName
+                End If
+            End If
+        End If
+    Next
+End Sub
+
+WScript.Echo ""
+WScript.Echo "    " & Pad("file", 32) & "  " & Pad("read by", 28) & "  " & Pad("picture", 20) & "  bitmap file"
+Dim n, path, label, spi, code
+For n = 0 To files.Count - 1
+    path = files(n)
+    label = fso.GetFileName(path)
+    WScript.Echo "[" & (n + 1) & "/" & files.Count & "] " & label
+    readCount = readCount + 1
+    On Error Resume Next
+    Set spi = host.QuerySpiFromFile(path, 0)
+    code = Err.Number
+    On Error GoTo 0
+    If code <> 0 Then
+        Row label, "(none)", "no plug-in reads it", ""
+    ElseIf spi.Version = "00AM" Then
+        OpenArchive spi, path, label
+    Else
+        Convert spi, path, 0, label
+    End If
+Next
+
+' ---- The contact sheet --------------------------------------------------------------------
+Dim page, item
+Set page = fso.CreateTextFile(fso.BuildPath(outFolder, "index.html"), True, True)
+page.WriteLine "<!DOCTYPE html>"
+page.WriteLine "<html><head><meta charset=""utf-16""><title>Tamrix tour</title><style>"
+page.WriteLine "body{font-family:sans-serif;margin:1em}figure{display:inline-block;margin:.5em;padding:.5em;" & _
+               "border:1px solid #ccc;vertical-align:top;text-align:center;width:220px}" & _
+               "img{max-width:200px;max-height:200px;image-rendering:pixelated}figcaption{font-size:small}"
+page.WriteLine "</style></head><body><h1>Tamrix tour</h1>"
+page.WriteLine "<p>" & readCount & " file(s) read, " & pictureCount & " picture(s) decoded, " & _
+               failureCount & " failure(s).</p>"
+For Each key In sheet.Keys
+    item = sheet(key)
+    page.WriteLine "<figure><img src=""" & Html(Replace(item(0), " ", "%20")) & """ alt=""" & Html(item(1)) & """>" & _
+                   "<figcaption><b>" & Html(item(1)) & "</b><br>" & Html(item(2)) & "<br>" & Html(item(3)) & _
+                   "</figcaption></figure>"
+Next
+page.WriteLine "</body></html>"
+page.Close
+
+WScript.Echo ""
+WScript.Echo "Output: " & outFolder & " (open index.html in a browser)"
+WScript.Echo readCount & " file(s) read, " & pictureCount & " picture(s) decoded, " & failureCount & " failure(s)"
+If failureCount > 0 Then WScript.Quit 1
+WScript.Quit 0
