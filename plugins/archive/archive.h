@@ -11,11 +11,11 @@
 namespace archive {
 
 // A member larger than this is listed but not extracted (result 4), and listings stop
-// with result 4 past kMaxEntries members; a compressed TAR is read up to kMaxStream
+// with result 4 past MAX_ENTRIES members; a compressed TAR is read up to MAX_STREAM
 // bytes of its inflated stream.
-const uint64_t kMaxMemberSize = uint64_t(256) << 20;
-const size_t kMaxEntries = 65536;
-const uint64_t kMaxStream = uint64_t(1) << 30;
+const uint64_t MAX_MEMBER_SIZE = uint64_t(256) << 20;
+const size_t MAX_ENTRIES = 65536;
+const uint64_t MAX_STREAM = uint64_t(1) << 30;
 
 enum class Kind { Unknown, Zip, Tar, TarGz };
 

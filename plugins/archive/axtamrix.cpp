@@ -20,7 +20,7 @@ using namespace spi;
 
 namespace {
 
-const char* const kPluginInfo[] = {
+const char* const PLUGIN_INFO[] = {
     "00AM",
     "Tamrix archive plug-in 1.0: ZIP, TAR, gzip-compressed TAR",
     "*.zip", "ZIP archive",
@@ -30,7 +30,7 @@ const char* const kPluginInfo[] = {
 
 // The file name is only a hint, and not used: the header bytes decide.
 int IsSupportedImpl(const void* dw) {
-    uint8_t header[kHeaderSize];
+    uint8_t header[HEADER_SIZE];
     size_t n = FetchHeader(dw, header);
     return archive::Identify(header, n) != archive::Kind::Unknown ? 1 : 0;
 }
@@ -44,13 +44,13 @@ void Fill(Record& r, const archive::Entry& e) {
     r.filesize = e.filesize;
     r.timestamp = e.timestamp;
     r.crc = e.crc;
-    CopyName(r.path, kNameMax, e.Folder());
-    CopyName(r.filename, kNameMax, e.File());
+    CopyName(r.path, MAX_NAME, e.Folder());
+    CopyName(r.filename, MAX_NAME, e.File());
 }
 
 template <class Record, class Char>
 int GetArchiveInfoImpl(const Char* buf, long len, unsigned flag, HLOCAL* out) {
-    if (!out) return kInternalError;
+    if (!out) return INTERNAL_ERROR;
     *out = nullptr;
     Input in;
     if (int rc = in.Open(buf, len, flag)) return rc;
@@ -58,15 +58,15 @@ int GetArchiveInfoImpl(const Char* buf, long len, unsigned flag, HLOCAL* out) {
     if (int rc = archive::List(in, entries)) return rc;
     // The records, then one whose first byte is 0.
     LocalBlock block = LocalBlock::Alloc((entries.size() + 1) * sizeof(Record), true);
-    if (!block) return kNoMemory;
+    if (!block) return NO_MEMORY;
     {
         LocalLockGuard lock(block);
         auto* records = static_cast<Record*>(lock.get());
-        if (!records) return kMemoryError;
+        if (!records) return MEMORY_ERROR;
         for (size_t i = 0; i < entries.size(); ++i) Fill(records[i], entries[i]);
     }
     *out = block.Release();
-    return kOk;
+    return OK;
 }
 
 // A narrow name is compared as the narrow records show it, so that a name the code page
@@ -80,7 +80,7 @@ std::wstring Comparable(const std::wstring& name, bool narrow) {
 
 template <class Record, class Char>
 int GetFileInfoImpl(const Char* buf, long len, const Char* name, unsigned flag, Record* out) {
-    if (!out || !name) return kInternalError;
+    if (!out || !name) return INTERNAL_ERROR;
     constexpr bool narrow = sizeof(Char) == 1;
     std::wstring wanted;
     if constexpr (narrow)
@@ -91,35 +91,35 @@ int GetFileInfoImpl(const Char* buf, long len, const Char* name, unsigned flag, 
     if (int rc = in.Open(buf, len, flag)) return rc;
     std::vector<archive::Entry> entries;
     if (int rc = archive::List(in, entries)) return rc;
-    BOOL ignoreCase = (flag & kIgnoreCase) != 0;
+    BOOL ignoreCase = (flag & IGNORE_CASE) != 0;
     for (const archive::Entry& e : entries) {
         std::wstring have = Comparable(e.name, narrow);
         if (CompareStringOrdinal(have.data(), static_cast<int>(have.size()), wanted.data(),
                                  static_cast<int>(wanted.size()), ignoreCase) == CSTR_EQUAL) {
             Fill(*out, e);
-            return kOk;
+            return OK;
         }
     }
-    return kUnknownFormat;  // no such member
+    return UNKNOWN_FORMAT;  // no such member
 }
 
 template <class Char>
 int GetFileImpl(const Char* src, long len, Char* dest, unsigned flag, ProgressCallback cb, long data) {
     Input in;
     Progress progress(cb, data);
-    switch (flag & kDestMask) {
-    case kDestMemory: {
+    switch (flag & DEST_MASK) {
+    case DEST_MEMORY: {
         auto* out = reinterpret_cast<HLOCAL*>(dest);
-        if (!out) return kInternalError;
+        if (!out) return INTERNAL_ERROR;
         *out = nullptr;
         if (int rc = in.Open(src, len, flag)) return rc;
         archive::MemorySink sink;
         if (int rc = archive::Extract(in, sink, progress)) return rc;
         *out = sink.Release();
-        return kOk;
+        return OK;
     }
-    case kDestFolder: {
-        if (!dest) return kWriteError;
+    case DEST_FOLDER: {
+        if (!dest) return WRITE_ERROR;
         std::wstring folder;
         if constexpr (sizeof(Char) == 1)
             folder = Widen(dest);
@@ -130,18 +130,18 @@ int GetFileImpl(const Char* src, long len, Char* dest, unsigned flag, ProgressCa
         return archive::Extract(in, sink, progress);
     }
     default:
-        return kNotImplemented;
+        return NOT_IMPLEMENTED;
     }
 }
 
 }  // namespace
 
 SPI_EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
-    return Guarded([&] { return PluginInfo(infono, buf, buflen, kPluginInfo); });
+    return Guarded([&] { return PluginInfo(infono, buf, buflen, PLUGIN_INFO); });
 }
 
 SPI_EXPORT int WINAPI GetPluginInfoW(int infono, LPWSTR buf, int buflen) {
-    return Guarded([&] { return PluginInfo(infono, buf, buflen, kPluginInfo); });
+    return Guarded([&] { return PluginInfo(infono, buf, buflen, PLUGIN_INFO); });
 }
 
 SPI_EXPORT int WINAPI IsSupported(LPCSTR, const void* dw) {

@@ -20,12 +20,12 @@ uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8)
 uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
 
-const uint32_t kLocalSig = 0x04034B50, kCentralSig = 0x02014B50, kEndSig = 0x06054B50,
-               kDescriptorSig = 0x08074B50;
-const uint16_t kEncrypted = 1, kDescriptor = 8, kUtf8 = 0x800;
-const uint16_t kStored = 0, kDeflated = 8;
-const size_t kEndSize = 22, kCentralSize = 46, kLocalSize = 30;
-const uint32_t kMaxCentral = 64u << 20;
+const uint32_t LOCAL_SIG = 0x04034B50, CENTRAL_SIG = 0x02014B50, END_SIG = 0x06054B50,
+               DESCRIPTOR_SIG = 0x08074B50;
+const uint16_t ENCRYPTED = 1, DESCRIPTOR = 8, UTF8 = 0x800;
+const uint16_t STORED = 0, DEFLATED = 8;
+const size_t END_SIZE = 22, CENTRAL_SIZE = 46, LOCAL_SIZE = 30;
+const uint32_t MAX_CENTRAL = 64u << 20;
 
 // Sizes and offset that do not fit 32 bits are in the Zip64 extra field, in this order,
 // each present only when its 32-bit field is all ones.
@@ -72,9 +72,9 @@ uint32_t DosTime(uint16_t date, uint16_t time) {
 
 void MethodText(uint16_t method, char (&out)[8]) {
     std::memset(out, 0, sizeof out);
-    if (method == kStored) {
+    if (method == STORED) {
         std::memcpy(out, "Stored", 6);
-    } else if (method == kDeflated) {
+    } else if (method == DEFLATED) {
         std::memcpy(out, "Deflate", 7);
     } else {
         std::string s = "M" + std::to_string(method);
@@ -83,7 +83,7 @@ void MethodText(uint16_t method, char (&out)[8]) {
 }
 
 std::wstring ZipName(const uint8_t* p, size_t n, uint16_t flags) {
-    return MemberName(reinterpret_cast<const char*>(p), n, (flags & kUtf8) != 0, CP_OEMCP);
+    return MemberName(reinterpret_cast<const char*>(p), n, (flags & UTF8) != 0, CP_OEMCP);
 }
 
 // Inflates or copies `compsize` bytes (or, for a deflated member of unknown size, up to the
@@ -92,14 +92,14 @@ int Copy(spi::Reader& data, uint16_t method, bool sizesKnown, uint64_t compsize,
          uint32_t crc, Sink& sink, spi::Progress& progress, uint64_t& consumed, uint32_t& gotCrc,
          uint64_t& produced) {
     z_stream z{};
-    if (method == kDeflated && inflateInit2(&z, -MAX_WBITS) != Z_OK) return spi::kNoMemory;
+    if (method == DEFLATED && inflateInit2(&z, -MAX_WBITS) != Z_OK) return spi::NO_MEMORY;
     struct End {
         z_stream* z;
         bool on;
         ~End() {
             if (on) inflateEnd(z);
         }
-    } end{&z, method == kDeflated};
+    } end{&z, method == DEFLATED};
 
     std::vector<uint8_t> in(64 * 1024), out(64 * 1024);
     uLong c = crc32(0, nullptr, 0);
@@ -108,13 +108,13 @@ int Copy(spi::Reader& data, uint16_t method, bool sizesKnown, uint64_t compsize,
     while (!done) {
         size_t want = in.size();
         if (sizesKnown) want = static_cast<size_t>(std::min<uint64_t>(want, compsize - consumed));
-        if (want == 0 && method == kStored) break;
+        if (want == 0 && method == STORED) break;
         size_t got = data.Read(in.data(), want);
-        if (got == 0 && (want > 0 || method == kStored)) return spi::kBrokenData;  // cut short
+        if (got == 0 && (want > 0 || method == STORED)) return spi::BROKEN_DATA;  // cut short
         consumed += got;
         const uint8_t* chunk = in.data();
         size_t chunkLen = got;
-        if (method == kDeflated) {
+        if (method == DEFLATED) {
             z.next_in = in.data();
             z.avail_in = static_cast<uInt>(got);
             do {
@@ -124,19 +124,19 @@ int Copy(spi::Reader& data, uint16_t method, bool sizesKnown, uint64_t compsize,
                 if (rc == Z_STREAM_END) {
                     done = true;
                 } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) {
-                    return rc == Z_MEM_ERROR ? spi::kNoMemory : spi::kBrokenData;
+                    return rc == Z_MEM_ERROR ? spi::NO_MEMORY : spi::BROKEN_DATA;
                 }
                 size_t n = out.size() - z.avail_out;
                 produced += n;
-                if (produced > kMaxMemberSize || (sizesKnown && produced > filesize)) {
-                    return produced > kMaxMemberSize ? spi::kNoMemory : spi::kBrokenData;
+                if (produced > MAX_MEMBER_SIZE || (sizesKnown && produced > filesize)) {
+                    return produced > MAX_MEMBER_SIZE ? spi::NO_MEMORY : spi::BROKEN_DATA;
                 }
                 c = crc32(c, out.data(), static_cast<uInt>(n));
                 if (int rc2 = sink.Write(out.data(), n)) return rc2;
             } while (!done && (z.avail_in > 0 || z.avail_out == 0));
             // Give back what the deflate stream did not use: the data descriptor follows.
             consumed -= z.avail_in;
-            if (!done && sizesKnown && consumed >= compsize) return spi::kBrokenData;
+            if (!done && sizesKnown && consumed >= compsize) return spi::BROKEN_DATA;
             chunkLen = 0;
         }
         if (chunkLen > 0) {
@@ -144,61 +144,61 @@ int Copy(spi::Reader& data, uint16_t method, bool sizesKnown, uint64_t compsize,
             c = crc32(c, chunk, static_cast<uInt>(chunkLen));
             if (int rc = sink.Write(chunk, chunkLen)) return rc;
         }
-        if (!progress.Report(produced)) return spi::kCancelled;
+        if (!progress.Report(produced)) return spi::CANCELLED;
     }
     gotCrc = static_cast<uint32_t>(c);
-    if (sizesKnown && (produced != filesize || gotCrc != crc)) return spi::kBrokenData;
-    return spi::kOk;
+    if (sizesKnown && (produced != filesize || gotCrc != crc)) return spi::BROKEN_DATA;
+    return spi::OK;
 }
 
 }  // namespace
 
 int ListZip(spi::Input& in, std::vector<Entry>& entries) {
     uint64_t size = in.Size();
-    if (size < kEndSize) return spi::kBrokenData;
+    if (size < END_SIZE) return spi::BROKEN_DATA;
     // The end record is in the last 22 bytes plus a comment of up to 65535.
-    size_t tailLen = static_cast<size_t>(std::min<uint64_t>(size, kEndSize + 0xFFFF));
+    size_t tailLen = static_cast<size_t>(std::min<uint64_t>(size, END_SIZE + 0xFFFF));
     std::vector<uint8_t> tail(tailLen);
-    if (!in.ReadExact(size - tailLen, tail.data(), tailLen)) return spi::kReadError;
+    if (!in.ReadExact(size - tailLen, tail.data(), tailLen)) return spi::READ_ERROR;
     const uint8_t* end = nullptr;
-    for (size_t i = tailLen - kEndSize + 1; i-- > 0;) {
-        if (Le32(&tail[i]) == kEndSig && i + kEndSize + Le16(&tail[i + 20]) <= tailLen) {
+    for (size_t i = tailLen - END_SIZE + 1; i-- > 0;) {
+        if (Le32(&tail[i]) == END_SIG && i + END_SIZE + Le16(&tail[i + 20]) <= tailLen) {
             end = &tail[i];
             break;
         }
     }
-    if (!end) return spi::kBrokenData;
+    if (!end) return spi::BROKEN_DATA;
     uint64_t endPos = size - tailLen + (end - tail.data());
-    if (Le16(end + 4) != 0 || Le16(end + 6) != 0) return spi::kUnknownFormat;  // spans disks
+    if (Le16(end + 4) != 0 || Le16(end + 6) != 0) return spi::UNKNOWN_FORMAT;  // spans disks
     uint32_t count = Le16(end + 10), cdSize = Le32(end + 12), cdOffset = Le32(end + 16);
-    if (cdOffset == 0xFFFFFFFFu || cdSize == 0xFFFFFFFFu) return spi::kUnknownFormat;  // Zip64 archive
-    if (cdSize > kMaxCentral) return spi::kNoMemory;
-    if (static_cast<uint64_t>(cdSize) + cdOffset > endPos) return spi::kBrokenData;
+    if (cdOffset == 0xFFFFFFFFu || cdSize == 0xFFFFFFFFu) return spi::UNKNOWN_FORMAT;  // Zip64 archive
+    if (cdSize > MAX_CENTRAL) return spi::NO_MEMORY;
+    if (static_cast<uint64_t>(cdSize) + cdOffset > endPos) return spi::BROKEN_DATA;
     // Bytes in front of the archive shift every offset it records.
     uint64_t base = endPos - cdSize - cdOffset;
     std::vector<uint8_t> cd(cdSize);
-    if (!in.ReadExact(base + cdOffset, cd.data(), cdSize)) return spi::kBrokenData;
+    if (!in.ReadExact(base + cdOffset, cd.data(), cdSize)) return spi::BROKEN_DATA;
 
     size_t at = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        if (at + kCentralSize > cd.size() || Le32(&cd[at]) != kCentralSig) return spi::kBrokenData;
+        if (at + CENTRAL_SIZE > cd.size() || Le32(&cd[at]) != CENTRAL_SIG) return spi::BROKEN_DATA;
         const uint8_t* h = &cd[at];
         uint16_t flags = Le16(h + 8), method = Le16(h + 10);
         uint16_t nameLen = Le16(h + 28), extraLen = Le16(h + 30), commentLen = Le16(h + 32);
-        if (at + kCentralSize + nameLen + extraLen + commentLen > cd.size()) return spi::kBrokenData;
-        const uint8_t* name = h + kCentralSize;
+        if (at + CENTRAL_SIZE + nameLen + extraLen + commentLen > cd.size()) return spi::BROKEN_DATA;
+        const uint8_t* name = h + CENTRAL_SIZE;
         const uint8_t* extra = name + nameLen;
-        at += kCentralSize + nameLen + extraLen + commentLen;
-        if (nameLen == 0 || std::memchr(name, 0, nameLen)) return spi::kBrokenData;
+        at += CENTRAL_SIZE + nameLen + extraLen + commentLen;
+        if (nameLen == 0 || std::memchr(name, 0, nameLen)) return spi::BROKEN_DATA;
         if (name[nameLen - 1] == '/' || name[nameLen - 1] == '\\') continue;  // a folder
 
         uint64_t filesize = Le32(h + 24), compsize = Le32(h + 20), offset = Le32(h + 42);
         uint64_t* wide[3] = {&filesize, &compsize, &offset};
         ApplyZip64(extra, extraLen, wide);
-        if (offset + kLocalSize > cdOffset) return spi::kBrokenData;  // not before the directory
+        if (offset + LOCAL_SIZE > cdOffset) return spi::BROKEN_DATA;  // not before the directory
         uint64_t position = in.Origin() + base + offset;
-        if (position > 0xFFFFFFFFu) return spi::kNoMemory;  // past what a record holds
-        if (entries.size() >= kMaxEntries) return spi::kNoMemory;
+        if (position > 0xFFFFFFFFu) return spi::NO_MEMORY;  // past what a record holds
+        if (entries.size() >= MAX_ENTRIES) return spi::NO_MEMORY;
 
         Entry e;
         e.name = ZipName(name, nameLen, flags);
@@ -210,53 +210,53 @@ int ListZip(spi::Input& in, std::vector<Entry>& entries) {
         e.crc = Le32(h + 16);
         entries.push_back(std::move(e));
     }
-    return spi::kOk;
+    return spi::OK;
 }
 
 int ExtractZip(spi::Input& in, Sink& sink, spi::Progress& progress) {
-    uint8_t h[kLocalSize];
-    if (!in.ReadExact(0, h, sizeof h) || Le32(h) != kLocalSig) return spi::kUnknownFormat;
+    uint8_t h[LOCAL_SIZE];
+    if (!in.ReadExact(0, h, sizeof h) || Le32(h) != LOCAL_SIG) return spi::UNKNOWN_FORMAT;
     uint16_t flags = Le16(h + 6), method = Le16(h + 8);
     uint16_t nameLen = Le16(h + 26), extraLen = Le16(h + 28);
     std::vector<uint8_t> names(nameLen + extraLen);
-    if (!in.ReadExact(kLocalSize, names.data(), names.size())) return spi::kBrokenData;
-    if (nameLen == 0 || std::memchr(names.data(), 0, nameLen)) return spi::kBrokenData;
-    if (flags & kEncrypted) return spi::kUnknownFormat;
-    if (method != kStored && method != kDeflated) return spi::kUnknownFormat;
+    if (!in.ReadExact(LOCAL_SIZE, names.data(), names.size())) return spi::BROKEN_DATA;
+    if (nameLen == 0 || std::memchr(names.data(), 0, nameLen)) return spi::BROKEN_DATA;
+    if (flags & ENCRYPTED) return spi::UNKNOWN_FORMAT;
+    if (method != STORED && method != DEFLATED) return spi::UNKNOWN_FORMAT;
 
     uint64_t compsize = Le32(h + 18), filesize = Le32(h + 22), unused = 0;
     uint64_t* wide[3] = {&filesize, &compsize, &unused};
     ApplyZip64(names.data() + nameLen, extraLen, wide);
     // With a data descriptor the local header may hold no sizes: a deflate stream then
     // tells its own end, and the descriptor after it gives the CRC and sizes.
-    bool sizesKnown = !(flags & kDescriptor) || compsize != 0 || filesize != 0;
-    if (!sizesKnown && method == kStored) return spi::kBrokenData;
+    bool sizesKnown = !(flags & DESCRIPTOR) || compsize != 0 || filesize != 0;
+    if (!sizesKnown && method == STORED) return spi::BROKEN_DATA;
     uint32_t crc = Le32(h + 14);
-    uint64_t dataStart = kLocalSize + nameLen + extraLen;
+    uint64_t dataStart = LOCAL_SIZE + nameLen + extraLen;
     if (sizesKnown) {
-        if (filesize > kMaxMemberSize) return spi::kNoMemory;
-        if (compsize > in.Size() - std::min(in.Size(), dataStart)) return spi::kBrokenData;
-        if (method == kStored && compsize != filesize) return spi::kBrokenData;
+        if (filesize > MAX_MEMBER_SIZE) return spi::NO_MEMORY;
+        if (compsize > in.Size() - std::min(in.Size(), dataStart)) return spi::BROKEN_DATA;
+        if (method == STORED && compsize != filesize) return spi::BROKEN_DATA;
     }
 
     progress.SetTotal(sizesKnown ? filesize : 0);
-    if (!progress.Report(0)) return spi::kCancelled;
+    if (!progress.Report(0)) return spi::CANCELLED;
     if (int rc = sink.Begin(ZipName(names.data(), nameLen, flags), sizesKnown ? filesize : 0)) return rc;
     spi::Reader data(in, dataStart);
     uint64_t consumed = 0, produced = 0;
     uint32_t gotCrc = 0;
     int rc = Copy(data, method, sizesKnown, compsize, filesize, crc, sink, progress, consumed, gotCrc,
                   produced);
-    if (rc == spi::kOk && !sizesKnown) {
+    if (rc == spi::OK && !sizesKnown) {
         uint8_t d[16];
         size_t n = in.ReadAt(dataStart + consumed, d, sizeof d);
-        size_t off = n >= 4 && Le32(d) == kDescriptorSig ? 4 : 0;
+        size_t off = n >= 4 && Le32(d) == DESCRIPTOR_SIG ? 4 : 0;
         if (n < off + 12 || Le32(d + off) != gotCrc || Le32(d + off + 4) != consumed ||
             Le32(d + off + 8) != static_cast<uint32_t>(produced))
-            rc = spi::kBrokenData;
+            rc = spi::BROKEN_DATA;
     }
-    if (rc == spi::kOk && !progress.Report(produced)) rc = spi::kCancelled;
-    if (rc != spi::kOk) {
+    if (rc == spi::OK && !progress.Report(produced)) rc = spi::CANCELLED;
+    if (rc != spi::OK) {
         sink.Abort();
         return rc;
     }

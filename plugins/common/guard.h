@@ -11,9 +11,9 @@ int Guarded(F&& body) noexcept {
     try {
         return body();
     } catch (const std::bad_alloc&) {
-        return kNoMemory;
+        return NO_MEMORY;
     } catch (...) {
-        return kInternalError;
+        return INTERNAL_ERROR;
     }
 }
 

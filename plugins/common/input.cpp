@@ -13,22 +13,22 @@ Input::~Input() {
 }
 
 int Input::OpenMemory(const void* data, size_t size) {
-    if (!data) return kUnknownFormat;
+    if (!data) return UNKNOWN_FORMAT;
     mem_ = static_cast<const uint8_t*>(data);
     origin_ = 0;
     size_ = size;
-    return kOk;
+    return OK;
 }
 
 int Input::OpenHandle(HANDLE file, long offset) {
-    if (file == INVALID_HANDLE_VALUE) return kReadError;
+    if (file == INVALID_HANDLE_VALUE) return READ_ERROR;
     file_ = file;
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file_, &size)) return kReadError;
+    if (!GetFileSizeEx(file_, &size)) return READ_ERROR;
     fileSize_ = static_cast<uint64_t>(size.QuadPart);
-    if (offset < 0) return kUnknownFormat;
+    if (offset < 0) return UNKNOWN_FORMAT;
     Rebase(static_cast<uint64_t>(offset));
-    return kOk;
+    return OK;
 }
 
 bool Input::Rebase(uint64_t offset) {
@@ -38,33 +38,33 @@ bool Input::Rebase(uint64_t offset) {
     return true;
 }
 
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 int Input::Open(LPCSTR buf, long len, unsigned flag) {
-    switch (flag & kSourceMask) {
-    case kSourceFile:
-        if (!buf) return kReadError;
-        return OpenHandle(CreateFileA(buf, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+    switch (flag & SOURCE_MASK) {
+    case SOURCE_FILE:
+        if (!buf) return READ_ERROR;
+        return OpenHandle(CreateFileA(buf, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
                           len);
-    case kSourceMemory:
-        return len < 0 ? kUnknownFormat : OpenMemory(buf, static_cast<size_t>(len));
+    case SOURCE_MEMORY:
+        return len < 0 ? UNKNOWN_FORMAT : OpenMemory(buf, static_cast<size_t>(len));
     default:
-        return kNotImplemented;
+        return NOT_IMPLEMENTED;
     }
 }
 
 int Input::Open(LPCWSTR buf, long len, unsigned flag) {
-    switch (flag & kSourceMask) {
-    case kSourceFile:
-        if (!buf) return kReadError;
-        return OpenHandle(CreateFileW(buf, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+    switch (flag & SOURCE_MASK) {
+    case SOURCE_FILE:
+        if (!buf) return READ_ERROR;
+        return OpenHandle(CreateFileW(buf, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
                           len);
-    case kSourceMemory:
-        return len < 0 ? kUnknownFormat : OpenMemory(buf, static_cast<size_t>(len));
+    case SOURCE_MEMORY:
+        return len < 0 ? UNKNOWN_FORMAT : OpenMemory(buf, static_cast<size_t>(len));
     default:
-        return kNotImplemented;
+        return NOT_IMPLEMENTED;
     }
 }
 
@@ -91,21 +91,21 @@ size_t Input::ReadAt(uint64_t pos, void* dst, size_t n) {
 }
 
 size_t Reader::Read(void* dst, size_t n) {
-    const size_t kChunk = 64 * 1024;
+    const size_t CHUNK = 64 * 1024;
     uint8_t* out = static_cast<uint8_t*>(dst);
     size_t done = 0;
     while (done < n && pos_ < in_.Size()) {
         if (pos_ < bufStart_ || pos_ >= bufStart_ + bufLen_) {
-            if (n - done >= kChunk) {  // large reads go straight through
+            if (n - done >= CHUNK) {  // large reads go straight through
                 size_t got = in_.ReadAt(pos_, out + done, n - done);
                 pos_ += got;
                 done += got;
                 if (got == 0) break;
                 continue;
             }
-            if (buf_.empty()) buf_.resize(kChunk);
+            if (buf_.empty()) buf_.resize(CHUNK);
             bufStart_ = pos_;
-            bufLen_ = in_.ReadAt(pos_, buf_.data(), kChunk);
+            bufLen_ = in_.ReadAt(pos_, buf_.data(), CHUNK);
             if (bufLen_ == 0) break;
         }
         size_t off = static_cast<size_t>(pos_ - bufStart_);

@@ -49,33 +49,33 @@ static_assert(sizeof(FileInfoW) == 828 && offsetof(FileInfoW, filename) == 424);
 
 #pragma pack(pop)
 
-const size_t kNameMax = 200;
+const size_t MAX_NAME = 200;
 
 // Result codes.
 enum Result : int {
-    kOk = 0,
-    kCancelled = 1,
-    kUnknownFormat = 2,
-    kBrokenData = 3,
-    kNoMemory = 4,
-    kMemoryError = 5,
-    kReadError = 6,
-    kInternalError = 8,
-    kWriteError = 9,
-    kNotImplemented = -1,
+    OK = 0,
+    CANCELLED = 1,
+    UNKNOWN_FORMAT = 2,
+    BROKEN_DATA = 3,
+    NO_MEMORY = 4,
+    MEMORY_ERROR = 5,
+    READ_ERROR = 6,
+    INTERNAL_ERROR = 8,
+    WRITE_ERROR = 9,
+    NOT_IMPLEMENTED = -1,
 };
 
 // Flag bits.
-const unsigned kSourceMask = 7;
-const unsigned kSourceFile = 0;    // buf = file name, len = byte offset in the file
-const unsigned kSourceMemory = 1;  // buf = data address, len = data length
-const unsigned kIgnoreCase = 0x80;  // GetFileInfo: names match whatever their case
-const unsigned kDestMask = 0x700;
-const unsigned kDestFolder = 0;     // GetFile: dest is a folder
-const unsigned kDestMemory = 0x100; // GetFile: dest is an HLOCAL* the plug-in fills
+const unsigned SOURCE_MASK = 7;
+const unsigned SOURCE_FILE = 0;    // buf = file name, len = byte offset in the file
+const unsigned SOURCE_MEMORY = 1;  // buf = data address, len = data length
+const unsigned IGNORE_CASE = 0x80;  // GetFileInfo: names match whatever their case
+const unsigned DEST_MASK = 0x700;
+const unsigned DEST_FOLDER = 0;     // GetFile: dest is a folder
+const unsigned DEST_MEMORY = 0x100; // GetFile: dest is an HLOCAL* the plug-in fills
 
 // Header bytes IsSupported gets (or reads itself from a file handle).
-const size_t kHeaderSize = 2048;
+const size_t HEADER_SIZE = 2048;
 
 typedef int(WINAPI* ProgressCallback)(int num, int denom, long data);
 

@@ -59,9 +59,9 @@ struct StbSource {
         auto* s = static_cast<StbSource*>(user);
         return s->reader.AtEnd() || (s->progress && s->progress->Cancelled());
     }
-    static const stbi_io_callbacks kCallbacks;
+    static const stbi_io_callbacks CALLBACKS;
 };
-const stbi_io_callbacks StbSource::kCallbacks = {&StbSource::Read, &StbSource::Skip, &StbSource::Eof};
+const stbi_io_callbacks StbSource::CALLBACKS = {&StbSource::Read, &StbSource::Skip, &StbSource::Eof};
 
 struct StbPixels {
     stbi_uc* p = nullptr;
@@ -165,11 +165,11 @@ int BuildBitmap(const uint8_t* px, int w, int h, int comp, Depth depth, Progress
 
     spi::LocalBlock info = spi::LocalBlock::Alloc(sizeof(BITMAPINFOHEADER) + colours * sizeof(RGBQUAD), true);
     spi::LocalBlock pixels = spi::LocalBlock::Alloc(stride * h, true);
-    if (!info || !pixels) return spi::kNoMemory;
+    if (!info || !pixels) return spi::NO_MEMORY;
     {
         spi::LocalLockGuard infoLock(info);
         auto* bih = static_cast<BITMAPINFOHEADER*>(infoLock.get());
-        if (!bih) return spi::kMemoryError;
+        if (!bih) return spi::MEMORY_ERROR;
         bih->biSize = sizeof(BITMAPINFOHEADER);
         bih->biWidth = w;
         bih->biHeight = h;
@@ -186,9 +186,9 @@ int BuildBitmap(const uint8_t* px, int w, int h, int comp, Depth depth, Progress
     }
     spi::LocalLockGuard pixelLock(pixels);
     auto* out = static_cast<uint8_t*>(pixelLock.get());
-    if (!out) return spi::kMemoryError;
+    if (!out) return spi::MEMORY_ERROR;
     for (int y = 0; y < h; ++y) {
-        if (!progress.Report(progressBase + y)) return spi::kCancelled;
+        if (!progress.Report(progressBase + y)) return spi::CANCELLED;
         const uint8_t* src = px + static_cast<size_t>(y) * w * comp;
         uint8_t* dst = out + static_cast<size_t>(h - 1 - y) * stride;
         switch (depth) {
@@ -215,10 +215,10 @@ int BuildBitmap(const uint8_t* px, int w, int h, int comp, Depth depth, Progress
             break;
         }
     }
-    if (!progress.Report(progressBase + h)) return spi::kCancelled;
+    if (!progress.Report(progressBase + h)) return spi::CANCELLED;
     *outInfo = info.Release();
     *outBits = pixels.Release();
-    return spi::kOk;
+    return spi::OK;
 }
 
 // Why stb_image gave up: its own size limits and our budget are memory limits (4), the
@@ -226,73 +226,73 @@ int BuildBitmap(const uint8_t* px, int w, int h, int comp, Depth depth, Progress
 int StbFailure(const BudgetScope& budget) {
     const char* why = stbi_failure_reason();
     if (budget.Exceeded() || (why && (std::strcmp(why, "outofmem") == 0 || std::strcmp(why, "too large") == 0)))
-        return spi::kNoMemory;
-    return spi::kBrokenData;
+        return spi::NO_MEMORY;
+    return spi::BROKEN_DATA;
 }
 
 }  // namespace
 
 int ReadFacts(Input& in, Facts& facts) {
     Header header = Examine(in);
-    if (header.format == Format::Unknown) return spi::kUnknownFormat;
+    if (header.format == Format::Unknown) return spi::UNKNOWN_FORMAT;
     BudgetScope budget(DecodeBudget(0));
     StbSource source(in, nullptr);
     int w = 0, h = 0, comp = 0;
-    if (!stbi_info_from_callbacks(&StbSource::kCallbacks, &source, &w, &h, &comp)) return StbFailure(budget);
-    if (w <= 0 || h <= 0) return spi::kBrokenData;
+    if (!stbi_info_from_callbacks(&StbSource::CALLBACKS, &source, &w, &h, &comp)) return StbFailure(budget);
+    if (w <= 0 || h <= 0) return spi::BROKEN_DATA;
     facts.format = header.format;
     facts.width = w;
     facts.height = h;
     facts.depth = Plan(header, comp);
-    return spi::kOk;
+    return spi::OK;
 }
 
 int Decode(Input& in, bool preview, Progress& progress, HLOCAL* outInfo, HLOCAL* outBits) {
     Facts facts;
     if (int rc = ReadFacts(in, facts)) return rc;
     uint64_t pixelCount = static_cast<uint64_t>(facts.width) * facts.height;
-    if (facts.width > kMaxSide || facts.height > kMaxSide || pixelCount > kMaxPixels)
-        return spi::kNoMemory;
+    if (facts.width > MAX_SIDE || facts.height > MAX_SIDE || pixelCount > MAX_PIXELS)
+        return spi::NO_MEMORY;
 
     // A preview is scaled down to fit the preview square; colours of a palette do not
     // survive scaling.
     int outW = facts.width, outH = facts.height;
     Depth depth = facts.depth;
     if (preview) {
-        if (outW > kPreviewSide || outH > kPreviewSide) {
+        if (outW > PREVIEW_SIDE || outH > PREVIEW_SIDE) {
             if (depth == Depth::Palette8) depth = Depth::Rgb24;
             if (outW >= outH) {
-                outH = std::max(1, static_cast<int>(static_cast<int64_t>(outH) * kPreviewSide / outW));
-                outW = kPreviewSide;
+                outH = std::max(1, static_cast<int>(static_cast<int64_t>(outH) * PREVIEW_SIDE / outW));
+                outW = PREVIEW_SIDE;
             } else {
-                outW = std::max(1, static_cast<int>(static_cast<int64_t>(outW) * kPreviewSide / outH));
-                outH = kPreviewSide;
+                outW = std::max(1, static_cast<int>(static_cast<int64_t>(outW) * PREVIEW_SIDE / outH));
+                outH = PREVIEW_SIDE;
             }
         }
     }
 
     BudgetScope budget(DecodeBudget(pixelCount));
     progress.SetTotal(in.Size() + outH);
-    if (!progress.Report(0)) return spi::kCancelled;
+    if (!progress.Report(0)) return spi::CANCELLED;
 
     StbSource source(in, &progress);
     int comp = ChannelsFor(depth);
     int w = 0, h = 0, fileComp = 0;
     StbPixels pixels;
-    pixels.p = stbi_load_from_callbacks(&StbSource::kCallbacks, &source, &w, &h, &fileComp, comp);
-    if (progress.Cancelled()) return spi::kCancelled;
+    pixels.p = stbi_load_from_callbacks(&StbSource::CALLBACKS, &source, &w, &h, &fileComp, comp);
+    if (progress.Cancelled()) return spi::CANCELLED;
     if (!pixels.p) return StbFailure(budget);
-    if (source.hitEnd || w != facts.width || h != facts.height) return spi::kBrokenData;
+    if (source.hitEnd || w != facts.width || h != facts.height) return spi::BROKEN_DATA;
 
     if (outW != w || outH != h) {
         StbPixels scaled;
         scaled.p = static_cast<stbi_uc*>(BudgetMalloc(static_cast<size_t>(outW) * outH * comp));
-        if (!scaled.p) return spi::kNoMemory;
+        if (!scaled.p) return spi::NO_MEMORY;
         int alpha = comp == 4 ? 3 : STBIR_ALPHA_CHANNEL_NONE;
         if (!stbir_resize_uint8_generic(pixels.p, w, h, 0, scaled.p, outW, outH, 0, comp, alpha, 0,
                                         STBIR_EDGE_CLAMP, STBIR_FILTER_DEFAULT, STBIR_COLORSPACE_LINEAR,
                                         nullptr))
-            return budget.Exceeded() ? spi::kNoMemory : spi::kInternalError;
+            return budget.Exceeded() ? spi::NO_MEMORY : spi::INTERNAL_ERROR;
         std::swap(pixels.p, scaled.p);
     }
     return BuildBitmap(pixels.p, outW, outH, comp, depth, progress, in.Size(), outInfo, outBits);

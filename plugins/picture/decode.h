@@ -12,10 +12,10 @@
 namespace picture {
 
 // Pictures larger than this are refused with result 4 before anything is allocated.
-const long kMaxSide = 32768;
-const uint64_t kMaxPixels = uint64_t(1) << 25;  // 32 Mi pixels, 128 MiB at 32 bits
+const long MAX_SIDE = 32768;
+const uint64_t MAX_PIXELS = uint64_t(1) << 25;  // 32 Mi pixels, 128 MiB at 32 bits
 // GetPreview's pictures fit in a square of this side.
-const int kPreviewSide = 128;
+const int PREVIEW_SIDE = 128;
 
 enum class Depth { Grey8, Palette8, Rgb24, Rgba32 };
 

@@ -91,8 +91,8 @@ void WalkGif(spi::Input& in, Header& h) {
 }  // namespace
 
 Format Detect(const uint8_t* p, size_t n) {
-    static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    if (n >= 16 && std::memcmp(p, kPng, 8) == 0 && std::memcmp(p + 12, "IHDR", 4) == 0)
+    static const uint8_t PNG[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    if (n >= 16 && std::memcmp(p, PNG, 8) == 0 && std::memcmp(p + 12, "IHDR", 4) == 0)
         return Format::Png;
     if (n >= 3 && p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF) return Format::Jpeg;
     if (n >= 6 && (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0))
@@ -111,7 +111,7 @@ Format Detect(const uint8_t* p, size_t n) {
 
 Header Examine(spi::Input& in) {
     Header h;
-    uint8_t head[kDetectBytes] = {};
+    uint8_t head[DETECT_BYTES] = {};
     size_t n = in.ReadAt(0, head, sizeof head);
     h.format = Detect(head, n);
     switch (h.format) {

@@ -11,7 +11,7 @@ namespace picture {
 enum class Format { Unknown, Png, Jpeg, Gif, Bmp, Tga, Psd, Pnm };
 
 // Bytes Detect needs at most.
-const size_t kDetectBytes = 64;
+const size_t DETECT_BYTES = 64;
 
 Format Detect(const uint8_t* p, size_t n);
 

@@ -17,7 +17,7 @@ using namespace spi;
 
 namespace {
 
-const char* const kPluginInfo[] = {
+const char* const PLUGIN_INFO[] = {
     "00IN",
     "Tamrix picture plug-in 1.0 (stb_image): PNG, JPEG, GIF, BMP, TGA, PSD, PNM",
     "*.png", "PNG picture",
@@ -31,14 +31,14 @@ const char* const kPluginInfo[] = {
 
 // The file name is only a hint, and not used: the header bytes decide.
 int IsSupportedImpl(const void* dw) {
-    uint8_t header[kHeaderSize];
+    uint8_t header[HEADER_SIZE];
     size_t n = FetchHeader(dw, header);
     return picture::Detect(header, n) != picture::Format::Unknown ? 1 : 0;
 }
 
 template <class Char>
 int GetPictureInfoImpl(const Char* buf, long len, unsigned flag, PictureInfo* info) {
-    if (!info) return kInternalError;
+    if (!info) return INTERNAL_ERROR;
     Input in;
     if (int rc = in.Open(buf, len, flag)) return rc;
     picture::Facts facts;
@@ -47,13 +47,13 @@ int GetPictureInfoImpl(const Char* buf, long len, unsigned flag, PictureInfo* in
     info->width = facts.width;
     info->height = facts.height;
     info->colorDepth = static_cast<short>(facts.Bits());
-    return kOk;
+    return OK;
 }
 
 template <class Char>
 int DecodeImpl(const Char* buf, long len, unsigned flag, HLOCAL* info, HLOCAL* bits,
                ProgressCallback cb, long data, bool preview) {
-    if (!info || !bits) return kInternalError;
+    if (!info || !bits) return INTERNAL_ERROR;
     *info = nullptr;
     *bits = nullptr;
     Input in;
@@ -65,11 +65,11 @@ int DecodeImpl(const Char* buf, long len, unsigned flag, HLOCAL* info, HLOCAL* b
 }  // namespace
 
 SPI_EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
-    return Guarded([&] { return PluginInfo(infono, buf, buflen, kPluginInfo); });
+    return Guarded([&] { return PluginInfo(infono, buf, buflen, PLUGIN_INFO); });
 }
 
 SPI_EXPORT int WINAPI GetPluginInfoW(int infono, LPWSTR buf, int buflen) {
-    return Guarded([&] { return PluginInfo(infono, buf, buflen, kPluginInfo); });
+    return Guarded([&] { return PluginInfo(infono, buf, buflen, PLUGIN_INFO); });
 }
 
 SPI_EXPORT int WINAPI IsSupported(LPCSTR, const void* dw) {

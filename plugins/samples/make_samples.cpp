@@ -103,7 +103,7 @@ Bytes PalettePng(const Picture& p) {
     Append(ihdr, "\x08\x03\x00\x00\x00", 5);
     PngChunk(out, "IHDR", ihdr);
     Bytes plte;
-    for (const Rgba& c : kPalette) Append(plte, &c, 3);
+    for (const Rgba& c : PALETTE) Append(plte, &c, 3);
     PngChunk(out, "PLTE", plte);
     Bytes raw;
     for (int y = 0; y < p.height; ++y) {
@@ -169,14 +169,14 @@ Bytes GifFrame(int w, int h, const std::function<int(int, int)>& index) {
     Put16le(out, h);
     out.push_back(0);
     LzwWriter lzw;
-    const int kClear = 8, kEnd = 9;
+    const int CLEAR_CODE = 8, END_RECORD = 9;
     int n = 0;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            if (n++ % 4 == 0) lzw.Code(kClear);
+            if (n++ % 4 == 0) lzw.Code(CLEAR_CODE);
             lzw.Code(index(x, y));
         }
-    lzw.Code(kEnd);
+    lzw.Code(END_RECORD);
     Bytes data = lzw.Finish();
     Append(out, data.data(), data.size());
     return out;
@@ -188,7 +188,7 @@ Bytes Gif(const Picture& p, bool transparent, bool secondFrame) {
     Put16le(out, p.width);
     Put16le(out, p.height);
     Append(out, "\xF2\x00\x00", 3);  // global table of 8 colours
-    for (int i = 0; i < 8; ++i) Append(out, &kPalette[i < 6 ? i : 0], 3);
+    for (int i = 0; i < 8; ++i) Append(out, &PALETTE[i < 6 ? i : 0], 3);
     if (transparent) Append(out, "\x21\xF9\x04\x01\x00\x00\x00\x00", 8);  // colour 0 is transparent
     Bytes first = GifFrame(p.width, p.height, PaletteIndex);
     Append(out, first.data(), first.size());
@@ -225,7 +225,7 @@ Bytes PaletteBmp(const Picture& p) {
     Put32le(out, 2835);
     Put32le(out, 6);
     Put32le(out, 6);
-    for (const Rgba& c : kPalette) Append(out, Bytes{c.b, c.g, c.r, 0}.data(), 4);
+    for (const Rgba& c : PALETTE) Append(out, Bytes{c.b, c.g, c.r, 0}.data(), 4);
     for (int y = p.height - 1; y >= 0; --y)
         for (int x = 0; x < stride; ++x) out.push_back(x < p.width ? static_cast<uint8_t>(PaletteIndex(x, y)) : 0);
     return out;
@@ -261,7 +261,7 @@ Bytes PaletteTga(const Picture& p) {
     Put16le(out, p.height);
     out.push_back(8);
     out.push_back(0x20);
-    for (const Rgba& c : kPalette) Append(out, Bytes{c.b, c.g, c.r}.data(), 3);
+    for (const Rgba& c : PALETTE) Append(out, Bytes{c.b, c.g, c.r}.data(), 3);
     for (int y = 0; y < p.height; ++y)
         for (int x = 0; x < p.width; ++x) out.push_back(static_cast<uint8_t>(PaletteIndex(x, y)));
     return out;
@@ -548,19 +548,19 @@ int main(int argc, char** argv) {
 
     // Pictures.
     std::vector<Bytes> made;
-    for (const Picture& p : kPictures) {
+    for (const Picture& p : PICTURES) {
         made.push_back(MakePicture(p));
         Save(std::string("pictures\\") + p.file, made.back());
     }
     auto picture = [&](const char* file) -> const Bytes& {
-        for (size_t i = 0; i < std::size(kPictures); ++i)
-            if (std::strcmp(kPictures[i].file, file) == 0) return made[i];
+        for (size_t i = 0; i < std::size(PICTURES); ++i)
+            if (std::strcmp(PICTURES[i].file, file) == 0) return made[i];
         static Bytes none;
         return none;
     };
 
-    // Archives of pictures. Member i has the time kBaseTime + i * 3600.
-    auto t = [](int i) { return kBaseTime + static_cast<uint32_t>(i) * 3600; };
+    // Archives of pictures. Member i has the time BASE_TIME + i * 3600.
+    auto t = [](int i) { return BASE_TIME + static_cast<uint32_t>(i) * 3600; };
     {
         std::vector<ZipMember> m(6);
         m[0] = {"rgb.png", picture("rgb.png")};
@@ -607,7 +607,7 @@ int main(int argc, char** argv) {
         Save("hostile\\truncated.psd", Cut(picture("rgba.psd"), picture("rgba.psd").size() / 2));
         Save("hostile\\huge.png", PngOfSize(9000, 4000));
         Save("hostile\\huge.bmp", BmpOfSize(60000, 60000));
-        Bytes badGif = Gif(kPictures[5], false, false);
+        Bytes badGif = Gif(PICTURES[5], false, false);
         badGif[13 + 24 + 10 + 2] ^= 0xF0;  // the first code after the clear: beyond the table
         Save("hostile\\badlzw.gif", badGif);
         Save("hostile\\empty.png", {});

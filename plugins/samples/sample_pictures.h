@@ -14,7 +14,7 @@ enum class Pattern {
     Alpha,        // Colour with alpha running through 0..255
     Cutout,       // Colour with alpha 0 or 255 only
     Grey,         // one channel
-    Palette,      // six colours of kPalette
+    Palette,      // six colours of PALETTE
     Transparent,  // Palette with colour 0 transparent
     Smooth,       // gentle gradients, for lossy JPEG
     Noise,        // incompressible, for large files
@@ -27,7 +27,7 @@ inline Rgba Colour(int x, int y) {
             static_cast<uint8_t>((x ^ y) * 7 + 5), 255};
 }
 
-inline const Rgba kPalette[6] = {
+inline const Rgba PALETTE[6] = {
     {0, 0, 0, 255}, {255, 0, 0, 255}, {0, 160, 0, 255}, {20, 40, 250, 255}, {255, 255, 255, 255}, {128, 64, 32, 255},
 };
 
@@ -60,10 +60,10 @@ inline Rgba Pixel(Pattern p, int x, int y, int w, int h) {
         return {v, v, v, 255};
     }
     case Pattern::Palette:
-        return kPalette[PaletteIndex(x, y)];
+        return PALETTE[PaletteIndex(x, y)];
     case Pattern::Transparent: {
         int i = PaletteIndex(x, y);
-        Rgba c = kPalette[i];
+        Rgba c = PALETTE[i];
         if (i == 0) c.a = 0;
         return c;
     }
@@ -88,7 +88,7 @@ struct Picture {
 };
 
 // Odd widths everywhere: rows of 24-bit and 8-bit bitmaps then need padding.
-inline const Picture kPictures[] = {
+inline const Picture PICTURES[] = {
     {"rgb.png", "PNG", 37, 23, Pattern::Colour, 24, false},
     {"rgba.png", "PNG", 29, 17, Pattern::Alpha, 32, false},
     {"grey.png", "PNG", 31, 19, Pattern::Grey, 8, false},
@@ -110,7 +110,7 @@ inline const Picture kPictures[] = {
 };
 
 // Members of samples/archives/pictures.zip, .tar and .tar.gz that are copies of pictures.
-// Their times are kBaseTime + index * 3600.
-const uint32_t kBaseTime = 1700000000;
+// Their times are BASE_TIME + index * 3600.
+const uint32_t BASE_TIME = 1700000000;
 
 }  // namespace samples

@@ -32,7 +32,7 @@ using GetFileInfoWFn = int(WINAPI*)(LPCWSTR, long, LPCWSTR, unsigned, FileInfoW*
 using GetFileFn = int(WINAPI*)(LPCSTR, long, LPSTR, unsigned, Progress, long);
 using GetFileWFn = int(WINAPI*)(LPCWSTR, long, LPWSTR, unsigned, Progress, long);
 
-const unsigned kToMemory = 0x100;
+const unsigned TO_MEMORY = 0x100;
 
 std::string Ansi(const std::wstring& s) {
     char buf[512] = {};
@@ -41,28 +41,28 @@ std::string Ansi(const std::wstring& s) {
 }
 
 // What the sample archives hold (make_samples): folder, file name, the sample file with
-// the same bytes, and the member's number for its time (kBaseTime + number * 3600).
+// the same bytes, and the member's number for its time (BASE_TIME + number * 3600).
 struct Member {
     const wchar_t* folder;
     const wchar_t* file;
     const char* sample;
     int number;
 };
-const wchar_t kUnicodeGif[] = L"\u00FCn\u00EF-\u03A9.gif";
-const wchar_t kUnicodeTga[] = L"\u00FCn\u00EF-\u03A9.tga";
-const Member kZipMembers[] = {
+const wchar_t UNICODE_GIF[] = L"\u00FCn\u00EF-\u03A9.gif";
+const wchar_t UNICODE_TGA[] = L"\u00FCn\u00EF-\u03A9.tga";
+const Member ZIP_MEMBERS[] = {
     {L"", L"rgb.png", "rgb.png", 0},          {L"", L"photo.jpg", "photo.jpg", 1},
     {L"sub\\", L"grey.pgm", "grey.pgm", 2},   {L"", L"notes.txt", nullptr, -1},
-    {L"", kUnicodeGif, "palette.gif", 5},
+    {L"", UNICODE_GIF, "palette.gif", 5},
 };
-const std::wstring kGnuName = L"gnu-long-name-" + std::wstring(100, L'x') + L".bmp";
-const Member kTarMembers[] = {
+const std::wstring GNU_NAME = L"gnu-long-name-" + std::wstring(100, L'x') + L".bmp";
+const Member TAR_MEMBERS[] = {
     {L"", L"rgb.png", "rgb.png", 0},
     {L"sub\\", L"photo.jpg", "photo.jpg", 1},
     {L"a-folder-name-long-enough-for-the-ustar-prefix-field\\and-a-second-level-below-it\\", L"palette.gif",
      "palette.gif", 3},
-    {L"", kGnuName.c_str(), "rgb.bmp", 4},
-    {L"pax\\", kUnicodeTga, "rgb.tga", 5},
+    {L"", GNU_NAME.c_str(), "rgb.bmp", 4},
+    {L"pax\\", UNICODE_TGA, "rgb.tga", 5},
 };
 
 Bytes Expected(const Member& m) {
@@ -113,7 +113,7 @@ protected:
     static int Extract(const char* src, long len, unsigned flag, Bytes* out = nullptr, Progress cb = nullptr,
                        long data = 0) {
         HLOCAL h = reinterpret_cast<HLOCAL>(0x1000);
-        int rc = spi_->Fn<GetFileFn>("GetFile")(src, len, reinterpret_cast<LPSTR>(&h), flag | kToMemory, cb, data);
+        int rc = spi_->Fn<GetFileFn>("GetFile")(src, len, reinterpret_cast<LPSTR>(&h), flag | TO_MEMORY, cb, data);
         if (rc != 0) {
             EXPECT_EQ(nullptr, h);
             return rc;
@@ -179,7 +179,7 @@ void ExpectListing(const std::vector<FileInfo>& got, const Member* want, size_t 
             EXPECT_EQ(crc32(0, bytes.data(), static_cast<uInt>(bytes.size())), r.crc) << i;
         }
         if (m.number >= 0)
-            EXPECT_EQ(static_cast<int32_t>(samples::kBaseTime + m.number * 3600), r.timestamp) << i;
+            EXPECT_EQ(static_cast<int32_t>(samples::BASE_TIME + m.number * 3600), r.timestamp) << i;
         else  // MS-DOS time 2024-01-02 03:04:06, local: within a day of it as UTC
             EXPECT_LT(std::abs(r.timestamp - 1704164646), 14 * 3600 + 1) << i;
     }
@@ -188,14 +188,14 @@ void ExpectListing(const std::vector<FileInfo>& got, const Member* want, size_t 
 TEST_F(ArchivePlugin, ListingsLayOutEveryFileMember) {
     std::vector<FileInfo> zip, tar, tgz;
     ASSERT_EQ(0, List(Sample("archives\\pictures.zip").c_str(), 0, 0, &zip));
-    ExpectListing(zip, kZipMembers, std::size(kZipMembers), nullptr);
+    ExpectListing(zip, ZIP_MEMBERS, std::size(ZIP_MEMBERS), nullptr);
     const char* methods[] = {"Stored", "Deflate", "Deflate", "Deflate", "Stored"};
     for (size_t i = 0; i < zip.size(); ++i) EXPECT_STREQ(methods[i], reinterpret_cast<const char*>(zip[i].method));
 
     ASSERT_EQ(0, List(Sample("archives\\pictures.tar").c_str(), 0, 0, &tar));
-    ExpectListing(tar, kTarMembers, std::size(kTarMembers), "tar");
+    ExpectListing(tar, TAR_MEMBERS, std::size(TAR_MEMBERS), "tar");
     ASSERT_EQ(0, List(Sample("archives\\pictures.tar.gz").c_str(), 0, 0, &tgz));
-    ExpectListing(tgz, kTarMembers, std::size(kTarMembers), "tar.gz");
+    ExpectListing(tgz, TAR_MEMBERS, std::size(TAR_MEMBERS), "tar.gz");
     for (size_t i = 0; i < tar.size() && i < tgz.size(); ++i)
         EXPECT_EQ(tar[i].position, tgz[i].position) << "a compressed TAR's positions are in its inflated stream";
 
@@ -209,10 +209,10 @@ TEST_F(ArchivePlugin, WideListingsKeepNamesTheCodePageCannotHold) {
         std::vector<FileInfoW> w;
         ASSERT_EQ(0, ListW(testenv::Wide(Sample(file)).c_str(), 0, 0, &w)) << file;
         ASSERT_EQ(5u, w.size());
-        EXPECT_STREQ(std::string(file).find(".zip") != std::string::npos ? kUnicodeGif : kUnicodeTga, w[4].filename);
+        EXPECT_STREQ(std::string(file).find(".zip") != std::string::npos ? UNICODE_GIF : UNICODE_TGA, w[4].filename);
         EXPECT_STREQ(std::string(file).find(".zip") != std::string::npos ? L"" : L"pax\\", w[4].path);
         EXPECT_STREQ(L"rgb.png", w[0].filename);
-        EXPECT_EQ(samples::kBaseTime, w[0].timestamp);
+        EXPECT_EQ(samples::BASE_TIME, w[0].timestamp);
     }
 }
 
@@ -221,9 +221,9 @@ TEST_F(ArchivePlugin, EveryMemberExtractsToMemoryFromFileAndFromMemory) {
         const char* file;
         const Member* members;
         size_t n;
-    } const archives[] = {{"archives\\pictures.zip", kZipMembers, std::size(kZipMembers)},
-                          {"archives\\pictures.tar", kTarMembers, std::size(kTarMembers)},
-                          {"archives\\pictures.tar.gz", kTarMembers, std::size(kTarMembers)}};
+    } const archives[] = {{"archives\\pictures.zip", ZIP_MEMBERS, std::size(ZIP_MEMBERS)},
+                          {"archives\\pictures.tar", TAR_MEMBERS, std::size(TAR_MEMBERS)},
+                          {"archives\\pictures.tar.gz", TAR_MEMBERS, std::size(TAR_MEMBERS)}};
     for (const Archive& a : archives) {
         std::string path = Sample(a.file);
         Bytes image = ReadAll(path);
@@ -286,10 +286,10 @@ TEST_F(ArchivePlugin, GetFileInfoFindsMembersByTheirFullName) {
     EXPECT_EQ(0, find(zip.c_str(), 0, list[4].filename, 0, &r)) << "a name as the narrow listing shows it";
 
     FileInfoW w;
-    std::wstring wide = std::wstring(L"pax\\") + kUnicodeTga;
+    std::wstring wide = std::wstring(L"pax\\") + UNICODE_TGA;
     ASSERT_EQ(0, spi_->Fn<GetFileInfoWFn>("GetFileInfoW")(testenv::Wide(Sample("archives\\pictures.tar")).c_str(), 0,
                                                            wide.c_str(), 0, &w));
-    EXPECT_STREQ(kUnicodeTga, w.filename);
+    EXPECT_STREQ(UNICODE_TGA, w.filename);
     EXPECT_EQ(ReadAll(Sample("pictures\\rgb.tga")).size(), w.filesize);
 }
 
@@ -300,14 +300,14 @@ TEST_F(ArchivePlugin, ExtractsToAFolderUnderTheMemberFileName) {
     std::string folder = ScratchFolder("bundled-extract");
     for (size_t i = 0; i < 4; ++i) {
         ASSERT_EQ(0, ToFolder(zip.c_str(), static_cast<long>(list[i].position), folder)) << i;
-        EXPECT_EQ(Expected(kZipMembers[i]), ReadAll(folder + "\\" + list[i].filename)) << i;
+        EXPECT_EQ(Expected(ZIP_MEMBERS[i]), ReadAll(folder + "\\" + list[i].filename)) << i;
     }
     std::wstring wfolder = testenv::Wide(folder);
     ASSERT_EQ(0, spi_->Fn<GetFileWFn>("GetFileW")(testenv::Wide(zip).c_str(), static_cast<long>(list[4].position),
                                                    wfolder.data(), 0, nullptr, 0));
-    std::wstring unicodeFile = wfolder + L"\\" + kUnicodeGif;
+    std::wstring unicodeFile = wfolder + L"\\" + UNICODE_GIF;
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(unicodeFile.c_str())) << "the full wide name";
-    EXPECT_EQ((std::set<std::string>{"rgb.png", "photo.jpg", "grey.pgm", "notes.txt", Ansi(kUnicodeGif)}),
+    EXPECT_EQ((std::set<std::string>{"rgb.png", "photo.jpg", "grey.pgm", "notes.txt", Ansi(UNICODE_GIF)}),
               Listing(folder));
 }
 

@@ -9,7 +9,7 @@
 namespace {
 
 using namespace bundled;
-using samples::kPictures;
+using samples::PICTURES;
 using testspi::PictureInfo;
 
 using GetPictureInfoFn = int(WINAPI*)(LPCSTR, long, unsigned, PictureInfo*);
@@ -86,7 +86,7 @@ TEST_F(PicturePlugin, IsSupportedJudgesTheHeaderBytesNotTheName) {
         b.resize(2048, 0);
         return b;
     };
-    for (const samples::Picture& p : kPictures) {
+    for (const samples::Picture& p : PICTURES) {
         Bytes h = header(Picture(p));
         EXPECT_NE(0, is("misleading.txt", h.data())) << p.file;
         EXPECT_NE(0, isW(L"misleading.txt", h.data())) << p.file;
@@ -169,7 +169,7 @@ TEST_P(EveryPicture, FileOffsetMemoryAndWideNameGiveTheSameBitmap) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, EveryPicture, ::testing::ValuesIn(kPictures),
+INSTANTIATE_TEST_SUITE_P(Samples, EveryPicture, ::testing::ValuesIn(PICTURES),
                          [](const ::testing::TestParamInfo<samples::Picture>& i) {
                              std::string n = i.param.file;
                              std::replace(n.begin(), n.end(), '.', '_');
@@ -276,7 +276,7 @@ TEST_F(PicturePlugin, HostileFilesGiveResultCodes) {
 // A cut picture either fails or is, whole, the picture itself (a GIF's second frame or a
 // PNG's last checksum are not needed); it never reads past its end.
 TEST_F(PicturePlugin, CutAnywhereFailsOrGivesThePictureItself) {
-    for (const samples::Picture& p : kPictures) {
+    for (const samples::Picture& p : PICTURES) {
         Bytes data = ReadAll(Picture(p));
         Dib whole;
         ASSERT_EQ(0, Decode(Picture(p).c_str(), 0, 0, &whole));
@@ -297,7 +297,7 @@ TEST_F(PicturePlugin, CutAnywhereFailsOrGivesThePictureItself) {
 TEST_F(PicturePlugin, FlippedBytesNeverCrashOrLeak) {
     uint32_t seed = 12345;
     auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
-    for (const samples::Picture& p : kPictures) {
+    for (const samples::Picture& p : PICTURES) {
         if (std::string(p.file) == "large.png") continue;
         Bytes data = ReadAll(Picture(p));
         for (int round = 0; round < 60; ++round) {

@@ -18,7 +18,7 @@ public:
     void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
     void TearDown() override { CoUninitialize(); }
 };
-const auto* const kApartment = ::testing::AddGlobalTestEnvironment(new Apartment);
+const auto* const APARTMENT = ::testing::AddGlobalTestEnvironment(new Apartment);
 
 struct Bstr {
     BSTR s;
@@ -116,7 +116,7 @@ TEST_P(EveryPictureThroughTamrix, MemoryObjectsAndBitmapFileCarryTheKnownPixels)
     ExpectPicture(ParseBmpFile(ReadAll(bmp)), p);
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, EveryPictureThroughTamrix, ::testing::ValuesIn(samples::kPictures),
+INSTANTIATE_TEST_SUITE_P(Samples, EveryPictureThroughTamrix, ::testing::ValuesIn(samples::PICTURES),
                          [](const ::testing::TestParamInfo<samples::Picture>& i) {
                              std::string n = i.param.file;
                              std::replace(n.begin(), n.end(), '.', '_');

@@ -14,30 +14,30 @@ std::string TourDir(const char* kind) {
 }
 
 const samples::Picture& SampleNamed(const std::string& file) {
-    for (const samples::Picture& p : samples::kPictures)
+    for (const samples::Picture& p : samples::PICTURES)
         if (file == p.file) return p;
     ADD_FAILURE() << "no sample " << file;
-    return samples::kPictures[0];
+    return samples::PICTURES[0];
 }
 
 // The sample that an archive member copies: the archives hold the samples under their own
 // names, one under a long name and two under names outside ASCII (whose spelling depends
 // on the code page the plug-in converts them to).
 const samples::Picture& SampleOfMember(const std::string& member) {
-    for (const samples::Picture& p : samples::kPictures)
+    for (const samples::Picture& p : samples::PICTURES)
         if (member == std::string(p.file) + ".bmp") return p;
     if (member.rfind("gnu-long-name-", 0) == 0) return SampleNamed("rgb.bmp");
     if (member.size() > 8 && member.compare(member.size() - 8, 8, ".gif.bmp") == 0) return SampleNamed("palette.gif");
     if (member.size() > 8 && member.compare(member.size() - 8, 8, ".tga.bmp") == 0) return SampleNamed("rgb.tga");
     ADD_FAILURE() << "member of no sample: " << member;
-    return samples::kPictures[0];
+    return samples::PICTURES[0];
 }
 
 class Tour : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Tour, EverySamplePictureIsABitmapOfItsPixels) {
     const std::string dir = TourDir(GetParam());
-    for (const samples::Picture& p : samples::kPictures) {
+    for (const samples::Picture& p : samples::PICTURES) {
         SCOPED_TRACE(p.file);
         bundled::ExpectPicture(bundled::ParseBmpFile(bundled::ReadAll(dir + "\\" + p.file + ".bmp")), p);
     }
