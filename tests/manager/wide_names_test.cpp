@@ -227,6 +227,17 @@ TEST_F(ManagerNames, TheQueriesShowEachPluginTheNameAsItCanTakeIt) {
     spi->Release();
 }
 
+TEST_F(ManagerNames, TheFilterTakesTheTextsOfAWidePluginThroughItsWideEntry) {
+    ComPtr<Manager> host = Host(15, {"qqw", "qqa"});
+    host->Plugins().resize(2);  // whatever the system directory adds has texts of its own
+    Bstr filter;
+    ASSERT_EQ(S_OK, host->GetFileFilter(1, filter.put()));
+    static const wchar_t TEXT[] = L"All images\0*.qqa;*.qqa;*.qqb;*.qqc\0QQA picture, wide\u2026\0*.qqa\0"
+                                  L"QQA picture\0*.qqa\0QQB picture\0*.qqb;*.qqc\0";
+    const std::wstring expected(TEXT, std::size(TEXT) - 1);
+    EXPECT_EQ(expected, std::wstring(filter.get(), SysStringLen(filter.get())));
+}
+
 // ---- Pictures -------------------------------------------------------------------------------
 
 TEST_F(ManagerNames, GetPictureTakesNamesOutsideTheCodePageAndLongerThanMaxPath) {
