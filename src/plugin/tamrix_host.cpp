@@ -23,7 +23,8 @@ bool ReadSusieFolder(std::wstring& folder) {
     wchar_t buffer[FOLDER_READ_SIZE] = {};
     DWORD type = REG_NONE;
     DWORD size = sizeof buffer;
-    if (RegQueryValueExW(key.get(), SUSIE_PATH_VALUE_W, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key.get(), SUSIE_PATH_VALUE_W, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+        ERROR_SUCCESS)
         return false;
     if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
         // A value stored without its NUL ends where the read ended.
