@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
 #include "plugin/spi_interface.h"
 
@@ -40,6 +41,20 @@ void Show(const char* path) {
     }
     if (kind == SPI::KIND_PICTURE)
         std::printf("  preview: %s\n", b.GetPreviewEntry() ? "yes" : "no");
+    // The wide forms the server calls, with UTF-16 names, in place of the narrow ones.
+    std::string wide;
+    auto note = [&wide](bool has, const char* name) {
+        if (has) wide += std::string(" ") + name;
+    };
+    note(b.GetPluginInfoWEntry(), "GetPluginInfoW");
+    note(b.IsSupportedWEntry(), "IsSupportedW");
+    note(b.GetPictureInfoWEntry(), "GetPictureInfoW");
+    note(b.GetPictureWEntry(), "GetPictureW");
+    note(b.GetPreviewWEntry(), "GetPreviewW");
+    note(b.GetArchiveInfoWEntry(), "GetArchiveInfoW");
+    note(b.GetFileInfoWEntry(), "GetFileInfoW");
+    note(b.GetFileWEntry(), "GetFileW");
+    std::printf("  wide entries:%s\n", wide.empty() ? " none" : wide.c_str());
     std::printf("  configuration dialog: %s\n", b.Export(SPI::exports::ConfigurationDlg) ? "yes" : "no");
 }
 

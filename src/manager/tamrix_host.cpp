@@ -3,11 +3,13 @@
 #include <olectl.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "../common/automation_types.h"
 #include "../common/handles.h"
 #include "../common/text.h"
+#include "../plugin/names.h"
 #include "../plugin/source.h"
 #include "plugin_enumerator.h"
 
@@ -16,11 +18,8 @@ namespace Tamrix {
 namespace {
 
 // A file name as the plug-ins get it: a null BSTR stays a null name.
-HRESULT NarrowName(BSTR name, std::string& out, const char*& narrow) noexcept {
-    narrow = nullptr;
-    if (HRESULT hr = ToNarrow(name, out); FAILED(hr)) return hr;
-    if (name) narrow = out.c_str();
-    return S_OK;
+SPI::PluginName NameOf(BSTR name) {
+    return name ? SPI::PluginName(SPI::TextOf(name)) : SPI::PluginName();
 }
 
 }  // namespace
@@ -117,9 +116,9 @@ STDMETHODIMP TamrixHost::get_Count(LONG* pVal) {
 STDMETHODIMP TamrixHost::Init(LONG loadFlags, BSTR searchPath) {
     try {
         // A null path names no folder; an empty one names the current drive's root.
-        std::string folder;
-        if (HRESULT hr = ToNarrow(searchPath, folder); FAILED(hr)) return hr;
-        LoadPlugins(loadFlags == 0 ? SPI::SPI_DEFAULT_FLAGS : loadFlags, searchPath ? folder.c_str() : nullptr);
+        std::optional<std::wstring> folder;
+        if (searchPath) folder = SPI::TextOf(searchPath);
+        LoadPlugins(loadFlags == 0 ? SPI::SPI_DEFAULT_FLAGS : loadFlags, folder);
         return S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;
@@ -130,16 +129,19 @@ STDMETHODIMP TamrixHost::QuerySpiFromFile(BSTR FileName, LONG offset, IDispatch*
     if (!ppSpi) return E_POINTER;
     *ppSpi = nullptr;
     try {
-        std::string buffer;
-        const char* name = nullptr;
-        if (HRESULT hr = NarrowName(FileName, buffer, name); FAILED(hr)) return hr;
+        SPI::PluginName name = NameOf(FileName);
         // A file that cannot be opened reads as zeros; the plug-ins still get its name.
         SPI::SpiInterface* chosen = nullptr;
         {
-            UniqueFile file(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+            UniqueFile file;
+            if (FileName) {
+                file.reset(CreateFileW(SPI::SystemPath(name.Text()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+            }
             chosen = FindSupportingFile(name, file.get(), offset);
         }
-        if (!chosen) return E_FAIL;
+        // Nobody took it; E_INVALIDARG when a plug-in could not even be given the name.
+        if (!chosen) return name.Refused() ? E_INVALIDARG : E_FAIL;
         return NewPluginObject(*chosen, IID_IDispatch, reinterpret_cast<void**>(ppSpi));
     } catch (...) {
         return E_OUTOFMEMORY;
@@ -152,12 +154,10 @@ STDMETHODIMP TamrixHost::QuerySpi(BSTR FileName, VARIANT Buffer, IDispatch** ppS
     try {
         SPI::Source source;
         if (HRESULT hr = source.ConvertMemory(Buffer); FAILED(hr)) return hr;
-        std::string buffer;
-        const char* name = nullptr;
-        if (HRESULT hr = NarrowName(FileName, buffer, name); FAILED(hr)) return hr;
+        SPI::PluginName name = NameOf(FileName);
         SPI::SpiInterface* chosen = FindSupportingMemory(name, source);
         source.Release();
-        if (!chosen) return E_FAIL;
+        if (!chosen) return name.Refused() ? E_INVALIDARG : E_FAIL;
         return NewPluginObject(*chosen, IID_IDispatch, reinterpret_cast<void**>(ppSpi));
     } catch (...) {
         return E_OUTOFMEMORY;

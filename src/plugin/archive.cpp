@@ -10,23 +10,39 @@
 namespace SPI {
 
 size_t CountRecords(const void* address, size_t bytes) noexcept {
-    if (!address) return 0;
+    return CountRecords(address, bytes, sizeof(fileInfo));
+}
+
+size_t CountRecords(const void* address, size_t bytes, size_t recordSize) noexcept {
+    if (!address || recordSize == 0) return 0;
     const auto* first = static_cast<const unsigned char*>(address);
-    const size_t whole = bytes / sizeof(fileInfo);
+    const size_t whole = bytes / recordSize;
     for (size_t i = 0; i < whole; ++i)
-        if (first[i * sizeof(fileInfo)] == 0) return i;
+        if (first[i * recordSize] == 0) return i;
     return whole;
 }
 
 HRESULT ArchiveListing::Read(const SpiInterface& plugin, Source& source) noexcept {
     block_.reset();
     count_ = 0;
+    wide_ = false;
     if (!plugin.IsBoundAs(KIND_ARCHIVE)) {
         source.Release();
         return E_FAIL;
     }
     HLOCAL list = nullptr;
-    const int code = plugin.GetArchiveInfoEntry()(source.Buf(), source.Len(), source.Flag(), &list);
+    int code = SPI_OK;
+    const bool wide = plugin.GetArchiveInfoWEntry() != nullptr;
+    if (wide) {
+        code = plugin.GetArchiveInfoWEntry()(source.WideBuf(), source.Len(), source.Flag(), &list);
+    } else {
+        LPCSTR buf = nullptr;
+        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) {
+            source.Release();
+            return hr;
+        }
+        code = plugin.GetArchiveInfoEntry()(buf, source.Len(), source.Flag(), &list);
+    }
     source.Release();
     if (!list) return MapResult(code);
 
@@ -34,29 +50,56 @@ HRESULT ArchiveListing::Read(const SpiInterface& plugin, Source& source) noexcep
     Tamrix::SharedLocalBlock block;
     if (HRESULT hr = Tamrix::ShareLocalBlock(Tamrix::UniqueHlocal(list), block); FAILED(hr)) return hr;
     if (!block->Address()) return E_FAIL;  // `block` frees it on the way out
-    count_ = CountRecords(block->Address(), block->Size());
+    count_ = CountRecords(block->Address(), block->Size(), wide ? sizeof(fileInfoW) : sizeof(fileInfo));
+    wide_ = wide;
     block_ = std::move(block);
     return S_OK;
 }
 
-std::shared_ptr<const fileInfo> ArchiveListing::Record(size_t index) const noexcept {
-    if (!block_ || index >= count_) return nullptr;
-    const auto* records = static_cast<const fileInfo*>(block_->Address());
+MemberRecord ArchiveListing::Record(size_t index) const noexcept {
+    if (!block_ || index >= count_) return MemberRecord();
     // Shares the block's ownership while pointing at one record inside it.
-    return std::shared_ptr<const fileInfo>(block_, records + index);
+    if (wide_) {
+        const auto* records = static_cast<const fileInfoW*>(block_->Address());
+        return MemberRecord(std::shared_ptr<const fileInfoW>(block_, records + index));
+    }
+    const auto* records = static_cast<const fileInfo*>(block_->Address());
+    return MemberRecord(std::shared_ptr<const fileInfo>(block_, records + index));
 }
 
-HRESULT QueryMemberInfo(const SpiInterface& plugin, Source& source, const std::string& name,
-                        fileInfo& out) noexcept {
+HRESULT QueryMemberInfo(const SpiInterface& plugin, Source& source, const std::wstring& name,
+                        MemberRecord& out) noexcept {
     if (!plugin.IsBoundAs(KIND_ARCHIVE)) {
         source.Release();
         return E_FAIL;
     }
-    fileInfo record{};
-    const int code = plugin.GetFileInfoEntry()(source.Buf(), source.Len(), name.c_str(), source.Flag(), &record);
-    source.Release();
-    if (code == SPI_OK) out = record;
-    return MapResult(code);
+    try {
+        if (GetFileInfoWFn wide = plugin.GetFileInfoWEntry()) {
+            fileInfoW record{};
+            const int code = wide(source.WideBuf(), source.Len(), name.c_str(), source.Flag(), &record);
+            source.Release();
+            if (code == SPI_OK) out = MemberRecord(std::make_shared<const fileInfoW>(record));
+            return MapResult(code);
+        }
+        // A member's name names no file of the system's: it has no short name.
+        PluginName member(name, false);
+        LPCSTR memberName = nullptr;
+        LPCSTR buf = nullptr;
+        HRESULT hr = member.Narrow(memberName);
+        if (SUCCEEDED(hr)) hr = source.NarrowBuf(buf);
+        if (FAILED(hr)) {
+            source.Release();
+            return hr;
+        }
+        fileInfo record{};
+        const int code = plugin.GetFileInfoEntry()(buf, source.Len(), memberName, source.Flag(), &record);
+        source.Release();
+        if (code == SPI_OK) out = MemberRecord(std::make_shared<const fileInfo>(record));
+        return MapResult(code);
+    } catch (...) {
+        source.Release();
+        return E_OUTOFMEMORY;
+    }
 }
 
 HRESULT ExtractedMember::Extract(const SpiInterface& plugin, Source& source, LONG position) noexcept {
@@ -68,8 +111,18 @@ HRESULT ExtractedMember::Extract(const SpiInterface& plugin, Source& source, LON
     }
     const LONG len = source.Flag() == FLAG_FILE ? position : source.Len();
     HLOCAL handle = nullptr;
-    code_ = plugin.GetFileEntry()(source.Buf(), len, reinterpret_cast<LPSTR>(&handle),
-                                  source.Flag() | FLAG_OUTPUT_MEMORY, IgnoreProgress, 0);
+    if (GetFileWFn wide = plugin.GetFileWEntry()) {
+        code_ = wide(source.WideBuf(), len, reinterpret_cast<LPWSTR>(&handle), source.Flag() | FLAG_OUTPUT_MEMORY,
+                     IgnoreProgress, 0);
+    } else {
+        LPCSTR buf = nullptr;
+        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) {
+            source.Release();
+            return hr;
+        }
+        code_ = plugin.GetFileEntry()(buf, len, reinterpret_cast<LPSTR>(&handle), source.Flag() | FLAG_OUTPUT_MEMORY,
+                                      IgnoreProgress, 0);
+    }
     source.Release();
     Tamrix::UniqueHlocal block(handle);
     // A plug-in may hand a block back with its failure; it is ours to free all the same.
@@ -77,7 +130,7 @@ HRESULT ExtractedMember::Extract(const SpiInterface& plugin, Source& source, LON
     return Tamrix::ShareLocalBlock(std::move(block), block_);
 }
 
-HRESULT ExtractedMember::WriteFile(const std::string& destPath, ULONG fileSize) const noexcept {
+HRESULT ExtractedMember::WriteFile(const std::wstring& destPath, ULONG fileSize) const noexcept {
     if (!block_ || fileSize > block_->Size()) return E_FAIL;
     // An empty member needs no bytes: a zero-sized block has no address to lock.
     const auto* data = static_cast<const BYTE*>(block_->Address());
@@ -95,6 +148,42 @@ HRESULT PathText(const fileInfo& record, BSTR* out) noexcept {
 
 HRESULT FileNameText(const fileInfo& record, BSTR* out) noexcept {
     return Tamrix::ToBstr(record.filename, sizeof record.filename, out);
+}
+
+namespace {
+
+// A wide field's text up to its first NUL, never past the field.
+HRESULT WideFieldText(const WCHAR* field, size_t length, BSTR* out) noexcept {
+    BSTR b = SysAllocStringLen(field, static_cast<UINT>(wcsnlen(field, length)));
+    if (!b) return E_OUTOFMEMORY;
+    *out = b;
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT MethodText(const fileInfoW& record, BSTR* out) noexcept {
+    return Tamrix::ToBstr(reinterpret_cast<const char*>(record.method), sizeof record.method, out);
+}
+
+HRESULT PathText(const fileInfoW& record, BSTR* out) noexcept {
+    return WideFieldText(record.path, MEMBER_NAME_LENGTH, out);
+}
+
+HRESULT FileNameText(const fileInfoW& record, BSTR* out) noexcept {
+    return WideFieldText(record.filename, MEMBER_NAME_LENGTH, out);
+}
+
+HRESULT MethodText(const MemberRecord& record, BSTR* out) noexcept {
+    return record.IsWide() ? MethodText(*record.Wide(), out) : MethodText(*record.Narrow(), out);
+}
+
+HRESULT PathText(const MemberRecord& record, BSTR* out) noexcept {
+    return record.IsWide() ? PathText(*record.Wide(), out) : PathText(*record.Narrow(), out);
+}
+
+HRESULT FileNameText(const MemberRecord& record, BSTR* out) noexcept {
+    return record.IsWide() ? FileNameText(*record.Wide(), out) : FileNameText(*record.Narrow(), out);
 }
 
 DATE LocalDateOf(LONG timestamp) noexcept {

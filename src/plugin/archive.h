@@ -1,7 +1,8 @@
 // Archives read by an archive plug-in: the listing it hands back as one block of records,
 // the record of one member looked up by name, a member extracted into memory or into a
-// file, and a record's fields as clients read them. The plug-in object lists and extracts
-// through here.
+// file, and a record's fields as clients read them. Each call goes through the plug-in's
+// wide entry where it has one, so records come in two kinds: fileInfo with narrow names and
+// fileInfoW with UTF-16 ones. The plug-in object lists and extracts through here.
 #pragma once
 #include <windows.h>
 #include <oaidl.h>
@@ -12,6 +13,7 @@
 #include "source.h"
 #include "spi_api.h"
 #include "spi_interface.h"
+#include "spi_wide_api.h"
 
 namespace SPI {
 
@@ -19,45 +21,85 @@ namespace SPI {
 // whose first byte is 0, and never more than the whole records the bytes hold, so a listing
 // without its terminating record is not read past its end.
 size_t CountRecords(const void* address, size_t bytes) noexcept;
+// The same for records of `recordSize` bytes (sizeof(fileInfoW) for a wide listing).
+size_t CountRecords(const void* address, size_t bytes, size_t recordSize) noexcept;
 
-// The record array that GetArchiveInfo handed back. Every record is handed out as a shared
-// owner of the whole block, so the block lives as long as anything made from it.
+// One member's record of either kind, sharing the ownership of whatever holds it.
+class MemberRecord {
+public:
+    MemberRecord() = default;
+    explicit MemberRecord(std::shared_ptr<const fileInfo> record) noexcept : narrow_(std::move(record)) {}
+    explicit MemberRecord(std::shared_ptr<const fileInfoW> record) noexcept : wide_(std::move(record)) {}
+
+    explicit operator bool() const noexcept { return narrow_ || wide_; }
+    bool IsWide() const noexcept { return static_cast<bool>(wide_); }
+    const fileInfo* Narrow() const noexcept { return narrow_.get(); }
+    const fileInfoW* Wide() const noexcept { return wide_.get(); }
+
+    // A field the two kinds share (the record must be there).
+    template <class Read>
+    auto Field(Read read) const noexcept {
+        return narrow_ ? read(*narrow_) : read(*wide_);
+    }
+    ULONG Position() const noexcept { return Field([](const auto& r) { return r.position; }); }
+    ULONG CompSize() const noexcept { return Field([](const auto& r) { return r.compsize; }); }
+    ULONG FileSize() const noexcept { return Field([](const auto& r) { return r.filesize; }); }
+    LONG Timestamp() const noexcept { return Field([](const auto& r) { return r.timestamp; }); }
+    ULONG Crc() const noexcept { return Field([](const auto& r) { return r.crc; }); }
+
+private:
+    std::shared_ptr<const fileInfo> narrow_;
+    std::shared_ptr<const fileInfoW> wide_;
+};
+
+// The record array that GetArchiveInfo or GetArchiveInfoW handed back. Every record is
+// handed out as a shared owner of the whole block, so the block lives as long as anything
+// made from it.
 class ArchiveListing {
 public:
-    // Asks the plug-in's GetArchiveInfo for the listing, releasing the source right after the
-    // plug-in returns. E_FAIL without calling in unless `plugin` is a bound archive plug-in.
-    // A listing handed back is kept whatever the code (S_OK); without one the code mapped,
-    // so code 0 gives S_OK and no listing. E_FAIL when the block cannot be locked,
-    // E_OUTOFMEMORY when it cannot be owned; the block is freed in both cases.
+    // Asks the plug-in's GetArchiveInfoW, or GetArchiveInfo where it has no wide form, for
+    // the listing, releasing the source right after the plug-in returns. E_FAIL without
+    // calling in unless `plugin` is a bound archive plug-in; E_INVALIDARG without calling in
+    // for a name the narrow entry cannot be given. A listing handed back is kept whatever
+    // the code (S_OK); without one the code mapped, so code 0 gives S_OK and no listing.
+    // E_FAIL when the block cannot be locked, E_OUTOFMEMORY when it cannot be owned; the
+    // block is freed in both cases.
     HRESULT Read(const SpiInterface& plugin, Source& source) noexcept;
 
     bool HasListing() const noexcept { return static_cast<bool>(block_); }
+    // Whether the records are fileInfoW (the wide entry made the listing).
+    bool IsWide() const noexcept { return wide_; }
     size_t Count() const noexcept { return count_; }
     // Record `index` (from 0, below Count()), sharing the ownership of the whole block.
-    std::shared_ptr<const fileInfo> Record(size_t index) const noexcept;
+    MemberRecord Record(size_t index) const noexcept;
     const Tamrix::SharedLocalBlock& Block() const noexcept { return block_; }
 
 private:
     Tamrix::SharedLocalBlock block_;
     size_t count_ = 0;
+    bool wide_ = false;
 };
 
-// Asks the plug-in's GetFileInfo for the record of the member called `name`, releasing the
-// source right after the plug-in returns. E_FAIL without calling in unless `plugin` is a
-// bound archive plug-in; otherwise the plug-in's code mapped. `out` is written only on
-// success.
-HRESULT QueryMemberInfo(const SpiInterface& plugin, Source& source, const std::string& name,
-                        fileInfo& out) noexcept;
+// Asks the plug-in's GetFileInfoW (with the name as it is), or GetFileInfo where it has no
+// wide form (with the name in the thread's ANSI code page), for the record of the member
+// called `name`, releasing the source right after the plug-in returns. E_FAIL without
+// calling in unless `plugin` is a bound archive plug-in; E_INVALIDARG without calling in when
+// the narrow entry cannot be given the archive's name or the member's (no short name stands
+// in for a member's); otherwise the plug-in's code mapped. `out` is written only on success.
+HRESULT QueryMemberInfo(const SpiInterface& plugin, Source& source, const std::wstring& name,
+                        MemberRecord& out) noexcept;
 
 // One member extracted by the plug-in's GetFile, always into memory.
 class ExtractedMember {
 public:
     // `source` names the archive and was converted with the member's stored size as its
     // length: that length goes to the plug-in for a memory source, the member's `position`
-    // for a file source. The source is released right after the plug-in returns. E_FAIL
-    // without calling in unless `plugin` is a bound archive plug-in; E_FAIL or E_OUTOFMEMORY
-    // when a block handed back cannot be locked or owned; otherwise S_OK, with Code() telling
-    // what the plug-in answered. A block handed back with a non-zero code is freed at once.
+    // for a file source. GetFileW is called where the plug-in has it. The source is released
+    // right after the plug-in returns. E_FAIL without calling in unless `plugin` is a bound
+    // archive plug-in; E_INVALIDARG without calling in for a name the narrow entry cannot be
+    // given; E_FAIL or E_OUTOFMEMORY when a block handed back cannot be locked or owned;
+    // otherwise S_OK, with Code() telling what the plug-in answered. A block handed back with
+    // a non-zero code is freed at once.
     HRESULT Extract(const SpiInterface& plugin, Source& source, LONG position) noexcept;
 
     int Code() const noexcept { return code_; }
@@ -67,7 +109,7 @@ public:
     // Writes the first `fileSize` bytes of the block as the file destPath, replacing a file
     // there only once complete. E_FAIL when there is no block, `fileSize` is more than the
     // block holds (plug-ins may hand back more, never less), or the file cannot be written.
-    HRESULT WriteFile(const std::string& destPath, ULONG fileSize) const noexcept;
+    HRESULT WriteFile(const std::wstring& destPath, ULONG fileSize) const noexcept;
 
 private:
     int code_ = SPI_OK;
@@ -75,10 +117,18 @@ private:
 };
 
 // A record's text fields as new BSTRs: the text up to the first NUL, never past the field,
-// converted from the calling thread's ANSI code page. E_OUTOFMEMORY on failure.
+// converted from the calling thread's ANSI code page (a wide record's names are taken as
+// they are; its method is narrow text too). E_OUTOFMEMORY on failure.
 HRESULT MethodText(const fileInfo& record, BSTR* out) noexcept;
 HRESULT PathText(const fileInfo& record, BSTR* out) noexcept;
 HRESULT FileNameText(const fileInfo& record, BSTR* out) noexcept;
+HRESULT MethodText(const fileInfoW& record, BSTR* out) noexcept;
+HRESULT PathText(const fileInfoW& record, BSTR* out) noexcept;
+HRESULT FileNameText(const fileInfoW& record, BSTR* out) noexcept;
+// The same for a record of either kind.
+HRESULT MethodText(const MemberRecord& record, BSTR* out) noexcept;
+HRESULT PathText(const MemberRecord& record, BSTR* out) noexcept;
+HRESULT FileNameText(const MemberRecord& record, BSTR* out) noexcept;
 
 // A record's time stamp (seconds since 1970-01-01 UTC) as an Automation date in local time,
 // by the process's time-zone rules. 0 and times the C runtime cannot convert (any negative

@@ -1,6 +1,7 @@
 #include "file_output.h"
 
 #include "../common/handles.h"
+#include "names.h"
 
 namespace SPI {
 namespace {
@@ -17,41 +18,55 @@ bool WriteAll(HANDLE file, std::span<const BYTE> data) noexcept {
     return true;
 }
 
-// The folder part of a path ("." for a bare name), where the temporary file goes so that
-// the final move stays on one volume.
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.find_last_of("\\/");
-    if (slash == std::string::npos) {
-        // "C:name" is relative to that drive's current folder.
-        return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : std::string(".");
+// The part of a path up to its last component ("" for a bare name, "C:" for "C:name", the
+// folder and its separator otherwise): a temporary name made from it stays in the same
+// folder, so the final move stays on one volume.
+std::wstring FolderPartOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) return path.substr(0, slash + 1);
+    // "C:name" is relative to that drive's current folder.
+    return path.size() >= 2 && path[1] == L':' ? path.substr(0, 2) : std::wstring();
+}
+
+// Creates a new, empty file "tmxXXXX.tmp" in the folder part `folder` (XXXX four hex digits,
+// as the system's temporary names have), open for writing; its name is ours alone.
+Tamrix::UniqueFile CreateTemporary(const std::wstring& folder, std::wstring& name) {
+    static constexpr wchar_t HEX[] = L"0123456789ABCDEF";
+    const DWORD start = (GetTickCount() ^ (GetCurrentProcessId() << 4) ^ GetCurrentThreadId()) & 0xFFFF;
+    for (DWORD i = 0; i < 0x10000; ++i) {
+        DWORD unique = (start + i) & 0xFFFF;
+        if (unique == 0) continue;
+        std::wstring candidate = folder + L"tmx";
+        for (int shift = 12; shift >= 0; shift -= 4) candidate += HEX[(unique >> shift) & 15];
+        candidate += L".tmp";
+        Tamrix::UniqueFile file(CreateFileW(SystemPath(candidate).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                            FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr));
+        if (file) {
+            name = std::move(candidate);
+            return file;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
-    if (slash == 0) return path.substr(0, 1);
-    if (slash == 2 && path[1] == ':') return path.substr(0, 3);
-    return path.substr(0, slash);
+    return Tamrix::UniqueFile();
 }
 
 }  // namespace
 
-HRESULT WriteFileReplacing(const std::string& destPath,
+HRESULT WriteFileReplacing(const std::wstring& destPath,
                            std::initializer_list<std::span<const BYTE>> parts) noexcept {
     try {
         if (destPath.empty()) return E_FAIL;
-        char temp[MAX_PATH];
-        // Creates the (empty) temporary file, so its name is ours alone.
-        if (!GetTempFileNameA(FolderOf(destPath).c_str(), "tmx", 0, temp)) return E_FAIL;
-        bool ok = false;
-        {
-            Tamrix::UniqueFile file(CreateFileA(temp, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                                CREATE_ALWAYS, 0, nullptr));
-            if (file) {
-                ok = true;
-                for (std::span<const BYTE> part : parts) ok = ok && WriteAll(file.get(), part);
-                // Closing can still report a failed write-back.
-                ok = CloseHandle(file.release()) && ok;
-            }
-        }
-        if (ok) ok = MoveFileExA(temp, destPath.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
-        if (!ok) DeleteFileA(temp);
+        std::wstring temp;
+        Tamrix::UniqueFile file = CreateTemporary(FolderPartOf(destPath), temp);
+        if (!file) return E_FAIL;
+        bool ok = true;
+        for (std::span<const BYTE> part : parts) ok = ok && WriteAll(file.get(), part);
+        // Closing can still report a failed write-back.
+        ok = CloseHandle(file.release()) && ok;
+        const std::wstring tempPath = SystemPath(temp);
+        if (ok) ok = MoveFileExW(tempPath.c_str(), SystemPath(destPath).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+        if (!ok) DeleteFileW(tempPath.c_str());
         return ok ? S_OK : E_FAIL;
     } catch (...) {
         return E_FAIL;

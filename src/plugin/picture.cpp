@@ -7,19 +7,28 @@
 namespace SPI {
 
 HRESULT DecodedPicture::Decode(const SpiInterface& plugin, Decoder which, Source& source) noexcept {
+    const HRESULT hr = DecodeHeld(plugin, which, source);
+    source.Release();
+    return hr;
+}
+
+HRESULT DecodedPicture::DecodeHeld(const SpiInterface& plugin, Decoder which, Source& source) noexcept {
     info_.reset();
     pixels_.reset();
-    if (!plugin.IsBoundAs(KIND_PICTURE)) {
-        source.Release();
-        return E_FAIL;
-    }
-    GetPictureFn decode = which == Decoder::Preview ? plugin.GetPreviewEntry() : plugin.GetPictureEntry();
+    if (!plugin.IsBoundAs(KIND_PICTURE)) return E_FAIL;
+    const bool preview = which == Decoder::Preview;
+    GetPictureWFn wide = preview ? plugin.GetPreviewWEntry() : plugin.GetPictureWEntry();
+    GetPictureFn narrow = preview ? plugin.GetPreviewEntry() : plugin.GetPictureEntry();
     HLOCAL infoHandle = nullptr;
     HLOCAL pixelHandle = nullptr;
-    const int code = decode ? decode(source.Buf(), source.Len(), source.Flag(), &infoHandle, &pixelHandle,
-                                     IgnoreProgress, 0)
-                            : SPI_NOT_IMPLEMENTED;
-    source.Release();
+    int code = SPI_NOT_IMPLEMENTED;
+    if (wide) {
+        code = wide(source.WideBuf(), source.Len(), source.Flag(), &infoHandle, &pixelHandle, IgnoreProgress, 0);
+    } else if (narrow) {
+        LPCSTR buf = nullptr;
+        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;
+        code = narrow(buf, source.Len(), source.Flag(), &infoHandle, &pixelHandle, IgnoreProgress, 0);
+    }
     // A plug-in hands no blocks back on failure; whatever the handles hold is not ours.
     if (code != SPI_OK) return MapResult(code);
 
@@ -48,7 +57,7 @@ HRESULT DecodedPicture::Layout(bitmap::Layout& out) const noexcept {
     return bitmap::ComputeLayout(info_->Address(), info_->Size(), pixels_->Size(), out) ? S_OK : E_FAIL;
 }
 
-HRESULT DecodedPicture::WriteBitmapFile(const std::string& destPath) const noexcept {
+HRESULT DecodedPicture::WriteBitmapFile(const std::wstring& destPath) const noexcept {
     bitmap::Layout layout;
     if (HRESULT hr = Layout(layout); FAILED(hr)) return hr;
     BYTE header[bitmap::FILE_HEADER_SIZE];

@@ -18,11 +18,15 @@ enum class Decoder { Picture, Preview };
 
 class DecodedPicture {
 public:
-    // Decodes `source` with the plug-in's GetPicture or GetPreview, releasing the source
-    // right after the plug-in returns. E_FAIL without calling in unless `plugin` is a bound
-    // picture plug-in; E_NOTIMPL for a preview the plug-in does not offer; a plug-in failure
-    // as its code mapped. One block handed back as both outputs gets one owner, shared.
+    // Decodes `source` with the plug-in's GetPicture or GetPreview (their wide forms where
+    // the plug-in has them), releasing the source right after the plug-in returns. E_FAIL
+    // without calling in unless `plugin` is a bound picture plug-in; E_NOTIMPL for a preview
+    // the plug-in does not offer; E_INVALIDARG, without calling in, for a name a narrow entry
+    // cannot be given (PluginName::Narrow); a plug-in failure as its code mapped. One block
+    // handed back as both outputs gets one owner, shared.
     HRESULT Decode(const SpiInterface& plugin, Decoder which, Source& source) noexcept;
+    // The same without releasing the source, so that another plug-in can be asked next.
+    HRESULT DecodeHeld(const SpiInterface& plugin, Decoder which, Source& source) noexcept;
 
     // Either may be null: a plug-in can succeed and still hand back no block.
     const Tamrix::SharedLocalBlock& Info() const noexcept { return info_; }
@@ -34,7 +38,7 @@ public:
     // is missing, or the header asks for more bytes than a block has.
     HRESULT Layout(bitmap::Layout& out) const noexcept;
     // The bitmap file at destPath, replacing it only once complete; E_FAIL on any failure.
-    HRESULT WriteBitmapFile(const std::string& destPath) const noexcept;
+    HRESULT WriteBitmapFile(const std::wstring& destPath) const noexcept;
     // The same bytes in a new movable global block of exactly the file's size.
     // E_FAIL for a layout refused as above, E_OUTOFMEMORY when the block cannot be had.
     HRESULT ComposeBitmap(Tamrix::UniqueHglobal& out) const noexcept;

@@ -1,8 +1,18 @@
 #include "source.h"
 
-#include "../common/text.h"
-
 namespace SPI {
+
+LPCWSTR Source::WideBuf() const noexcept {
+    return flag_ == FLAG_FILE ? name_.Wide() : reinterpret_cast<LPCWSTR>(buf_);
+}
+
+HRESULT Source::NarrowBuf(LPCSTR& out) noexcept {
+    if (flag_ != FLAG_FILE) {
+        out = buf_;
+        return S_OK;
+    }
+    return name_.Narrow(out);
+}
 
 HRESULT Source::AccessArray(SAFEARRAY* array) noexcept {
     if (!array || FAILED(access_.access(array))) return E_INVALIDARG;
@@ -26,9 +36,13 @@ HRESULT Source::Convert(const VARIANT& src, LONG offsetOrLength) noexcept {
     case VT_BSTR:
     case VT_BYREF | VT_BSTR: {
         BSTR name = V_VT(v) == VT_BSTR ? V_BSTR(v) : (V_BSTRREF(v) ? *V_BSTRREF(v) : nullptr);
-        HRESULT hr = Tamrix::ToNarrow(name, name_);
-        if (FAILED(hr)) return hr;
-        buf_ = name_.c_str();  // never null: an empty name is a pointer to a NUL byte
+        try {
+            // Never a null name: an empty one is an empty text.
+            name_ = PluginName(TextOf(name));
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+        buf_ = nullptr;
         flag_ = FLAG_FILE;
         return S_OK;
     }

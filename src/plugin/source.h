@@ -6,13 +6,14 @@
 #include <string>
 
 #include "../common/automation_types.h"
+#include "names.h"
 #include "spi_api.h"
 
 namespace SPI {
 
-// A source argument made ready for one plug-in call. A byte array stays accessed from
-// Convert until Release (call it right after the plug-in returns); a file name is owned
-// until the object dies.
+// A source argument made ready for plug-in calls. A byte array stays accessed from Convert
+// until Release (call it right after the plug-ins return); a file name is owned until the
+// object dies, in the caller's UTF-16 and, once a narrow entry needs it, in narrow form.
 class Source {
 public:
     Source() = default;
@@ -22,12 +23,22 @@ public:
     // The full form: a file name (by value or by reference) with the offset of the data in
     // the file, or an address or byte array with the data's length. One level of
     // VT_BYREF|VT_VARIANT is looked through. E_INVALIDARG for any other form or an array
-    // whose data cannot be accessed, E_OUTOFMEMORY when a name cannot be converted.
+    // whose data cannot be accessed, E_OUTOFMEMORY when a name cannot be kept. A name ends at
+    // its first NUL.
     HRESULT Convert(const VARIANT& src, LONG offsetOrLength) noexcept;
     // The memory-only form (an address or a byte array, read directly; no length).
     HRESULT ConvertMemory(const VARIANT& buffer) noexcept;
 
+    // The data's address (a memory source).
     LPCSTR Buf() const noexcept { return buf_; }
+    // `buf` for a wide entry: the UTF-16 name of a file source, the address of a memory one.
+    LPCWSTR WideBuf() const noexcept;
+    // `buf` for a narrow entry: the narrow name of a file source (PluginName::Narrow: the
+    // short name stands in for a name the code page cannot hold; E_INVALIDARG when there is
+    // none), the address of a memory one.
+    HRESULT NarrowBuf(LPCSTR& out) noexcept;
+    // A file source's name.
+    PluginName& Name() noexcept { return name_; }
     LONG Len() const noexcept { return len_; }
     UINT Flag() const noexcept { return flag_; }
     // A byte array, and the bytes its data holds (an address says nothing of its size).
@@ -40,7 +51,7 @@ public:
 private:
     HRESULT AccessArray(SAFEARRAY* array) noexcept;
 
-    std::string name_;
+    PluginName name_;
     Tamrix::SafeArrayDataAccess access_;
     size_t arrayBytes_ = 0;
     LPCSTR buf_ = nullptr;

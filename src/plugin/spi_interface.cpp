@@ -1,8 +1,26 @@
 #include "spi_interface.h"
 
 #include <cstring>
+#include <new>
+
+#include "../common/text.h"
 
 namespace SPI {
+
+SpiInterface::SpiInterface(const std::string& path) {
+    if (FAILED(Tamrix::ToWide(path.data(), path.size(), path_))) throw std::bad_alloc();
+}
+
+std::string SpiInterface::Path() const {
+    std::string out;
+    if (path_.empty()) return out;
+    const int length = static_cast<int>(path_.size());
+    const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, path_.data(), length, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) throw std::bad_alloc();
+    out.resize(static_cast<size_t>(n));
+    WideCharToMultiByte(CP_THREAD_ACP, 0, path_.data(), length, out.data(), n, nullptr, nullptr);
+    return out;
+}
 
 SpiInterface::SpiInterface(const SpiInterface& other) {
     CopyFrom(other);
@@ -21,8 +39,24 @@ void SpiInterface::CopyFrom(const SpiInterface& other) {
     kind1_ = other.kind1_;
     kind2_ = other.kind2_;
     kind3_ = other.kind3_;
+    getPluginInfoW_ = other.getPluginInfoW_;
+    isSupportedW_ = other.isSupportedW_;
+    kind_ = other.kind_;
+    kind1W_ = other.kind1W_;
+    kind2W_ = other.kind2W_;
+    kind3W_ = other.kind3W_;
     // The copy owns a load reference of its own; if the load fails it is simply unloaded.
-    if (other.module_) module_.reset(LoadLibraryA(path_.c_str()));
+    if (other.module_) module_.reset(LoadLibraryW(path_.c_str()));
+}
+
+void SpiInterface::ClearEntries() noexcept {
+    getPluginInfo_ = nullptr;
+    isSupported_ = nullptr;
+    kind1_ = kind2_ = kind3_ = nullptr;
+    getPluginInfoW_ = nullptr;
+    isSupportedW_ = nullptr;
+    kind_ = 0;
+    kind1W_ = kind2W_ = kind3W_ = nullptr;
 }
 
 DWORD SpiInterface::AskKind() const noexcept {
@@ -40,29 +74,38 @@ DWORD SpiInterface::Kind() const noexcept {
 DWORD SpiInterface::Probe() {
     if (module_) return getPluginInfo_ ? AskKind() : 0;
 
-    module_.reset(LoadLibraryA(path_.c_str()));
+    module_.reset(LoadLibraryW(path_.c_str()));
     if (!module_) return 0;
     // Entries of an earlier library must not outlive it into this one: a probe that stops
     // half-way leaves null entries, never addresses in a library that is gone.
-    getPluginInfo_ = nullptr;
-    isSupported_ = nullptr;
-    kind1_ = kind2_ = kind3_ = nullptr;
+    ClearEntries();
     HMODULE m = module_.get();
     getPluginInfo_ = EntryAs<GetPluginInfoFn>(GetProcAddress(m, exports::GetPluginInfo));
     isSupported_ = EntryAs<IsSupportedFn>(GetProcAddress(m, exports::IsSupported));
     if (!getPluginInfo_ || !isSupported_) return 0;
+    // The wide forms are optional, each on its own.
+    getPluginInfoW_ = EntryAs<GetPluginInfoWFn>(GetProcAddress(m, exports::GetPluginInfoW));
+    isSupportedW_ = EntryAs<IsSupportedWFn>(GetProcAddress(m, exports::IsSupportedW));
 
     const DWORD kind = AskKind();
     if (kind == KIND_PICTURE) {
         kind1_ = GetProcAddress(m, exports::GetPictureInfo);
         kind2_ = GetProcAddress(m, exports::GetPicture);
         kind3_ = GetProcAddress(m, exports::GetPreview);  // optional
+        kind_ = kind;
+        kind1W_ = GetProcAddress(m, exports::GetPictureInfoW);
+        kind2W_ = GetProcAddress(m, exports::GetPictureW);
+        kind3W_ = GetProcAddress(m, exports::GetPreviewW);
         return HasEntriesFor(kind) ? kind : 0;
     }
     if (kind == KIND_ARCHIVE) {
         kind1_ = GetProcAddress(m, exports::GetArchiveInfo);
         kind3_ = GetProcAddress(m, exports::GetFileInfo);
         kind2_ = GetProcAddress(m, exports::GetFile);
+        kind_ = kind;
+        kind1W_ = GetProcAddress(m, exports::GetArchiveInfoW);
+        kind3W_ = GetProcAddress(m, exports::GetFileInfoW);
+        kind2W_ = GetProcAddress(m, exports::GetFileW);
         return HasEntriesFor(kind) ? kind : 0;
     }
     return 0;

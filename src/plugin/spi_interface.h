@@ -1,19 +1,24 @@
 // One plug-in file bound: its path, its library (one load reference per loaded binding)
-// and its entry points. A value class: a copy of a loaded binding loads the library
-// again and owns that reference, so bindings never unload each other.
+// and its entry points, the wide forms (spi_wide_api.h) beside the narrow ones where the
+// plug-in exports them. A value class: a copy of a loaded binding loads the library again
+// and owns that reference, so bindings never unload each other.
 #pragma once
 #include <windows.h>
 #include <string>
 
 #include "../common/handles.h"
 #include "spi_api.h"
+#include "spi_wide_api.h"
 
 namespace SPI {
 
 class SpiInterface {
 public:
     SpiInterface() = default;
-    explicit SpiInterface(std::string path) : path_(std::move(path)) {}
+    // The library's path, loaded through the system's wide functions.
+    explicit SpiInterface(std::wstring path) : path_(std::move(path)) {}
+    // The same from narrow text in the thread's ANSI code page.
+    explicit SpiInterface(const std::string& path);
     SpiInterface(const SpiInterface& other);
     SpiInterface& operator=(const SpiInterface& other);
     SpiInterface(SpiInterface&& other) noexcept = default;
@@ -31,8 +36,10 @@ public:
 
     bool IsLoaded() const noexcept { return static_cast<bool>(module_); }
     HMODULE Module() const noexcept { return module_.get(); }
-    const std::string& Path() const noexcept { return path_; }
-    void SetPath(std::string path) { path_ = std::move(path); }
+    const std::wstring& WidePath() const noexcept { return path_; }
+    // The path in the thread's ANSI code page (characters it cannot hold become '?').
+    std::string Path() const;
+    void SetPath(std::wstring path) { path_ = std::move(path); }
 
     // The kind as the loaded plug-in states it now (0 when not loaded).
     DWORD Kind() const noexcept;
@@ -44,32 +51,60 @@ public:
 
     GetPluginInfoFn GetPluginInfoEntry() const noexcept { return getPluginInfo_; }
     IsSupportedFn IsSupportedEntry() const noexcept { return isSupported_; }
+    // Wide forms, null where the plug-in has none (or, for the kind's entries, where the
+    // plug-in is not bound as that kind).
+    GetPluginInfoWFn GetPluginInfoWEntry() const noexcept { return getPluginInfoW_; }
+    IsSupportedWFn IsSupportedWEntry() const noexcept { return isSupportedW_; }
     // Picture plug-in entries.
     GetPictureInfoFn GetPictureInfoEntry() const noexcept {
         return EntryAs<GetPictureInfoFn>(kind1_);
     }
     GetPictureFn GetPictureEntry() const noexcept { return EntryAs<GetPictureFn>(kind2_); }
     GetPreviewFn GetPreviewEntry() const noexcept { return EntryAs<GetPreviewFn>(kind3_); }
+    GetPictureInfoWFn GetPictureInfoWEntry() const noexcept {
+        return kind_ == KIND_PICTURE ? EntryAs<GetPictureInfoWFn>(kind1W_) : nullptr;
+    }
+    GetPictureWFn GetPictureWEntry() const noexcept {
+        return kind_ == KIND_PICTURE ? EntryAs<GetPictureWFn>(kind2W_) : nullptr;
+    }
+    GetPreviewWFn GetPreviewWEntry() const noexcept {
+        return kind_ == KIND_PICTURE ? EntryAs<GetPreviewWFn>(kind3W_) : nullptr;
+    }
     // Archive plug-in entries.
     GetArchiveInfoFn GetArchiveInfoEntry() const noexcept {
         return EntryAs<GetArchiveInfoFn>(kind1_);
     }
     GetFileFn GetFileEntry() const noexcept { return EntryAs<GetFileFn>(kind2_); }
     GetFileInfoFn GetFileInfoEntry() const noexcept { return EntryAs<GetFileInfoFn>(kind3_); }
+    GetArchiveInfoWFn GetArchiveInfoWEntry() const noexcept {
+        return kind_ == KIND_ARCHIVE ? EntryAs<GetArchiveInfoWFn>(kind1W_) : nullptr;
+    }
+    GetFileWFn GetFileWEntry() const noexcept { return kind_ == KIND_ARCHIVE ? EntryAs<GetFileWFn>(kind2W_) : nullptr; }
+    GetFileInfoWFn GetFileInfoWEntry() const noexcept {
+        return kind_ == KIND_ARCHIVE ? EntryAs<GetFileInfoWFn>(kind3W_) : nullptr;
+    }
     // An optional export looked up in the loaded module now (null when not loaded).
     FARPROC Export(const char* name) const noexcept;
 
 private:
     DWORD AskKind() const noexcept;
     void CopyFrom(const SpiInterface& other);
+    void ClearEntries() noexcept;
 
-    std::string path_;
+    std::wstring path_;
     Tamrix::UniqueHmodule module_;
     GetPluginInfoFn getPluginInfo_ = nullptr;
     IsSupportedFn isSupported_ = nullptr;
     FARPROC kind1_ = nullptr;  // GetPictureInfo or GetArchiveInfo
     FARPROC kind2_ = nullptr;  // GetPicture or GetFile
     FARPROC kind3_ = nullptr;  // GetPreview or GetFileInfo
+    // The wide forms, and the kind whose entries kind1W_ ... kind3W_ hold (0: none).
+    GetPluginInfoWFn getPluginInfoW_ = nullptr;
+    IsSupportedWFn isSupportedW_ = nullptr;
+    DWORD kind_ = 0;
+    FARPROC kind1W_ = nullptr;
+    FARPROC kind2W_ = nullptr;
+    FARPROC kind3W_ = nullptr;
 };
 
 }  // namespace SPI

@@ -15,34 +15,70 @@ constexpr wchar_t ALL_IMAGES[] = L"All images";
 constexpr size_t ALL_IMAGES_LENGTH = std::size(ALL_IMAGES) - 1;
 
 // The folder the viewer keeps its plug-ins in, from its registry value; false when the key
-// or the value is missing or longer than the read allows.
-bool ReadSusieFolder(char (&folder)[PATH_BUFFER_SIZE]) {
+// or the value is missing or longer than the read allows. A string value is read as UTF-16;
+// any other kind holds the folder's narrow text, in the ANSI code page, as the viewer wrote it.
+bool ReadSusieFolder(std::wstring& folder) {
     Tamrix::UniqueRegKey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, SUSIE_KEY, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return false;
-    DWORD size = FOLDER_READ_SIZE;
-    std::memset(folder, 0, sizeof folder);
-    if (RegQueryValueExA(key.get(), SUSIE_PATH_VALUE, nullptr, nullptr, reinterpret_cast<BYTE*>(folder), &size) !=
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, SUSIE_KEY_W, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return false;
+    wchar_t buffer[FOLDER_READ_SIZE] = {};
+    DWORD type = REG_NONE;
+    DWORD size = sizeof buffer;
+    if (RegQueryValueExW(key.get(), SUSIE_PATH_VALUE_W, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
         ERROR_SUCCESS)
         return false;
-    // A value stored without its NUL ends where the read ended.
-    folder[size < FOLDER_READ_SIZE ? size : FOLDER_READ_SIZE] = '\0';
-    return true;
+    if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
+        // A value stored without its NUL ends where the read ended.
+        const size_t length = size / sizeof(wchar_t);
+        folder.assign(buffer, wcsnlen(buffer, length));
+        return true;
+    }
+    if (size > FOLDER_READ_SIZE) return false;
+    const char* bytes = reinterpret_cast<const char*>(buffer);
+    return SUCCEEDED(Tamrix::ToWide(bytes, strnlen(bytes, size), folder));
 }
 
 // One file-type text of a plug-in, false when the plug-in answers 0. The text is what the
 // buffer holds, read only as far as the buffer goes (some plug-ins write no NUL), whatever
-// count the plug-in returned.
-bool InfoText(const SpiInterface& entry, int infoNo, std::string& text) {
+// count the plug-in returned; GetPluginInfoW's where the plug-in has it.
+bool InfoText(const SpiInterface& entry, int infoNo, std::wstring& text) {
+    if (GetPluginInfoWFn wide = entry.GetPluginInfoWEntry()) {
+        wchar_t buffer[PATTERN_BUFFER_SIZE] = {};
+        if (wide(infoNo, buffer, PATTERN_BUFFER_SIZE) == 0) return false;
+        text.assign(buffer, wcsnlen(buffer, PATTERN_BUFFER_SIZE));
+        return true;
+    }
     char buffer[PATTERN_BUFFER_SIZE] = {};
     if (entry.GetPluginInfoEntry()(infoNo, buffer, PATTERN_BUFFER_SIZE) == 0) return false;
-    text.assign(buffer, strnlen(buffer, PATTERN_BUFFER_SIZE));
+    if (FAILED(Tamrix::ToWide(buffer, strnlen(buffer, PATTERN_BUFFER_SIZE), text))) throw std::bad_alloc();
     return true;
 }
 
-std::wstring Wide(const std::string& text) {
-    std::wstring out;
-    if (FAILED(Tamrix::ToWide(text.data(), text.size(), out))) throw std::bad_alloc();
-    return out;
+// The header shown to IsSupported for a file: HEADER_SIZE bytes read from `file` at
+// `offset`, zeros wherever a short or failed read leaves bytes unfilled.
+void ReadHeader(HANDLE file, LONG offset, BYTE (&header)[HEADER_SIZE]) {
+    std::memset(header, 0, HEADER_SIZE);
+    SetFilePointer(file, offset, nullptr, FILE_BEGIN);
+    DWORD read = 0;
+    if (!ReadFile(file, header, HEADER_SIZE, &read, nullptr) || read > HEADER_SIZE) read = 0;
+    std::memset(header + read, 0, HEADER_SIZE - read);
+}
+
+// The header shown for a memory source: plug-ins may read a whole header, so a shorter
+// array is shown as a copy padded with zeros; anything else where it is.
+const void* MemoryHeader(const Source& source, BYTE (&copy)[HEADER_SIZE]) {
+    if (source.IsArray() && source.ArrayBytes() < HEADER_SIZE) {
+        std::memset(copy, 0, HEADER_SIZE);
+        if (source.ArrayBytes() > 0) std::memcpy(copy, source.Buf(), source.ArrayBytes());
+        return copy;
+    }
+    return source.Buf();
+}
+
+// A file opened for reading its header, by any name the system takes.
+Tamrix::UniqueFile OpenForHeader(const PluginName& name) {
+    if (name.IsNull()) return Tamrix::UniqueFile();
+    return Tamrix::UniqueFile(CreateFileW(SystemPath(name.Text()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
 }
 
 }  // namespace
@@ -76,52 +112,73 @@ bool TamrixHost::Accepts(DWORD kind) const noexcept {
     return false;  // Probe answers only the two kinds, or 0 for a failure
 }
 
-size_t TamrixHost::LoadPlugins(LONG flags, const char* folder) {
+size_t TamrixHost::LoadPlugins(LONG flags, const std::optional<std::wstring>& folder) {
     loadFlags_ = flags;
     // Old entries go first: their libraries are unloaded before the first folder is read.
     plugins_.clear();
     plugins_.reserve(8);
     AddFolder(nullptr);
-    if (folder) AddFolder(folder);
-    char system[PATH_BUFFER_SIZE] = {};
-    const UINT length = GetSystemDirectoryA(system, FOLDER_READ_SIZE);
+    if (folder) AddFolder(folder->c_str());
+    wchar_t system[PATH_BUFFER_SIZE] = {};
+    const UINT length = GetSystemDirectoryW(system, FOLDER_READ_SIZE);
     if (length > 0 && length < FOLDER_READ_SIZE) AddFolder(system);
     if (flags & SPI_SUSIE_FOLDER) {
-        char susie[PATH_BUFFER_SIZE];
-        if (ReadSusieFolder(susie)) AddFolder(susie);
+        std::wstring susie;
+        if (ReadSusieFolder(susie)) AddFolder(susie.c_str());
     }
     return plugins_.size();
 }
 
-bool TamrixHost::AddFolder(const char* folder) {
+size_t TamrixHost::LoadPlugins(LONG flags, const char* folder) {
+    std::optional<std::wstring> wide;
+    if (folder) {
+        wide.emplace();
+        if (FAILED(Tamrix::ToWide(folder, std::strlen(folder), *wide))) throw std::bad_alloc();
+    }
+    return LoadPlugins(flags, wide);
+}
+
+bool TamrixHost::AddFolder(const wchar_t* folder) {
     // Entries of the current directory carry the bare file name.
-    const std::string prefix = folder ? std::string(folder) + "\\" : std::string();
-    const std::string pattern = prefix + "*.spi";
+    const std::wstring prefix = folder ? std::wstring(folder) + L"\\" : std::wstring();
+    const std::wstring pattern = prefix + L"*.spi";
     if (pattern.size() >= PATH_BUFFER_SIZE) return false;
 
-    WIN32_FIND_DATAA found;
-    Tamrix::UniqueFind find(FindFirstFileA(pattern.c_str(), &found));
+    WIN32_FIND_DATAW found;
+    Tamrix::UniqueFind find(FindFirstFileW(pattern.c_str(), &found));
     if (!find) return false;
     do {
-        const size_t nameLength = strnlen(found.cFileName, sizeof found.cFileName);
+        const size_t nameLength = wcsnlen(found.cFileName, std::size(found.cFileName));
         if (prefix.size() + nameLength >= PATH_BUFFER_SIZE) continue;
-        SpiInterface probe(prefix + std::string(found.cFileName, nameLength));
+        SpiInterface probe(prefix + std::wstring(found.cFileName, nameLength));
         // A directory matching the pattern fails to load and is skipped like any failure.
         if (!Accepts(probe.Probe())) continue;  // the probe binding unloads what it loaded
         if (loadFlags_ & SPI_UNLOAD_AFTER_PROBE) probe.Unload();
         // The entry takes the probe's library reference over, if it still holds one.
         plugins_.push_back(std::move(probe));
-    } while (FindNextFileA(find.get(), &found));
+    } while (FindNextFileW(find.get(), &found));
     return true;
 }
 
 // ---- Selection -------------------------------------------------------------------------
 
-SpiInterface* TamrixHost::FindSupporting(const char* name, const void* header) {
+HRESULT TamrixHost::AskSupported(const SpiInterface& entry, PluginName& name, const void* header) noexcept {
+    int answer = 0;
+    if (IsSupportedWFn wide = entry.IsSupportedWEntry()) {
+        answer = wide(name.Wide(), const_cast<void*>(header));
+    } else if (IsSupportedFn narrow = entry.IsSupportedEntry()) {
+        LPCSTR text = nullptr;
+        if (HRESULT hr = name.Narrow(text); FAILED(hr)) return hr;
+        answer = narrow(text, const_cast<void*>(header));
+    }
+    return answer != 0 ? S_OK : S_FALSE;
+}
+
+SpiInterface* TamrixHost::FindSupporting(PluginName& name, const void* header) {
     for (SpiInterface& entry : plugins_) {
         LoadedForCall loaded(entry);
-        if (!loaded.Ok() || !entry.IsSupportedEntry()) continue;
-        if (entry.IsSupportedEntry()(name, const_cast<void*>(header)) != 0) {
+        if (!loaded.Ok()) continue;
+        if (AskSupported(entry, name, header) == S_OK) {
             loaded.Keep();
             return &entry;
         }
@@ -129,46 +186,67 @@ SpiInterface* TamrixHost::FindSupporting(const char* name, const void* header) {
     return nullptr;
 }
 
-SpiInterface* TamrixHost::FindSupportingFile(const char* name, HANDLE file, LONG offset) {
-    // Zeros wherever a short or failed read leaves bytes unfilled.
-    BYTE header[HEADER_SIZE] = {};
-    SetFilePointer(file, offset, nullptr, FILE_BEGIN);
-    DWORD read = 0;
-    if (!ReadFile(file, header, HEADER_SIZE, &read, nullptr) || read > HEADER_SIZE) read = 0;
-    std::memset(header + read, 0, HEADER_SIZE - read);
+SpiInterface* TamrixHost::FindSupportingFile(PluginName& name, HANDLE file, LONG offset) {
+    BYTE header[HEADER_SIZE];
+    ReadHeader(file, offset, header);
     return FindSupporting(name, header);
 }
 
+SpiInterface* TamrixHost::FindSupportingMemory(PluginName& name, const Source& source) {
+    BYTE copy[HEADER_SIZE];
+    return FindSupporting(name, MemoryHeader(source, copy));
+}
+
+SpiInterface* TamrixHost::FindSupporting(const char* name, const void* header) {
+    PluginName wide = PluginName::FromNarrow(name);
+    return FindSupporting(wide, header);
+}
+
+SpiInterface* TamrixHost::FindSupportingFile(const char* name, HANDLE file, LONG offset) {
+    PluginName wide = PluginName::FromNarrow(name);
+    return FindSupportingFile(wide, file, offset);
+}
+
 SpiInterface* TamrixHost::FindSupportingMemory(const char* name, const Source& source) {
-    // Plug-ins may read a whole header: a shorter array is shown as a padded copy.
-    if (source.IsArray() && source.ArrayBytes() < HEADER_SIZE) {
-        BYTE header[HEADER_SIZE] = {};
-        if (source.ArrayBytes() > 0) std::memcpy(header, source.Buf(), source.ArrayBytes());
-        return FindSupporting(name, header);
-    }
-    return FindSupporting(name, source.Buf());
+    PluginName wide = PluginName::FromNarrow(name);
+    return FindSupportingMemory(wide, source);
 }
 
 // ---- Picture ---------------------------------------------------------------------------
 
 HRESULT TamrixHost::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap) {
-    SpiInterface* chosen = nullptr;
+    // One header for the whole walk: read from the file, or shown from memory (which has no
+    // name).
+    BYTE header[HEADER_SIZE];
+    PluginName noName;
+    PluginName& name = source.Flag() == FLAG_FILE ? source.Name() : noName;
+    const void* shown = header;
     if (source.Flag() == FLAG_FILE) {
-        Tamrix::UniqueFile file(
-            CreateFileA(source.Buf(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        chosen = FindSupportingFile(source.Buf(), file.get(), source.Len());
+        Tamrix::UniqueFile file = OpenForHeader(name);
+        ReadHeader(file.get(), source.Len(), header);
     } else {
-        chosen = FindSupportingMemory(nullptr, source);  // memory has no name
+        shown = MemoryHeader(source, header);
     }
-    if (!chosen) {
-        source.Release();
-        return MapResult(SPI_UNKNOWN_FORMAT);
+
+    HRESULT firstFailure = S_OK;
+    for (SpiInterface& entry : plugins_) {
+        LoadedForCall loaded(entry);  // kept only for the picture that is the result
+        if (!loaded.Ok() || AskSupported(entry, name, shown) != S_OK) continue;
+        // The walk asks every kind; an archive plug-in that accepts is not asked to decode.
+        if (!entry.IsBoundAs(KIND_PICTURE)) break;
+        DecodedPicture picture;
+        HRESULT hr = picture.DecodeHeld(entry, Decoder::Picture, source);
+        if (SUCCEEDED(hr)) hr = picture.HasBothBlocks() ? picture.ComposeBitmap(bitmap) : E_OUTOFMEMORY;
+        if (SUCCEEDED(hr)) {
+            loaded.Keep();
+            source.Release();
+            return hr;
+        }
+        if (SUCCEEDED(firstFailure)) firstFailure = hr;
     }
-    // The walk asks every kind; an archive plug-in that accepts is not asked to decode.
-    DecodedPicture picture;
-    if (HRESULT hr = picture.Decode(*chosen, Decoder::Picture, source); FAILED(hr)) return hr;
-    if (!picture.HasBothBlocks()) return E_OUTOFMEMORY;
-    return picture.ComposeBitmap(bitmap);
+    source.Release();
+    if (FAILED(firstFailure)) return firstFailure;
+    return name.Refused() ? E_INVALIDARG : MapResult(SPI_UNKNOWN_FORMAT);
 }
 
 // ---- File filter -----------------------------------------------------------------------
@@ -210,11 +288,11 @@ FileFilter TamrixHost::CollectFileFilter(LONG type) {
                               (kind == KIND_ARCHIVE && (type & FILTER_ARCHIVE));
         if (!selected) continue;
         // A plug-in that answers every number ends on an empty pattern, or at the cap.
-        std::string pattern, description;
+        std::wstring pattern, description;
         for (int n = 0; n < MAX_FILE_TYPES; ++n) {
             if (!InfoText(entry, 2 * n + 2, pattern) || pattern.empty()) break;
             if (!InfoText(entry, 2 * n + 3, description)) break;  // the pattern is dropped
-            filter.Add(Wide(description), Wide(pattern));
+            filter.Add(description, pattern);
         }
     }
     return filter;

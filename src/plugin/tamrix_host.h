@@ -1,13 +1,17 @@
 // The plug-in list behind the manager: discovery in the search folders, the selection walk
-// that finds the first plug-in taking a file or a block of bytes, the picture it decodes as
-// a bitmap file in memory, and the file-dialog filter made from every plug-in's file types.
-// No COM here: the manager class above adds the Automation members.
+// that finds the first plug-in taking a file or a block of bytes, the picture the accepting
+// plug-ins decode, first success wins, as a bitmap file in memory, and the file-dialog
+// filter made from every plug-in's file types. Names and folders are UTF-16 throughout;
+// each plug-in is asked through its wide entries where it has them (names.h tells what a
+// narrow one gets). No COM here: the manager class above adds the Automation members.
 #pragma once
 #include <windows.h>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "../common/handles.h"
+#include "names.h"
 #include "source.h"
 #include "spi_interface.h"
 
@@ -23,11 +27,13 @@ constexpr LONG SPI_DEFAULT_FLAGS = 15;
 // Where the viewer names its plug-in folder (under HKEY_CURRENT_USER).
 constexpr const char* SUSIE_KEY = "Software\\Velkarin\\Susie\\Plug-in";
 constexpr const char* SUSIE_PATH_VALUE = "Path";
+constexpr const wchar_t* SUSIE_KEY_W = L"Software\\Velkarin\\Susie\\Plug-in";
+constexpr const wchar_t* SUSIE_PATH_VALUE_W = L"Path";
 
-// Paths, search patterns and the folder read from the registry live in buffers of this
-// size (NUL included); what does not fit is skipped, never cut into another path.
+// Plug-in paths, search patterns and the folder read from the registry have at most this
+// many characters, NUL included; what does not fit is skipped, never cut into another path.
 constexpr size_t PATH_BUFFER_SIZE = MAX_PATH;
-constexpr DWORD FOLDER_READ_SIZE = 255;  // bytes asked for from the system and the registry
+constexpr DWORD FOLDER_READ_SIZE = 255;  // characters asked for from the system and the registry
 
 // File-type bits of GetFileFilter's `type` (0 stands for both).
 constexpr LONG FILTER_PICTURE = 0x1;
@@ -63,26 +69,39 @@ public:
     // Replaces the list: the current directory, `folder` when given (an empty one is a
     // folder too), the system directory and, with SPI_SUSIE_FOLDER, the viewer's folder.
     // Returns the number of entries.
+    size_t LoadPlugins(LONG flags, const std::optional<std::wstring>& folder);
+    // The same with a folder named in the thread's ANSI code page (null for none).
     size_t LoadPlugins(LONG flags, const char* folder);
     // Appends the plug-ins of one folder (null: the current directory) that the load flags
     // accept. False when no file matched.
-    bool AddFolder(const char* folder);
+    bool AddFolder(const wchar_t* folder);
 
-    // The first entry whose IsSupported accepts `name` (may be null) and the header at
-    // `header`, in list order; null when none does. Entries loaded for the question and
-    // declining are unloaded again; the chosen one stays loaded.
-    SpiInterface* FindSupporting(const char* name, const void* header);
+    // The first entry whose IsSupported (IsSupportedW where it has one) accepts `name` and
+    // the header at `header`, in list order; null when none does. Entries loaded for the
+    // question and declining are unloaded again; the chosen one stays loaded. An entry with
+    // only the narrow form is not asked when `name` cannot be given to it: then
+    // name.Refused() tells so.
+    SpiInterface* FindSupporting(PluginName& name, const void* header);
     // The same with a header of HEADER_SIZE bytes read from `file` at `offset`; bytes the
     // file does not fill are zero.
-    SpiInterface* FindSupportingFile(const char* name, HANDLE file, LONG offset);
+    SpiInterface* FindSupportingFile(PluginName& name, HANDLE file, LONG offset);
     // The same for a memory source: an address is shown as it is, a byte array shorter than
     // HEADER_SIZE as a copy padded with zeros.
+    SpiInterface* FindSupportingMemory(PluginName& name, const Source& source);
+    // The three with a name in the thread's ANSI code page (may be null).
+    SpiInterface* FindSupporting(const char* name, const void* header);
+    SpiInterface* FindSupportingFile(const char* name, HANDLE file, LONG offset);
     SpiInterface* FindSupportingMemory(const char* name, const Source& source);
 
-    // The first plug-in taking `source` decodes it into a bitmap file in a new movable
-    // global block. E_FAIL when none takes it or the one that does is not a picture
-    // plug-in; a decoding failure as its code mapped; E_OUTOFMEMORY when a block is
-    // missing; E_FAIL for a header asking more than the blocks hold. Releases `source`.
+    // Decodes `source` into a bitmap file in a new movable global block. The plug-ins that
+    // accept it are asked in list order, as FindSupporting asks them; when one fails (its
+    // code, a block missing, a header asking more than the blocks hold), the walk goes on
+    // to the next, and the first picture made is the result. An archive plug-in that
+    // accepts ends the walk, as it always has. When none succeeds: the first failure, as
+    // E_OUTOFMEMORY for a missing block, E_FAIL for a refused header, or the plug-in's code
+    // mapped; else E_INVALIDARG when a narrow plug-in could not be given the name, else
+    // E_FAIL. Only the plug-in whose picture is the result stays loaded of those the walk
+    // loaded. Releases `source`.
     HRESULT ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap);
 
     // The file types of the plug-ins whose kind `type` selects; every entry ends in the
@@ -95,6 +114,9 @@ public:
 
 private:
     bool Accepts(DWORD kind) const noexcept;
+    // IsSupported(W) of one loaded entry: S_OK accepted, S_FALSE declined or no entry,
+    // E_INVALIDARG when a narrow entry cannot be given the name (it is not called).
+    static HRESULT AskSupported(const SpiInterface& entry, PluginName& name, const void* header) noexcept;
 
     LONG loadFlags_ = SPI_DEFAULT_FLAGS;
     std::vector<SpiInterface> plugins_;

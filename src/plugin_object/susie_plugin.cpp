@@ -7,6 +7,7 @@
 #include "../common/handles.h"
 #include "../common/text.h"
 #include "../plugin/archive.h"
+#include "../plugin/names.h"
 #include "../plugin/picture.h"
 #include "../plugin/source.h"
 #include "../results/spi_file_info.h"
@@ -20,6 +21,15 @@ HRESULT SusiePlugin::InfoText(int infoNo, int size, BSTR* out) noexcept {
     if (!binding_.IsLoaded() || !binding_.GetPluginInfoEntry()) return E_FAIL;
     // Cleared, and read only up to its size: a plug-in that writes nothing gives an empty
     // text, one that writes no NUL cannot make us read past the buffer.
+    if (SPI::GetPluginInfoWFn wide = binding_.GetPluginInfoWEntry()) {
+        // The wide form's text needs no code page; the buffer holds as many characters.
+        wchar_t buffer[SPI::TEXT_BUFFER_SIZE] = {};
+        wide(infoNo, buffer, size);
+        BSTR text = SysAllocStringLen(buffer, static_cast<UINT>(wcsnlen(buffer, static_cast<size_t>(size))));
+        if (!text) return E_OUTOFMEMORY;
+        *out = text;
+        return S_OK;
+    }
     char buffer[SPI::TEXT_BUFFER_SIZE] = {};
     binding_.GetPluginInfoEntry()(infoNo, buffer, size);
     BSTR text = nullptr;
@@ -44,7 +54,9 @@ STDMETHODIMP SusiePlugin::get_PluginInfo(LONG infoNo, BSTR* pVal) {
 STDMETHODIMP SusiePlugin::get_CanPreview(VARIANT_BOOL* pbCan) {
     if (!pbCan) return E_POINTER;
     // The kind matters: for an archive plug-in the same entry holds GetFileInfo.
-    *pbCan = binding_.IsBoundAs(SPI::KIND_PICTURE) && binding_.GetPreviewEntry() ? VARIANT_TRUE : VARIANT_FALSE;
+    *pbCan = binding_.IsBoundAs(SPI::KIND_PICTURE) && (binding_.GetPreviewEntry() || binding_.GetPreviewWEntry())
+                 ? VARIANT_TRUE
+                 : VARIANT_FALSE;
     return S_OK;
 }
 
@@ -67,8 +79,7 @@ STDMETHODIMP SusiePlugin::Load(BSTR spiPath, VARIANT_BOOL* pbOk) {
     if (!pbOk) return E_POINTER;
     *pbOk = VARIANT_TRUE;
     try {
-        std::string path;
-        if (HRESULT hr = ToNarrow(spiPath, path); FAILED(hr)) return hr;
+        std::wstring path = SPI::TextOf(spiPath);
         // The old library goes first, so a failed Load leaves nothing of it behind.
         binding_.Unload();
         binding_.SetPath(std::move(path));
@@ -89,7 +100,13 @@ HRESULT SusiePlugin::QueryPictureInfo(const VARIANT& src, LONG offsetOrLength, S
                                       int& code) noexcept {
     SPI::Source source;
     if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
-    code = binding_.GetPictureInfoEntry()(source.Buf(), source.Len(), source.Flag(), &record);
+    if (SPI::GetPictureInfoWFn wide = binding_.GetPictureInfoWEntry()) {
+        code = wide(source.WideBuf(), source.Len(), source.Flag(), &record);
+    } else {
+        LPCSTR buf = nullptr;
+        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;  // the source releases itself
+        code = binding_.GetPictureInfoEntry()(buf, source.Len(), source.Flag(), &record);
+    }
     source.Release();
     return S_OK;
 }
@@ -175,9 +192,7 @@ STDMETHODIMP SusiePlugin::GetPictureToFile(VARIANT src, LONG offsetOrLength, BST
         if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
         SPI::DecodedPicture picture;
         if (HRESULT hr = picture.Decode(binding_, SPI::Decoder::Picture, source); FAILED(hr)) return hr;
-        std::string path;
-        if (FAILED(ToNarrow(destPath, path))) return E_FAIL;
-        return picture.WriteBitmapFile(path);
+        return picture.WriteBitmapFile(SPI::TextOf(destPath));
     } catch (...) {
         return E_OUTOFMEMORY;
     }
@@ -204,13 +219,10 @@ STDMETHODIMP SusiePlugin::GetFileInfo(VARIANT src, LONG offsetOrLength, BSTR Fil
         SPI::Source source;
         if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
         // A missing name reaches the plug-in as an empty one, never as a null pointer.
-        std::string name;
-        if (HRESULT hr = ToNarrow(FileName, name); FAILED(hr)) return hr;
-        SPI::fileInfo record{};
-        if (HRESULT hr = SPI::QueryMemberInfo(binding_, source, name, record); FAILED(hr)) return hr;
+        SPI::MemberRecord record;
+        if (HRESULT hr = SPI::QueryMemberInfo(binding_, source, SPI::TextOf(FileName), record); FAILED(hr)) return hr;
         ComPtr<ISpiFileInfo> entry;
-        if (HRESULT hr = SpiFileInfo::Create(std::make_shared<const SPI::fileInfo>(record), entry.put()); FAILED(hr))
-            return hr;
+        if (HRESULT hr = SpiFileInfo::Create(std::move(record), entry.put()); FAILED(hr)) return hr;
         *ppInfo = entry.detach();  // ISpiFileInfo is the entry's IDispatch
         return S_OK;
     } catch (...) {
@@ -255,9 +267,7 @@ STDMETHODIMP SusiePlugin::GetFileToFile(VARIANT src, IDispatch* pInfo, BSTR dest
         if (HRESULT hr = ExtractMember(src, pInfo, member, fileSize); FAILED(hr)) return hr;
         // The plug-in's own failure is reported as its code; success without a block writes nothing.
         if (member.Code() != SPI::SPI_OK || !member.Block()) return SPI::MapResult(member.Code());
-        std::string path;
-        if (HRESULT hr = ToNarrow(destPath, path); FAILED(hr)) return hr;
-        return member.WriteFile(path, static_cast<ULONG>(fileSize));
+        return member.WriteFile(SPI::TextOf(destPath), static_cast<ULONG>(fileSize));
     } catch (...) {
         return E_OUTOFMEMORY;
     }

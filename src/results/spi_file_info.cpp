@@ -2,14 +2,12 @@
 
 #include <utility>
 
-#include "../plugin/archive.h"
-
 namespace Tamrix {
 namespace {
 
 // A text property: *pVal is written only when the text could be made.
 template <class Read>
-HRESULT TextProperty(const SPI::fileInfo& record, BSTR* pVal, Read read) noexcept {
+HRESULT TextProperty(const SPI::MemberRecord& record, BSTR* pVal, Read read) noexcept {
     if (!pVal) return E_POINTER;
     BSTR text = nullptr;
     if (HRESULT hr = read(record, &text); FAILED(hr)) return hr;
@@ -26,44 +24,44 @@ HRESULT LongProperty(ULONG field, LONG* pVal) noexcept {
 
 }  // namespace
 
-HRESULT SpiFileInfo::Create(std::shared_ptr<const SPI::fileInfo> record, ISpiFileInfo** out) noexcept {
+HRESULT SpiFileInfo::Create(SPI::MemberRecord record, ISpiFileInfo** out) noexcept {
     *out = nullptr;
     if (!record) return E_INVALIDARG;
     return HandOut(Make<SpiFileInfo>(std::move(record)), out);
 }
 
 STDMETHODIMP SpiFileInfo::get_Method(BSTR* pVal) {
-    return TextProperty(*record_, pVal, SPI::MethodText);
+    return TextProperty(record_, pVal, [](const SPI::MemberRecord& r, BSTR* t) { return SPI::MethodText(r, t); });
 }
 
 STDMETHODIMP SpiFileInfo::get_Position(LONG* pVal) {
-    return LongProperty(record_->position, pVal);
+    return LongProperty(record_.Position(), pVal);
 }
 
 STDMETHODIMP SpiFileInfo::get_CompSize(LONG* pVal) {
-    return LongProperty(record_->compsize, pVal);
+    return LongProperty(record_.CompSize(), pVal);
 }
 
 STDMETHODIMP SpiFileInfo::get_FileSize(LONG* pVal) {
-    return LongProperty(record_->filesize, pVal);
+    return LongProperty(record_.FileSize(), pVal);
 }
 
 STDMETHODIMP SpiFileInfo::get_TimeStamp(DATE* pVal) {
     if (!pVal) return E_POINTER;
-    *pVal = SPI::LocalDateOf(record_->timestamp);
+    *pVal = SPI::LocalDateOf(record_.Timestamp());
     return S_OK;
 }
 
 STDMETHODIMP SpiFileInfo::get_Path(BSTR* pVal) {
-    return TextProperty(*record_, pVal, SPI::PathText);
+    return TextProperty(record_, pVal, [](const SPI::MemberRecord& r, BSTR* t) { return SPI::PathText(r, t); });
 }
 
 STDMETHODIMP SpiFileInfo::get_FileName(BSTR* pVal) {
-    return TextProperty(*record_, pVal, SPI::FileNameText);
+    return TextProperty(record_, pVal, [](const SPI::MemberRecord& r, BSTR* t) { return SPI::FileNameText(r, t); });
 }
 
 STDMETHODIMP SpiFileInfo::get_CRC(LONG* pVal) {
-    return LongProperty(record_->crc, pVal);
+    return LongProperty(record_.Crc(), pVal);
 }
 
 // The name table's Invoke rows: every member is a reader that takes no argument.

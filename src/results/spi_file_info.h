@@ -1,7 +1,8 @@
 // One archive member's information record, read through eight properties. The record is
-// either the entry's own (looked up by name) or one inside a listing's block; either way
-// the entry shares the ownership of what holds it, so an entry stays valid after the
-// collection that made it is gone.
+// either the entry's own (looked up by name) or one inside a listing's block, of either kind
+// (fileInfo, or fileInfoW from a plug-in's wide entries, whose names are read in full);
+// either way the entry shares the ownership of what holds it, so an entry stays valid after
+// the collection that made it is gone.
 #pragma once
 #include <windows.h>
 #include <oaidl.h>
@@ -10,6 +11,7 @@
 #include "Tamrix.h"
 #include "../automation/name_table_dispatch.h"
 #include "../common/object.h"
+#include "../plugin/archive.h"
 #include "../plugin/spi_api.h"
 
 namespace Tamrix {
@@ -31,12 +33,19 @@ public:
     static constexpr bool CHECKS_NAMED_ARGS = false;
     HRESULT InvokeMember(DISPID id, DispatchCall& call);
 
+    explicit SpiFileInfo(SPI::MemberRecord record) noexcept : record_(std::move(record)) {}
     explicit SpiFileInfo(std::shared_ptr<const SPI::fileInfo> record) noexcept : record_(std::move(record)) {}
     virtual ~SpiFileInfo() = default;
 
-    // A new entry reading `record` (never null), with the caller's reference.
-    // E_OUTOFMEMORY (and *out null) when it cannot be made.
-    static HRESULT Create(std::shared_ptr<const SPI::fileInfo> record, ISpiFileInfo** out) noexcept;
+    // A new entry reading `record` (never empty), with the caller's reference.
+    // E_INVALIDARG for no record, E_OUTOFMEMORY (and *out null) when it cannot be made.
+    static HRESULT Create(SPI::MemberRecord record, ISpiFileInfo** out) noexcept;
+    static HRESULT Create(std::shared_ptr<const SPI::fileInfo> record, ISpiFileInfo** out) noexcept {
+        return Create(SPI::MemberRecord(std::move(record)), out);
+    }
+    static HRESULT Create(std::shared_ptr<const SPI::fileInfoW> record, ISpiFileInfo** out) noexcept {
+        return Create(SPI::MemberRecord(std::move(record)), out);
+    }
 
     // ISpiFileInfo
     STDMETHODIMP get_Method(BSTR* pVal) override;
@@ -49,7 +58,7 @@ public:
     STDMETHODIMP get_CRC(LONG* pVal) override;
 
 private:
-    std::shared_ptr<const SPI::fileInfo> record_;
+    SPI::MemberRecord record_;
 };
 
 }  // namespace Tamrix

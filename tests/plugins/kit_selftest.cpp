@@ -356,6 +356,89 @@ void test_archive_disagreements() {
 
 }  // namespace
 
+// The WIDE variants: UTF-8 texts and member names handed over as UTF-16, files opened by
+// UTF-16 names, every wide call counted; and the variants that accept and never decode.
+typedef int(WINAPI* InfoWFn)(int, LPWSTR, int);
+typedef int(WINAPI* IsSupportedWFn)(LPCWSTR, void*);
+typedef int(WINAPI* PicInfoWFn)(LPCWSTR, long, unsigned, PictureInfo*);
+typedef int(WINAPI* ArcInfoWFn)(LPCWSTR, long, unsigned, HLOCAL*);
+typedef int(WINAPI* FileInfoWFn)(LPCWSTR, long, LPCWSTR, unsigned, FileInfoW*);
+typedef int(WINAPI* GetFileWFn)(LPCWSTR, long, LPWSTR, unsigned, ProgressCallback, long);
+typedef int(WINAPI* WideCallsFn)(int*, int*, wchar_t*, int);
+
+std::wstring write_temp_w(const wchar_t* tag, const void* data, size_t n) {
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    std::wstring path = std::wstring(dir) + L"tamrix_spikit_" + std::to_wstring(GetCurrentProcessId()) + tag;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(f, data, static_cast<DWORD>(n), &written, nullptr);
+    CloseHandle(f);
+    return path;
+}
+
+void test_wide() {
+    Spi qqw("qqw"), qqzw("qqzw"), qqa("qqa");
+    CHECK(qqa.fn<WideCallsFn>("TestWideCalls") == nullptr && qqa.fn<IsSupportedWFn>("IsSupportedW") == nullptr);
+    auto wideCalls = [](const Spi& s, int* isSupported, int* info, std::wstring* name) {
+        wchar_t buf[512] = {};
+        int calls = s.fn<WideCallsFn>("TestWideCalls")(isSupported, info, buf, 512);
+        if (name) *name = buf;
+        return calls;
+    };
+    wchar_t text[64] = {};
+    CHECK_EQ(qqw.fn<InfoWFn>("GetPluginInfoW")(1, text, 64), 23);
+    CHECK(std::wstring(text) == L"QQW test plug-in, wide\u2026");
+    CHECK(info(qqw, 1) == "QQW test plug-in, wide\xE2\x80\xA6" && info(qqw, 0, 8) == "00IN");
+
+    QqaHeader q = picture(6, 4, 24, 3);
+    const std::wstring file = write_temp_w(L"_\u0416\u03A9.qqa", &q, sizeof q);
+    PictureInfo pi = {};
+    CHECK(qqw.fn<PicInfoWFn>("GetPictureInfoW")(file.c_str(), 0, 0, &pi) == 0 && pi.width == 6);
+    int isSupported = -1, infoCalls = -1;
+    std::wstring last;
+    CHECK_EQ(wideCalls(qqw, &isSupported, &infoCalls, &last), 1);
+    CHECK(last == file && isSupported == 0 && infoCalls == 1);
+    CHECK_EQ(qqw.count("TestCallCount"), 1);
+    uint8_t header[2048] = {};
+    std::memcpy(header, &q, sizeof q);
+    CHECK_EQ(qqw.fn<IsSupportedWFn>("IsSupportedW")(L"x\u0416.qqa", header), 1);
+    wideCalls(qqw, &isSupported, nullptr, &last);
+    CHECK(isSupported == 1 && last == L"x\u0416.qqa");
+    char narrowName[64] = {};
+    CHECK_EQ(qqw.fn<LastIsSupportedFn>("TestLastIsSupported")(narrowName, 64, nullptr), 1);
+    CHECK(std::string(narrowName) == "x\xD0\x96.qqa");
+    DeleteFileW(file.c_str());
+
+    std::vector<uint8_t> data = {'w', 'i', 'd', 'e'};
+    std::vector<uint8_t> z = archive({{"QQZstore", "\xCE\xA9\\", "\xD0\x96.txt", data}});
+    const std::wstring arc = write_temp_w(L"_\u0416.qqz", z.data(), z.size());
+    HLOCAL list = nullptr;
+    CHECK_EQ(qqzw.fn<ArcInfoWFn>("GetArchiveInfoW")(arc.c_str(), 0, 0, &list), 5);
+    CHECK_EQ(LocalSize(list), 2 * sizeof(FileInfoW));
+    auto* r = static_cast<FileInfoW*>(LocalLock(list));
+    CHECK(std::wstring(r[0].path) == L"\u03A9\\" && std::wstring(r[0].filename) == L"\u0416.txt");
+    CHECK(r[0].position == 124 && r[0].filesize == 4 && r[1].method[0] == 0);
+    LocalFree(list);
+    FileInfoW fi = {};
+    CHECK(qqzw.fn<FileInfoWFn>("GetFileInfoW")(arc.c_str(), 0, L"\u03A9\\\u0416.TXT", 0, &fi) == 0 && fi.position == 124);
+    HLOCAL out = nullptr;
+    CHECK(qqzw.fn<GetFileWFn>("GetFileW")(arc.c_str(), 124, reinterpret_cast<LPWSTR>(&out), 0x100, nullptr, 0) == 0 &&
+          block(out) == data);
+    LocalFree(out);
+    CHECK_EQ(wideCalls(qqzw, nullptr, nullptr, &last), 3);
+    CHECK(last == arc);
+    DeleteFileW(arc.c_str());
+
+    for (auto [name, code] : {std::pair<const char*, int>{"qqa_broken", 3}, {"qqa_nomemory", 4}}) {
+        Spi failing(name);
+        HLOCAL i = nullptr, b = nullptr;
+        CHECK_EQ(failing.fn<IsSupportedFn>("IsSupported")(nullptr, header), 1);
+        CHECK_EQ(failing.fn<PictureFn>("GetPicture")(reinterpret_cast<LPCSTR>(&q), sizeof q, 1, &i, &b, nullptr, 0), code);
+        CHECK(i == nullptr && b == nullptr && failing.count("TestOutstandingBlocks") == 0);
+    }
+}
+
 int main() {
     char exe[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
@@ -366,6 +449,7 @@ int main() {
     test_picture();
     test_archive();
     test_archive_disagreements();
+    test_wide();
     std::printf("%s (%d failures)\n", g_failures ? "FAILED" : "passed", g_failures);
     return g_failures ? 1 : 0;
 }

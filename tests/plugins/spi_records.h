@@ -36,6 +36,22 @@ static_assert(offsetof(FileInfo, timestamp) == 20 && offsetof(FileInfo, path) ==
               offsetof(FileInfo, filename) == 224 && offsetof(FileInfo, crc) == 424,
               "FileInfo offsets");
 
+// The same with UTF-16 names (GetArchiveInfoW's array, GetFileInfoW's record).
+struct FileInfoW {
+    unsigned char method[8];
+    unsigned long position;
+    unsigned long compsize;
+    unsigned long filesize;
+    int32_t timestamp;
+    wchar_t path[200];
+    wchar_t filename[200];
+    unsigned long crc;
+};
+static_assert(sizeof(FileInfoW) == 828, "FileInfoW layout");
+static_assert(offsetof(FileInfoW, path) == 24 && offsetof(FileInfoW, filename) == 424 &&
+              offsetof(FileInfoW, crc) == 824,
+              "FileInfoW offsets");
+
 #pragma pack(pop)
 
 enum SpiResult : int {

@@ -167,6 +167,15 @@ static_assert(sizeof(QqzMember) == 100, "QqzMember layout");
 //        copies the first n (at most 2048) bytes it read there. IsSupported reads all
 //        2048 bytes of every header, as a real plug-in may (an address below 64K counts
 //        as a file handle and reads as zeros)
+// Plug-ins built WIDE also export the wide entry points, which count with the narrow ones
+// above (TestCallCount, TestLastIsSupported, whose name is then the UTF-8 of the wide one), and
+//   int  TestWideCalls(int* isSupportedW, int* pluginInfoW, wchar_t* lastName, int nameLen)
+//        returns the number of wide data calls (GetPictureInfoW ... GetFileW) so far; sets
+//        the numbers of IsSupportedW and GetPluginInfoW calls, and copies the last name a
+//        wide entry was given (IsSupportedW's, a file source's; NUL-terminated, cut to
+//        nameLen). Their texts and member names are UTF-8 bytes: the narrow entries hand them
+//        over as those bytes, the wide ones as UTF-16 (GetArchiveInfoW, GetFileInfoW: fileInfoW
+//        records; GetFileInfoW matches the name's UTF-8 as GetFileInfo matches its name).
 //
 // Outstanding blocks: a block counts while LocalFlags(handle) != LMEM_INVALID_HANDLE
 // (what Wine 8 answers for a freed handle, zero-sized blocks included). Wine hands a
@@ -176,6 +185,9 @@ static_assert(sizeof(QqzMember) == 100, "QqzMember layout");
 // block the caller itself allocates with LocalAlloc(LMEM_MOVEABLE) after freeing one of
 // ours may take over the freed handle value and still count; free a plug-in's blocks
 // last, or check before allocating. Unloading a plug-in forgets its blocks.
+//
+// Plug-ins built with TESTSPI_DECODE_RESULT accept QQA1 pictures as the others do, and
+// GetPicture and GetPreview answer that code for every one of them, handing back no block.
 //
 // ConfigurationDlg(hParent, function) records its arguments and returns hParent as its
 // result code, so a test chooses the code through the window handle it passes.

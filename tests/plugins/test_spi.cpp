@@ -11,6 +11,8 @@
 //   TESTSPI_NO_FILEINFO, TESTSPI_NO_FILE   leave that export out
 //   TESTSPI_NO_NUL        GetPluginInfo fills whole buffers without a NUL
 //   TESTSPI_ANSWER_EVERY_INFO  GetPluginInfo answers every number, even those it does not have
+//   TESTSPI_WIDE          the wide entry points too (IsSupportedW ... GetPluginInfoW)
+//   TESTSPI_DECODE_RESULT GetPicture and GetPreview answer this code for any QQA1 picture
 // Input formats, results and the Test* exports: test_formats.h.
 #ifdef TESTSPI_VARIANT_HEADER
 #include "spi_variant.h"
@@ -18,6 +20,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 #include "spi_records.h"
 #include "test_formats.h"
@@ -202,6 +205,11 @@ public:
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
                   : INVALID_HANDLE_VALUE) {}
+    explicit File(LPCWSTR name)
+        : h_(name ? CreateFileW(name, GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                  : INVALID_HANDLE_VALUE) {}
     ~File() {
         if (ok()) CloseHandle(h_);
     }
@@ -249,8 +257,9 @@ private:
     size_t n_ = 0;
 };
 
-// The file `name` from `offset` to its end.
-[[maybe_unused]] int read_file_from(LPCSTR name, long offset, Bytes& out) {
+// The file `name` (narrow or wide) from `offset` to its end.
+template <typename Ch>
+[[maybe_unused]] int read_file_from(const Ch* name, long offset, Bytes& out) {
     File f(name);
     int64_t size = f.size();
     if (size < 0 || offset < 0) return SPI_FILE_READ_ERROR;
@@ -261,11 +270,13 @@ private:
     return SPI_OK;
 }
 
-// Counts a data call and notes its arguments (test_formats.h: TestCallCount ...).
-[[maybe_unused]] void begin_call(LPCSTR buf, long len, unsigned flag) {
+// Counts a data call and notes its arguments (test_formats.h: TestCallCount ...). `buf` is a
+// narrow or wide file name, or the data's address.
+template <typename Ch>
+[[maybe_unused]] void begin_call(const Ch* buf, long len, unsigned flag) {
     int first = -1;
     if (source_of(flag) == SPI_SOURCE_MEMORY) {
-        if (buf && len > 0) first = static_cast<uint8_t>(buf[0]);
+        if (buf && len > 0) first = *reinterpret_cast<const uint8_t*>(buf);
     } else if (source_of(flag) == SPI_SOURCE_FILE) {
         uint8_t b;
         if (File(buf).read_at(len, &b, 1) == 1) first = b;
@@ -322,7 +333,8 @@ const char* info_text(int infono) {
 // ---------------------------------------------------------------------------------------
 // QQA pictures.
 
-int read_qqa_header(LPCSTR buf, long len, unsigned flag, QqaHeader& h) {
+template <typename Ch>
+int read_qqa_header(const Ch* buf, long len, unsigned flag, QqaHeader& h) {
     switch (source_of(flag)) {
     case SPI_SOURCE_MEMORY:
         if (!buf) return SPI_MEMORY_ERROR;
@@ -381,13 +393,17 @@ HLOCAL make_pixel_block(uint8_t seed, int64_t size) {
     });
 }
 
-int decode(LPCSTR buf, long len, unsigned flag, HLOCAL* pInfo, HLOCAL* pBits,
+template <typename Ch>
+int decode(const Ch* buf, long len, unsigned flag, HLOCAL* pInfo, HLOCAL* pBits,
            ProgressCallback progress, long lData, bool preview) {
     begin_call(buf, len, flag);
     QqaHeader q;
     int rc = read_qqa_header(buf, len, flag, q);
     if (rc != SPI_OK) return rc;
     if (!pInfo || !pBits) return SPI_MEMORY_ERROR;
+#ifdef TESTSPI_DECODE_RESULT
+    return TESTSPI_DECODE_RESULT;  // accepted by IsSupported, and still not decoded
+#endif
     if (progress && progress(0, 1, lData)) return SPI_ABORTED;
     if (q.resultCode != SPI_OK) return q.resultCode;
 
@@ -440,7 +456,8 @@ struct Archive {
 };
 
 // Reads the archive the call names and checks its header.
-int open_archive(LPCSTR buf, long len, unsigned flag, Archive& a) {
+template <typename Ch>
+int open_archive(const Ch* buf, long len, unsigned flag, Archive& a) {
     switch (source_of(flag)) {
     case SPI_SOURCE_MEMORY:
         if (!buf) return SPI_MEMORY_ERROR;
@@ -535,24 +552,77 @@ FileInfo to_file_info(const QqzMember& m, unsigned long position, uint32_t flags
 }
 #endif  // TESTSPI_FAMILY == 2
 
+#ifdef TESTSPI_WIDE
+// ---------------------------------------------------------------------------------------
+// The wide entries. This variant's texts and member names are UTF-8: its narrow entries
+// hand them over as those bytes, its wide ones as UTF-16.
+
+struct WideRecord {
+    int dataCalls;         // wide data calls (GetPictureInfoW ... GetFileW)
+    int isSupportedCalls;  // IsSupportedW calls
+    int infoCalls;         // GetPluginInfoW calls
+    wchar_t lastName[1024];  // the last name a wide entry was given
+};
+WideRecord g_wide = {0, 0, 0, {0}};
+
+std::wstring utf16(const char* s, size_t n) {
+    std::wstring out;
+    const int length = n ? MultiByteToWideChar(CP_UTF8, 0, s, static_cast<int>(n), nullptr, 0) : 0;
+    if (length <= 0) return out;
+    out.resize(static_cast<size_t>(length));
+    MultiByteToWideChar(CP_UTF8, 0, s, static_cast<int>(n), &out[0], length);
+    return out;
+}
+
+std::string utf8(const wchar_t* s) {
+    std::string out;
+    const int length = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1) return out;
+    out.resize(static_cast<size_t>(length));
+    WideCharToMultiByte(CP_UTF8, 0, s, -1, &out[0], length, nullptr, nullptr);
+    out.resize(static_cast<size_t>(length) - 1);
+    return out;
+}
+
+// Counts a wide call and notes the name it was given (a file source's buf, IsSupportedW's
+// filename; null leaves the last name as it was).
+void note_wide(int WideRecord::*counter, const wchar_t* name) {
+    RecLock lock;
+    ++(g_wide.*counter);
+    if (!name) return;
+    const size_t n = wcsnlen(name, 1023);
+    std::memcpy(g_wide.lastName, name, n * sizeof(wchar_t));
+    g_wide.lastName[n] = 0;
+}
+
+// The name a wide data call notes: its buf when that is a file's name.
+const wchar_t* wide_name(const wchar_t* buf, unsigned flag) {
+    return source_of(flag) == SPI_SOURCE_FILE ? buf : nullptr;
+}
+#endif  // TESTSPI_WIDE
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
 // Exports every variant has.
 
-SPI_EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
-    const char* text = info_text(infono);
+// GetPluginInfo's answer with the item's text as Ch characters (`convert` makes them).
+template <typename Ch, typename Convert>
+static int plugin_info(int infono, Ch* buf, int buflen, Convert convert) {
+    const char* item = info_text(infono);
 #ifdef TESTSPI_ANSWER_EVERY_INFO
-    if (!text) text = "";  // as some real plug-ins do: a non-zero answer for a missing item
+    if (!item) item = "";  // as some real plug-ins do: a non-zero answer for a missing item
 #endif
-    if (!text || !buf || buflen <= 0) return 0;
-    int n = static_cast<int>(std::strlen(text));
+    if (!item || !buf || buflen <= 0) return 0;
+    const std::basic_string<Ch> converted = convert(item);
+    const Ch* text = converted.c_str();
+    int n = static_cast<int>(converted.size());
 #ifdef TESTSPI_NO_NUL
     for (int i = 0; i < buflen; ++i) buf[i] = i < n ? text[i] : 'A';
     return buflen;
 #else
     if (n > buflen - 1) n = buflen - 1;
-    std::memcpy(buf, text, n);
+    std::memcpy(buf, text, n * sizeof(Ch));
     buf[n] = 0;
 #ifdef TESTSPI_ANSWER_EVERY_INFO
     return buflen;
@@ -562,8 +632,19 @@ SPI_EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
 #endif
 }
 
+SPI_EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
+    return plugin_info(infono, buf, buflen, [](const char* item) { return std::string(item); });
+}
+
+#ifdef TESTSPI_WIDE
+SPI_EXPORT int WINAPI GetPluginInfoW(int infono, LPWSTR buf, int buflen) {
+    note_wide(&WideRecord::infoCalls, nullptr);
+    return plugin_info(infono, buf, buflen, [](const char* item) { return utf16(item, std::strlen(item)); });
+}
+#endif
+
 #ifndef TESTSPI_NO_ISSUPPORTED
-SPI_EXPORT int WINAPI IsSupported(LPCSTR filename, void* dw) {
+static int is_supported(LPCSTR filename, void* dw) {
     record_header(dw);
     {
         RecLock lock;
@@ -588,6 +669,19 @@ SPI_EXPORT int WINAPI IsSupported(LPCSTR filename, void* dw) {
     return std::memcmp(dw, TESTSPI_MAGIC, 4) == 0 ? 1 : 0;
 #endif
 }
+
+SPI_EXPORT int WINAPI IsSupported(LPCSTR filename, void* dw) {
+    return is_supported(filename, dw);
+}
+
+#ifdef TESTSPI_WIDE
+// Counted with the narrow calls too, its name noted as UTF-8.
+SPI_EXPORT int WINAPI IsSupportedW(LPCWSTR filename, void* dw) {
+    note_wide(&WideRecord::isSupportedCalls, filename);
+    const std::string name = filename ? utf8(filename) : std::string();
+    return is_supported(filename ? name.c_str() : nullptr, dw);
+}
+#endif
 #endif
 
 #ifndef TESTSPI_NO_CONFIG
@@ -604,7 +698,8 @@ SPI_EXPORT int WINAPI ConfigurationDlg(HWND parent, int fnc) {
 // Picture plug-in exports.
 
 #if TESTSPI_FAMILY == 1
-SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
+template <typename Ch>
+static int picture_info(const Ch* buf, long len, unsigned flag, PictureInfo* lpInfo) {
     begin_call(buf, len, flag);
     QqaHeader q;
     int rc = read_qqa_header(buf, len, flag, q);
@@ -632,6 +727,10 @@ SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, long len, unsigned flag, Pictur
     return q.resultCode;
 }
 
+SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
+    return picture_info(buf, len, flag, lpInfo);
+}
+
 SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                                  ProgressCallback lpPrgressCallback, long lData) {
     return decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, false);
@@ -643,6 +742,27 @@ SPI_EXPORT int WINAPI GetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pH
     return decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, true);
 }
 #endif
+
+#ifdef TESTSPI_WIDE
+SPI_EXPORT int WINAPI GetPictureInfoW(LPCWSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
+    note_wide(&WideRecord::dataCalls, wide_name(buf, flag));
+    return picture_info(buf, len, flag, lpInfo);
+}
+
+SPI_EXPORT int WINAPI GetPictureW(LPCWSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                  ProgressCallback lpPrgressCallback, long lData) {
+    note_wide(&WideRecord::dataCalls, wide_name(buf, flag));
+    return decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, false);
+}
+
+#ifndef TESTSPI_NO_PREVIEW
+SPI_EXPORT int WINAPI GetPreviewW(LPCWSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                  ProgressCallback lpPrgressCallback, long lData) {
+    note_wide(&WideRecord::dataCalls, wide_name(buf, flag));
+    return decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, true);
+}
+#endif
+#endif  // TESTSPI_WIDE
 #endif  // TESTSPI_FAMILY == 1
 
 // ---------------------------------------------------------------------------------------
@@ -650,7 +770,10 @@ SPI_EXPORT int WINAPI GetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pH
 
 #if TESTSPI_FAMILY == 2
 #ifndef TESTSPI_NO_ARCHIVEINFO
-SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, long len, unsigned flag, HLOCAL* lphInf) {
+// The listing as an array of Record, each made by `make` (to_file_info or to_file_info_w).
+template <typename Record, typename Ch>
+static int archive_info(const Ch* buf, long len, unsigned flag, HLOCAL* lphInf,
+                        Record (*make)(const QqzMember&, unsigned long, uint32_t)) {
     begin_call(buf, len, flag);
     Archive a;
     int rc = open_archive(buf, len, flag, a);
@@ -659,10 +782,10 @@ SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, long len, unsigned flag, HLOCAL
         return rc;
     if (!lphInf) return SPI_MEMORY_ERROR;
     const int64_t records = int64_t{a.header.count} + ((a.header.flags & QQZ_NO_TERMINATOR) ? 0 : 1);
-    HLOCAL list = make_block(records * static_cast<int64_t>(sizeof(FileInfo)), [&](uint8_t* p) {
-        auto* out = reinterpret_cast<FileInfo*>(p);
+    HLOCAL list = make_block(records * static_cast<int64_t>(sizeof(Record)), [&](uint8_t* p) {
+        auto* out = reinterpret_cast<Record*>(p);
         walk_members(a.data, a.size, [&](const QqzMember& m, size_t dataOffset) {
-            *out++ = to_file_info(m, a.base + static_cast<unsigned long>(dataOffset), a.header.flags);
+            *out++ = make(m, a.base + static_cast<unsigned long>(dataOffset), a.header.flags);
             return false;
         });  // the terminator, if any, stays zeroed
     });
@@ -671,10 +794,17 @@ SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, long len, unsigned flag, HLOCAL
     *lphInf = list;
     return a.header.archiveInfoCode;
 }
+
+SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, long len, unsigned flag, HLOCAL* lphInf) {
+    return archive_info(buf, len, flag, lphInf, to_file_info);
+}
 #endif
 
 #ifndef TESTSPI_NO_FILEINFO
-SPI_EXPORT int WINAPI GetFileInfo(LPCSTR buf, long len, LPCSTR filename, unsigned flag, FileInfo* lpInfo) {
+// `filename` as this variant's narrow text.
+template <typename Record, typename Ch>
+static int file_info(const Ch* buf, long len, LPCSTR filename, unsigned flag, Record* lpInfo,
+                     Record (*make)(const QqzMember&, unsigned long, uint32_t)) {
     begin_call(buf, len, flag);
     Archive a;
     int rc = open_archive(buf, len, flag, a);
@@ -685,18 +815,23 @@ SPI_EXPORT int WINAPI GetFileInfo(LPCSTR buf, long len, LPCSTR filename, unsigne
     bool found = false;
     rc = walk_members(a.data, a.size, [&](const QqzMember& m, size_t dataOffset) {
         if (!name_matches(m, filename, caseSensitive)) return false;
-        *lpInfo = to_file_info(m, a.base + static_cast<unsigned long>(dataOffset), a.header.flags);
+        *lpInfo = make(m, a.base + static_cast<unsigned long>(dataOffset), a.header.flags);
         found = true;
         return true;
     });
     if (found) return a.header.fileInfoCode;
     return rc != SPI_OK ? rc : SPI_INTERNAL_ERROR;
 }
+
+SPI_EXPORT int WINAPI GetFileInfo(LPCSTR buf, long len, LPCSTR filename, unsigned flag, FileInfo* lpInfo) {
+    return file_info(buf, len, filename, flag, lpInfo, to_file_info);
+}
 #endif
 
 #ifndef TESTSPI_NO_FILE
-SPI_EXPORT int WINAPI GetFile(LPCSTR src, long len, LPSTR dest, unsigned flag,
-                              ProgressCallback prgressCallback, long lData) {
+template <typename Ch>
+static int get_file(const Ch* src, long len, void* dest, unsigned flag, ProgressCallback prgressCallback,
+                    long lData) {
     begin_call(src, len, flag);
     if (!(flag & SPI_OUTPUT_MEMORY)) return SPI_NOT_IMPLEMENTED;
     if (!dest) return SPI_MEMORY_ERROR;
@@ -755,7 +890,54 @@ SPI_EXPORT int WINAPI GetFile(LPCSTR src, long len, LPSTR dest, unsigned flag,
     *out = block;
     return fileCode;
 }
+
+SPI_EXPORT int WINAPI GetFile(LPCSTR src, long len, LPSTR dest, unsigned flag,
+                              ProgressCallback prgressCallback, long lData) {
+    return get_file(src, len, dest, flag, prgressCallback, lData);
+}
 #endif
+
+#ifdef TESTSPI_WIDE
+// The record with the member's UTF-8 names as UTF-16.
+static FileInfoW to_file_info_w(const QqzMember& m, unsigned long position, uint32_t flags) {
+    const FileInfo narrow = to_file_info(m, position, flags);
+    FileInfoW r = {};
+    std::memcpy(r.method, narrow.method, sizeof r.method);
+    r.position = narrow.position;
+    r.compsize = narrow.compsize;
+    r.filesize = narrow.filesize;
+    r.timestamp = narrow.timestamp;
+    const std::wstring path = utf16(narrow.path, std::strlen(narrow.path));
+    const std::wstring name = utf16(narrow.filename, std::strlen(narrow.filename));
+    std::memcpy(r.path, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    std::memcpy(r.filename, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+    r.crc = narrow.crc;
+    return r;
+}
+
+#ifndef TESTSPI_NO_ARCHIVEINFO
+SPI_EXPORT int WINAPI GetArchiveInfoW(LPCWSTR buf, long len, unsigned flag, HLOCAL* lphInf) {
+    note_wide(&WideRecord::dataCalls, wide_name(buf, flag));
+    return archive_info(buf, len, flag, lphInf, to_file_info_w);
+}
+#endif
+
+#ifndef TESTSPI_NO_FILEINFO
+SPI_EXPORT int WINAPI GetFileInfoW(LPCWSTR buf, long len, LPCWSTR filename, unsigned flag, FileInfoW* lpInfo) {
+    note_wide(&WideRecord::dataCalls, wide_name(buf, flag));
+    const std::string name = filename ? utf8(filename) : std::string();
+    return file_info(buf, len, filename ? name.c_str() : nullptr, flag, lpInfo, to_file_info_w);
+}
+#endif
+
+#ifndef TESTSPI_NO_FILE
+SPI_EXPORT int WINAPI GetFileW(LPCWSTR src, long len, LPWSTR dest, unsigned flag, ProgressCallback prgressCallback,
+                               long lData) {
+    note_wide(&WideRecord::dataCalls, wide_name(src, flag));
+    return get_file(src, len, dest, flag, prgressCallback, lData);
+}
+#endif
+#endif  // TESTSPI_WIDE
 #endif  // TESTSPI_FAMILY == 2
 
 // ---------------------------------------------------------------------------------------
@@ -768,7 +950,24 @@ SPI_EXPORT void WINAPI TestResetCounters() {
     RecLock lock;
     g_rec = CallRecord{0, 0, 0, -1, 0, 0, 0, 0, false, {0}, false, {}};
     g_header = HeaderRecord{nullptr, {0}};
+#ifdef TESTSPI_WIDE
+    g_wide = WideRecord{0, 0, 0, {0}};
+#endif
 }
+
+#ifdef TESTSPI_WIDE
+SPI_EXPORT int WINAPI TestWideCalls(int* isSupportedW, int* pluginInfoW, wchar_t* lastName, int nameLen) {
+    RecLock lock;
+    if (isSupportedW) *isSupportedW = g_wide.isSupportedCalls;
+    if (pluginInfoW) *pluginInfoW = g_wide.infoCalls;
+    if (lastName && nameLen > 0) {
+        const size_t n = wcsnlen(g_wide.lastName, static_cast<size_t>(nameLen - 1));
+        std::memcpy(lastName, g_wide.lastName, n * sizeof(wchar_t));
+        lastName[n] = 0;
+    }
+    return g_wide.dataCalls;
+}
+#endif
 
 SPI_EXPORT int WINAPI TestLastConfig(int* hParent, int* function) {
     RecLock lock;

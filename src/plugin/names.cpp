@@ -1,0 +1,129 @@
+#include "names.h"
+
+#include <cstring>
+#include <new>
+
+#include "../common/text.h"
+
+namespace SPI {
+namespace {
+
+const std::wstring EXTENDED_PREFIX = L"\\\\?\\";
+const std::wstring EXTENDED_UNC_PREFIX = L"\\\\?\\UNC\\";
+
+bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The short name the system keeps for the existing file or folder `name`, in the form the
+// caller gave (an extended-length prefix added here for a long name is taken off again).
+bool ShortNameOf(const std::wstring& name, std::wstring& out) {
+    const std::wstring path = SystemPath(name);
+    DWORD n = GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (n == 0) return false;
+    out.assign(n, L'\0');
+    n = GetShortPathNameW(path.c_str(), out.data(), n);
+    if (n == 0 || n >= out.size()) return false;
+    out.resize(n);
+    if (path != name) {
+        if (StartsWith(out, EXTENDED_UNC_PREFIX))
+            out = L"\\\\" + out.substr(EXTENDED_UNC_PREFIX.size());
+        else if (StartsWith(out, EXTENDED_PREFIX))
+            out.erase(0, EXTENDED_PREFIX.size());
+    }
+    return true;
+}
+
+}  // namespace
+
+std::wstring TextOf(BSTR text) {
+    if (!text) return std::wstring();
+    return std::wstring(text, wcsnlen(text, SysStringLen(text)));
+}
+
+HRESULT ToExactNarrow(const std::wstring& text, std::string& out) noexcept {
+    try {
+        out.clear();
+        if (text.empty()) return S_OK;
+        const int length = static_cast<int>(text.size());
+        // Best-fit look-alikes are refused too: they name another file.
+        DWORD flags = WC_NO_BEST_FIT_CHARS;
+        BOOL usedDefault = FALSE;
+        BOOL* askUsed = &usedDefault;
+        int n = WideCharToMultiByte(CP_THREAD_ACP, flags, text.data(), length, nullptr, 0, nullptr, askUsed);
+        if (n <= 0) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_INVALID_FLAGS && error != ERROR_INVALID_PARAMETER) return E_OUTOFMEMORY;
+            // A code page that takes neither the flag nor the question (UTF-8) holds every
+            // character: only text that is no valid UTF-16 has no exact form there.
+            flags = WC_ERR_INVALID_CHARS;
+            askUsed = nullptr;
+            n = WideCharToMultiByte(CP_THREAD_ACP, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
+            if (n <= 0) return GetLastError() == ERROR_NO_UNICODE_TRANSLATION ? S_FALSE : E_OUTOFMEMORY;
+        }
+        if (usedDefault) return S_FALSE;
+        out.resize(static_cast<size_t>(n));
+        if (WideCharToMultiByte(CP_THREAD_ACP, flags, text.data(), length, out.data(), n, nullptr, askUsed) != n) {
+            out.clear();
+            return E_OUTOFMEMORY;
+        }
+        if (usedDefault) {
+            out.clear();
+            return S_FALSE;
+        }
+        return S_OK;
+    } catch (...) {
+        out.clear();
+        return E_OUTOFMEMORY;
+    }
+}
+
+std::wstring SystemPath(const std::wstring& path) {
+    if (path.size() < MAX_PATH) return path;
+    if (StartsWith(path, EXTENDED_PREFIX) || StartsWith(path, L"\\\\.\\")) return path;
+    DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return path;
+    std::wstring full(n, L'\0');
+    n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+    if (n == 0 || n >= full.size()) return path;
+    full.resize(n);
+    if (StartsWith(full, L"\\\\")) return EXTENDED_UNC_PREFIX + full.substr(2);  // \\server\share\...
+    return EXTENDED_PREFIX + full;
+}
+
+PluginName PluginName::FromNarrow(const char* text) {
+    if (!text) return PluginName();
+    std::wstring wide;
+    if (FAILED(Tamrix::ToWide(text, std::strlen(text), wide))) throw std::bad_alloc();
+    return PluginName(std::move(wide));
+}
+
+const std::wstring& PluginName::Text() const noexcept {
+    static const std::wstring none;
+    return text_ ? *text_ : none;
+}
+
+HRESULT PluginName::Narrow(LPCSTR& out) noexcept {
+    out = nullptr;
+    if (!text_) return S_OK;
+    if (!narrowMade_) {
+        narrowMade_ = true;
+        narrowResult_ = ToExactNarrow(*text_, narrow_);
+        if (narrowResult_ == S_FALSE) {
+            narrowResult_ = E_INVALIDARG;
+            try {
+                std::wstring shortName;
+                if (namesFile_ && ShortNameOf(*text_, shortName)) {
+                    const HRESULT hr = ToExactNarrow(shortName, narrow_);
+                    narrowResult_ = hr == S_FALSE ? E_INVALIDARG : hr;
+                }
+            } catch (...) {
+                narrowResult_ = E_OUTOFMEMORY;
+            }
+        }
+    }
+    if (SUCCEEDED(narrowResult_)) out = narrow_.c_str();
+    return narrowResult_;
+}
+
+}  // namespace SPI

@@ -1,0 +1,182 @@
+// GetPicture's walk over the accepting plug-ins: when one fails to decode, the next that
+// accepts is asked, the first picture made is the result, and only when every one fails does
+// the call fail, with the first failure. The queries still answer the first acceptance, and
+// the walk leaves loaded only the plug-in whose picture it kept. The plug-ins of the current
+// directory come first, then those of the search folder.
+#include <windows.h>
+#include <olectl.h>
+#include <oleauto.h>
+#include <Tamrix.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/spi_folder.h"
+#include "manager/tamrix_host.h"
+#include "plugin_object/plugin_fixture.h"
+#include "server/server_dll.h"
+
+using plugtest::Bstr;
+using plugtest::MakeBstr;
+using plugtest::Narrow;
+using plugtest::Variant;
+using servertest::ComPtr;
+using testenv::CurrentDirectory;
+using testenv::Mapped;
+using testenv::SpiCounters;
+using testenv::SpiFolder;
+using Manager = Tamrix::Object<Tamrix::TamrixHost>;
+
+namespace {
+
+[[maybe_unused]] auto* const g_com = ::testing::AddGlobalTestEnvironment(new servertest::ComApartment);
+
+std::string TestName() {
+    return ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+std::string AboutOf(IDispatch* object) {
+    ComPtr<ISusiePlugin> plugin;
+    if (!object || FAILED(object->QueryInterface(IID_ISusiePlugin, plugin.put_void()))) return "<not a plug-in>";
+    Bstr about;
+    if (FAILED(plugin->get_About(about.put()))) return "<no about>";
+    return Narrow(about.get());
+}
+
+class Fallback : public ::testing::Test {
+protected:
+    Fallback() : cwd_(Tag("cwd")), here_(cwd_.Path()), folder_(Tag("search")) {}
+    static std::string Tag(const std::string& what) { return "fallback_" + what + "_" + TestName(); }
+
+    // `first` in the current directory (an empty name for none), `second` in the search
+    // folder, listed with `flags`; whatever the system directory adds comes after them.
+    ComPtr<Manager> Host(LONG flags, const std::string& first, const std::string& second) {
+        if (!first.empty()) cwd_.Add(first, "first_" + first + ".spi");
+        if (!second.empty()) secondPath_ = folder_.Add(second, "second_" + second + ".spi");
+        ComPtr<Manager> host = Tamrix::Make<Tamrix::TamrixHost>();
+        EXPECT_EQ(S_OK, host->Init(flags, MakeBstr(folder_.Path()).get()));
+        return host;
+    }
+    std::string First(const std::string& spi) const { return "first_" + spi + ".spi"; }
+
+    SpiFolder cwd_;
+    CurrentDirectory here_;
+    SpiFolder folder_;
+    std::string secondPath_;
+};
+
+const std::vector<BYTE> PICTURE = plugtest::Bytes(plugtest::Qqa(8, 5, 24));
+
+TEST_F(Fallback, WhenTheFirstAcceptingPluginFailsTheNextOneDecodesAndOnlyItStaysLoaded) {
+    ComPtr<Manager> host = Host(15, "qqa_broken", "qqa");  // entries start unloaded
+    const std::string file = plugtest::WriteTemp("tamrix_fallback.qqa", PICTURE, 32);
+    Variant name, array;
+    plugtest::SetString(name, file);
+    plugtest::SetArray(array, PICTURE);
+    for (auto [src, offsetOrLength] : {std::pair{name.get(), 32L}, std::pair{array.get(), 104L}}) {
+        SCOPED_TRACE(src->vt == VT_BSTR ? "file" : "byte array");
+        ComPtr<IDispatch> picture;
+        ASSERT_EQ(S_OK, host->GetPicture(*src, offsetOrLength, picture.put()));
+        ComPtr<IPicture> p;
+        ASSERT_EQ(S_OK, picture.query(p));
+        SHORT type = 0;
+        EXPECT_EQ(S_OK, p->get_Type(&type));
+        EXPECT_EQ(PICTYPE_BITMAP, type);
+        EXPECT_FALSE(host->Plugins()[0].IsLoaded()) << "loaded for the walk and failing: unloaded again";
+        EXPECT_FALSE(Mapped(First("qqa_broken")));
+        EXPECT_TRUE(host->Plugins()[1].IsLoaded()) << "the plug-in whose picture is the result";
+        EXPECT_EQ(0, SpiCounters(secondPath_).Outstanding());
+    }
+    EXPECT_EQ(0u, array->parray->cLocks) << "the array is unlocked after the whole walk";
+
+    // The queries still answer the first acceptance, though it cannot decode.
+    IDispatch* spi = nullptr;
+    ASSERT_EQ(S_OK, host->QuerySpiFromFile(MakeBstr(file).get(), 32, &spi));
+    EXPECT_EQ("QQA test plug-in that finds every picture broken", AboutOf(spi));
+    spi->Release();
+    ASSERT_EQ(S_OK, host->QuerySpi(nullptr, *array.get(), &spi));
+    EXPECT_EQ("QQA test plug-in that finds every picture broken", AboutOf(spi));
+    spi->Release();
+    DeleteFileA(file.c_str());
+}
+
+TEST_F(Fallback, EachAcceptingPluginIsAskedOnceInOrderAndEntriesLoadedBeforeStayLoaded) {
+    ComPtr<Manager> host = Host(14, "qqa_broken", "qqa");  // every entry loaded from the start
+    Variant array;
+    plugtest::SetArray(array, PICTURE);
+    ComPtr<IDispatch> picture;
+    ASSERT_EQ(S_OK, host->GetPicture(*array.get(), 104, picture.put()));
+    EXPECT_EQ(1, SpiCounters(First("qqa_broken")).DataCalls());
+    EXPECT_EQ(1, SpiCounters(secondPath_).DataCalls());
+    EXPECT_TRUE(host->Plugins()[0].IsLoaded());
+    EXPECT_TRUE(host->Plugins()[1].IsLoaded());
+    EXPECT_EQ(0, SpiCounters(First("qqa_broken")).Outstanding());
+}
+
+TEST_F(Fallback, APictureTheFirstPluginDecodesNeverReachesTheNext) {
+    ComPtr<Manager> host = Host(14, "qqa", "qqa_nomemory");
+    Variant array;
+    plugtest::SetArray(array, PICTURE);
+    ComPtr<IDispatch> picture;
+    ASSERT_EQ(S_OK, host->GetPicture(*array.get(), 104, picture.put()));
+    EXPECT_EQ(1, SpiCounters(First("qqa")).DataCalls());
+    EXPECT_EQ(0, SpiCounters(secondPath_).IsSupportedCalls());
+}
+
+TEST_F(Fallback, WhenEveryAcceptingPluginFailsTheFirstFailureIsTheAnswer) {
+    Variant array;
+    plugtest::SetArray(array, PICTURE);
+    const struct {
+        const char *first, *second;
+        HRESULT expected;
+    } orders[] = {
+        {"qqa_broken", "qqa_nomemory", E_FAIL},         // 3 first, then 4
+        {"qqa_nomemory", "qqa_broken", E_OUTOFMEMORY},  // 4 first, then 3
+    };
+    for (const auto& order : orders) {
+        SCOPED_TRACE(std::string(order.first) + " then " + order.second);
+        SpiFolder cwd(Tag(std::string("cwd_") + order.first));
+        CurrentDirectory there(cwd.Path());
+        SpiFolder search(Tag(std::string("search_") + order.first));
+        cwd.Add(order.first, "all_first.spi");
+        const std::string second = search.Add(order.second, "all_second.spi");
+        ComPtr<Manager> host = Tamrix::Make<Tamrix::TamrixHost>();
+        ASSERT_EQ(S_OK, host->Init(15, MakeBstr(search.Path()).get()));
+        IDispatch* const untouched = reinterpret_cast<IDispatch*>(0x1234);
+        IDispatch* picture = untouched;
+        EXPECT_EQ(order.expected, host->GetPicture(*array.get(), 104, &picture));
+        EXPECT_EQ(untouched, picture);
+        for (const SPI::SpiInterface& entry : host->Plugins()) EXPECT_FALSE(entry.IsLoaded()) << entry.Path();
+        EXPECT_FALSE(Mapped("all_first.spi"));
+        EXPECT_FALSE(Mapped(second));
+    }
+}
+
+TEST_F(Fallback, AnArchivePluginThatAcceptsStillEndsTheWalkWithTheFirstFailure) {
+    // The list: qqa_broken, then an archive plug-in taking QQA1 too, then qqa. The first
+    // fails; the archive plug-in accepts and is not asked to decode; qqa is never asked.
+    SpiFolder elsewhere(Tag("archive"));
+    const std::string greedy = elsewhere.Add("qqz_greedy", "greedy.spi");
+    ComPtr<Manager> host = Host(14, "qqa_broken", "qqa");
+    SPI::SpiInterface archive{greedy};
+    ASSERT_EQ(SPI::KIND_ARCHIVE, archive.Probe());
+    host->Plugins().insert(host->Plugins().begin() + 1, std::move(archive));
+    ASSERT_EQ(secondPath_, host->Plugins()[2].Path());
+    Variant array;
+    plugtest::SetArray(array, PICTURE);
+    IDispatch* picture = nullptr;
+    EXPECT_EQ(E_FAIL, host->GetPicture(*array.get(), 104, &picture)) << "the broken plug-in's failure (3)";
+    EXPECT_EQ(nullptr, picture);
+    EXPECT_EQ(1, SpiCounters(First("qqa_broken")).DataCalls());
+    EXPECT_EQ(1, SpiCounters(greedy).IsSupportedCalls());
+    EXPECT_EQ(0, SpiCounters(greedy).DataCalls());
+    EXPECT_EQ(0, SpiCounters(secondPath_).IsSupportedCalls());
+
+    // Without the failing one first, the archive plug-in's acceptance alone gives E_FAIL.
+    host->Plugins().erase(host->Plugins().begin());
+    EXPECT_EQ(E_FAIL, host->GetPicture(*array.get(), 104, &picture));
+    EXPECT_EQ(0, SpiCounters(secondPath_).IsSupportedCalls());
+}
+
+}  // namespace
