@@ -22,7 +22,7 @@ public:
     void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
     void TearDown() override { CoUninitialize(); }
 };
-const auto* const kApartment = ::testing::AddGlobalTestEnvironment(new Apartment);
+const auto* const APARTMENT = ::testing::AddGlobalTestEnvironment(new Apartment);
 
 BSTR NewBstr(const std::wstring& s) {
     return SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
@@ -78,7 +78,7 @@ protected:
 };
 
 TEST_F(WideThroughTamrix, ThePicturePluginReadsAndTheManagerDecodesASourceLongerThanMaxPath) {
-    const samples::Picture& sample = samples::kPictures[0];
+    const samples::Picture& sample = samples::PICTURES[0];
     DeepFolder deep(L"bundled_deep", MAX_PATH + 20);
     const std::wstring source = Extended(deep.PathOf(L"sample.png"));
     ASSERT_TRUE(testenv::WriteFileW(source, ReadAll(Picture(sample))));
