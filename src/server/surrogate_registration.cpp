@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "../common/handles.h"
+#include "../common/text.h"
 #include "module.h"
 #include "registration.h"
 #include "registry_script.h"
@@ -57,20 +59,11 @@ struct DualInterface {
     std::string iid, name;
 };
 
-std::string Narrow(const wchar_t* text) {
-    std::string out;
-    if (!text) return out;
-    const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n > 1) {
-        out.resize(static_cast<size_t>(n) - 1);
-        WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), n, nullptr, nullptr);
-    }
-    return out;
-}
-
+// A GUID in its registry form (ASCII alone).
 std::string GuidText(const GUID& guid) {
     wchar_t text[40];
-    return StringFromGUID2(guid, text, 40) ? Narrow(text) : std::string();
+    const int n = StringFromGUID2(guid, text, 40);
+    return n > 1 ? std::string(text, text + n - 1) : std::string();
 }
 
 // The library's identifier, version and the interfaces the marshaler serves: every
@@ -105,8 +98,11 @@ HRESULT ReadLibrary(std::string& libId, std::string& version, std::vector<DualIn
             if (!marshaled) continue;
             BSTR name = nullptr;
             if (FAILED(lib->GetDocumentation(static_cast<INT>(i), &name, nullptr, nullptr, nullptr))) continue;
-            out.push_back({GuidText(iid), Narrow(name)});
+            std::string narrowName;
+            hr = ToNarrow(name, narrowName);
             SysFreeString(name);
+            if (FAILED(hr)) return hr;
+            out.push_back({GuidText(iid), std::move(narrowName)});
         }
         return S_OK;
     } catch (...) {
