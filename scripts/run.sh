@@ -26,3 +26,10 @@ printf 'not a picture' > "$demo/notes.txt"
 cd "$demo"
 wine cscript //nologo "$(winpath "$root/tools/show_plugins.js")" "$(winpath "$demo/plugins")" \
     "$(winpath "$demo/picture.qqa")" "$(winpath "$demo/notes.txt")" "$(winpath "$demo/missing.qqn")"
+if [ -x "$build/wine-run64.sh" ]; then
+    echo
+    echo "== From a 64-bit client: the 64-bit cscript, the server in its 32-bit DLL surrogate =="
+    "$build/wine-run64.sh" 'C:\windows\syswow64\regsvr32.exe' /s "$(winpath "$build/bin/Tamrix.dll")"
+    "$build/wine-run64.sh" 'C:\windows\system32\cscript.exe' //nologo "$(winpath "$root/tools/show_plugins.js")" \
+        "$(winpath "$demo/plugins")" "$(winpath "$demo/picture.qqa")" "$(winpath "$demo/notes.txt")"
+fi
