@@ -10,12 +10,17 @@ mkdir -p "$WINEPREFIX"
 wineserver -k >/dev/null 2>&1 || true   # a server left from an earlier run is not ours to keep
 wineserver -p
 if [ -x "$build/wine-run64.sh" ]; then
-    mkdir -p "$build/wineprefix64"
     WINEPREFIX="$build/wineprefix64" wineserver -k >/dev/null 2>&1 || true
+    # A new prefix is made under a server of its own, left to end with it: made under a
+    # persistent server, the 64-bit prefix kept two instances of its services, and the
+    # first DLL surrogate started there never answered.
+    if [ ! -f "$build/wineprefix64/.tamrix-ready" ]; then
+        "$build/wine-run64.sh" cmd /c exit 0 >/dev/null 2>&1
+        WINEPREFIX="$build/wineprefix64" wineserver -w
+    fi
     # The server makes a new prefix's registry of the kind WINEARCH names.
     WINEPREFIX="$build/wineprefix64" WINEARCH=win64 wineserver -p
     trap 'wineserver -k >/dev/null 2>&1 || true; WINEPREFIX="$build/wineprefix64" wineserver -k >/dev/null 2>&1 || true' EXIT
-    "$build/wine-run64.sh" cmd /c exit 0 >/dev/null 2>&1   # makes the prefix on first use
 else
     trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 fi
