@@ -117,7 +117,7 @@ HRESULT UpdateInterfaces(bool reg) noexcept {
     if (FAILED(hr)) return hr;
     const Replacements none;
     for (const DualInterface& i : interfaces) {
-        // Names come from the library, so none is taken for a replacement.
+        // A "%" would be read as the start of a replacement; the library's names have none.
         if (i.name.find('%') != std::string::npos) return E_FAIL;
         const std::array<std::string_view, INTERFACE_STRING_COUNT> strings{
             "Interface", i.iid, i.name, "ProxyStubClsid", "ProxyStubClsid32", TYPELIB_MARSHALER,
