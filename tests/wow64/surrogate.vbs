@@ -63,7 +63,7 @@ Function At(s, offset, n)
 End Function
 
 Sub Main()
-    Dim host, p, n, listed, spi, pixels, info, bmpPath, bmp, qqaPath, pngPath, echoPath, arr, fromArray
+    Dim host, p, n, listed, spi, pixels, info, bmpPath, bmp, qqaPath, pngPath, echoPath, textPath, arr, fromArray
     Dim zip, ax, list, entry, heap, out, qqzPath, qqz, readme, data, member, filter, err1
 
     Equal CreateObject("WScript.Shell").Environment("PROCESS")("PROCESSOR_ARCHITECTURE"), "AMD64", _
@@ -105,7 +105,24 @@ Sub Main()
     Equal VarType(arr), vbArray + vbByte, "GetBytes: a byte array"
     Equal spi.GetPicture(arr, 104, info).Length, 120 * 20, "the array, back as a source, decodes"
     Equal info.Length, 40, "and its information block"
+    Equal host.QuerySpi("", arr).PluginInfo(2), "*.qqa", "QuerySpi probes the array's bytes"
     fso.DeleteFile echoPath
+
+    ' The picture's text, its preview, and the plug-in's capabilities.
+    textPath = temp & "\surrogate_vbs_text.qqa"
+    WriteFile textPath, "QQA1" & LE(40, 4) & LE(20, 4) & LE(24, 2) & String(46, Chr(0)) & Field("text from afar", 32) & _
+              String(12, Chr(0))
+    Equal spi.GetPictureText(textPath, 0), "text from afar", "GetPictureText"
+    Check spi.CanPreview And spi.CanConfigDlg, "CanPreview and CanConfigDlg"
+    Check spi.GetPreview(textPath, 0, info).Length > 0, "GetPreview"
+    fso.DeleteFile textPath
+
+    ' A plug-in object the client creates itself, bound and freed.
+    Set p = CreateObject("Tamrix.SusiePlugin.1")
+    Equal p.Load(spiDir & "\qqz.spi"), True, "Load"
+    Equal p.Version, "00AM", "Version after Load"
+    p.Free
+    Equal p.Load(folder & "\missing.spi"), False, "Load of a missing file"
     bmpPath = temp & "\surrogate_vbs.bmp"
     spi.GetPictureToFile qqaPath, 0, bmpPath
     bmp = ReadFile(bmpPath)
@@ -168,6 +185,7 @@ Sub Main()
     Set qqz = host.QuerySpiFromFile(qqzPath, 0)
     Set readme = qqz.GetArchiveInfo(qqzPath, 0).Item(1)
     Equal readme.FileName, "readme.txt", "the QQZ1 listing"
+    Equal qqz.GetFileInfo(qqzPath, 0, "DOCS\README.TXT").FileSize, Len(data), "GetFileInfo looks the member up by name"
     member = qqz.GetFile(qqzPath, readme).GetBytes()
     out = temp & "\surrogate_vbs_readme.txt"
     qqz.GetFileToFile member, readme, out
