@@ -1,10 +1,27 @@
-# Sourced by the scripts: a persistent wineserver on the build tree's private prefix, so
+# Sourced by the scripts: a persistent wineserver on each of the build tree's private
+# prefixes (the 32-bit one and, where Wine's 64-bit loader is there, the 64-bit one), so
 # that each test program does not pay the server's start-up, stopped again on every way
-# out so that no leftover process holds anything open. Needs $build.
+# out so that no leftover process (a DLL surrogate among them) holds anything open.
+# Needs $build.
+: "${build:?wine-env.sh needs \$build, the build tree}"
 export WINEPREFIX="$build/wineprefix" WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 mkdir -p "$WINEPREFIX"
 wineserver -k >/dev/null 2>&1 || true   # a server left from an earlier run is not ours to keep
 wineserver -p
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+if [ -x "$build/wine-run64.sh" ]; then
+    WINEPREFIX="$build/wineprefix64" wineserver -k >/dev/null 2>&1 || true
+    # A new prefix is made under a server of its own, left to end with it: made under a
+    # persistent server, the 64-bit prefix kept two instances of its services, and the
+    # first DLL surrogate started there never answered.
+    if [ ! -f "$build/wineprefix64/.tamrix-ready" ]; then
+        "$build/wine-run64.sh" cmd /c exit 0 >/dev/null 2>&1
+        WINEPREFIX="$build/wineprefix64" wineserver -w
+    fi
+    # The server makes a new prefix's registry of the kind WINEARCH names.
+    WINEPREFIX="$build/wineprefix64" WINEARCH=win64 wineserver -p
+    trap 'wineserver -k >/dev/null 2>&1 || true; WINEPREFIX="$build/wineprefix64" wineserver -k >/dev/null 2>&1 || true' EXIT
+else
+    trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+fi
 "$build/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1   # makes the prefix on first use

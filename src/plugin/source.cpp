@@ -1,5 +1,7 @@
 #include "source.h"
 
+#include "../common/surrogate_process.h"
+
 namespace SPI {
 
 LPCWSTR Source::WideBuf() const noexcept {
@@ -48,7 +50,9 @@ HRESULT Source::Convert(const VARIANT& src, LONG offsetOrLength) noexcept {
     }
     case VT_I4:
     case VT_UI4:
-        // An address in this process, typically a block's Buffer handed back unchanged.
+        // An address in this process, typically a block's Buffer handed back unchanged;
+        // in a surrogate it can only be an address of the client's.
+        if (Tamrix::InSurrogate()) return Tamrix::E_ADDRESS_ACROSS_PROCESSES;
         buf_ = reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(V_UI4(v)));
         flag_ = FLAG_MEMORY;
         return S_OK;
@@ -69,6 +73,7 @@ HRESULT Source::ConvertMemory(const VARIANT& buffer) noexcept {
     switch (V_VT(&buffer)) {
     case VT_I4:
     case VT_UI4:
+        if (Tamrix::InSurrogate()) return Tamrix::E_ADDRESS_ACROSS_PROCESSES;
         buf_ = reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(V_UI4(&buffer)));
         flag_ = FLAG_MEMORY;
         return S_OK;

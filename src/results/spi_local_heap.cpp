@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "../common/automation_types.h"
+#include "../common/surrogate_process.h"
 
 namespace Tamrix {
 
@@ -17,6 +18,9 @@ HRESULT SpiLocalHeap::Create(SharedLocalBlock block, IDispatch** out) noexcept {
 
 STDMETHODIMP SpiLocalHeap::get_Buffer(LONG* pVal) {
     if (!pVal) return E_POINTER;
+    *pVal = 0;
+    // The block lives in the surrogate; its address means nothing to the client.
+    if (InSurrogate()) return E_ADDRESS_ACROSS_PROCESSES;
     *pVal = static_cast<LONG>(reinterpret_cast<ULONG_PTR>(block_ ? block_->Address() : nullptr));
     return S_OK;
 }

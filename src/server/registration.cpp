@@ -10,6 +10,7 @@
 #include "class_table.h"
 #include "module.h"
 #include "registry_script.h"
+#include "surrogate_registration.h"
 
 namespace Tamrix {
 namespace {
@@ -72,26 +73,37 @@ constexpr Op CLASS_SCRIPT[] = {
     End,
 };
 
+// Rows 1 to 5 of the class tree alone.
+constexpr Op PROG_ID_SCRIPT[] = {
+    K(PROG_ID), Default(FRIENDLY), Begin,
+        K(CLSID_WORD), Default(CLASS_ID),
+    End,
+    K(VI_PROG_ID), Default(FRIENDLY), Begin,
+        K(CLSID_WORD), Default(CLASS_ID),
+        K(CUR_VER), Default(PROG_ID),
+    End,
+};
+
+// Rows 6 to 14 without the in-process server: what a client of the other bitness reads to
+// find the class, its AppID (and so the DLL surrogate) and its type library.
+constexpr Op SURROGATE_CLASS_SCRIPT[] = {
+    {OpKind::KeyNoRemove, CLSID_WORD, 0}, Begin,
+        {OpKind::KeyForceRemove, CLASS_ID, 0}, Default(FRIENDLY), Begin,
+            K(PROG_ID_WORD), Default(PROG_ID),
+            K(VI_PROG_ID_WORD), Default(VI_PROG_ID),
+            {OpKind::KeyForceRemove, PROGRAMMABLE, 0},
+            {OpKind::NamedValue, APP_ID_WORD, APP_ID},
+            K(TYPE_LIB_WORD), Default(MODULE_GUID),
+        End,
+    End,
+};
+
 constexpr WORD APP_ID_SCRIPT_ID = 101;
 constexpr WORD APP_ID_SCRIPT_LANGUAGE = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);  // 1041
 
 HRESULT LastError() noexcept {
     DWORD e = GetLastError();
     return e ? HRESULT_FROM_WIN32(e) : E_FAIL;
-}
-
-// The library's full path in the ANSI code page.
-HRESULT ModulePath(std::string& out) noexcept {
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(Module().Instance(), path, MAX_PATH);
-    if (n == 0) return LastError();
-    if (n == MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    try {
-        out.assign(path, n);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
 }
 
 // "Module" and "Module_Raw"; the first would be quoted only for the process's own program.
@@ -134,27 +146,6 @@ HRESULT RunAppIdScript(bool reg) noexcept {
     return hr;
 }
 
-// Loads the library from the server's file, or else from the ".tlb" file beside it.
-HRESULT LoadServerTypeLib(ComPtr<ITypeLib>& lib, std::wstring& path) noexcept {
-    std::string narrow;
-    HRESULT hr = ModulePath(narrow);
-    if (FAILED(hr)) return hr;
-    try {
-        wchar_t wide[MAX_PATH];
-        if (!MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, wide, MAX_PATH)) return LastError();
-        path = wide;
-        hr = LoadTypeLib(path.c_str(), lib.put());
-        if (SUCCEEDED(hr)) return hr;
-        const size_t slash = path.find_last_of(L'\\');
-        const size_t dot = path.find_last_of(L'.');
-        if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) path.resize(dot);
-        path += L".tlb";
-        return LoadTypeLib(path.c_str(), lib.put());
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-}
-
 HRESULT UpdateTypeLibRegistration(bool reg) noexcept {
     ComPtr<ITypeLib> lib;
     std::wstring path;
@@ -190,7 +181,40 @@ private:
 
 }  // namespace
 
-HRESULT UpdateClassRegistry(const ClassNames& names, bool reg) noexcept {
+HRESULT ModulePath(std::string& out) noexcept {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(Module().Instance(), path, MAX_PATH);
+    if (n == 0) return LastError();
+    if (n == MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    try {
+        out.assign(path, n);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+HRESULT LoadServerTypeLib(ComPtr<ITypeLib>& lib, std::wstring& path) noexcept {
+    std::string narrow;
+    HRESULT hr = ModulePath(narrow);
+    if (FAILED(hr)) return hr;
+    try {
+        wchar_t wide[MAX_PATH];
+        if (!MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, wide, MAX_PATH)) return LastError();
+        path = wide;
+        hr = LoadTypeLib(path.c_str(), lib.put());
+        if (SUCCEEDED(hr)) return hr;
+        const size_t slash = path.find_last_of(L'\\');
+        const size_t dot = path.find_last_of(L'.');
+        if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) path.resize(dot);
+        path += L".tlb";
+        return LoadTypeLib(path.c_str(), lib.put());
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT UpdateClassRegistry(const ClassNames& names, bool reg, ClassTree tree, REGSAM view) noexcept {
     Replacements r;
     std::string path, libId;
     HRESULT hr = ModulePath(path);
@@ -205,7 +229,10 @@ HRESULT UpdateClassRegistry(const ClassNames& names, bool reg) noexcept {
     if (SUCCEEDED(hr)) hr = r.Add("FriendlyName", names.friendlyName);
     if (FAILED(hr)) return hr;
     const auto strings = ClassStrings(names);
-    return RunRegistryScript({CLASS_SCRIPT, strings, PlainKeyRemoval::WithSubkeys}, r, reg);
+    std::span<const Op> ops = CLASS_SCRIPT;
+    if (tree == ClassTree::ProgIds) ops = PROG_ID_SCRIPT;
+    if (tree == ClassTree::SurrogateClass) ops = SURROGATE_CLASS_SCRIPT;
+    return RunRegistryScript({ops, strings, PlainKeyRemoval::WithSubkeys, view}, r, reg);
 }
 
 HRESULT RegisterServer() noexcept {
@@ -213,6 +240,11 @@ HRESULT RegisterServer() noexcept {
     HRESULT hr = RunAppIdScript(true);
     if (SUCCEEDED(hr)) hr = UpdateClassRegistrations(true);
     if (SUCCEEDED(hr)) hr = UpdateTypeLibRegistration(true);
+    // On a 64-bit system, 64-bit clients reach this 32-bit server out of process.
+    if (SUCCEEDED(hr) && OnWow64()) {
+        hr = UpdateSurrogateRegistration(true);
+        if (SUCCEEDED(hr)) hr = UpdateSurrogateAppId(true);
+    }
     return hr;
 }
 
@@ -220,8 +252,10 @@ HRESULT UnregisterServer() noexcept {
     SystemLocaleScope locale;
     HRESULT hr = UpdateClassRegistrations(false);
     if (SUCCEEDED(hr)) hr = UpdateTypeLibRegistration(false);
+    if (SUCCEEDED(hr) && OnWow64()) hr = UpdateSurrogateRegistration(false);
     // The application identifier goes only when everything else went.
     if (SUCCEEDED(hr)) hr = RunAppIdScript(false);
+    if (SUCCEEDED(hr) && OnWow64()) hr = UpdateSurrogateAppId(false);
     return hr;
 }
 

@@ -2,8 +2,12 @@
 // and the embedded type library.
 #pragma once
 #include <windows.h>
+#include <oaidl.h>
 
+#include <string>
 #include <string_view>
+
+#include "../common/com_ptr.h"
 
 namespace Tamrix {
 
@@ -22,8 +26,24 @@ inline constexpr ClassNames TAMRIX_HOST_NAMES{"Tamrix.TamrixHost.1", "Tamrix.Tam
                                              "{B7F035D6-D0AB-4A38-AE8B-FACC351E7C33}",
                                              "TamrixHost Object"};
 
-// Writes (reg true) or removes one creatable class's tree.
-HRESULT UpdateClassRegistry(const ClassNames& names, bool reg) noexcept;
+// Which part of a class's tree a registration step writes or removes.
+enum class ClassTree {
+    Whole,            // everything: ProgIDs and the class key with its in-process server
+    ProgIds,          // the two ProgID keys alone
+    SurrogateClass,   // the class key without an in-process server, for a view whose
+                      // clients reach the server out of process through the DLL surrogate
+};
+
+// Writes (reg true) or removes one creatable class's tree, or a part of it, in the registry
+// view `view` (0: the process's own).
+HRESULT UpdateClassRegistry(const ClassNames& names, bool reg, ClassTree tree = ClassTree::Whole,
+                            REGSAM view = 0) noexcept;
+
+// The library's full path in the ANSI code page.
+HRESULT ModulePath(std::string& out) noexcept;
+// Loads the type library from the server's file, or else from the ".tlb" file beside it;
+// `path` tells which.
+HRESULT LoadServerTypeLib(ComPtr<ITypeLib>& lib, std::wstring& path) noexcept;
 
 // The two exports' work.
 HRESULT RegisterServer() noexcept;

@@ -98,12 +98,12 @@ private:
     HRESULT WriteKey(HKEY parent, OpKind kind, const std::string& name, const Op* defaultValue,
                      bool block, size_t& i) noexcept {
         if (kind == OpKind::KeyForceRemove) {
-            LONG e = DeleteKeyTree(parent, name.c_str());
+            LONG e = DeleteKeyTree(parent, name.c_str(), s_.view);
             if (e != ERROR_SUCCESS && !Missing(e)) return FromWin32(e);
         }
         UniqueRegKey key;
         LONG e = RegCreateKeyExA(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                 KEY_READ | KEY_WRITE, nullptr, key.put(), nullptr);
+                                 KEY_READ | KEY_WRITE | s_.view, nullptr, key.put(), nullptr);
         if (e != ERROR_SUCCESS) return FromWin32(e);
         if (defaultValue) {
             std::string data;
@@ -117,7 +117,7 @@ private:
 
     HRESULT RemoveKey(HKEY parent, OpKind kind, const std::string& name, bool block, size_t& i) noexcept {
         UniqueRegKey key;
-        LONG e = RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ | KEY_WRITE, key.put());
+        LONG e = RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ | KEY_WRITE | s_.view, key.put());
         if (Missing(e)) {
             if (block) SkipBlock(i);
             return S_OK;
@@ -139,7 +139,7 @@ private:
         }
         key.reset();
         if (!deleteTree) return S_OK;
-        e = DeleteKeyTree(parent, name.c_str());
+        e = DeleteKeyTree(parent, name.c_str(), s_.view);
         return Missing(e) ? S_OK : FromWin32(e);
     }
 
@@ -364,9 +364,9 @@ RegistryScript ParsedScript::Script() const noexcept {
     return {ops_, strings_, PlainKeyRemoval::IfNoSubkeys};
 }
 
-LONG DeleteKeyTree(HKEY parent, const char* name) noexcept {
+LONG DeleteKeyTree(HKEY parent, const char* name, REGSAM view) noexcept {
     UniqueRegKey key;
-    LONG e = RegOpenKeyExA(parent, name, 0, KEY_READ | KEY_WRITE, key.put());
+    LONG e = RegOpenKeyExA(parent, name, 0, KEY_READ | KEY_WRITE | view, key.put());
     if (e != ERROR_SUCCESS) return e;
     char sub[256];
     for (;;) {
@@ -374,11 +374,12 @@ LONG DeleteKeyTree(HKEY parent, const char* name) noexcept {
         e = RegEnumKeyExA(key.get(), 0, sub, &size, nullptr, nullptr, nullptr, nullptr);
         if (e == ERROR_NO_MORE_ITEMS) break;
         if (e != ERROR_SUCCESS) return e;
-        e = DeleteKeyTree(key.get(), sub);
+        e = DeleteKeyTree(key.get(), sub, view);
         if (e != ERROR_SUCCESS) return e;
     }
     key.reset();
-    return RegDeleteKeyA(parent, name);
+    // The view must be named for the deletion too; the plain call stays where none is.
+    return view ? RegDeleteKeyExA(parent, name, view, 0) : RegDeleteKeyA(parent, name);
 }
 
 }  // namespace Tamrix

@@ -53,6 +53,9 @@ struct RegistryScript {
     std::span<const Op> ops;
     std::span<const std::string_view> strings;
     PlainKeyRemoval plainKeys;
+    // The registry view every key is opened in: 0 for the process's own, or
+    // KEY_WOW64_64KEY / KEY_WOW64_32KEY on a 64-bit system.
+    REGSAM view = 0;
 };
 
 // Writes (reg true) or removes the script's entries under HKEY_CLASSES_ROOT; the first
@@ -74,7 +77,9 @@ private:
     std::vector<std::string_view> strings_;
 };
 
-// Deletes key `name` below `parent` with all its subkeys; a missing key is no error.
-LONG DeleteKeyTree(HKEY parent, const char* name) noexcept;
+// Deletes key `name` below `parent` with all its subkeys, in the registry view `view`
+// (0: the process's own); returns the registry's code, ERROR_FILE_NOT_FOUND for a key
+// that is not there.
+LONG DeleteKeyTree(HKEY parent, const char* name, REGSAM view = 0) noexcept;
 
 }  // namespace Tamrix
