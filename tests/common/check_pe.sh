@@ -12,7 +12,9 @@ system='^(KERNEL32|USER32|GDI32|ADVAPI32|SHELL32|OLE32|OLEAUT32|MSVCRT|SHLWAPI|C
 check_imports() {
     local f=$1 dll
     while read -r dll; do
-        if ! printf '%s\n' "$dll" | tr '[:lower:]' '[:upper:]' | grep -Eq "$system"; then
+        # Here-strings, not pipes: under pipefail a writer cut off by an early grep -q
+        # would count as a failure.
+        if ! grep -Eq "$system" <<< "${dll^^}"; then
             echo "FAIL $f imports $dll"; fail=1
         fi
     done < <("$OBJDUMP" -p "$f" | sed -n 's/^[ \t]*DLL Name: //p')
@@ -32,17 +34,17 @@ server)
     got=$(exports_of "$f" | sort -n | tr '\n' ' ')
     want="1 DllCanUnloadNow 2 DllGetClassObject 3 DllMain 4 DllRegisterServer 5 DllUnregisterServer "
     if [ "$got" != "$want" ]; then echo "FAIL exports of $f: $got"; fail=1; fi
-    "$OBJDUMP" -f "$f" | grep -q 'file format pei-i386' || { echo "FAIL $f is not PE32 i386"; fail=1; }
+    grep -q 'file format pei-i386' <<< "$("$OBJDUMP" -f "$f")" || { echo "FAIL $f is not PE32 i386"; fail=1; }
     check_imports "$f"
     ;;
 plugin)
     for f in "$@"; do
         names=$(exports_of "$f" | awk '{print $2}')
         [ -n "$names" ] || { echo "FAIL $f exports nothing"; fail=1; }
-        if printf '%s\n' "$names" | grep -q '[@_]'; then
+        if grep -q '[@_]' <<< "$names"; then
             echo "FAIL $f has decorated exports: $(printf '%s ' $names)"; fail=1
         fi
-        printf '%s\n' "$names" | grep -qx GetPluginInfo || { echo "FAIL $f lacks GetPluginInfo"; fail=1; }
+        grep -qx GetPluginInfo <<< "$names" || { echo "FAIL $f lacks GetPluginInfo"; fail=1; }
         check_imports "$f"
     done
     ;;
