@@ -48,6 +48,7 @@ constexpr uint32_t SEEDS_PER_FILE = 4096;
 // Seeds that found faults, kept as regression cases (the commit that fixed each says which).
 const uint32_t REGRESSION_SEEDS[] = {
     0,  // tame
+    3,  // GetPictureInfo: a text handed back with a failure code was leaked
 };
 
 // Where the run is, for a crash report.
