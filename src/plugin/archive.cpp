@@ -71,10 +71,11 @@ HRESULT ExtractedMember::Extract(const SpiInterface& plugin, Source& source, LON
     code_ = plugin.GetFileEntry()(source.Buf(), len, reinterpret_cast<LPSTR>(&handle),
                                   source.Flag() | FLAG_OUTPUT_MEMORY, IgnoreProgress, 0);
     source.Release();
-    Tamrix::UniqueHlocal block(handle);
-    // A plug-in may hand a block back with its failure; it is ours to free all the same.
-    if (code_ != SPI_OK || !block) return S_OK;
-    return Tamrix::ShareLocalBlock(std::move(block), block_);
+    // A block is ours with code 0 only. With a failure the handle is left alone: a plug-in
+    // may have freed its block already and left the value behind, and freeing it again could
+    // free another block; one it abandoned is its own leak.
+    if (code_ != SPI_OK || !handle) return S_OK;
+    return Tamrix::ShareLocalBlock(Tamrix::UniqueHlocal(handle), block_);
 }
 
 HRESULT ExtractedMember::WriteFile(const std::string& destPath, ULONG fileSize) const noexcept {

@@ -48,6 +48,8 @@ constexpr uint32_t SEEDS_PER_FILE = 4096;
 // Seeds that found faults, kept as regression cases (the commit that fixed each says which).
 const uint32_t REGRESSION_SEEDS[] = {
     0,  // tame
+    2,  // GetFile: a value handed back with a failure code was freed, though the plug-in had
+        // freed that block itself already
     3,  // GetPictureInfo: a text handed back with a failure code was leaked
 };
 
