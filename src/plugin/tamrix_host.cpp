@@ -132,9 +132,12 @@ SpiInterface* TamrixHost::FindSupporting(const char* name, const void* header) {
 SpiInterface* TamrixHost::FindSupportingFile(const char* name, HANDLE file, LONG offset) {
     // Zeros wherever a short or failed read leaves bytes unfilled.
     BYTE header[HEADER_SIZE] = {};
-    SetFilePointer(file, offset, nullptr, FILE_BEGIN);
     DWORD read = 0;
-    if (!ReadFile(file, header, HEADER_SIZE, &read, nullptr) || read > HEADER_SIZE) read = 0;
+    // An offset the file cannot be positioned at (a negative one) has no bytes: reading on
+    // from wherever the file stood would show the plug-ins other data.
+    if (SetFilePointer(file, offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !ReadFile(file, header, HEADER_SIZE, &read, nullptr) || read > HEADER_SIZE)
+        read = 0;
     std::memset(header + read, 0, HEADER_SIZE - read);
     return FindSupporting(name, header);
 }
