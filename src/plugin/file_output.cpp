@@ -36,6 +36,11 @@ HRESULT WriteFileReplacing(const std::string& destPath,
                            std::initializer_list<std::span<const BYTE>> parts) noexcept {
     try {
         if (destPath.empty()) return E_FAIL;
+        // A read-only file is not replaced, nor is a folder: Windows' move refuses both, and
+        // Wine's replaces a read-only file, so the attributes are looked at here.
+        const DWORD existing = GetFileAttributesA(destPath.c_str());
+        if (existing != INVALID_FILE_ATTRIBUTES && (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+            return E_FAIL;
         char temp[MAX_PATH];
         // Creates the (empty) temporary file, so its name is ours alone.
         if (!GetTempFileNameA(FolderOf(destPath).c_str(), "tmx", 0, temp)) return E_FAIL;

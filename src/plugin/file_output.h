@@ -11,7 +11,8 @@ namespace SPI {
 
 // Writes the parts, in order, as the file destPath (a narrow path, replaced if it exists).
 // E_FAIL on any failure (an empty path, a folder that does not exist or cannot take the
-// file, a short write), with nothing left behind and an existing file untouched.
+// file, a read-only file or a folder at destPath, a short write), with nothing left behind
+// and an existing file untouched.
 HRESULT WriteFileReplacing(const std::string& destPath,
                            std::initializer_list<std::span<const BYTE>> parts) noexcept;
 

@@ -480,8 +480,11 @@ TEST_F(BadInput, FoldersThatDoNotExist) {
 }
 
 // Destinations that cannot take the file: a failed write leaves what was there as it was and
-// nothing beside it.
+// nothing beside it. Read-only files are refused on both platforms: Windows' move refuses to
+// replace one, Wine 8's replaces it, so the server checks the attribute itself.
 TEST_F(BadInput, DestinationsThatCannotBeWrittenStayAsTheyWere) {
+    const std::string readOnly = Destination("read-only.bmp");
+    ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
     const std::string held = Destination("held.bmp");
     HANDLE open = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, open);
@@ -489,7 +492,7 @@ TEST_F(BadInput, DestinationsThatCannotBeWrittenStayAsTheyWere) {
     ASSERT_TRUE(CreateDirectoryA(folderAsFile.c_str(), nullptr));
     const std::vector<std::string> existing = FilesIn(out_);
 
-    for (const std::string& dest : {held, folderAsFile, std::string(), out_ + "\\wild*card.bmp",
+    for (const std::string& dest : {readOnly, held, folderAsFile, std::string(), out_ + "\\wild*card.bmp",
                                     out_ + "\\" + std::string(300, 'n') + ".bmp"}) {
         SCOPED_TRACE(dest);
         Bstr d = MakeBstr(dest);
@@ -498,9 +501,11 @@ TEST_F(BadInput, DestinationsThatCannotBeWrittenStayAsTheyWere) {
         EXPECT_EQ(existing, FilesIn(out_)) << "nothing beside it";
     }
     CloseHandle(open);
+    ExpectUntouched(readOnly);
     ExpectUntouched(held);
     EXPECT_TRUE(GetFileAttributesA(folderAsFile.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     RemoveDirectoryA(folderAsFile.c_str());
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace
