@@ -4,7 +4,7 @@
 # (bench/dispatch.js; arguments go to it: calls per round, rounds), then what the server
 # costs on top of the plug-ins' own work (bench/bench.cpp; TAMRIX_BENCH_REPS repetitions,
 # 7 by default). Its inputs (a 24-megapixel PNG, a 100,000-member archive, 600 plug-in
-# copies, about 130 MB) are made in build/bench/scratch on first use and kept.
+# copies, about 65 MB) are made in build/bench/scratch on first use and kept.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TAMRIX_BUILD_DIR:-$root/build}
