@@ -124,10 +124,12 @@ HRESULT ExtractedMember::Extract(const SpiInterface& plugin, Source& source, LON
                                       IgnoreProgress, 0);
     }
     source.Release();
-    Tamrix::UniqueHlocal block(handle);
-    // A plug-in may hand a block back with its failure; it is ours to free all the same.
-    if (code_ != SPI_OK || !block) return S_OK;
-    return Tamrix::ShareLocalBlock(std::move(block), block_);
+    // A block is ours with code 0 only. With a failure the handle is left alone: a plug-in
+    // may have freed its block already and left the value behind, and freeing it again could
+    // free another block; the heap cannot be asked (Wine reports a freed fixed block as
+    // live). One it abandoned alive is its own leak.
+    if (code_ != SPI_OK || !handle) return S_OK;
+    return Tamrix::ShareLocalBlock(Tamrix::UniqueHlocal(handle), block_);
 }
 
 HRESULT ExtractedMember::WriteFile(const std::wstring& destPath, ULONG fileSize) const noexcept {

@@ -98,8 +98,8 @@ public:
     // right after the plug-in returns. E_FAIL without calling in unless `plugin` is a bound
     // archive plug-in; E_INVALIDARG without calling in for a name the narrow entry cannot be
     // given; E_FAIL or E_OUTOFMEMORY when a block handed back cannot be locked or owned;
-    // otherwise S_OK, with Code() telling what the plug-in answered. A block handed back with
-    // a non-zero code is freed at once.
+    // otherwise S_OK, with Code() telling what the plug-in answered. A handle handed back
+    // with a non-zero code is not touched.
     HRESULT Extract(const SpiInterface& plugin, Source& source, LONG position) noexcept;
 
     int Code() const noexcept { return code_; }

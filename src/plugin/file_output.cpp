@@ -57,6 +57,11 @@ HRESULT WriteFileReplacing(const std::wstring& destPath,
                            std::initializer_list<std::span<const BYTE>> parts) noexcept {
     try {
         if (destPath.empty()) return E_FAIL;
+        // A read-only file is not replaced, nor is a folder: Windows' move refuses both, and
+        // Wine's replaces a read-only file, so the attributes are looked at here.
+        const DWORD existing = GetFileAttributesW(SystemPath(destPath).c_str());
+        if (existing != INVALID_FILE_ATTRIBUTES && (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+            return E_FAIL;
         std::wstring temp;
         Tamrix::UniqueFile file = CreateTemporary(FolderPartOf(destPath), temp);
         if (!file) return E_FAIL;

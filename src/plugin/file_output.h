@@ -12,8 +12,8 @@ namespace SPI {
 // Writes the parts, in order, as the file destPath (replaced if it exists), through the
 // system's wide functions: any name, of any length (SystemPath). The temporary file is
 // "tmxXXXX.tmp" beside it. E_FAIL on any failure (an empty path, a folder that does not
-// exist or cannot take the file, a short write), with nothing left behind and an existing
-// file untouched.
+// exist or cannot take the file, a read-only file or a folder at destPath, a short write),
+// with nothing left behind and an existing file untouched.
 HRESULT WriteFileReplacing(const std::wstring& destPath,
                            std::initializer_list<std::span<const BYTE>> parts) noexcept;
 

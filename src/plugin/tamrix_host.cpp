@@ -57,9 +57,12 @@ bool InfoText(const SpiInterface& entry, int infoNo, std::wstring& text) {
 // `offset`, zeros wherever a short or failed read leaves bytes unfilled.
 void ReadHeader(HANDLE file, LONG offset, BYTE (&header)[HEADER_SIZE]) {
     std::memset(header, 0, HEADER_SIZE);
-    SetFilePointer(file, offset, nullptr, FILE_BEGIN);
     DWORD read = 0;
-    if (!ReadFile(file, header, HEADER_SIZE, &read, nullptr) || read > HEADER_SIZE) read = 0;
+    // An offset the file cannot be positioned at (a negative one) has no bytes: reading on
+    // from wherever the file stood would show the plug-ins other data.
+    if (SetFilePointer(file, offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !ReadFile(file, header, HEADER_SIZE, &read, nullptr) || read > HEADER_SIZE)
+        read = 0;
     std::memset(header + read, 0, HEADER_SIZE - read);
 }
 

@@ -128,6 +128,10 @@ STDMETHODIMP SusiePlugin::GetPictureInfo(VARIANT src, LONG offsetOrLength, Pictu
         pPictInfo->colorDepth = record.colorDepth;
         // Handed on as a number; the caller decides about the text block.
         pPictInfo->hInfo = static_cast<LONG>(reinterpret_cast<ULONG_PTR>(record.hInfo));
+    } else {
+        // A text comes back whatever the code (GetPictureText reads it so); with a failure no
+        // caller sees its handle, so it is freed here.
+        UniqueHlocal unseen(record.hInfo);
     }
     return SPI::MapResult(code);
 }

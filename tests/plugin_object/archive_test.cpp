@@ -387,7 +387,10 @@ TEST_F(ArchiveTest, PluginFailuresGetFileFailsAndGetFileToFileMapsTheCode) {
         EXPECT_EQ(E_OUTOFMEMORY, plugin->GetFileToFile(*name.get(), Item(c.get(), 1).get(), d.get()));
         EXPECT_EQ(before, ReadFileBytes(dest)) << "a failure leaves the file that was there";
         c.reset();
-        EXPECT_EQ(0, counters->Outstanding());
+        // A block that comes with a failure is not the server's: the plug-in may have freed
+        // it already. This one was abandoned, once by each call.
+        EXPECT_EQ(flags ? 2 : 0, counters->Outstanding());
+        counters = std::make_unique<Counters>("qqz");  // forgets them
     }
     // Success without a block: GetFile fails, GetFileToFile reports the code 0 and writes nothing.
     const std::vector<BYTE> noBlock = Qqz(THREE, testspi::QQZ_NULL_FILE_BLOCK);
