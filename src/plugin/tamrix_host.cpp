@@ -223,7 +223,8 @@ HRESULT TamrixHost::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap
     const void* shown = header;
     if (source.Flag() == FLAG_FILE) {
         Tamrix::UniqueFile file = OpenForHeader(name);
-        ReadHeader(file.get(), source.Len(), header);
+        // A file source's offset is the client's long.
+        ReadHeader(file.get(), static_cast<LONG>(source.Len()), header);
     } else {
         shown = MemoryHeader(source, header);
     }

@@ -61,7 +61,7 @@ private:
     // Extracts the member that the entry `pInfo` names from the archive `src` into memory;
     // `fileSize` receives the entry's FileSize. E_INVALIDARG for an object that is no entry.
     HRESULT ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::ExtractedMember& member,
-                          LONG& fileSize) noexcept;
+                          SPI::RecordNumber& fileSize) noexcept;
 
     SPI::SpiInterface binding_;
 };
