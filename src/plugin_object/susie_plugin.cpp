@@ -1,5 +1,6 @@
 #include "susie_plugin.h"
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "../plugin/names.h"
 #include "../plugin/picture.h"
 #include "../plugin/source.h"
+#include "../plugin/tamrix_host.h"
 #include "../results/spi_file_info.h"
 #include "../results/spi_file_info_collection.h"
 #include "../results/spi_local_heap.h"
@@ -95,6 +97,60 @@ STDMETHODIMP SusiePlugin::Load(BSTR spiPath, VARIANT_BOOL* pbOk) {
 STDMETHODIMP SusiePlugin::Free() {
     if (!binding_.IsLoaded()) return S_OK;
     return binding_.Free() ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP SusiePlugin::IsSupported(BSTR FileName, VARIANT Header, VARIANT_BOOL* pbSupported) {
+    if (!pbSupported) return E_POINTER;
+    *pbSupported = VARIANT_FALSE;
+    // Entries outlive an unloaded library: only a loaded binding may be asked.
+    if (!binding_.IsLoaded()) return E_FAIL;
+    if (V_VT(&Header) != (VT_ARRAY | VT_UI1)) return E_INVALIDARG;
+    try {
+        SPI::Source header;
+        if (HRESULT hr = header.ConvertMemory(Header); FAILED(hr)) return hr;
+        // Plug-ins may read a whole header: a shorter array is shown as a padded copy.
+        BYTE copy[SPI::HEADER_SIZE] = {};
+        const void* shown = header.Buf();
+        if (header.ArrayBytes() < SPI::HEADER_SIZE) {
+            if (header.ArrayBytes() > 0) std::memcpy(copy, header.Buf(), header.ArrayBytes());
+            shown = copy;
+        }
+        SPI::PluginName name = FileName ? SPI::PluginName(SPI::TextOf(FileName)) : SPI::PluginName();
+        const HRESULT hr = SPI::AskSupported(binding_, name, shown);
+        header.Release();
+        if (FAILED(hr)) return hr;
+        *pbSupported = hr == S_OK ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDMETHODIMP SusiePlugin::PluginInfoText(LONG infoNo, LONG bufferLength, BSTR* pText, VARIANT_BOOL* pbAnswered) {
+    if (!pText || !pbAnswered) return E_POINTER;
+    *pText = nullptr;
+    *pbAnswered = VARIANT_FALSE;
+    if (!binding_.IsLoaded() || !binding_.GetPluginInfoEntry()) return E_FAIL;
+    if (bufferLength < 0 || bufferLength > SPI::TEXT_BUFFER_SIZE) return E_INVALIDARG;
+    try {
+        std::wstring text;
+        const bool answered = SPI::PluginInfoText(binding_, static_cast<int>(infoNo), static_cast<int>(bufferLength), text);
+        BSTR result = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        if (!result) return E_OUTOFMEMORY;
+        *pText = result;
+        *pbAnswered = answered ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDMETHODIMP SusiePlugin::NewPlugin(ISusiePlugin** ppSpi) {
+    if (!ppSpi) return E_POINTER;
+    *ppSpi = nullptr;
+    // A sibling made here costs the 64-bit server one call, where a new activation of the
+    // class would cost it a start of the surrogate under Wine, which serves one per activation.
+    return HandOut(Make<SusiePlugin>(), IID_ISusiePlugin, reinterpret_cast<void**>(ppSpi));
 }
 
 HRESULT SusiePlugin::QueryPictureInfo(const VARIANT& src, LONG offsetOrLength, SPI::PictureInfoRecord& record,

@@ -175,6 +175,30 @@ HRESULT UpdateSurrogateRegistration(bool reg) noexcept {
     return UpdateInterfaces(reg || NativeTypeLibRegistered());
 }
 
+bool Wow64ServerRegistered() noexcept {
+    if constexpr (sizeof(void*) == 4) {
+        return false;
+    } else {
+        try {
+            for (const ClassNames* names : {&SUSIE_PLUGIN_NAMES, &TAMRIX_HOST_NAMES})
+                if (KeyExists("CLSID\\" + std::string(names->clsid) + "\\InprocServer32", VIEW_32)) return true;
+            return false;
+        } catch (...) {
+            return false;
+        }
+    }
+}
+
+HRESULT RestoreSurrogateRegistration() noexcept {
+    for (const ClassNames* names : {&SUSIE_PLUGIN_NAMES, &TAMRIX_HOST_NAMES}) {
+        HRESULT hr = UpdateClassRegistry(*names, true, ClassTree::ProgIds, VIEW_64);
+        if (SUCCEEDED(hr)) hr = UpdateClassRegistry(*names, true, ClassTree::SurrogateClass, VIEW_64);
+        if (FAILED(hr)) return hr;
+    }
+    if (HRESULT hr = UpdateInterfaces(true); FAILED(hr)) return hr;
+    return UpdateSurrogateAppId(true);
+}
+
 HRESULT UpdateSurrogateAppId(bool reg) noexcept {
     Replacements r;
     HRESULT hr = Module().AddCommonRGSReplacements(r);
