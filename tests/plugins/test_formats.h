@@ -167,7 +167,8 @@ static_assert(sizeof(QqzMember) == 100, "QqzMember layout");
 //        ConfigurationDlg call (0/0 when none); returns the number of calls so far
 //   int  TestCallCount(void)          calls of GetPictureInfo/GetPicture/GetPreview/
 //        GetArchiveInfo/GetFileInfo/GetFile so far (shows a member did not call in)
-//   int  TestLastLength(void)         the `len` of the last such call
+//   LONG_PTR TestLastLength(void)     the `len` of the last such call, whole (an int in a
+//                                     .spi, 8 bytes in a .sph)
 //   int  TestLastFlag(void)           the `flag` of the last such call
 //   int  TestLastFirstByte(void)      first data byte the plug-in saw (memory source) or
 //                                     read at `len` (file source), -1 when none

@@ -1013,9 +1013,9 @@ SPI_EXPORT int WINAPI TestCallCount() {
     return g_rec.calls;
 }
 
-SPI_EXPORT int WINAPI TestLastLength() {
+SPI_EXPORT LONG_PTR WINAPI TestLastLength() {
     RecLock lock;
-    return static_cast<int>(g_rec.lastLen);
+    return g_rec.lastLen;
 }
 
 SPI_EXPORT int WINAPI TestLastFlag() {
