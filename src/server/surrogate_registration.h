@@ -25,6 +25,10 @@ HRESULT UpdateSurrogateRegistration(bool reg) noexcept;
 // last, with the rest of the application identifier.
 HRESULT UpdateSurrogateAppId(bool reg) noexcept;
 
+// After the 32-bit server's removal: writes the AppID again, without "DllSurrogate", when
+// the 64-bit server (Tamrix64.dll) is registered, whose class keys name it too.
+HRESULT KeepNativeAppId() noexcept;
+
 // In the 64-bit server (Tamrix64.dll): true when the 32-bit server of the same classes is
 // registered (its class key in the 32-bit view names an in-process server). False in the
 // 32-bit server.
