@@ -132,8 +132,14 @@ SpiInterface TamrixHost::Binding(std::wstring path) const {
     if (foreign_) {
         const WORD machine = ImageMachine(path);
         if (machine != 0 && machine != OWN_MACHINE) {
-            if (std::unique_ptr<ForeignPlugin> plugin = foreign_->Bind())
-                return SpiInterface(std::move(path), std::move(plugin));
+            // Another process loads it, from another current directory: by its full path.
+            std::wstring full(PATH_BUFFER_SIZE, L'\0');
+            const DWORD n = GetFullPathNameW(path.c_str(), PATH_BUFFER_SIZE, full.data(), nullptr);
+            if (n > 0 && n < PATH_BUFFER_SIZE) {
+                full.resize(n);
+                if (std::unique_ptr<ForeignPlugin> plugin = foreign_->Bind())
+                    return SpiInterface(std::move(full), std::move(plugin));
+            }
         }
     }
     return SpiInterface(std::move(path));

@@ -142,6 +142,28 @@ TEST(Host64, OneListOfBothKindsInTheOrderTheSystemListsThem) {
     }
 }
 
+// A 32-bit plug-in in the current directory is loaded over there, whose current directory
+// is another (on Windows the system folder; under Wine the one the client had when the
+// surrogate started): by its full path.
+TEST(Host64, AThirtyTwoBitPlugInOfTheCurrentDirectoryLoadsOverThere) {
+    SpiFolder first("x64_first"), cwd("x64_cwd");
+    CopyIn(first, Spi32("qqa"), "qqa_32.spi");
+    CopyIn(cwd, Spi32("qqz"), "qqz_32.spi");
+    CopyIn(cwd, testenv::SpiPath("qqa"), "qqa_64.sph");
+    ComPtr<Manager> host = Host(7, first);  // the surrogate starts here
+    ASSERT_EQ((std::vector<std::string>{"QQA test plug-in"}), Abouts(host.get()));
+    testenv::CurrentDirectory here(cwd.Path());
+    ASSERT_EQ(S_OK, host->Init(7, nullptr));
+    std::vector<std::string> abouts = Abouts(host.get());
+    std::sort(abouts.begin(), abouts.end());
+    EXPECT_EQ((std::vector<std::string>{"QQA test plug-in", "QQZ test plug-in"}), abouts);
+    const std::string archive = WriteTemp("tamrix_x64_cwd.qqz", Qqz({{"m", "", "a", {1}}}));
+    ComPtr<IDispatch> spi;
+    ASSERT_EQ(S_OK, host->QuerySpiFromFile(MakeBstr(archive).get(), 0, spi.put()));
+    EXPECT_EQ("QQZ test plug-in", AboutOf(spi.get()));
+    DeleteFileA(archive.c_str());
+}
+
 // ---- Selection -------------------------------------------------------------------------
 
 TEST(Host64, TheWalkAsksBothKindsInListOrder) {
