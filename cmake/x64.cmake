@@ -11,6 +11,15 @@ if(NOT TAMRIX_CXX64_COMPILER)
   message(STATUS "No x86-64 cross compiler: Tamrix64.dll is left out")
   return()
 endif()
+# The 64-bit type library imports Wine's 64-bit stdole2.tlb (Debian's wine64 package).
+find_file(TAMRIX_STDOLE64 stdole2.tlb
+          PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows
+                /usr/lib64/wine/x86_64-windows
+          NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT TAMRIX_STDOLE64)
+  message(STATUS "No 64-bit stdole2.tlb: Tamrix64.dll is left out")
+  return()
+endif()
 
 include(ExternalProject)
 set(TAMRIX_X64_DIR ${CMAKE_BINARY_DIR}/x64)
