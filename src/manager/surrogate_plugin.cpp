@@ -64,9 +64,9 @@ private:
 HRESULT SurrogateSession::NewObject(const std::wstring& path, ComPtr<ISusiePlugin>& out, bool& loaded) noexcept {
     loaded = false;
     ComPtr<ISusiePlugin> object;
-    if (first_) {
-        if (HRESULT hr = first_->NewPlugin(object.put()); FAILED(hr)) return hr;
-    } else {
+    // A surrogate that has gone (ended by a failing plug-in, say) is started again.
+    if (first_ && FAILED(first_->NewPlugin(object.put()))) first_.reset();
+    if (!first_) {
         if (HRESULT hr = CoCreateInstance(CLSID_SusiePlugin, nullptr, SURROGATE_CONTEXT, IID_ISusiePlugin,
                                           object.put_void());
             FAILED(hr))

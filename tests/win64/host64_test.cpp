@@ -3,6 +3,7 @@
 // in the DLL surrogate and handed to clients as they are, one selection walk over both,
 // picture objects made in this process from either kind, one filter.
 #include <windows.h>
+#include <tlhelp32.h>
 #include <olectl.h>
 #include <oleauto.h>
 #include <Tamrix.h>
@@ -162,6 +163,33 @@ TEST(Host64, AThirtyTwoBitPlugInOfTheCurrentDirectoryLoadsOverThere) {
     ASSERT_EQ(S_OK, host->QuerySpiFromFile(MakeBstr(archive).get(), 0, spi.put()));
     EXPECT_EQ("QQZ test plug-in", AboutOf(spi.get()));
     DeleteFileA(archive.c_str());
+}
+
+// A surrogate that ends (a plug-in brought it down, say) is started again for the next
+// plug-in object the manager needs.
+TEST(Host64, ASurrogateThatEndedIsStartedAgain) {
+    SpiFolder folder("x64_restart");
+    CopyIn(folder, Spi32("qqz"), "qqz_32.spi");
+    ComPtr<Manager> host = Host(6, folder);
+    ASSERT_EQ((std::vector<std::string>{"QQZ test plug-in"}), Abouts(host.get()));
+    // Every surrogate of the prefix ends (the tests that use one run one at a time).
+    int ended = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, "dllhost.exe") != 0) continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (process && TerminateProcess(process, 1)) {
+            WaitForSingleObject(process, 10000);
+            ++ended;
+        }
+        if (process) CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    ASSERT_GT(ended, 0);
+    ASSERT_EQ(S_OK, host->Init(6, MakeBstr(folder.Path()).get()));
+    EXPECT_EQ((std::vector<std::string>{"QQZ test plug-in"}), Abouts(host.get()));
 }
 
 // ---- Selection -------------------------------------------------------------------------
