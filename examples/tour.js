@@ -214,19 +214,42 @@ function archive(spi, path, label) {
             continue;
         }
         // The member is in memory: its address goes to the manager and to the picture
-        // plug-in as it is, without a temporary file.
-        var reader;
+        // plug-in as it is, without a temporary file. A server that hands out no address
+        // (Tamrix64.dll, or Tamrix.dll serving a 64-bit client from its surrogate) says so
+        // with an error, and the member is written to a temporary file under its own name.
+        var src, length = entry.FileSize, copy = null;
         try {
-            reader = host.QuerySpi(entry.FileName, data.Buffer);
+            src = data.Buffer;
+        } catch (err) {
+            copy = fso.BuildPath(fso.GetSpecialFolder(2).Path, fso.GetTempName());
+            fso.CreateFolder(copy);
+            src = fso.BuildPath(copy, entry.FileName);
+            length = 0;
+            try {
+                spi.GetFileToFile(path, entry, src);
+            } catch (err2) {
+                ++stats.failures;
+                WScript.Echo("        cannot extract (" + hex(err2) + ")");
+                fso.DeleteFolder(copy, true);
+                continue;
+            }
+        }
+        var reader = null;
+        try {
+            reader = copy ? host.QuerySpiFromFile(src, 0) : host.QuerySpi(entry.FileName, src);
         } catch (err) {
             WScript.Echo("        not a picture any plug-in reads");
-            continue;
         }
-        if (reader.Version !== "00IN") {
+        if (reader && reader.Version !== "00IN") {
             WScript.Echo("        an archive inside an archive; not opened");
-            continue;
+        } else if (reader) {
+            convert(reader, src, length, label + "/" + entry.FileName);
         }
-        convert(reader, data.Buffer, entry.FileSize, label + "/" + entry.FileName);
+        reader = null;
+        if (copy) {
+            CollectGarbage();  // the plug-in objects let go of the file
+            try { fso.DeleteFolder(copy, true); } catch (err) { /* left in the temporary folder */ }
+        }
     }
 }
 

@@ -262,17 +262,53 @@ Sub OpenArchive(spi, path, label)
                 WScript.Echo "        cannot extract (" & HexOf(code) & ")"
             Else
                 ' The member is in memory: its address goes to the manager and to the
-                ' picture plug-in as it is, without a temporary file.
+                ' picture plug-in as it is, without a temporary file. A server that hands
+                ' out no address (Tamrix64.dll, or Tamrix.dll serving a 64-bit client from
+                ' its surrogate) says so with an error, and the member is written to a
+                ' temporary file under its own name.
+                Dim src, length, copy
+                copy = ""
+                length = entry.FileSize
                 On Error Resume Next
-                Set reader = host.QuerySpi(entry.FileName, data.Buffer)
+                src = data.Buffer
                 code = Err.Number
                 On Error GoTo 0
                 If code <> 0 Then
-                    WScript.Echo "        not a picture any plug-in reads"
-                ElseIf reader.Version <> "00IN" Then
-                    WScript.Echo "        an archive inside an archive; not opened"
-                Else
-                    Convert reader, data.Buffer, entry.FileSize, label & "/" & entry.FileName
+                    copy = fso.BuildPath(fso.GetSpecialFolder(2).Path, fso.GetTempName())
+                    fso.CreateFolder copy
+                    src = fso.BuildPath(copy, entry.FileName)
+                    length = 0
+                    On Error Resume Next
+                    spi.GetFileToFile path, entry, src
+                    code = Err.Number
+                    On Error GoTo 0
+                    If code <> 0 Then
+                        failureCount = failureCount + 1
+                        WScript.Echo "        cannot extract (" & HexOf(code) & ")"
+                    End If
+                End If
+                If code = 0 Then
+                    On Error Resume Next
+                    If copy = "" Then
+                        Set reader = host.QuerySpi(entry.FileName, src)
+                    Else
+                        Set reader = host.QuerySpiFromFile(src, 0)
+                    End If
+                    code = Err.Number
+                    On Error GoTo 0
+                    If code <> 0 Then
+                        WScript.Echo "        not a picture any plug-in reads"
+                    ElseIf reader.Version <> "00IN" Then
+                        WScript.Echo "        an archive inside an archive; not opened"
+                    Else
+                        Convert reader, src, length, label & "/" & entry.FileName
+                    End If
+                    Set reader = Nothing
+                End If
+                If copy <> "" Then
+                    On Error Resume Next
+                    fso.DeleteFolder copy, True
+                    On Error GoTo 0
                 End If
             End If
         End If

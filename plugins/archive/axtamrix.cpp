@@ -49,7 +49,7 @@ void Fill(Record& r, const archive::Entry& e) {
 }
 
 template <class Record, class Char>
-int GetArchiveInfoImpl(const Char* buf, long len, unsigned flag, HLOCAL* out) {
+int GetArchiveInfoImpl(const Char* buf, LONG_PTR len, unsigned flag, HLOCAL* out) {
     if (!out) return INTERNAL_ERROR;
     *out = nullptr;
     Input in;
@@ -79,7 +79,7 @@ std::wstring Comparable(const std::wstring& name, bool narrow) {
 }
 
 template <class Record, class Char>
-int GetFileInfoImpl(const Char* buf, long len, const Char* name, unsigned flag, Record* out) {
+int GetFileInfoImpl(const Char* buf, LONG_PTR len, const Char* name, unsigned flag, Record* out) {
     if (!out || !name) return INTERNAL_ERROR;
     constexpr bool narrow = sizeof(Char) == 1;
     std::wstring wanted;
@@ -104,7 +104,7 @@ int GetFileInfoImpl(const Char* buf, long len, const Char* name, unsigned flag, 
 }
 
 template <class Char>
-int GetFileImpl(const Char* src, long len, Char* dest, unsigned flag, ProgressCallback cb, long data) {
+int GetFileImpl(const Char* src, LONG_PTR len, Char* dest, unsigned flag, ProgressCallback cb, LONG_PTR data) {
     Input in;
     Progress progress(cb, data);
     switch (flag & DEST_MASK) {
@@ -152,27 +152,27 @@ SPI_EXPORT int WINAPI IsSupportedW(LPCWSTR, const void* dw) {
     return Guarded([&] { return IsSupportedImpl(dw); });
 }
 
-SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, long len, unsigned flag, HLOCAL* lphInf) {
+SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL* lphInf) {
     return Guarded([&] { return GetArchiveInfoImpl<FileInfo>(buf, len, flag, lphInf); });
 }
 
-SPI_EXPORT int WINAPI GetArchiveInfoW(LPCWSTR buf, long len, unsigned flag, HLOCAL* lphInf) {
+SPI_EXPORT int WINAPI GetArchiveInfoW(LPCWSTR buf, LONG_PTR len, unsigned flag, HLOCAL* lphInf) {
     return Guarded([&] { return GetArchiveInfoImpl<FileInfoW>(buf, len, flag, lphInf); });
 }
 
-SPI_EXPORT int WINAPI GetFileInfo(LPCSTR buf, long len, LPCSTR filename, unsigned flag, FileInfo* info) {
+SPI_EXPORT int WINAPI GetFileInfo(LPCSTR buf, LONG_PTR len, LPCSTR filename, unsigned flag, FileInfo* info) {
     return Guarded([&] { return GetFileInfoImpl(buf, len, filename, flag, info); });
 }
 
-SPI_EXPORT int WINAPI GetFileInfoW(LPCWSTR buf, long len, LPCWSTR filename, unsigned flag, FileInfoW* info) {
+SPI_EXPORT int WINAPI GetFileInfoW(LPCWSTR buf, LONG_PTR len, LPCWSTR filename, unsigned flag, FileInfoW* info) {
     return Guarded([&] { return GetFileInfoImpl(buf, len, filename, flag, info); });
 }
 
-SPI_EXPORT int WINAPI GetFile(LPCSTR src, long len, LPSTR dest, unsigned flag, ProgressCallback cb, long data) {
+SPI_EXPORT int WINAPI GetFile(LPCSTR src, LONG_PTR len, LPSTR dest, unsigned flag, ProgressCallback cb, LONG_PTR data) {
     return Guarded([&] { return GetFileImpl(src, len, dest, flag, cb, data); });
 }
 
-SPI_EXPORT int WINAPI GetFileW(LPCWSTR src, long len, LPWSTR dest, unsigned flag, ProgressCallback cb,
-                               long data) {
+SPI_EXPORT int WINAPI GetFileW(LPCWSTR src, LONG_PTR len, LPWSTR dest, unsigned flag, ProgressCallback cb,
+                               LONG_PTR data) {
     return Guarded([&] { return GetFileImpl(src, len, dest, flag, cb, data); });
 }

@@ -20,7 +20,7 @@ int Input::OpenMemory(const void* data, size_t size) {
     return OK;
 }
 
-int Input::OpenHandle(HANDLE file, long offset) {
+int Input::OpenHandle(HANDLE file, LONG_PTR offset) {
     if (file == INVALID_HANDLE_VALUE) return READ_ERROR;
     file_ = file;
     LARGE_INTEGER size;
@@ -40,7 +40,7 @@ bool Input::Rebase(uint64_t offset) {
 
 const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-int Input::Open(LPCSTR buf, long len, unsigned flag) {
+int Input::Open(LPCSTR buf, LONG_PTR len, unsigned flag) {
     switch (flag & SOURCE_MASK) {
     case SOURCE_FILE:
         if (!buf) return READ_ERROR;
@@ -54,7 +54,7 @@ int Input::Open(LPCSTR buf, long len, unsigned flag) {
     }
 }
 
-int Input::Open(LPCWSTR buf, long len, unsigned flag) {
+int Input::Open(LPCWSTR buf, LONG_PTR len, unsigned flag) {
     switch (flag & SOURCE_MASK) {
     case SOURCE_FILE:
         if (!buf) return READ_ERROR;

@@ -19,8 +19,8 @@ public:
 
     // From an entry point's (buf, len, flag): a narrow or wide file name with the offset of
     // the data, or the address and length of the data. Returns a result code.
-    int Open(LPCSTR buf, long len, unsigned flag);
-    int Open(LPCWSTR buf, long len, unsigned flag);
+    int Open(LPCSTR buf, LONG_PTR len, unsigned flag);
+    int Open(LPCWSTR buf, LONG_PTR len, unsigned flag);
     int OpenMemory(const void* data, size_t size);
 
     bool IsMemory() const { return mem_ != nullptr || file_ == INVALID_HANDLE_VALUE; }
@@ -36,7 +36,7 @@ public:
     bool ReadExact(uint64_t pos, void* dst, size_t n) { return ReadAt(pos, dst, n) == n; }
 
 private:
-    int OpenHandle(HANDLE file, long offset);
+    int OpenHandle(HANDLE file, LONG_PTR offset);
 
     HANDLE file_ = INVALID_HANDLE_VALUE;
     uint64_t fileSize_ = 0;

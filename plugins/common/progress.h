@@ -11,7 +11,7 @@ namespace spi {
 
 class Progress {
 public:
-    Progress(ProgressCallback cb, long data) : cb_(cb), data_(data) {}
+    Progress(ProgressCallback cb, LONG_PTR data) : cb_(cb), data_(data) {}
 
     void SetTotal(uint64_t total) {
         total_ = total;
@@ -40,7 +40,7 @@ public:
 
 private:
     ProgressCallback cb_;
-    long data_;
+    LONG_PTR data_;
     uint64_t total_ = 0;
     uint64_t step_ = 4096;
     uint64_t next_ = 0;

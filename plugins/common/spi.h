@@ -1,5 +1,6 @@
 // The Susie plug-in API as the bundled plug-ins serve it: records, result codes, flag bits
-// and the export macro. 32-bit Windows; every record is packed.
+// and the export macro, for 32-bit Windows (.spi) or 64-bit Windows (.sph, pointer-sized
+// lengths and record fields); every record is packed.
 #pragma once
 #include <windows.h>
 
@@ -10,6 +11,7 @@ namespace spi {
 
 #pragma pack(push, 1)
 
+#ifndef _WIN64
 // GetPictureInfo's record.
 struct PictureInfo {
     long left, top;
@@ -46,6 +48,47 @@ struct FileInfoW {
     uint32_t crc;
 };
 static_assert(sizeof(FileInfoW) == 828 && offsetof(FileInfoW, filename) == 424);
+#else
+// The 64-bit plug-in (.sph) records: the handle and the numbers are 8 bytes, the records
+// padded as a 64-bit compiler aligns them.
+struct PictureInfo {
+    long left, top;
+    long width, height;
+    WORD x_density, y_density;
+    short colorDepth;
+    char padding[2];
+    HLOCAL hInfo;
+};
+static_assert(sizeof(PictureInfo) == 32 && offsetof(PictureInfo, hInfo) == 24);
+
+struct FileInfo {
+    unsigned char method[8];
+    uint64_t position;
+    uint64_t compsize;
+    uint64_t filesize;
+    uint64_t timestamp;  // seconds since 1970-01-01 UTC
+    char path[200];
+    char filename[200];
+    uint32_t crc;
+    char padding[4];
+};
+static_assert(sizeof(FileInfo) == 448 && offsetof(FileInfo, path) == 40 &&
+              offsetof(FileInfo, filename) == 240 && offsetof(FileInfo, crc) == 440);
+
+struct FileInfoW {
+    unsigned char method[8];
+    uint64_t position;
+    uint64_t compsize;
+    uint64_t filesize;
+    uint64_t timestamp;
+    wchar_t path[200];
+    wchar_t filename[200];
+    uint32_t crc;
+    char padding[4];
+};
+static_assert(sizeof(FileInfoW) == 848 && offsetof(FileInfoW, filename) == 440 &&
+              offsetof(FileInfoW, crc) == 840);
+#endif
 
 #pragma pack(pop)
 
@@ -77,7 +120,7 @@ const unsigned DEST_MEMORY = 0x100; // GetFile: dest is an HLOCAL* the plug-in f
 // Header bytes IsSupported gets (or reads itself from a file handle).
 const size_t HEADER_SIZE = 2048;
 
-typedef int(WINAPI* ProgressCallback)(int num, int denom, long data);
+typedef int(WINAPI* ProgressCallback)(int num, int denom, LONG_PTR data);
 
 }  // namespace spi
 

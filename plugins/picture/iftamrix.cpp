@@ -37,7 +37,7 @@ int IsSupportedImpl(const void* dw) {
 }
 
 template <class Char>
-int GetPictureInfoImpl(const Char* buf, long len, unsigned flag, PictureInfo* info) {
+int GetPictureInfoImpl(const Char* buf, LONG_PTR len, unsigned flag, PictureInfo* info) {
     if (!info) return INTERNAL_ERROR;
     Input in;
     if (int rc = in.Open(buf, len, flag)) return rc;
@@ -51,8 +51,8 @@ int GetPictureInfoImpl(const Char* buf, long len, unsigned flag, PictureInfo* in
 }
 
 template <class Char>
-int DecodeImpl(const Char* buf, long len, unsigned flag, HLOCAL* info, HLOCAL* bits,
-               ProgressCallback cb, long data, bool preview) {
+int DecodeImpl(const Char* buf, LONG_PTR len, unsigned flag, HLOCAL* info, HLOCAL* bits,
+               ProgressCallback cb, LONG_PTR data, bool preview) {
     if (!info || !bits) return INTERNAL_ERROR;
     *info = nullptr;
     *bits = nullptr;
@@ -80,30 +80,30 @@ SPI_EXPORT int WINAPI IsSupportedW(LPCWSTR, const void* dw) {
     return Guarded([&] { return IsSupportedImpl(dw); });
 }
 
-SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* info) {
+SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, PictureInfo* info) {
     return Guarded([&] { return GetPictureInfoImpl(buf, len, flag, info); });
 }
 
-SPI_EXPORT int WINAPI GetPictureInfoW(LPCWSTR buf, long len, unsigned flag, PictureInfo* info) {
+SPI_EXPORT int WINAPI GetPictureInfoW(LPCWSTR buf, LONG_PTR len, unsigned flag, PictureInfo* info) {
     return Guarded([&] { return GetPictureInfoImpl(buf, len, flag, info); });
 }
 
-SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* info, HLOCAL* bits,
-                                 ProgressCallback cb, long data) {
+SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL* info, HLOCAL* bits,
+                                 ProgressCallback cb, LONG_PTR data) {
     return Guarded([&] { return DecodeImpl(buf, len, flag, info, bits, cb, data, false); });
 }
 
-SPI_EXPORT int WINAPI GetPictureW(LPCWSTR buf, long len, unsigned flag, HLOCAL* info, HLOCAL* bits,
-                                  ProgressCallback cb, long data) {
+SPI_EXPORT int WINAPI GetPictureW(LPCWSTR buf, LONG_PTR len, unsigned flag, HLOCAL* info, HLOCAL* bits,
+                                  ProgressCallback cb, LONG_PTR data) {
     return Guarded([&] { return DecodeImpl(buf, len, flag, info, bits, cb, data, false); });
 }
 
-SPI_EXPORT int WINAPI GetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* info, HLOCAL* bits,
-                                 ProgressCallback cb, long data) {
+SPI_EXPORT int WINAPI GetPreview(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL* info, HLOCAL* bits,
+                                 ProgressCallback cb, LONG_PTR data) {
     return Guarded([&] { return DecodeImpl(buf, len, flag, info, bits, cb, data, true); });
 }
 
-SPI_EXPORT int WINAPI GetPreviewW(LPCWSTR buf, long len, unsigned flag, HLOCAL* info, HLOCAL* bits,
-                                  ProgressCallback cb, long data) {
+SPI_EXPORT int WINAPI GetPreviewW(LPCWSTR buf, LONG_PTR len, unsigned flag, HLOCAL* info, HLOCAL* bits,
+                                  ProgressCallback cb, LONG_PTR data) {
     return Guarded([&] { return DecodeImpl(buf, len, flag, info, bits, cb, data, true); });
 }

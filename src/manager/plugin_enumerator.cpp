@@ -5,6 +5,8 @@
 namespace Tamrix {
 
 HRESULT NewPluginObject(const SPI::SpiInterface& entry, REFIID riid, void** out) noexcept {
+    // A plug-in served in another process: a plug-in object of the server there.
+    if (SPI::ForeignPlugin* foreign = entry.Foreign()) return foreign->NewObject(entry.WidePath(), riid, out);
     return HandOut(Make<SusiePlugin>(entry), riid, out);
 }
 

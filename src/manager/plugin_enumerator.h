@@ -13,7 +13,8 @@
 namespace Tamrix {
 
 // A new plug-in object bound to a copy of `entry` (a library reference of its own), asked
-// for riid. It is not probed: an unloaded entry gives an unloaded object.
+// for riid. It is not probed: an unloaded entry gives an unloaded object. For a plug-in
+// served in another process, a new plug-in object there, loaded with the same file.
 HRESULT NewPluginObject(const SPI::SpiInterface& entry, REFIID riid, void** out) noexcept;
 
 class PluginEnumerator : public IEnumVARIANT {

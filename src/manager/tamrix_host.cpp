@@ -12,6 +12,7 @@
 #include "../plugin/names.h"
 #include "../plugin/source.h"
 #include "plugin_enumerator.h"
+#include "surrogate_plugin.h"
 
 namespace Tamrix {
 
@@ -23,6 +24,8 @@ SPI::PluginName NameOf(BSTR name) {
 }
 
 }  // namespace
+
+TamrixHost::TamrixHost() : SPI::TamrixHost(NewSurrogatePlugins()) {}
 
 // The name table's Invoke rows: exact argument counts, no declared defaults.
 HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {

@@ -36,8 +36,9 @@ public:
     // Checks the count, converts the arguments and calls the member of DISPID id.
     HRESULT InvokeMember(DISPID id, DispatchCall& call);
 
-    // Discovery runs at once, with the default flags.
-    TamrixHost() = default;
+    // Discovery runs at once, with the default flags; in the 64-bit server 32-bit plug-ins
+    // are bound through plug-in objects of the 32-bit server (surrogate_plugin.h).
+    TamrixHost();
     virtual ~TamrixHost() = default;
 
     // ITamrixHost

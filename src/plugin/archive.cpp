@@ -102,14 +102,14 @@ HRESULT QueryMemberInfo(const SpiInterface& plugin, Source& source, const std::w
     }
 }
 
-HRESULT ExtractedMember::Extract(const SpiInterface& plugin, Source& source, LONG position) noexcept {
+HRESULT ExtractedMember::Extract(const SpiInterface& plugin, Source& source, LONG_PTR position) noexcept {
     block_.reset();
     code_ = SPI_OK;
     if (!plugin.IsBoundAs(KIND_ARCHIVE)) {
         source.Release();
         return E_FAIL;
     }
-    const LONG len = source.Flag() == FLAG_FILE ? position : source.Len();
+    const LONG_PTR len = source.Flag() == FLAG_FILE ? position : source.Len();
     HLOCAL handle = nullptr;
     if (GetFileWFn wide = plugin.GetFileWEntry()) {
         code_ = wide(source.WideBuf(), len, reinterpret_cast<LPWSTR>(&handle), source.Flag() | FLAG_OUTPUT_MEMORY,
@@ -132,7 +132,7 @@ HRESULT ExtractedMember::Extract(const SpiInterface& plugin, Source& source, LON
     return Tamrix::ShareLocalBlock(Tamrix::UniqueHlocal(handle), block_);
 }
 
-HRESULT ExtractedMember::WriteFile(const std::wstring& destPath, ULONG fileSize) const noexcept {
+HRESULT ExtractedMember::WriteFile(const std::wstring& destPath, RecordNumber fileSize) const noexcept {
     if (!block_ || fileSize > block_->Size()) return E_FAIL;
     // An empty member needs no bytes: a zero-sized block has no address to lock.
     const auto* data = static_cast<const BYTE*>(block_->Address());
@@ -188,10 +188,11 @@ HRESULT FileNameText(const MemberRecord& record, BSTR* out) noexcept {
     return record.IsWide() ? FileNameText(*record.Wide(), out) : FileNameText(*record.Narrow(), out);
 }
 
-DATE LocalDateOf(LONG timestamp) noexcept {
-    // The C runtime converts no time before 1970; 0 stands for "no time" in a record.
-    if (timestamp <= 0) return 0.0;
-    const __time64_t seconds = timestamp;
+DATE LocalDateOf(RecordTime timestamp) noexcept {
+    // The C runtime converts no time before 1970; 0 stands for "no time" in a record. A
+    // 64-bit record's unsigned time beyond the signed range is no time the runtime knows.
+    const __time64_t seconds = static_cast<__time64_t>(timestamp);
+    if (seconds <= 0) return 0.0;
     std::tm local{};
     if (_localtime64_s(&local, &seconds) != 0) return 0.0;
     SYSTEMTIME st{};

@@ -41,10 +41,11 @@ public:
     auto Field(Read read) const noexcept {
         return narrow_ ? read(*narrow_) : read(*wide_);
     }
-    ULONG Position() const noexcept { return Field([](const auto& r) { return r.position; }); }
-    ULONG CompSize() const noexcept { return Field([](const auto& r) { return r.compsize; }); }
-    ULONG FileSize() const noexcept { return Field([](const auto& r) { return r.filesize; }); }
-    LONG Timestamp() const noexcept { return Field([](const auto& r) { return r.timestamp; }); }
+    // Whole, as the build's records hold them (64-bit plug-ins' numbers may not fit 32 bits).
+    RecordNumber Position() const noexcept { return Field([](const auto& r) { return r.position; }); }
+    RecordNumber CompSize() const noexcept { return Field([](const auto& r) { return r.compsize; }); }
+    RecordNumber FileSize() const noexcept { return Field([](const auto& r) { return r.filesize; }); }
+    RecordTime Timestamp() const noexcept { return Field([](const auto& r) { return r.timestamp; }); }
     ULONG Crc() const noexcept { return Field([](const auto& r) { return r.crc; }); }
 
 private:
@@ -100,7 +101,7 @@ public:
     // given; E_FAIL or E_OUTOFMEMORY when a block handed back cannot be locked or owned;
     // otherwise S_OK, with Code() telling what the plug-in answered. A handle handed back
     // with a non-zero code is not touched.
-    HRESULT Extract(const SpiInterface& plugin, Source& source, LONG position) noexcept;
+    HRESULT Extract(const SpiInterface& plugin, Source& source, LONG_PTR position) noexcept;
 
     int Code() const noexcept { return code_; }
     // The member's bytes: null unless the plug-in answered 0 with a block.
@@ -109,7 +110,7 @@ public:
     // Writes the first `fileSize` bytes of the block as the file destPath, replacing a file
     // there only once complete. E_FAIL when there is no block, `fileSize` is more than the
     // block holds (plug-ins may hand back more, never less), or the file cannot be written.
-    HRESULT WriteFile(const std::wstring& destPath, ULONG fileSize) const noexcept;
+    HRESULT WriteFile(const std::wstring& destPath, RecordNumber fileSize) const noexcept;
 
 private:
     int code_ = SPI_OK;
@@ -132,7 +133,7 @@ HRESULT FileNameText(const MemberRecord& record, BSTR* out) noexcept;
 
 // A record's time stamp (seconds since 1970-01-01 UTC) as an Automation date in local time,
 // by the process's time-zone rules. 0 and times the C runtime cannot convert (any negative
-// one) give 0.0.
-DATE LocalDateOf(LONG timestamp) noexcept;
+// one, any after the year 3000) give 0.0.
+DATE LocalDateOf(RecordTime timestamp) noexcept;
 
 }  // namespace SPI

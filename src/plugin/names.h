@@ -47,14 +47,18 @@ public:
     // holds that. E_INVALIDARG otherwise (and Refused() is true from then on); E_OUTOFMEMORY
     // when it cannot be made. No name gives null and S_OK.
     HRESULT Narrow(LPCSTR& out) noexcept;
-    // Whether a narrow form was asked for and could not be given.
-    bool Refused() const noexcept { return narrowResult_ == E_INVALIDARG; }
+    // Whether a narrow form was asked for and could not be given, here or by a plug-in
+    // served in another process.
+    bool Refused() const noexcept { return narrowResult_ == E_INVALIDARG || refusedElsewhere_; }
+    // A plug-in served in another process could not be given the narrow form there.
+    void MarkRefused() noexcept { refusedElsewhere_ = true; }
 
 private:
     std::optional<std::wstring> text_;
     bool namesFile_ = true;
     bool narrowMade_ = false;
     HRESULT narrowResult_ = S_OK;
+    bool refusedElsewhere_ = false;
     std::string narrow_;
 };
 

@@ -70,13 +70,20 @@ HRESULT DecodedPicture::WriteBitmapFile(const std::wstring& destPath) const noex
 }
 
 HRESULT DecodedPicture::ComposeBitmap(Tamrix::UniqueHglobal& out) const noexcept {
+    if (!HasBothBlocks()) return E_FAIL;
+    return ComposeBitmapFile(info_->Address(), info_->Size(), pixels_->Address(), pixels_->Size(), out);
+}
+
+HRESULT ComposeBitmapFile(const void* info, size_t infoSize, const void* pixels, size_t pixelSize,
+                          Tamrix::UniqueHglobal& out) noexcept {
     bitmap::Layout layout;
-    if (HRESULT hr = Layout(layout); FAILED(hr)) return hr;
+    // Sizes are checked against what the blocks really hold, not only the header.
+    if (!info || !pixels || !bitmap::ComputeLayout(info, infoSize, pixelSize, layout)) return E_FAIL;
     Tamrix::UniqueHglobal block(GlobalAlloc(GMEM_MOVEABLE, layout.fileSize));
     if (!block) return E_OUTOFMEMORY;
     void* dest = GlobalLock(block.get());
     if (!dest) return E_OUTOFMEMORY;
-    bitmap::Compose(layout, info_->Address(), pixels_->Address(), dest);
+    bitmap::Compose(layout, info, pixels, dest);
     GlobalUnlock(block.get());
     out = std::move(block);
     return S_OK;

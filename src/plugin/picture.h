@@ -16,6 +16,12 @@ namespace SPI {
 
 enum class Decoder { Picture, Preview };
 
+// The bitmap file that an information block of `infoSize` bytes and a pixel block of
+// `pixelSize` bytes make, in a new movable global block of exactly the file's size: E_FAIL
+// for a layout refused (bitmap::ComputeLayout), E_OUTOFMEMORY when the block cannot be had.
+HRESULT ComposeBitmapFile(const void* info, size_t infoSize, const void* pixels, size_t pixelSize,
+                          Tamrix::UniqueHglobal& out) noexcept;
+
 class DecodedPicture {
 public:
     // Decodes `source` with the plug-in's GetPicture or GetPreview (their wide forms where

@@ -1,6 +1,7 @@
 #include "source.h"
 
 #include "../common/surrogate_process.h"
+#include "../common/value_width.h"
 
 namespace SPI {
 
@@ -27,7 +28,20 @@ HRESULT Source::AccessArray(SAFEARRAY* array) noexcept {
     return S_OK;
 }
 
-HRESULT Source::Convert(const VARIANT& src, LONG offsetOrLength) noexcept {
+namespace {
+
+// An integer source as an address of this process, or why it cannot be one.
+HRESULT AddressOf(const VARIANT& v, LPCSTR& out) noexcept {
+    // In a surrogate it can only be an address of the client's.
+    if (Tamrix::InSurrogate()) return Tamrix::E_ADDRESS_ACROSS_PROCESSES;
+    if constexpr (!Tamrix::ADDRESSES_FIT_A_LONG) return Tamrix::E_EXCEEDS_32_BITS;
+    out = reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(V_UI4(&v)));
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT Source::Convert(const VARIANT& src, LONG_PTR offsetOrLength) noexcept {
     const VARIANT* v = &src;
     if (V_VT(v) == (VT_BYREF | VT_VARIANT)) {
         v = V_VARIANTREF(v);
@@ -50,17 +64,15 @@ HRESULT Source::Convert(const VARIANT& src, LONG offsetOrLength) noexcept {
     }
     case VT_I4:
     case VT_UI4:
-        // An address in this process, typically a block's Buffer handed back unchanged;
-        // in a surrogate it can only be an address of the client's.
-        if (Tamrix::InSurrogate()) return Tamrix::E_ADDRESS_ACROSS_PROCESSES;
-        buf_ = reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(V_UI4(v)));
+        // An address in this process, typically a block's Buffer handed back unchanged.
+        if (HRESULT hr = AddressOf(*v, buf_); FAILED(hr)) return hr;
         flag_ = FLAG_MEMORY;
         return S_OK;
     case VT_ARRAY | VT_UI1: {
         HRESULT hr = AccessArray(V_ARRAY(v));
         if (FAILED(hr)) return hr;
         // A length beyond the array's data would let the plug-in read past it.
-        if (static_cast<ULONG>(len_) > arrayBytes_) len_ = static_cast<LONG>(arrayBytes_);
+        if (static_cast<ULONG_PTR>(len_) > arrayBytes_) len_ = static_cast<LONG_PTR>(arrayBytes_);
         return S_OK;
     }
     default:
@@ -73,8 +85,7 @@ HRESULT Source::ConvertMemory(const VARIANT& buffer) noexcept {
     switch (V_VT(&buffer)) {
     case VT_I4:
     case VT_UI4:
-        if (Tamrix::InSurrogate()) return Tamrix::E_ADDRESS_ACROSS_PROCESSES;
-        buf_ = reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(V_UI4(&buffer)));
+        if (HRESULT hr = AddressOf(buffer, buf_); FAILED(hr)) return hr;
         flag_ = FLAG_MEMORY;
         return S_OK;
     case VT_ARRAY | VT_UI1:

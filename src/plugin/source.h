@@ -24,8 +24,9 @@ public:
     // the file, or an address or byte array with the data's length. One level of
     // VT_BYREF|VT_VARIANT is looked through. E_INVALIDARG for any other form or an array
     // whose data cannot be accessed, E_OUTOFMEMORY when a name cannot be kept. A name ends at
-    // its first NUL.
-    HRESULT Convert(const VARIANT& src, LONG offsetOrLength) noexcept;
+    // its first NUL. An address is refused where it cannot be one: in a surrogate, and in the
+    // 64-bit build, whose addresses no 32-bit integer holds (value_width.h).
+    HRESULT Convert(const VARIANT& src, LONG_PTR offsetOrLength) noexcept;
     // The memory-only form (an address or a byte array, read directly; no length).
     HRESULT ConvertMemory(const VARIANT& buffer) noexcept;
 
@@ -39,10 +40,12 @@ public:
     HRESULT NarrowBuf(LPCSTR& out) noexcept;
     // A file source's name.
     PluginName& Name() noexcept { return name_; }
-    LONG Len() const noexcept { return len_; }
+    LONG_PTR Len() const noexcept { return len_; }
     UINT Flag() const noexcept { return flag_; }
     // A byte array, and the bytes its data holds (an address says nothing of its size).
     bool IsArray() const noexcept { return access_.array() != nullptr; }
+    // The byte array itself while it is accessed (null for any other source).
+    SAFEARRAY* Array() const noexcept { return access_.array(); }
     size_t ArrayBytes() const noexcept { return IsArray() ? arrayBytes_ : 0; }
 
     // Ends the access to a byte array, so the caller may resize or destroy it again.
@@ -55,7 +58,7 @@ private:
     Tamrix::SafeArrayDataAccess access_;
     size_t arrayBytes_ = 0;
     LPCSTR buf_ = nullptr;
-    LONG len_ = 0;
+    LONG_PTR len_ = 0;
     UINT flag_ = FLAG_FILE;
 };
 

@@ -25,7 +25,7 @@ HRESULT MapResult(int code) noexcept {
     }
 }
 
-int WINAPI IgnoreProgress(int, int, LONG) {
+int WINAPI IgnoreProgress(int, int, LONG_PTR) {
     return 0;
 }
 

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "spi_api64.h"
+
 namespace SPI {
 
 // Kinds: the first four bytes of information number 0, read as one little-endian value.
@@ -40,6 +42,9 @@ enum ResultCode : int {
     SPI_END_OF_FILE = 10,
 };
 
+// Records as plug-ins fill them: the 32-bit layouts here, the 64-bit ones (".sph") in
+// spi_api64.h.
+#ifndef _WIN64
 #pragma pack(push, 1)
 
 // Picture information as a plug-in fills it: packed, 26 bytes.
@@ -79,19 +84,26 @@ static_assert(offsetof(fileInfo, timestamp) == 20);
 static_assert(offsetof(fileInfo, path) == 24);
 static_assert(offsetof(fileInfo, filename) == 224);
 static_assert(offsetof(fileInfo, crc) == 424);
+#endif
 
-// Entry points (all stdcall).
-using ProgressCallback = int(WINAPI*)(int num, int denom, LONG data);
+// A member record's numbers (position, sizes) and its time stamp as the build's records
+// hold them: ULONG and LONG in a .spi's, 8-byte unsigned in a .sph's.
+using RecordNumber = decltype(fileInfo::position);
+using RecordTime = decltype(fileInfo::timestamp);
+
+// Entry points (all stdcall). Lengths, offsets and the callback's data are pointer-sized:
+// 32 bits for a .spi, 64 for a .sph.
+using ProgressCallback = int(WINAPI*)(int num, int denom, LONG_PTR data);
 using GetPluginInfoFn = int(WINAPI*)(int infono, LPSTR buf, int buflen);
 using IsSupportedFn = int(WINAPI*)(LPCSTR filename, void* header);
-using GetPictureInfoFn = int(WINAPI*)(LPCSTR buf, LONG len, UINT flag, PictureInfoRecord* info);
-using GetPictureFn = int(WINAPI*)(LPCSTR buf, LONG len, UINT flag, HLOCAL* info, HLOCAL* pixels,
-                                  ProgressCallback progress, LONG data);
+using GetPictureInfoFn = int(WINAPI*)(LPCSTR buf, LONG_PTR len, UINT flag, PictureInfoRecord* info);
+using GetPictureFn = int(WINAPI*)(LPCSTR buf, LONG_PTR len, UINT flag, HLOCAL* info, HLOCAL* pixels,
+                                  ProgressCallback progress, LONG_PTR data);
 using GetPreviewFn = GetPictureFn;
-using GetArchiveInfoFn = int(WINAPI*)(LPCSTR buf, LONG len, UINT flag, HLOCAL* list);
-using GetFileInfoFn = int(WINAPI*)(LPCSTR buf, LONG len, LPCSTR filename, UINT flag, fileInfo* info);
-using GetFileFn = int(WINAPI*)(LPCSTR src, LONG len, LPSTR dest, UINT flag, ProgressCallback progress,
-                               LONG data);
+using GetArchiveInfoFn = int(WINAPI*)(LPCSTR buf, LONG_PTR len, UINT flag, HLOCAL* list);
+using GetFileInfoFn = int(WINAPI*)(LPCSTR buf, LONG_PTR len, LPCSTR filename, UINT flag, fileInfo* info);
+using GetFileFn = int(WINAPI*)(LPCSTR src, LONG_PTR len, LPSTR dest, UINT flag, ProgressCallback progress,
+                               LONG_PTR data);
 using ConfigurationDlgFn = int(WINAPI*)(HWND parent, int function);
 
 // An export found by name, as the entry type it has (via the generic function type,
@@ -119,6 +131,6 @@ constexpr const char* ConfigurationDlg = "ConfigurationDlg";
 HRESULT MapResult(int code) noexcept;
 
 // The progress callback given to every plug-in: it never cancels.
-int WINAPI IgnoreProgress(int num, int denom, LONG data);
+int WINAPI IgnoreProgress(int num, int denom, LONG_PTR data);
 
 }  // namespace SPI

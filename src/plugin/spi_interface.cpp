@@ -34,6 +34,12 @@ SpiInterface& SpiInterface::operator=(const SpiInterface& other) {
 void SpiInterface::CopyFrom(const SpiInterface& other) {
     module_.reset();
     path_ = other.path_;
+    // A plug-in served elsewhere: a copy loaded over there too, if the original is.
+    foreign_.reset();
+    if (other.foreign_) {
+        foreign_ = other.foreign_->Clone();
+        if (other.foreign_->IsLoaded()) foreign_->Load(path_);
+    }
     getPluginInfo_ = other.getPluginInfo_;
     isSupported_ = other.isSupported_;
     kind1_ = other.kind1_;
@@ -68,10 +74,12 @@ DWORD SpiInterface::AskKind() const noexcept {
 }
 
 DWORD SpiInterface::Kind() const noexcept {
+    if (foreign_) return foreign_->Kind();
     return module_ && getPluginInfo_ ? AskKind() : 0;
 }
 
 DWORD SpiInterface::Probe() {
+    if (foreign_) return foreign_->IsLoaded() ? foreign_->Kind() : foreign_->Load(path_);
     if (module_) return getPluginInfo_ ? AskKind() : 0;
 
     module_.reset(LoadLibraryW(path_.c_str()));
@@ -124,6 +132,7 @@ bool SpiInterface::IsBoundAs(DWORD kind) const noexcept {
 }
 
 bool SpiInterface::Free() noexcept {
+    if (foreign_) foreign_->Unload();
     HMODULE m = module_.release();
     return !m || FreeLibrary(m) != FALSE;
 }

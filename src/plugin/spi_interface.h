@@ -1,12 +1,17 @@
 // One plug-in file bound: its path, its library (one load reference per loaded binding)
 // and its entry points, the wide forms (spi_wide_api.h) beside the narrow ones where the
 // plug-in exports them. A value class: a copy of a loaded binding loads the library again
-// and owns that reference, so bindings never unload each other.
+// and owns that reference, so bindings never unload each other. A plug-in this process
+// cannot load is bound through a ForeignPlugin instead (foreign_plugin.h): loaded then
+// means loaded over there, and the binding has no entry points.
 #pragma once
 #include <windows.h>
 #include <string>
 
+#include <memory>
+
 #include "../common/handles.h"
+#include "foreign_plugin.h"
 #include "spi_api.h"
 #include "spi_wide_api.h"
 
@@ -17,6 +22,9 @@ public:
     SpiInterface() = default;
     // The library's path, loaded through the system's wide functions.
     explicit SpiInterface(std::wstring path) : path_(std::move(path)) {}
+    // A plug-in served in another process through `foreign` (unloaded).
+    SpiInterface(std::wstring path, std::unique_ptr<ForeignPlugin> foreign)
+        : path_(std::move(path)), foreign_(std::move(foreign)) {}
     // The same from narrow text in the thread's ANSI code page.
     explicit SpiInterface(const std::string& path);
     SpiInterface(const SpiInterface& other);
@@ -30,11 +38,16 @@ public:
     // the probe stays loaded; the caller decides what to do with it.
     DWORD Probe();
     // Frees the library if loaded; path and entries stay.
-    void Unload() noexcept { module_.reset(); }
+    void Unload() noexcept {
+        if (foreign_) foreign_->Unload();
+        module_.reset();
+    }
     // Frees the library and reports whether the system agreed.
     bool Free() noexcept;
 
-    bool IsLoaded() const noexcept { return static_cast<bool>(module_); }
+    bool IsLoaded() const noexcept { return foreign_ ? foreign_->IsLoaded() : static_cast<bool>(module_); }
+    // The plug-in served in another process, or null for one bound here.
+    ForeignPlugin* Foreign() const noexcept { return foreign_.get(); }
     HMODULE Module() const noexcept { return module_.get(); }
     const std::wstring& WidePath() const noexcept { return path_; }
     // The path in the thread's ANSI code page (characters it cannot hold become '?').
@@ -47,7 +60,10 @@ public:
     bool HasEntriesFor(DWORD kind) const noexcept;
     // Loaded, with every entry of `kind`, and saying now that it is of `kind`: only then
     // may the kind's entries be called. Entries left from an earlier library never are.
+    // Never for a plug-in served elsewhere, which has none here.
     bool IsBoundAs(DWORD kind) const noexcept;
+    // Loaded (here or over there) and saying now that it is of `kind`.
+    bool Is(DWORD kind) const noexcept { return foreign_ ? foreign_->Kind() == kind : IsBoundAs(kind); }
 
     GetPluginInfoFn GetPluginInfoEntry() const noexcept { return getPluginInfo_; }
     IsSupportedFn IsSupportedEntry() const noexcept { return isSupported_; }
@@ -92,6 +108,7 @@ private:
     void ClearEntries() noexcept;
 
     std::wstring path_;
+    std::unique_ptr<ForeignPlugin> foreign_;
     Tamrix::UniqueHmodule module_;
     GetPluginInfoFn getPluginInfo_ = nullptr;
     IsSupportedFn isSupported_ = nullptr;

@@ -10,6 +10,7 @@
 
 namespace SPI {
 
+#ifndef _WIN64  // the 64-bit record is in spi_api64.h
 // Characters in each of the wide record's name fields.
 constexpr size_t MEMBER_NAME_LENGTH = 200;
 
@@ -40,20 +41,21 @@ static_assert(offsetof(fileInfoW, timestamp) == 20);
 static_assert(offsetof(fileInfoW, path) == 24);
 static_assert(offsetof(fileInfoW, filename) == 424);
 static_assert(offsetof(fileInfoW, crc) == 824);
+#endif
 
 // Wide entry points (all stdcall). `buf` is a UTF-16 file name for a file source and the
 // data's address for a memory source, as in the narrow forms; GetPluginInfoW's buflen counts
 // characters.
 using GetPluginInfoWFn = int(WINAPI*)(int infono, LPWSTR buf, int buflen);
 using IsSupportedWFn = int(WINAPI*)(LPCWSTR filename, void* header);
-using GetPictureInfoWFn = int(WINAPI*)(LPCWSTR buf, LONG len, UINT flag, PictureInfoRecord* info);
-using GetPictureWFn = int(WINAPI*)(LPCWSTR buf, LONG len, UINT flag, HLOCAL* info, HLOCAL* pixels,
-                                   ProgressCallback progress, LONG data);
+using GetPictureInfoWFn = int(WINAPI*)(LPCWSTR buf, LONG_PTR len, UINT flag, PictureInfoRecord* info);
+using GetPictureWFn = int(WINAPI*)(LPCWSTR buf, LONG_PTR len, UINT flag, HLOCAL* info, HLOCAL* pixels,
+                                   ProgressCallback progress, LONG_PTR data);
 using GetPreviewWFn = GetPictureWFn;
-using GetArchiveInfoWFn = int(WINAPI*)(LPCWSTR buf, LONG len, UINT flag, HLOCAL* list);
-using GetFileInfoWFn = int(WINAPI*)(LPCWSTR buf, LONG len, LPCWSTR filename, UINT flag, fileInfoW* info);
-using GetFileWFn = int(WINAPI*)(LPCWSTR src, LONG len, LPWSTR dest, UINT flag, ProgressCallback progress,
-                                LONG data);
+using GetArchiveInfoWFn = int(WINAPI*)(LPCWSTR buf, LONG_PTR len, UINT flag, HLOCAL* list);
+using GetFileInfoWFn = int(WINAPI*)(LPCWSTR buf, LONG_PTR len, LPCWSTR filename, UINT flag, fileInfoW* info);
+using GetFileWFn = int(WINAPI*)(LPCWSTR src, LONG_PTR len, LPWSTR dest, UINT flag, ProgressCallback progress,
+                                LONG_PTR data);
 
 namespace exports {
 constexpr const char* GetPluginInfoW = "GetPluginInfoW";

@@ -37,22 +37,6 @@ bool ReadSusieFolder(std::wstring& folder) {
     return SUCCEEDED(Tamrix::ToWide(bytes, strnlen(bytes, size), folder));
 }
 
-// One file-type text of a plug-in, false when the plug-in answers 0. The text is what the
-// buffer holds, read only as far as the buffer goes (some plug-ins write no NUL), whatever
-// count the plug-in returned; GetPluginInfoW's where the plug-in has it.
-bool InfoText(const SpiInterface& entry, int infoNo, std::wstring& text) {
-    if (GetPluginInfoWFn wide = entry.GetPluginInfoWEntry()) {
-        wchar_t buffer[PATTERN_BUFFER_SIZE] = {};
-        if (wide(infoNo, buffer, PATTERN_BUFFER_SIZE) == 0) return false;
-        text.assign(buffer, wcsnlen(buffer, PATTERN_BUFFER_SIZE));
-        return true;
-    }
-    char buffer[PATTERN_BUFFER_SIZE] = {};
-    if (entry.GetPluginInfoEntry()(infoNo, buffer, PATTERN_BUFFER_SIZE) == 0) return false;
-    if (FAILED(Tamrix::ToWide(buffer, strnlen(buffer, PATTERN_BUFFER_SIZE), text))) throw std::bad_alloc();
-    return true;
-}
-
 // The header shown to IsSupported for a file: HEADER_SIZE bytes read from `file` at
 // `offset`, zeros wherever a short or failed read leaves bytes unfilled.
 void ReadHeader(HANDLE file, LONG offset, BYTE (&header)[HEADER_SIZE]) {
@@ -76,6 +60,24 @@ const void* MemoryHeader(const Source& source, BYTE (&copy)[HEADER_SIZE]) {
     }
     return source.Buf();
 }
+
+// The files discovery looks at: 32-bit plug-ins (".spi"), and, in the 64-bit build, 64-bit
+// ones (".sph") too, both listed by one enumeration so that each folder keeps the system's
+// order; the extension is checked on the long name.
+#ifdef _WIN64
+constexpr wchar_t PLUGIN_PATTERN[] = L"*.sp?";
+bool IsPluginName(const wchar_t* name, size_t length) {
+    if (length < 4) return false;
+    const wchar_t* ext = name + length - 4;
+    return CompareStringOrdinal(ext, 4, L".spi", 4, TRUE) == CSTR_EQUAL ||
+           CompareStringOrdinal(ext, 4, L".sph", 4, TRUE) == CSTR_EQUAL;
+}
+#else
+constexpr wchar_t PLUGIN_PATTERN[] = L"*.spi";
+bool IsPluginName(const wchar_t*, size_t) {
+    return true;  // the pattern alone decides, as it always has
+}
+#endif
 
 // A file opened for reading its header, by any name the system takes.
 Tamrix::UniqueFile OpenForHeader(const PluginName& name) {
@@ -103,10 +105,47 @@ bool LoadOnDemand(SpiInterface& entry) {
     return loaded.Ok();
 }
 
+bool PluginInfoText(const SpiInterface& entry, int infoNo, int size, std::wstring& text) {
+    if (size < 0 || size > TEXT_BUFFER_SIZE) size = TEXT_BUFFER_SIZE;
+    if (ForeignPlugin* foreign = entry.Foreign()) return foreign->InfoText(infoNo, size, text);
+    const size_t length = static_cast<size_t>(size);
+    // Read only as far as the buffer goes: some plug-ins write no NUL. GetPluginInfoW's where
+    // the plug-in has it.
+    if (GetPluginInfoWFn wide = entry.GetPluginInfoWEntry()) {
+        wchar_t buffer[TEXT_BUFFER_SIZE] = {};
+        if (wide(infoNo, buffer, size) == 0) return false;
+        text.assign(buffer, wcsnlen(buffer, length));
+        return true;
+    }
+    char buffer[TEXT_BUFFER_SIZE] = {};
+    if (entry.GetPluginInfoEntry()(infoNo, buffer, size) == 0) return false;
+    if (FAILED(Tamrix::ToWide(buffer, strnlen(buffer, length), text))) throw std::bad_alloc();
+    return true;
+}
+
 // ---- Discovery -------------------------------------------------------------------------
 
-TamrixHost::TamrixHost() {
+TamrixHost::TamrixHost() : TamrixHost(nullptr) {}
+
+TamrixHost::TamrixHost(std::unique_ptr<ForeignPlugins> foreign) : foreign_(std::move(foreign)) {
     LoadPlugins(SPI_DEFAULT_FLAGS, nullptr);
+}
+
+SpiInterface TamrixHost::Binding(std::wstring path) const {
+    if (foreign_) {
+        const WORD machine = ImageMachine(path);
+        if (machine != 0 && machine != OWN_MACHINE) {
+            // Another process loads it, from another current directory: by its full path.
+            std::wstring full(PATH_BUFFER_SIZE, L'\0');
+            const DWORD n = GetFullPathNameW(path.c_str(), PATH_BUFFER_SIZE, full.data(), nullptr);
+            if (n > 0 && n < PATH_BUFFER_SIZE) {
+                full.resize(n);
+                if (std::unique_ptr<ForeignPlugin> plugin = foreign_->Bind())
+                    return SpiInterface(std::move(full), std::move(plugin));
+            }
+        }
+    }
+    return SpiInterface(std::move(path));
 }
 
 bool TamrixHost::Accepts(DWORD kind) const noexcept {
@@ -144,7 +183,7 @@ size_t TamrixHost::LoadPlugins(LONG flags, const char* folder) {
 bool TamrixHost::AddFolder(const wchar_t* folder) {
     // Entries of the current directory carry the bare file name.
     const std::wstring prefix = folder ? std::wstring(folder) + L"\\" : std::wstring();
-    const std::wstring pattern = prefix + L"*.spi";
+    const std::wstring pattern = prefix + PLUGIN_PATTERN;
     if (pattern.size() >= PATH_BUFFER_SIZE) return false;
 
     WIN32_FIND_DATAW found;
@@ -153,7 +192,8 @@ bool TamrixHost::AddFolder(const wchar_t* folder) {
     do {
         const size_t nameLength = wcsnlen(found.cFileName, std::size(found.cFileName));
         if (prefix.size() + nameLength >= PATH_BUFFER_SIZE) continue;
-        SpiInterface probe(prefix + std::wstring(found.cFileName, nameLength));
+        if (!IsPluginName(found.cFileName, nameLength)) continue;
+        SpiInterface probe = Binding(prefix + std::wstring(found.cFileName, nameLength));
         // A directory matching the pattern fails to load and is skipped like any failure.
         if (!Accepts(probe.Probe())) continue;  // the probe binding unloads what it loaded
         if (loadFlags_ & SPI_UNLOAD_AFTER_PROBE) probe.Unload();
@@ -165,7 +205,13 @@ bool TamrixHost::AddFolder(const wchar_t* folder) {
 
 // ---- Selection -------------------------------------------------------------------------
 
-HRESULT TamrixHost::AskSupported(const SpiInterface& entry, PluginName& name, const void* header) noexcept {
+HRESULT AskSupported(const SpiInterface& entry, PluginName& name, const void* header) noexcept {
+    if (ForeignPlugin* foreign = entry.Foreign()) {
+        const HRESULT hr = foreign->IsSupported(name, header);
+        // Its narrow entry over there could not be given the name, as a narrow entry here.
+        if (hr == E_INVALIDARG) name.MarkRefused();
+        return hr;
+    }
     int answer = 0;
     if (IsSupportedWFn wide = entry.IsSupportedWEntry()) {
         answer = wide(name.Wide(), const_cast<void*>(header));
@@ -226,7 +272,8 @@ HRESULT TamrixHost::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap
     const void* shown = header;
     if (source.Flag() == FLAG_FILE) {
         Tamrix::UniqueFile file = OpenForHeader(name);
-        ReadHeader(file.get(), source.Len(), header);
+        // A file source's offset is the client's long.
+        ReadHeader(file.get(), static_cast<LONG>(source.Len()), header);
     } else {
         shown = MemoryHeader(source, header);
     }
@@ -236,10 +283,22 @@ HRESULT TamrixHost::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap
         LoadedForCall loaded(entry);  // kept only for the picture that is the result
         if (!loaded.Ok() || AskSupported(entry, name, shown) != S_OK) continue;
         // The walk asks every kind; an archive plug-in that accepts is not asked to decode.
-        if (!entry.IsBoundAs(KIND_PICTURE)) break;
-        DecodedPicture picture;
-        HRESULT hr = picture.DecodeHeld(entry, Decoder::Picture, source);
-        if (SUCCEEDED(hr)) hr = picture.HasBothBlocks() ? picture.ComposeBitmap(bitmap) : E_OUTOFMEMORY;
+        if (!entry.Is(KIND_PICTURE)) break;
+        HRESULT hr = S_OK;
+        if (ForeignPlugin* foreign = entry.Foreign()) {
+            // Decoded over there; the blocks' bytes make the bitmap here.
+            std::vector<BYTE> info, pixels;
+            hr = foreign->Decode(source, info, pixels);
+            if (SUCCEEDED(hr)) {
+                hr = info.empty() || pixels.empty()
+                         ? E_OUTOFMEMORY
+                         : ComposeBitmapFile(info.data(), info.size(), pixels.data(), pixels.size(), bitmap);
+            }
+        } else {
+            DecodedPicture picture;
+            hr = picture.DecodeHeld(entry, Decoder::Picture, source);
+            if (SUCCEEDED(hr)) hr = picture.HasBothBlocks() ? picture.ComposeBitmap(bitmap) : E_OUTOFMEMORY;
+        }
         if (SUCCEEDED(hr)) {
             loaded.Keep();
             source.Release();
@@ -293,8 +352,9 @@ FileFilter TamrixHost::CollectFileFilter(LONG type) {
         // A plug-in that answers every number ends on an empty pattern, or at the cap.
         std::wstring pattern, description;
         for (int n = 0; n < MAX_FILE_TYPES; ++n) {
-            if (!InfoText(entry, 2 * n + 2, pattern) || pattern.empty()) break;
-            if (!InfoText(entry, 2 * n + 3, description)) break;  // the pattern is dropped
+            if (!PluginInfoText(entry, 2 * n + 2, PATTERN_BUFFER_SIZE, pattern) || pattern.empty()) break;
+            // The pattern is dropped without its description.
+            if (!PluginInfoText(entry, 2 * n + 3, PATTERN_BUFFER_SIZE, description)) break;
             filter.Add(description, pattern);
         }
     }

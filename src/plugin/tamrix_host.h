@@ -6,11 +6,13 @@
 // narrow one gets). No COM here: the manager class above adds the Automation members.
 #pragma once
 #include <windows.h>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "../common/handles.h"
+#include "foreign_plugin.h"
 #include "names.h"
 #include "source.h"
 #include "spi_interface.h"
@@ -62,6 +64,9 @@ class TamrixHost {
 public:
     // Discovery with the default flags and no search folder.
     TamrixHost();
+    // The same, binding the plug-ins this process cannot load through `foreign`; null binds
+    // every file here.
+    explicit TamrixHost(std::unique_ptr<ForeignPlugins> foreign);
     TamrixHost(const TamrixHost&) = delete;
     TamrixHost& operator=(const TamrixHost&) = delete;
     ~TamrixHost() = default;
@@ -73,7 +78,9 @@ public:
     // The same with a folder named in the thread's ANSI code page (null for none).
     size_t LoadPlugins(LONG flags, const char* folder);
     // Appends the plug-ins of one folder (null: the current directory) that the load flags
-    // accept. False when no file matched.
+    // accept: "*.spi" files, and in the 64-bit build ".sph" and ".spi" files alike, in the
+    // order the system lists them; a 32-bit one is bound through the foreign plug-ins when
+    // there are. False when no file matched.
     bool AddFolder(const wchar_t* folder);
 
     // The first entry whose IsSupported (IsSupportedW where it has one) accepts `name` and
@@ -114,10 +121,11 @@ public:
 
 private:
     bool Accepts(DWORD kind) const noexcept;
-    // IsSupported(W) of one loaded entry: S_OK accepted, S_FALSE declined or no entry,
-    // E_INVALIDARG when a narrow entry cannot be given the name (it is not called).
-    static HRESULT AskSupported(const SpiInterface& entry, PluginName& name, const void* header) noexcept;
+    // A binding for the plug-in file at `path`: here, or through the foreign plug-ins for a
+    // module of another machine.
+    SpiInterface Binding(std::wstring path) const;
 
+    std::unique_ptr<ForeignPlugins> foreign_;  // before the list, which may use it to the end
     LONG loadFlags_ = SPI_DEFAULT_FLAGS;
     std::vector<SpiInterface> plugins_;
 };
@@ -145,5 +153,16 @@ private:
 // Loads an unloaded entry for good (Item, enumeration): false, and unloaded, when it no
 // longer probes as a plug-in.
 bool LoadOnDemand(SpiInterface& entry);
+
+// IsSupported(W) of one loaded entry (here or served elsewhere) with the HEADER_SIZE bytes at
+// `header`: S_OK accepted, S_FALSE declined or no entry, E_INVALIDARG when a narrow entry
+// cannot be given the name (it is not called).
+HRESULT AskSupported(const SpiInterface& entry, PluginName& name, const void* header) noexcept;
+
+// GetPluginInfo(W) number `infoNo` of a loaded entry into a cleared buffer of `size`
+// characters (at most TEXT_BUFFER_SIZE): false when the plug-in answers 0. The text is what
+// the buffer holds up to its first NUL, never past the buffer, whatever count the plug-in
+// returned. Throws std::bad_alloc.
+bool PluginInfoText(const SpiInterface& entry, int infoNo, int size, std::wstring& text);
 
 }  // namespace SPI

@@ -1,15 +1,18 @@
 #include "susie_plugin.h"
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
 
 #include "../common/handles.h"
 #include "../common/text.h"
+#include "../common/value_width.h"
 #include "../plugin/archive.h"
 #include "../plugin/names.h"
 #include "../plugin/picture.h"
 #include "../plugin/source.h"
+#include "../plugin/tamrix_host.h"
 #include "../results/spi_file_info.h"
 #include "../results/spi_file_info_collection.h"
 #include "../results/spi_local_heap.h"
@@ -96,6 +99,60 @@ STDMETHODIMP SusiePlugin::Free() {
     return binding_.Free() ? S_OK : E_FAIL;
 }
 
+STDMETHODIMP SusiePlugin::IsSupported(BSTR FileName, VARIANT Header, VARIANT_BOOL* pbSupported) {
+    if (!pbSupported) return E_POINTER;
+    *pbSupported = VARIANT_FALSE;
+    // Entries outlive an unloaded library: only a loaded binding may be asked.
+    if (!binding_.IsLoaded()) return E_FAIL;
+    if (V_VT(&Header) != (VT_ARRAY | VT_UI1)) return E_INVALIDARG;
+    try {
+        SPI::Source header;
+        if (HRESULT hr = header.ConvertMemory(Header); FAILED(hr)) return hr;
+        // Plug-ins may read a whole header: a shorter array is shown as a padded copy.
+        BYTE copy[SPI::HEADER_SIZE] = {};
+        const void* shown = header.Buf();
+        if (header.ArrayBytes() < SPI::HEADER_SIZE) {
+            if (header.ArrayBytes() > 0) std::memcpy(copy, header.Buf(), header.ArrayBytes());
+            shown = copy;
+        }
+        SPI::PluginName name = FileName ? SPI::PluginName(SPI::TextOf(FileName)) : SPI::PluginName();
+        const HRESULT hr = SPI::AskSupported(binding_, name, shown);
+        header.Release();
+        if (FAILED(hr)) return hr;
+        *pbSupported = hr == S_OK ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDMETHODIMP SusiePlugin::PluginInfoText(LONG infoNo, LONG bufferLength, BSTR* pText, VARIANT_BOOL* pbAnswered) {
+    if (!pText || !pbAnswered) return E_POINTER;
+    *pText = nullptr;
+    *pbAnswered = VARIANT_FALSE;
+    if (!binding_.IsLoaded() || !binding_.GetPluginInfoEntry()) return E_FAIL;
+    if (bufferLength < 0 || bufferLength > SPI::TEXT_BUFFER_SIZE) return E_INVALIDARG;
+    try {
+        std::wstring text;
+        const bool answered = SPI::PluginInfoText(binding_, static_cast<int>(infoNo), static_cast<int>(bufferLength), text);
+        BSTR result = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        if (!result) return E_OUTOFMEMORY;
+        *pText = result;
+        *pbAnswered = answered ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDMETHODIMP SusiePlugin::NewPlugin(ISusiePlugin** ppSpi) {
+    if (!ppSpi) return E_POINTER;
+    *ppSpi = nullptr;
+    // A sibling made here costs the 64-bit server one call, where a new activation of the
+    // class would cost it a start of the surrogate under Wine, which serves one per activation.
+    return HandOut(Make<SusiePlugin>(), IID_ISusiePlugin, reinterpret_cast<void**>(ppSpi));
+}
+
 HRESULT SusiePlugin::QueryPictureInfo(const VARIANT& src, LONG offsetOrLength, SPI::PictureInfoRecord& record,
                                       int& code) noexcept {
     SPI::Source source;
@@ -119,6 +176,13 @@ STDMETHODIMP SusiePlugin::GetPictureInfo(VARIANT src, LONG offsetOrLength, Pictu
     int code = SPI::SPI_OK;
     if (HRESULT hr = QueryPictureInfo(src, offsetOrLength, record, code); FAILED(hr)) return hr;
     if (code == SPI::SPI_OK) {
+        // Handed on as a number; the caller decides about the text block. A handle that no
+        // long holds whole (64-bit) fails the call, and the block goes, as nobody could free it.
+        LONG hInfo = 0;
+        if (HRESULT hr = LongOf(record.hInfo, hInfo); FAILED(hr)) {
+            LocalFree(record.hInfo);
+            return hr;
+        }
         pPictInfo->left = record.left;
         pPictInfo->top = record.top;
         pPictInfo->width = record.width;
@@ -126,8 +190,7 @@ STDMETHODIMP SusiePlugin::GetPictureInfo(VARIANT src, LONG offsetOrLength, Pictu
         pPictInfo->x_density = static_cast<SHORT>(record.x_density);
         pPictInfo->y_density = static_cast<SHORT>(record.y_density);
         pPictInfo->colorDepth = record.colorDepth;
-        // Handed on as a number; the caller decides about the text block.
-        pPictInfo->hInfo = static_cast<LONG>(reinterpret_cast<ULONG_PTR>(record.hInfo));
+        pPictInfo->hInfo = hInfo;
     } else {
         // A text comes back whatever the code (GetPictureText reads it so); with a failure no
         // caller sees its handle, so it is freed here.
@@ -235,29 +298,42 @@ STDMETHODIMP SusiePlugin::GetFileInfo(VARIANT src, LONG offsetOrLength, BSTR Fil
 }
 
 HRESULT SusiePlugin::ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::ExtractedMember& member,
-                                   LONG& fileSize) noexcept {
+                                   SPI::RecordNumber& fileSize) noexcept {
     // Any object that implements the entry's interface names a member.
     ComPtr<ISpiFileInfo> entry;
     if (!pInfo || FAILED(pInfo->QueryInterface(IID_ISpiFileInfo, entry.put_void()))) return E_INVALIDARG;
     if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
-    // What the entry answers is taken as it is; a reader that fails leaves 0.
-    LONG position = 0, compSize = 0;
+    SPI::RecordNumber position = 0, compSize = 0;
     fileSize = 0;
-    entry->get_Position(&position);
-    entry->get_CompSize(&compSize);
-    entry->get_FileSize(&fileSize);
+    // An entry of ours gives its record's numbers whole; any other entry is taken at what its
+    // properties answer, a reader that fails leaving 0.
+    ComPtr<IMemberRecordSource> own;
+    SPI::MemberRecord record;
+    if (SUCCEEDED(pInfo->QueryInterface(__uuidof(IMemberRecordSource), own.put_void())) &&
+        SUCCEEDED(own->GetRecord(&record)) && record) {
+        position = record.Position();
+        compSize = record.CompSize();
+        fileSize = record.FileSize();
+    } else {
+        LONG number = 0;
+        if (SUCCEEDED(entry->get_Position(&number))) position = static_cast<ULONG>(number);
+        number = 0;
+        if (SUCCEEDED(entry->get_CompSize(&number))) compSize = static_cast<ULONG>(number);
+        number = 0;
+        if (SUCCEEDED(entry->get_FileSize(&number))) fileSize = static_cast<ULONG>(number);
+    }
     // For a memory source the member's stored size is the length the plug-in gets (cut, as
     // every length is, to a byte array's data); for a file source its position.
     SPI::Source source;
-    if (HRESULT hr = source.Convert(src, compSize); FAILED(hr)) return hr;
-    return member.Extract(binding_, source, position);
+    if (HRESULT hr = source.Convert(src, static_cast<LONG_PTR>(compSize)); FAILED(hr)) return hr;
+    return member.Extract(binding_, source, static_cast<LONG_PTR>(position));
 }
 
 STDMETHODIMP SusiePlugin::GetFile(VARIANT src, IDispatch* pInfo, IDispatch** ppDest) {
     if (!ppDest) return E_POINTER;
     *ppDest = nullptr;
     SPI::ExtractedMember member;
-    LONG fileSize = 0;
+    SPI::RecordNumber fileSize = 0;
     if (HRESULT hr = ExtractMember(src, pInfo, member, fileSize); FAILED(hr)) return hr;
     // Any plug-in failure, or success without a block, is E_FAIL here.
     if (member.Code() != SPI::SPI_OK || !member.Block()) return E_FAIL;
@@ -267,11 +343,11 @@ STDMETHODIMP SusiePlugin::GetFile(VARIANT src, IDispatch* pInfo, IDispatch** ppD
 STDMETHODIMP SusiePlugin::GetFileToFile(VARIANT src, IDispatch* pInfo, BSTR destPath) {
     try {
         SPI::ExtractedMember member;
-        LONG fileSize = 0;
+        SPI::RecordNumber fileSize = 0;
         if (HRESULT hr = ExtractMember(src, pInfo, member, fileSize); FAILED(hr)) return hr;
         // The plug-in's own failure is reported as its code; success without a block writes nothing.
         if (member.Code() != SPI::SPI_OK || !member.Block()) return SPI::MapResult(member.Code());
-        return member.WriteFile(SPI::TextOf(destPath), static_cast<ULONG>(fileSize));
+        return member.WriteFile(SPI::TextOf(destPath), fileSize);
     } catch (...) {
         return E_OUTOFMEMORY;
     }

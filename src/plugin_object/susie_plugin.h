@@ -16,9 +16,11 @@
 namespace Tamrix {
 
 class SusiePlugin : public TypeLibDispatch<ISusiePlugin, typelib::TID_SUSIE_PLUGIN>,
-                    public ProvideClassInfo<typelib::TID_SUSIE_PLUGIN_CLASS> {
+                    public ProvideClassInfo<typelib::TID_SUSIE_PLUGIN_CLASS>,
+                    public ISusiePluginRemote {
 public:
-    using Interfaces = InterfaceList<ISusiePlugin, As<IDispatch, ISusiePlugin>, IProvideClassInfo>;
+    using Interfaces =
+        InterfaceList<ISusiePlugin, As<IDispatch, ISusiePlugin>, IProvideClassInfo, ISusiePluginRemote>;
 
     SusiePlugin() = default;
     // Bound to a copy of an existing binding (the copy owns its own library reference).
@@ -50,6 +52,11 @@ public:
     STDMETHODIMP Load(BSTR spiPath, VARIANT_BOOL* pbOk) override;
     STDMETHODIMP Free() override;
 
+    // ISusiePluginRemote: the 64-bit server's manager asking this object in a surrogate.
+    STDMETHODIMP IsSupported(BSTR FileName, VARIANT Header, VARIANT_BOOL* pbSupported) override;
+    STDMETHODIMP PluginInfoText(LONG infoNo, LONG bufferLength, BSTR* pText, VARIANT_BOOL* pbAnswered) override;
+    STDMETHODIMP NewPlugin(ISusiePlugin** ppSpi) override;
+
 private:
     // Reads one information item into a cleared buffer of `size` bytes.
     HRESULT InfoText(int infoNo, int size, BSTR* out) noexcept;
@@ -61,7 +68,7 @@ private:
     // Extracts the member that the entry `pInfo` names from the archive `src` into memory;
     // `fileSize` receives the entry's FileSize. E_INVALIDARG for an object that is no entry.
     HRESULT ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::ExtractedMember& member,
-                          LONG& fileSize) noexcept;
+                          SPI::RecordNumber& fileSize) noexcept;
 
     SPI::SpiInterface binding_;
 };

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "../common/value_width.h"
+
 namespace Tamrix {
 namespace {
 
@@ -15,11 +17,12 @@ HRESULT TextProperty(const SPI::MemberRecord& record, BSTR* pVal, Read read) noe
     return S_OK;
 }
 
-// The record's 32-bit fields are read bit for bit as signed numbers.
-HRESULT LongProperty(ULONG field, LONG* pVal) noexcept {
+// The record's 32-bit fields are read bit for bit as signed numbers; a 64-bit record's
+// number only when it has no bits above them.
+template <class Field>
+HRESULT LongProperty(Field field, LONG* pVal) noexcept {
     if (!pVal) return E_POINTER;
-    *pVal = static_cast<LONG>(field);
-    return S_OK;
+    return LongOf(field, *pVal);
 }
 
 }  // namespace
@@ -62,6 +65,12 @@ STDMETHODIMP SpiFileInfo::get_FileName(BSTR* pVal) {
 
 STDMETHODIMP SpiFileInfo::get_CRC(LONG* pVal) {
     return LongProperty(record_.Crc(), pVal);
+}
+
+STDMETHODIMP SpiFileInfo::GetRecord(SPI::MemberRecord* out) {
+    if (!out) return E_POINTER;
+    *out = record_;
+    return S_OK;
 }
 
 // The name table's Invoke rows: every member is a reader that takes no argument.

@@ -1,4 +1,5 @@
-// One archive member's information record, read through eight properties. The record is
+// One archive member's information record, read through eight properties; a number that
+// needs more than 32 bits (a 64-bit plug-in's) makes its property fail (value_width.h). The record is
 // either the entry's own (looked up by name) or one inside a listing's block, of either kind
 // (fileInfo, or fileInfoW from a plug-in's wide entries, whose names are read in full);
 // either way the entry shares the ownership of what holds it, so an entry stays valid after
@@ -16,9 +17,24 @@
 
 namespace Tamrix {
 
-class SpiFileInfo : public NameTableDispatch<SpiFileInfo, ISpiFileInfo> {
+// The record behind an entry of this server, whole: extraction takes the member's position
+// and sizes from it, as the properties may not hold a 64-bit plug-in's numbers. In process
+// only; it is in no type library and never marshaled, so an entry from elsewhere (another
+// process, or a client's own object) simply does not answer it.
+MIDL_INTERFACE("e86d3775-b100-4a09-986c-01439432cf58")
+IMemberRecordSource : public IUnknown {
 public:
-    using Interfaces = InterfaceList<ISpiFileInfo, As<IDispatch, ISpiFileInfo>>;
+    virtual HRESULT STDMETHODCALLTYPE GetRecord(SPI::MemberRecord* out) = 0;
+};
+
+}  // namespace Tamrix
+__CRT_UUID_DECL(Tamrix::IMemberRecordSource, 0xe86d3775, 0xb100, 0x4a09, 0x98, 0x6c, 0x01, 0x43, 0x94, 0x32, 0xcf,
+                0x58)
+namespace Tamrix {
+
+class SpiFileInfo : public NameTableDispatch<SpiFileInfo, ISpiFileInfo>, public IMemberRecordSource {
+public:
+    using Interfaces = InterfaceList<ISpiFileInfo, As<IDispatch, ISpiFileInfo>, IMemberRecordSource>;
 
     // Late-bound names; "pVal" is the readers' parameter name, answered as DISPID 0, which
     // has no member.
@@ -56,6 +72,9 @@ public:
     STDMETHODIMP get_Path(BSTR* pVal) override;
     STDMETHODIMP get_FileName(BSTR* pVal) override;
     STDMETHODIMP get_CRC(LONG* pVal) override;
+
+    // IMemberRecordSource
+    STDMETHODIMP GetRecord(SPI::MemberRecord* out) override;
 
 private:
     SPI::MemberRecord record_;

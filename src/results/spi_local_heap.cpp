@@ -5,6 +5,7 @@
 
 #include "../common/automation_types.h"
 #include "../common/surrogate_process.h"
+#include "../common/value_width.h"
 
 namespace Tamrix {
 
@@ -21,13 +22,22 @@ STDMETHODIMP SpiLocalHeap::get_Buffer(LONG* pVal) {
     *pVal = 0;
     // The block lives in the surrogate; its address means nothing to the client.
     if (InSurrogate()) return E_ADDRESS_ACROSS_PROCESSES;
+    // A 64-bit address never goes through a long, whatever its value: a script gets the same
+    // answer on every 64-bit system, and GetBytes is the way to the bytes.
+    if constexpr (!ADDRESSES_FIT_A_LONG) return E_EXCEEDS_32_BITS;
     *pVal = static_cast<LONG>(reinterpret_cast<ULONG_PTR>(block_ ? block_->Address() : nullptr));
     return S_OK;
 }
 
 STDMETHODIMP SpiLocalHeap::get_Length(LONG* pVal) {
     if (!pVal) return E_POINTER;
-    *pVal = block_ ? static_cast<LONG>(block_->Size()) : 0;
+    if (!block_) {
+        *pVal = 0;
+        return S_OK;
+    }
+    // A block of 2 GB or more (only a 64-bit plug-in can hand one back) has no long length.
+    if (block_->Size() > 0x7FFFFFFFu) return E_EXCEEDS_32_BITS;
+    *pVal = static_cast<LONG>(block_->Size());
     return S_OK;
 }
 
@@ -35,6 +45,7 @@ STDMETHODIMP SpiLocalHeap::GetBytes(VARIANT* pArray) {
     const SIZE_T n = block_ ? block_->Size() : 0;
     const void* address = block_ ? block_->Address() : nullptr;
     if (n > 0 && !address) return E_FAIL;  // a block that could not be locked has no bytes to read
+    if (n > 0x7FFFFFFFu) return E_EXCEEDS_32_BITS;  // an array's bounds are 32-bit
     SAFEARRAYBOUND bound{static_cast<ULONG>(n), 0};
     UniqueSafeArray array(SafeArrayCreate(VT_UI1, 1, &bound));
     if (!array.get()) return E_OUTOFMEMORY;

@@ -256,6 +256,9 @@ HRESULT UnregisterServer() noexcept {
     // The application identifier goes only when everything else went.
     if (SUCCEEDED(hr)) hr = RunAppIdScript(false);
     if (SUCCEEDED(hr) && OnWow64()) hr = UpdateSurrogateAppId(false);
+    if (SUCCEEDED(hr) && OnWow64()) hr = KeepNativeAppId();
+    // The 64-bit server leaves the 32-bit server's way in for 64-bit clients as it was.
+    if (SUCCEEDED(hr) && Wow64ServerRegistered()) hr = RestoreSurrogateRegistration();
     return hr;
 }
 

@@ -39,6 +39,13 @@ constexpr Op APP_ID_SCRIPT[] = {
         End,
     End,
 };
+// The same key as the 64-bit server writes it, without the surrogate.
+constexpr Op NATIVE_APP_ID_SCRIPT[] = {
+    {OpKind::KeyNoRemove, APP_ID_WORD, 0}, Begin,
+        K(APP_ID), Default(TAMRIX),
+    End,
+};
+constexpr const char* NATIVE_APP_ID_FILE_KEY = "AppID\\Tamrix64.DLL";
 
 // One dual interface's key, as the type library's registration writes it.
 enum : std::uint8_t { INTERFACE_WORD, IID_TEXT, NAME, PROXY, PROXY32, MARSHALER, TYPE_LIB, LIB_ID,
@@ -110,7 +117,7 @@ HRESULT ReadLibrary(std::string& libId, std::string& version, std::vector<DualIn
     }
 }
 
-HRESULT UpdateInterfaces(bool reg) noexcept {
+HRESULT UpdateInterfaces(bool reg, REGSAM view = VIEW_64) noexcept {
     std::string libId, version;
     std::vector<DualInterface> interfaces;
     HRESULT hr = ReadLibrary(libId, version, interfaces);
@@ -122,7 +129,7 @@ HRESULT UpdateInterfaces(bool reg) noexcept {
         const std::array<std::string_view, INTERFACE_STRING_COUNT> strings{
             "Interface", i.iid, i.name, "ProxyStubClsid", "ProxyStubClsid32", TYPELIB_MARSHALER,
             "TypeLib", libId, "Version", version};
-        hr = RunRegistryScript({INTERFACE_SCRIPT, strings, PlainKeyRemoval::WithSubkeys, VIEW_64}, none, reg);
+        hr = RunRegistryScript({INTERFACE_SCRIPT, strings, PlainKeyRemoval::WithSubkeys, view}, none, reg);
         if (FAILED(hr)) return hr;
     }
     return S_OK;
@@ -173,6 +180,42 @@ HRESULT UpdateSurrogateRegistration(bool reg) noexcept {
     }
     // The 32-bit library's removal may have taken the interface keys of both views.
     return UpdateInterfaces(reg || NativeTypeLibRegistered());
+}
+
+bool Wow64ServerRegistered() noexcept {
+    if constexpr (sizeof(void*) == 4) {
+        return false;
+    } else {
+        try {
+            for (const ClassNames* names : {&SUSIE_PLUGIN_NAMES, &TAMRIX_HOST_NAMES})
+                if (KeyExists("CLSID\\" + std::string(names->clsid) + "\\InprocServer32", VIEW_32)) return true;
+            return false;
+        } catch (...) {
+            return false;
+        }
+    }
+}
+
+HRESULT RestoreSurrogateRegistration() noexcept {
+    for (const ClassNames* names : {&SUSIE_PLUGIN_NAMES, &TAMRIX_HOST_NAMES}) {
+        HRESULT hr = UpdateClassRegistry(*names, true, ClassTree::ProgIds, VIEW_64);
+        if (SUCCEEDED(hr)) hr = UpdateClassRegistry(*names, true, ClassTree::SurrogateClass, VIEW_64);
+        if (FAILED(hr)) return hr;
+    }
+    // The type library's removal may have taken the interface keys of both views.
+    for (REGSAM view : {VIEW_64, VIEW_32})
+        if (HRESULT hr = UpdateInterfaces(true, view); FAILED(hr)) return hr;
+    return UpdateSurrogateAppId(true);
+}
+
+HRESULT KeepNativeAppId() noexcept {
+    // Tamrix64.dll's registration names its own file under AppID; the identifier itself is
+    // one key for both servers.
+    if (!KeyExists(NATIVE_APP_ID_FILE_KEY, VIEW_64)) return S_OK;
+    Replacements r;
+    HRESULT hr = Module().AddCommonRGSReplacements(r);
+    if (FAILED(hr)) return hr;
+    return RunRegistryScript({NATIVE_APP_ID_SCRIPT, APP_ID_STRINGS, PlainKeyRemoval::IfNoSubkeys, VIEW_64}, r, true);
 }
 
 HRESULT UpdateSurrogateAppId(bool reg) noexcept {

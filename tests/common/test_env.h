@@ -19,9 +19,11 @@ inline std::string Env(const char* name) {
     return n && n < sizeof buf ? std::string(buf, n) : std::string();
 }
 
-// Full path of a test plug-in, e.g. SpiPath("qqa") for qqa.spi.
+// Full path of a test plug-in, e.g. SpiPath("qqa") for qqa.spi (qqa.sph where the tests of
+// the 64-bit build set TAMRIX_SPI_EXT to ".sph").
 inline std::string SpiPath(const std::string& name) {
-    return WinPath(Env("TAMRIX_SPI_DIR")) + "\\" + name + ".spi";
+    const std::string ext = Env("TAMRIX_SPI_EXT");
+    return WinPath(Env("TAMRIX_SPI_DIR")) + "\\" + name + (ext.empty() ? ".spi" : ext);
 }
 
 inline std::string SpiDir() {

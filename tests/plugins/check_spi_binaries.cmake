@@ -1,13 +1,16 @@
 # cmake -DOBJDUMP=<objdump> -DDIR=<folder of the .spi files> -DEXPECT=<spi_exports.cmake>
-#       -P check_spi_binaries.cmake
+#       [-DSUFFIX=.sph] -P check_spi_binaries.cmake
 # Fails unless every test plug-in exports exactly the expected undecorated names and
 # imports nothing but system DLLs (no libstdc++, libgcc or winpthread DLL).
 cmake_minimum_required(VERSION 3.20)
 include(${EXPECT})
+if(NOT SUFFIX)
+  set(SUFFIX .spi)
+endif()
 set(system_dlls kernel32.dll msvcrt.dll user32.dll advapi32.dll ntdll.dll)
 set(failures "")
 foreach(spi IN LISTS SPIS)
-  execute_process(COMMAND ${OBJDUMP} -p ${DIR}/${spi}.spi OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+  execute_process(COMMAND ${OBJDUMP} -p ${DIR}/${spi}${SUFFIX} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
     string(APPEND failures "${spi}: objdump failed\n")
     continue()

@@ -1,5 +1,6 @@
-// Self-test of the test plug-in kit: loads the .spi files that sit beside this program
-// and checks them against test_formats.h. Runs under Wine; exit code 0 = all good.
+// Self-test of the test plug-in kit: loads the .spi files (the 64-bit build: .sph) that sit
+// beside this program and checks them against test_formats.h. Runs under Wine; exit code 0 =
+// all good.
 #include <windows.h>
 
 #include <cstdio>
@@ -26,11 +27,11 @@ void check_eq(long long a, long long b, const char* what, int line) {
 
 typedef int(WINAPI* InfoFn)(int, LPSTR, int);
 typedef int(WINAPI* IsSupportedFn)(LPCSTR, void*);
-typedef int(WINAPI* PicInfoFn)(LPCSTR, long, unsigned, PictureInfo*);
-typedef int(WINAPI* PictureFn)(LPCSTR, long, unsigned, HLOCAL*, HLOCAL*, ProgressCallback, long);
-typedef int(WINAPI* ArcInfoFn)(LPCSTR, long, unsigned, HLOCAL*);
-typedef int(WINAPI* FileInfoFn)(LPCSTR, long, LPCSTR, unsigned, FileInfo*);
-typedef int(WINAPI* GetFileFn)(LPCSTR, long, LPSTR, unsigned, ProgressCallback, long);
+typedef int(WINAPI* PicInfoFn)(LPCSTR, LONG_PTR, unsigned, PictureInfo*);
+typedef int(WINAPI* PictureFn)(LPCSTR, LONG_PTR, unsigned, HLOCAL*, HLOCAL*, ProgressCallback, LONG_PTR);
+typedef int(WINAPI* ArcInfoFn)(LPCSTR, LONG_PTR, unsigned, HLOCAL*);
+typedef int(WINAPI* FileInfoFn)(LPCSTR, LONG_PTR, LPCSTR, unsigned, FileInfo*);
+typedef int(WINAPI* GetFileFn)(LPCSTR, LONG_PTR, LPSTR, unsigned, ProgressCallback, LONG_PTR);
 typedef int(WINAPI* ConfigFn)(HWND, int);
 typedef int(WINAPI* IntFn)();
 typedef int(WINAPI* LastIsSupportedFn)(char*, int, int*);
@@ -39,8 +40,8 @@ std::string g_dir;
 
 struct Spi {
     HMODULE m;
-    explicit Spi(const char* name) : m(LoadLibraryA((g_dir + name + ".spi").c_str())) {
-        if (!m) std::printf("cannot load %s.spi\n", name), ++g_failures;
+    explicit Spi(const char* name) : m(LoadLibraryA((g_dir + name + TESTSPI_SUFFIX).c_str())) {
+        if (!m) std::printf("cannot load %s" TESTSPI_SUFFIX "\n", name), ++g_failures;
     }
     template <typename F>
     F fn(const char* name) const {
@@ -82,7 +83,7 @@ std::string write_temp(const char* tag, size_t junk, const void* data, size_t n)
 }
 
 int g_progressCalls, g_abortAt;
-int WINAPI progress(int, int, long) { return ++g_progressCalls == g_abortAt; }
+int WINAPI progress(int, int, LONG_PTR) { return ++g_progressCalls == g_abortAt; }
 
 void test_info_and_exports() {
     Spi qqa("qqa"), nonul("nonul"), half("halfpair"), qqz("qqz"), bad("badkind");
@@ -273,23 +274,23 @@ void test_archive() {
     std::string path = write_temp("_arc.qqz", 50, z.data(), z.size());
     auto mem = reinterpret_cast<LPCSTR>(z.data());
 
-    for (long base : {0L, 50L}) {
+    for (LONG_PTR base : {LONG_PTR{0}, LONG_PTR{50}}) {
         HLOCAL list = nullptr;
-        int rc = base ? listing(path.c_str(), base, 0, &list) : listing(mem, static_cast<long>(z.size()), 1, &list);
+        int rc = base ? listing(path.c_str(), base, 0, &list) : listing(mem, static_cast<LONG_PTR>(z.size()), 1, &list);
         CHECK_EQ(rc, 5);  // archiveInfoCode, with the list anyway
         CHECK_EQ(LocalSize(list), 3 * sizeof(FileInfo));
         auto* r = static_cast<FileInfo*>(LocalLock(list));
-        CHECK(std::memcmp(r[0].method, "QQZstore", 8) == 0 && r[0].position == base + 124u && r[0].filesize == 5);
+        CHECK(std::memcmp(r[0].method, "QQZstore", 8) == 0 && r[0].position == static_cast<ULONG_PTR>(base) + 124u && r[0].filesize == 5);
         CHECK(std::strcmp(r[0].path, "docs\\") == 0 && std::strcmp(r[0].filename, "readme.txt") == 0);
-        CHECK(r[0].timestamp == 1000 && r[0].crc == 0xC0FFEE && r[1].position == base + 229u && r[1].compsize == 300);
+        CHECK(r[0].timestamp == 1000 && r[0].crc == 0xC0FFEE && r[1].position == static_cast<ULONG_PTR>(base) + 229u && r[1].compsize == 300);
         CHECK(r[2].method[0] == 0);
         LocalFree(list);
     }
     FileInfo fi = {};
     CHECK(fileInfo(path.c_str(), 50, "DOCS\\README.TXT", 0, &fi) == 0 && fi.position == 174);
-    CHECK(fileInfo(mem, static_cast<long>(z.size()), "B.BIN", 1, &fi) == 0 && fi.position == 229);
-    CHECK(fileInfo(mem, static_cast<long>(z.size()), "B.BIN", 0x81, &fi) == 8);
-    CHECK(fileInfo(mem, static_cast<long>(z.size()), "nothing", 1, &fi) == 8);
+    CHECK(fileInfo(mem, static_cast<LONG_PTR>(z.size()), "B.BIN", 1, &fi) == 0 && fi.position == 229);
+    CHECK(fileInfo(mem, static_cast<LONG_PTR>(z.size()), "B.BIN", 0x81, &fi) == 8);
+    CHECK(fileInfo(mem, static_cast<LONG_PTR>(z.size()), "nothing", 1, &fi) == 8);
 
     HLOCAL out = nullptr;
     CHECK(getFile(path.c_str(), 50 + 229, reinterpret_cast<LPSTR>(&out), 0x100, nullptr, 0) == 0 && block(out) == big);
@@ -312,7 +313,7 @@ void test_archive() {
     CHECK_EQ(getFile(reinterpret_cast<LPCSTR>(&failing[124]), 3, reinterpret_cast<LPSTR>(&out), 0x101, nullptr, 0), 3);
     DeleteFileA(path.c_str());
     std::vector<uint8_t> empty = archive({{"", "", "y", {7}}}, 0, QQZ_NULL_FILE_BLOCK);
-    CHECK(listing(reinterpret_cast<LPCSTR>(empty.data()), static_cast<long>(empty.size()), 1, &list) == 5);
+    CHECK(listing(reinterpret_cast<LPCSTR>(empty.data()), static_cast<LONG_PTR>(empty.size()), 1, &list) == 5);
     LocalFree(list);
     CHECK(getFile(reinterpret_cast<LPCSTR>(&empty[124]), 1, reinterpret_cast<LPSTR>(&out), 0x101, nullptr, 0) == 0 && !out);
     CHECK_EQ(qqz.count("TestOutstandingBlocks"), 0);
@@ -360,10 +361,10 @@ void test_archive_disagreements() {
 // UTF-16 names, every wide call counted; and the variants that accept and never decode.
 typedef int(WINAPI* InfoWFn)(int, LPWSTR, int);
 typedef int(WINAPI* IsSupportedWFn)(LPCWSTR, void*);
-typedef int(WINAPI* PicInfoWFn)(LPCWSTR, long, unsigned, PictureInfo*);
-typedef int(WINAPI* ArcInfoWFn)(LPCWSTR, long, unsigned, HLOCAL*);
-typedef int(WINAPI* FileInfoWFn)(LPCWSTR, long, LPCWSTR, unsigned, FileInfoW*);
-typedef int(WINAPI* GetFileWFn)(LPCWSTR, long, LPWSTR, unsigned, ProgressCallback, long);
+typedef int(WINAPI* PicInfoWFn)(LPCWSTR, LONG_PTR, unsigned, PictureInfo*);
+typedef int(WINAPI* ArcInfoWFn)(LPCWSTR, LONG_PTR, unsigned, HLOCAL*);
+typedef int(WINAPI* FileInfoWFn)(LPCWSTR, LONG_PTR, LPCWSTR, unsigned, FileInfoW*);
+typedef int(WINAPI* GetFileWFn)(LPCWSTR, LONG_PTR, LPWSTR, unsigned, ProgressCallback, LONG_PTR);
 typedef int(WINAPI* WideCallsFn)(int*, int*, wchar_t*, int);
 
 std::wstring write_temp_w(const wchar_t* tag, const void* data, size_t n) {
@@ -439,6 +440,104 @@ void test_wide() {
     }
 }
 
+// The variants that fill every field, read byte by byte at the offsets of the published
+// layouts, not through spi_records.h: what a host reading those offsets sees.
+namespace layout {
+#ifdef _WIN64
+const size_t PICTURE = 32, HINFO = 24, HANDLE_BYTES = 8;
+const size_t NUMBER = 8, POSITION = 8, COMPSIZE = 16, FILESIZE = 24, TIMESTAMP = 32, PATH = 40;
+const size_t FILENAME = 240, CRC = 440, RECORD = 448, FILENAME_W = 440, CRC_W = 840, RECORD_W = 848;
+#else
+const size_t PICTURE = 26, HINFO = 22, HANDLE_BYTES = 4;
+const size_t NUMBER = 4, POSITION = 8, COMPSIZE = 12, FILESIZE = 16, TIMESTAMP = 20, PATH = 24;
+const size_t FILENAME = 224, CRC = 424, RECORD = 428, FILENAME_W = 424, CRC_W = 824, RECORD_W = 828;
+#endif
+}  // namespace layout
+
+unsigned long long number_at(const uint8_t* p, size_t offset, size_t bytes) {
+    unsigned long long v = 0;
+    for (size_t i = bytes; i-- > 0;) v = (v << 8) | p[offset + i];
+    return v;
+}
+
+void test_full_records() {
+    Spi qqa("qqa_full"), qqz("qqz_full"), qqzw("qqzw_full");
+    QqaHeader q = picture(5, 3, 24, 1);
+    q.left = 11, q.top = 12, q.xDensity = 13, q.yDensity = 14;
+    std::memcpy(q.text, "filled", 6);
+    uint8_t pi[64];
+    std::memset(pi, 0x3C, sizeof pi);
+    CHECK_EQ(qqa.fn<int(WINAPI*)(LPCSTR, LONG_PTR, unsigned, void*)>("GetPictureInfo")(
+                 reinterpret_cast<LPCSTR>(&q), sizeof q, 1, pi), 0);
+    CHECK(number_at(pi, 0, 4) == 11 && number_at(pi, 4, 4) == 12 && number_at(pi, 8, 4) == 5 &&
+          number_at(pi, 12, 4) == 3 && number_at(pi, 16, 2) == 13 && number_at(pi, 18, 2) == 14 &&
+          number_at(pi, 20, 2) == 24);
+    HLOCAL text = nullptr;
+    std::memcpy(&text, pi + layout::HINFO, layout::HANDLE_BYTES);
+    CHECK(text && LocalSize(text) == 7 && std::strcmp(static_cast<const char*>(LocalLock(text)), "filled") == 0);
+    LocalFree(text);
+    CHECK(pi[layout::PICTURE] == 0x3C);  // nothing past the record
+#ifdef _WIN64
+    CHECK(pi[22] == FILL_PADDING && pi[23] == FILL_PADDING);
+#endif
+
+    std::vector<uint8_t> z = archive({{"FULLmeth", "dir\\", "one.txt", {1, 2}}, {"FULLmeth", "", "two", {3}}}, 0,
+#ifdef _WIN64
+                                     QQZ_HIGH_FIELDS
+#else
+                                     0
+#endif
+    );
+    auto mem = reinterpret_cast<LPCSTR>(z.data());
+#ifdef _WIN64
+    const unsigned long long bias = QQZ_HIGH_BIAS;
+#else
+    const unsigned long long bias = 0;
+#endif
+    struct Kind {
+        const Spi& spi;
+        const char* entry;
+        size_t charBytes, filename, crc, record;
+    };
+    for (const Kind& k : {Kind{qqz, "GetArchiveInfo", 1, layout::FILENAME, layout::CRC, layout::RECORD},
+                          Kind{qqzw, "GetArchiveInfoW", 2, layout::FILENAME_W, layout::CRC_W, layout::RECORD_W}}) {
+        HLOCAL list = nullptr;
+        CHECK_EQ(k.spi.fn<int(WINAPI*)(LPCSTR, LONG_PTR, unsigned, HLOCAL*)>(k.entry)(
+                     mem, static_cast<LONG_PTR>(z.size()), 1, &list), 5);
+        CHECK_EQ(LocalSize(list), 3 * k.record);
+        const auto* r = static_cast<const uint8_t*>(LocalLock(list));
+        const uint8_t* second = r + k.record;
+        CHECK(std::memcmp(second, "FULLmeth", 8) == 0);
+        CHECK_EQ(number_at(second, layout::POSITION, layout::NUMBER), 124 + 2 + 100 + bias);
+        CHECK_EQ(number_at(second, layout::COMPSIZE, layout::NUMBER), 1 + bias);
+        CHECK_EQ(number_at(second, layout::FILESIZE, layout::NUMBER), 1 + bias);
+        CHECK_EQ(number_at(second, layout::TIMESTAMP, layout::NUMBER), 1000 + bias);
+        CHECK_EQ(number_at(second, k.crc, 4), 0xC0FFEE);
+        // The names run to the end of their fields: no NUL anywhere in them.
+        const size_t pathChars = (k.filename - layout::PATH) / k.charBytes;
+        CHECK(number_at(second, layout::PATH, k.charBytes) == '~' &&
+              number_at(second, k.filename - k.charBytes, k.charBytes) == '~');
+        CHECK(number_at(second, k.filename, k.charBytes) == 't' &&
+              number_at(second, k.crc - k.charBytes, k.charBytes) == '~');
+        bool noNul = true;
+        for (size_t i = 0; i < 2 * pathChars; ++i) noNul = noNul && number_at(second, layout::PATH + i * k.charBytes, k.charBytes) != 0;
+        CHECK(noNul);
+#ifdef _WIN64
+        CHECK(number_at(second, k.crc + 4, 4) == 0xA5A5A5A5u);
+#endif
+        CHECK(number_at(r, layout::PATH, 4 * k.charBytes) != 0 && r[2 * k.record] == 0);
+        LocalFree(list);
+    }
+#ifdef _WIN64
+    // The positions no 32-bit field holds still find their members.
+    HLOCAL out = nullptr;
+    CHECK(qqz.fn<GetFileFn>("GetFile")(mem + 124, static_cast<LONG_PTR>(2 + bias), reinterpret_cast<LPSTR>(&out),
+                                       0x101, nullptr, 0) == 0 &&
+          block(out) == std::vector<uint8_t>({1, 2}));
+    LocalFree(out);
+#endif
+}
+
 int main() {
     char exe[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
@@ -450,6 +549,7 @@ int main() {
     test_archive();
     test_archive_disagreements();
     test_wide();
+    test_full_records();
     std::printf("%s (%d failures)\n", g_failures ? "FAILED" : "passed", g_failures);
     return g_failures ? 1 : 0;
 }

@@ -128,8 +128,21 @@ enum QqzFlags : uint32_t {
     QQZ_BLOCK_ON_FAILURE = 4,   // GetFile hands the member's block back with a non-zero fileCode too
     QQZ_PADDED_FILE_BLOCK = 8,  // GetFile's block holds QQZ_PADDING more bytes of 0xEE after the member
     QQZ_FILESIZE_IS_CRC = 16,   // the records' filesize is the member's crc, not its size
+    // 64-bit plug-ins (.sph) only, whose records hold 8-byte numbers: position, compsize,
+    // filesize and timestamp are each QQZ_HIGH_BIAS more (timestamp: the member's 32 bits read
+    // as unsigned, plus the bias), numbers no 32-bit field holds. GetFile takes any len of
+    // QQZ_HIGH_BIAS or more as that much less, so such a position or compsize still works.
+    QQZ_HIGH_FIELDS = 32,
 };
 const uint32_t QQZ_PADDING = 16;
+const unsigned long long QQZ_HIGH_BIAS = 1ull << 32;
+
+// Plug-ins built with TESTSPI_FILL_EVERY_FIELD leave no byte of a record unset: a member's
+// path and file name run to the end of their fields, filled with FILL_CHARACTER and no NUL
+// (narrow and wide alike), and the padding of the 64-bit records (the picture record's two
+// bytes before hInfo, the member records' last four) is FILL_PADDING.
+const char FILL_CHARACTER = '~';
+const unsigned char FILL_PADDING = 0xA5;
 
 struct QqzMember {
     char method[8];           // copied into fileInfo.method (not necessarily NUL-terminated)
@@ -154,7 +167,8 @@ static_assert(sizeof(QqzMember) == 100, "QqzMember layout");
 //        ConfigurationDlg call (0/0 when none); returns the number of calls so far
 //   int  TestCallCount(void)          calls of GetPictureInfo/GetPicture/GetPreview/
 //        GetArchiveInfo/GetFileInfo/GetFile so far (shows a member did not call in)
-//   int  TestLastLength(void)         the `len` of the last such call
+//   LONG_PTR TestLastLength(void)     the `len` of the last such call, whole (an int in a
+//                                     .spi, 8 bytes in a .sph)
 //   int  TestLastFlag(void)           the `flag` of the last such call
 //   int  TestLastFirstByte(void)      first data byte the plug-in saw (memory source) or
 //                                     read at `len` (file source), -1 when none

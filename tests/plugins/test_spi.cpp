@@ -13,6 +13,8 @@
 //   TESTSPI_ANSWER_EVERY_INFO  GetPluginInfo answers every number, even those it does not have
 //   TESTSPI_WIDE          the wide entry points too (IsSupportedW ... GetPluginInfoW)
 //   TESTSPI_DECODE_RESULT GetPicture and GetPreview answer this code for any QQA1 picture
+//   TESTSPI_FILL_EVERY_FIELD  records leave no byte unset: member names run to the end of
+//                         their fields (FILL_CHARACTER, no NUL), 64-bit padding is FILL_PADDING
 // Input formats, results and the Test* exports: test_formats.h.
 #ifdef TESTSPI_VARIANT_HEADER
 #include "spi_variant.h"
@@ -150,7 +152,7 @@ void close_shared_table() {
 
 struct CallRecord {
     int calls;
-    long lastLen;
+    LONG_PTR lastLen;
     unsigned lastFlag;
     int lastFirstByte;
     int configCalls;
@@ -259,7 +261,7 @@ private:
 
 // The file `name` (narrow or wide) from `offset` to its end.
 template <typename Ch>
-[[maybe_unused]] int read_file_from(const Ch* name, long offset, Bytes& out) {
+[[maybe_unused]] int read_file_from(const Ch* name, LONG_PTR offset, Bytes& out) {
     File f(name);
     int64_t size = f.size();
     if (size < 0 || offset < 0) return SPI_FILE_READ_ERROR;
@@ -273,7 +275,7 @@ template <typename Ch>
 // Counts a data call and notes its arguments (test_formats.h: TestCallCount ...). `buf` is a
 // narrow or wide file name, or the data's address.
 template <typename Ch>
-[[maybe_unused]] void begin_call(const Ch* buf, long len, unsigned flag) {
+[[maybe_unused]] void begin_call(const Ch* buf, LONG_PTR len, unsigned flag) {
     int first = -1;
     if (source_of(flag) == SPI_SOURCE_MEMORY) {
         if (buf && len > 0) first = *reinterpret_cast<const uint8_t*>(buf);
@@ -334,11 +336,11 @@ const char* info_text(int infono) {
 // QQA pictures.
 
 template <typename Ch>
-int read_qqa_header(const Ch* buf, long len, unsigned flag, QqaHeader& h) {
+int read_qqa_header(const Ch* buf, LONG_PTR len, unsigned flag, QqaHeader& h) {
     switch (source_of(flag)) {
     case SPI_SOURCE_MEMORY:
         if (!buf) return SPI_MEMORY_ERROR;
-        if (len < static_cast<long>(sizeof h)) return SPI_UNKNOWN_FORMAT;
+        if (len < static_cast<LONG_PTR>(sizeof h)) return SPI_UNKNOWN_FORMAT;
         std::memcpy(&h, buf, sizeof h);
         break;
     case SPI_SOURCE_FILE: {
@@ -394,8 +396,8 @@ HLOCAL make_pixel_block(uint8_t seed, int64_t size) {
 }
 
 template <typename Ch>
-int decode(const Ch* buf, long len, unsigned flag, HLOCAL* pInfo, HLOCAL* pBits,
-           ProgressCallback progress, long lData, bool preview) {
+int decode(const Ch* buf, LONG_PTR len, unsigned flag, HLOCAL* pInfo, HLOCAL* pBits,
+           ProgressCallback progress, LONG_PTR lData, bool preview) {
     begin_call(buf, len, flag);
     QqaHeader q;
     int rc = read_qqa_header(buf, len, flag, q);
@@ -451,13 +453,13 @@ struct Archive {
     Bytes storage;            // file contents when read from a file
     const uint8_t* data = nullptr;
     size_t size = 0;
-    unsigned long base = 0;   // added to member offsets for `position`
+    ULONG_PTR base = 0;   // added to member offsets for `position`
     QqzHeader header = {};
 };
 
 // Reads the archive the call names and checks its header.
 template <typename Ch>
-int open_archive(const Ch* buf, long len, unsigned flag, Archive& a) {
+int open_archive(const Ch* buf, LONG_PTR len, unsigned flag, Archive& a) {
     switch (source_of(flag)) {
     case SPI_SOURCE_MEMORY:
         if (!buf) return SPI_MEMORY_ERROR;
@@ -469,7 +471,7 @@ int open_archive(const Ch* buf, long len, unsigned flag, Archive& a) {
         if (rc != SPI_OK) return rc;
         a.data = a.storage.data();
         a.size = a.storage.size();
-        a.base = static_cast<unsigned long>(len);
+        a.base = static_cast<ULONG_PTR>(len);
         break;
     }
     default:
@@ -502,16 +504,46 @@ int walk_members(const uint8_t* data, size_t size, Visit visit) {
     return SPI_OK;
 }
 
-FileInfo to_file_info(const QqzMember& m, unsigned long position, uint32_t flags) {
-    FileInfo r = {};
+// The numbers of a member's record (narrow or wide), as QQZ_HIGH_FIELDS has them.
+template <typename Record>
+void set_numbers(Record& r, const QqzMember& m, ULONG_PTR position, uint32_t flags) {
     std::memcpy(r.method, m.method, sizeof r.method);
     r.position = position;
     r.compsize = r.filesize = m.size;
     if (flags & QQZ_FILESIZE_IS_CRC) r.filesize = m.crc;
     r.timestamp = m.timestamp;
-    copy_field(r.path, m.path);
-    copy_field(r.filename, m.name);
+#ifdef _WIN64
+    if (flags & QQZ_HIGH_FIELDS) {
+        r.position += QQZ_HIGH_BIAS;
+        r.compsize += QQZ_HIGH_BIAS;
+        r.filesize += QQZ_HIGH_BIAS;
+        r.timestamp = static_cast<uint32_t>(m.timestamp) + QQZ_HIGH_BIAS;
+    }
+#endif
     r.crc = m.crc;
+#if defined(TESTSPI_FILL_EVERY_FIELD) && defined(_WIN64)
+    std::memset(r.padding, FILL_PADDING, sizeof r.padding);
+#endif
+}
+
+// A name field of N characters: the name, then, in the variant that fills every field,
+// FILL_CHARACTER up to the field's end without a NUL.
+template <typename Ch, size_t N>
+void put_name(Ch (&field)[N], const Ch* name, size_t length) {
+    if (length > N - 1) length = N - 1;
+    std::memcpy(field, name, length * sizeof(Ch));
+#ifdef TESTSPI_FILL_EVERY_FIELD
+    for (size_t i = length; i < N; ++i) field[i] = static_cast<Ch>(FILL_CHARACTER);
+#else
+    field[length] = 0;
+#endif
+}
+
+FileInfo to_file_info(const QqzMember& m, ULONG_PTR position, uint32_t flags) {
+    FileInfo r = {};
+    set_numbers(r, m, position, flags);
+    put_name(r.path, m.path, strnlen(m.path, sizeof m.path));
+    put_name(r.filename, m.name, strnlen(m.name, sizeof m.name));
     return r;
 }
 
@@ -528,7 +560,7 @@ FileInfo to_file_info(const QqzMember& m, unsigned long position, uint32_t flags
 
 // GetFile with a file source: finds, anywhere in the file, an archive with a member whose
 // data starts at file offset `position`.
-[[maybe_unused]] bool find_member_at(const Bytes& file, long position, QqzHeader& header, QqzMember& member) {
+[[maybe_unused]] bool find_member_at(const Bytes& file, LONG_PTR position, QqzHeader& header, QqzMember& member) {
     const size_t minimum = sizeof(QqzHeader) + sizeof(QqzMember);
     if (position < 0 || static_cast<size_t>(position) > file.size()) return false;
     const size_t target = static_cast<size_t>(position);
@@ -699,7 +731,7 @@ SPI_EXPORT int WINAPI ConfigurationDlg(HWND parent, int fnc) {
 
 #if TESTSPI_FAMILY == 1
 template <typename Ch>
-static int picture_info(const Ch* buf, long len, unsigned flag, PictureInfo* lpInfo) {
+static int picture_info(const Ch* buf, LONG_PTR len, unsigned flag, PictureInfo* lpInfo) {
     begin_call(buf, len, flag);
     QqaHeader q;
     int rc = read_qqa_header(buf, len, flag, q);
@@ -723,41 +755,44 @@ static int picture_info(const Ch* buf, long len, unsigned flag, PictureInfo* lpI
     r.y_density = static_cast<WORD>(q.yDensity);
     r.colorDepth = static_cast<short>(q.bitCount);
     r.hInfo = text;
+#if defined(TESTSPI_FILL_EVERY_FIELD) && defined(_WIN64)
+    std::memset(r.padding, FILL_PADDING, sizeof r.padding);
+#endif
     *lpInfo = r;
     return q.resultCode;
 }
 
-SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
+SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, PictureInfo* lpInfo) {
     return picture_info(buf, len, flag, lpInfo);
 }
 
-SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                                 ProgressCallback lpPrgressCallback, long lData) {
+SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                 ProgressCallback lpPrgressCallback, LONG_PTR lData) {
     return decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, false);
 }
 
 #ifndef TESTSPI_NO_PREVIEW
-SPI_EXPORT int WINAPI GetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                                 ProgressCallback lpPrgressCallback, long lData) {
+SPI_EXPORT int WINAPI GetPreview(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                 ProgressCallback lpPrgressCallback, LONG_PTR lData) {
     return decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, true);
 }
 #endif
 
 #ifdef TESTSPI_WIDE
-SPI_EXPORT int WINAPI GetPictureInfoW(LPCWSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
+SPI_EXPORT int WINAPI GetPictureInfoW(LPCWSTR buf, LONG_PTR len, unsigned flag, PictureInfo* lpInfo) {
     note_wide(&WideRecord::dataCalls, wide_name(buf, flag));
     return picture_info(buf, len, flag, lpInfo);
 }
 
-SPI_EXPORT int WINAPI GetPictureW(LPCWSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                                  ProgressCallback lpPrgressCallback, long lData) {
+SPI_EXPORT int WINAPI GetPictureW(LPCWSTR buf, LONG_PTR len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                  ProgressCallback lpPrgressCallback, LONG_PTR lData) {
     note_wide(&WideRecord::dataCalls, wide_name(buf, flag));
     return decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, false);
 }
 
 #ifndef TESTSPI_NO_PREVIEW
-SPI_EXPORT int WINAPI GetPreviewW(LPCWSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                                  ProgressCallback lpPrgressCallback, long lData) {
+SPI_EXPORT int WINAPI GetPreviewW(LPCWSTR buf, LONG_PTR len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                  ProgressCallback lpPrgressCallback, LONG_PTR lData) {
     note_wide(&WideRecord::dataCalls, wide_name(buf, flag));
     return decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, true);
 }
@@ -772,8 +807,8 @@ SPI_EXPORT int WINAPI GetPreviewW(LPCWSTR buf, long len, unsigned flag, HLOCAL* 
 #ifndef TESTSPI_NO_ARCHIVEINFO
 // The listing as an array of Record, each made by `make` (to_file_info or to_file_info_w).
 template <typename Record, typename Ch>
-static int archive_info(const Ch* buf, long len, unsigned flag, HLOCAL* lphInf,
-                        Record (*make)(const QqzMember&, unsigned long, uint32_t)) {
+static int archive_info(const Ch* buf, LONG_PTR len, unsigned flag, HLOCAL* lphInf,
+                        Record (*make)(const QqzMember&, ULONG_PTR, uint32_t)) {
     begin_call(buf, len, flag);
     Archive a;
     int rc = open_archive(buf, len, flag, a);
@@ -785,7 +820,7 @@ static int archive_info(const Ch* buf, long len, unsigned flag, HLOCAL* lphInf,
     HLOCAL list = make_block(records * static_cast<int64_t>(sizeof(Record)), [&](uint8_t* p) {
         auto* out = reinterpret_cast<Record*>(p);
         walk_members(a.data, a.size, [&](const QqzMember& m, size_t dataOffset) {
-            *out++ = make(m, a.base + static_cast<unsigned long>(dataOffset), a.header.flags);
+            *out++ = make(m, a.base + static_cast<ULONG_PTR>(dataOffset), a.header.flags);
             return false;
         });  // the terminator, if any, stays zeroed
     });
@@ -795,7 +830,7 @@ static int archive_info(const Ch* buf, long len, unsigned flag, HLOCAL* lphInf,
     return a.header.archiveInfoCode;
 }
 
-SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, long len, unsigned flag, HLOCAL* lphInf) {
+SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL* lphInf) {
     return archive_info(buf, len, flag, lphInf, to_file_info);
 }
 #endif
@@ -803,8 +838,8 @@ SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, long len, unsigned flag, HLOCAL
 #ifndef TESTSPI_NO_FILEINFO
 // `filename` as this variant's narrow text.
 template <typename Record, typename Ch>
-static int file_info(const Ch* buf, long len, LPCSTR filename, unsigned flag, Record* lpInfo,
-                     Record (*make)(const QqzMember&, unsigned long, uint32_t)) {
+static int file_info(const Ch* buf, LONG_PTR len, LPCSTR filename, unsigned flag, Record* lpInfo,
+                     Record (*make)(const QqzMember&, ULONG_PTR, uint32_t)) {
     begin_call(buf, len, flag);
     Archive a;
     int rc = open_archive(buf, len, flag, a);
@@ -815,7 +850,7 @@ static int file_info(const Ch* buf, long len, LPCSTR filename, unsigned flag, Re
     bool found = false;
     rc = walk_members(a.data, a.size, [&](const QqzMember& m, size_t dataOffset) {
         if (!name_matches(m, filename, caseSensitive)) return false;
-        *lpInfo = make(m, a.base + static_cast<unsigned long>(dataOffset), a.header.flags);
+        *lpInfo = make(m, a.base + static_cast<ULONG_PTR>(dataOffset), a.header.flags);
         found = true;
         return true;
     });
@@ -823,16 +858,19 @@ static int file_info(const Ch* buf, long len, LPCSTR filename, unsigned flag, Re
     return rc != SPI_OK ? rc : SPI_INTERNAL_ERROR;
 }
 
-SPI_EXPORT int WINAPI GetFileInfo(LPCSTR buf, long len, LPCSTR filename, unsigned flag, FileInfo* lpInfo) {
+SPI_EXPORT int WINAPI GetFileInfo(LPCSTR buf, LONG_PTR len, LPCSTR filename, unsigned flag, FileInfo* lpInfo) {
     return file_info(buf, len, filename, flag, lpInfo, to_file_info);
 }
 #endif
 
 #ifndef TESTSPI_NO_FILE
 template <typename Ch>
-static int get_file(const Ch* src, long len, void* dest, unsigned flag, ProgressCallback prgressCallback,
-                    long lData) {
+static int get_file(const Ch* src, LONG_PTR len, void* dest, unsigned flag, ProgressCallback prgressCallback,
+                    LONG_PTR lData) {
     begin_call(src, len, flag);
+#ifdef _WIN64
+    if (len >= static_cast<LONG_PTR>(QQZ_HIGH_BIAS)) len -= QQZ_HIGH_BIAS;  // a QQZ_HIGH_FIELDS number
+#endif
     if (!(flag & SPI_OUTPUT_MEMORY)) return SPI_NOT_IMPLEMENTED;
     if (!dest) return SPI_MEMORY_ERROR;
     Bytes file;
@@ -891,39 +929,33 @@ static int get_file(const Ch* src, long len, void* dest, unsigned flag, Progress
     return fileCode;
 }
 
-SPI_EXPORT int WINAPI GetFile(LPCSTR src, long len, LPSTR dest, unsigned flag,
-                              ProgressCallback prgressCallback, long lData) {
+SPI_EXPORT int WINAPI GetFile(LPCSTR src, LONG_PTR len, LPSTR dest, unsigned flag,
+                              ProgressCallback prgressCallback, LONG_PTR lData) {
     return get_file(src, len, dest, flag, prgressCallback, lData);
 }
 #endif
 
 #ifdef TESTSPI_WIDE
 // The record with the member's UTF-8 names as UTF-16.
-static FileInfoW to_file_info_w(const QqzMember& m, unsigned long position, uint32_t flags) {
-    const FileInfo narrow = to_file_info(m, position, flags);
+static FileInfoW to_file_info_w(const QqzMember& m, ULONG_PTR position, uint32_t flags) {
     FileInfoW r = {};
-    std::memcpy(r.method, narrow.method, sizeof r.method);
-    r.position = narrow.position;
-    r.compsize = narrow.compsize;
-    r.filesize = narrow.filesize;
-    r.timestamp = narrow.timestamp;
-    const std::wstring path = utf16(narrow.path, std::strlen(narrow.path));
-    const std::wstring name = utf16(narrow.filename, std::strlen(narrow.filename));
-    std::memcpy(r.path, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-    std::memcpy(r.filename, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
-    r.crc = narrow.crc;
+    set_numbers(r, m, position, flags);
+    const std::wstring path = utf16(m.path, strnlen(m.path, sizeof m.path));
+    const std::wstring name = utf16(m.name, strnlen(m.name, sizeof m.name));
+    put_name(r.path, path.c_str(), path.size());
+    put_name(r.filename, name.c_str(), name.size());
     return r;
 }
 
 #ifndef TESTSPI_NO_ARCHIVEINFO
-SPI_EXPORT int WINAPI GetArchiveInfoW(LPCWSTR buf, long len, unsigned flag, HLOCAL* lphInf) {
+SPI_EXPORT int WINAPI GetArchiveInfoW(LPCWSTR buf, LONG_PTR len, unsigned flag, HLOCAL* lphInf) {
     note_wide(&WideRecord::dataCalls, wide_name(buf, flag));
     return archive_info(buf, len, flag, lphInf, to_file_info_w);
 }
 #endif
 
 #ifndef TESTSPI_NO_FILEINFO
-SPI_EXPORT int WINAPI GetFileInfoW(LPCWSTR buf, long len, LPCWSTR filename, unsigned flag, FileInfoW* lpInfo) {
+SPI_EXPORT int WINAPI GetFileInfoW(LPCWSTR buf, LONG_PTR len, LPCWSTR filename, unsigned flag, FileInfoW* lpInfo) {
     note_wide(&WideRecord::dataCalls, wide_name(buf, flag));
     const std::string name = filename ? utf8(filename) : std::string();
     return file_info(buf, len, filename ? name.c_str() : nullptr, flag, lpInfo, to_file_info_w);
@@ -931,8 +963,8 @@ SPI_EXPORT int WINAPI GetFileInfoW(LPCWSTR buf, long len, LPCWSTR filename, unsi
 #endif
 
 #ifndef TESTSPI_NO_FILE
-SPI_EXPORT int WINAPI GetFileW(LPCWSTR src, long len, LPWSTR dest, unsigned flag, ProgressCallback prgressCallback,
-                               long lData) {
+SPI_EXPORT int WINAPI GetFileW(LPCWSTR src, LONG_PTR len, LPWSTR dest, unsigned flag, ProgressCallback prgressCallback,
+                               LONG_PTR lData) {
     note_wide(&WideRecord::dataCalls, wide_name(src, flag));
     return get_file(src, len, dest, flag, prgressCallback, lData);
 }
@@ -981,9 +1013,9 @@ SPI_EXPORT int WINAPI TestCallCount() {
     return g_rec.calls;
 }
 
-SPI_EXPORT int WINAPI TestLastLength() {
+SPI_EXPORT LONG_PTR WINAPI TestLastLength() {
     RecLock lock;
-    return static_cast<int>(g_rec.lastLen);
+    return g_rec.lastLen;
 }
 
 SPI_EXPORT int WINAPI TestLastFlag() {

@@ -1,0 +1,65 @@
+// Plug-ins this process cannot load: 32-bit ones (".spi") seen from the 64-bit server.
+// Such a plug-in is served by a plug-in object of the 32-bit server in another process (the
+// system's DLL surrogate); what the plug-in list needs of it is declared here and made
+// above this layer, where COM objects live. A binding (SpiInterface) that holds one has no
+// entry points of its own: everything it is asked goes to the plug-in over there.
+#pragma once
+#include <windows.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "names.h"
+#include "source.h"
+
+namespace SPI {
+
+class ForeignPlugin {
+public:
+    virtual ~ForeignPlugin() = default;
+
+    // A new, unloaded one of the same kind, for a copy of the binding.
+    virtual std::unique_ptr<ForeignPlugin> Clone() const = 0;
+
+    // Loads the plug-in file at `path` over there: its kind (KIND_PICTURE, KIND_ARCHIVE),
+    // or 0 when it cannot be loaded or is no plug-in; then it stays loaded all the same, as a
+    // local binding's library does, until Unload.
+    virtual DWORD Load(const std::wstring& path) noexcept = 0;
+    virtual void Unload() noexcept = 0;
+    virtual bool IsLoaded() const noexcept = 0;
+    // The kind as the loaded plug-in states it now; 0 when not loaded.
+    virtual DWORD Kind() const noexcept = 0;
+
+    // IsSupported(W) with `name` and the HEADER_SIZE bytes at `header`: S_OK accepted,
+    // S_FALSE declined (or no answer to be had), E_INVALIDARG when its narrow entry could not
+    // be given the name.
+    virtual HRESULT IsSupported(const PluginName& name, const void* header) noexcept = 0;
+    // GetPluginInfo(W) number `infoNo` read into a buffer of `size` characters: false when
+    // the plug-in answers 0. Throws std::bad_alloc.
+    virtual bool InfoText(int infoNo, int size, std::wstring& text) = 0;
+    // GetPicture on `source` (a file name and offset, or a byte array and length): the bytes
+    // of the two blocks the plug-in handed back, an empty vector for a missing block; the
+    // plug-in's failure as its code mapped.
+    virtual HRESULT Decode(Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) noexcept = 0;
+
+    // A new plug-in object of the other server loaded with the same file, asked for riid:
+    // what the manager hands out for this binding.
+    virtual HRESULT NewObject(const std::wstring& path, REFIID riid, void** out) noexcept = 0;
+};
+
+// Makes the ForeignPlugin for each plug-in file discovery finds it cannot load; one for each
+// plug-in list, which owns it.
+class ForeignPlugins {
+public:
+    virtual ~ForeignPlugins() = default;
+    virtual std::unique_ptr<ForeignPlugin> Bind() const = 0;
+};
+
+// The machine a module file is built for (IMAGE_FILE_MACHINE_I386, _AMD64, ...), read from
+// its headers; 0 when the file is no module or cannot be read.
+WORD ImageMachine(const std::wstring& path) noexcept;
+
+// This process's own machine.
+constexpr WORD OWN_MACHINE = sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+
+}  // namespace SPI

@@ -1,0 +1,300 @@
+// Both servers registered on a 64-bit system, every key read back in both registry views:
+// Tamrix64.dll (in process for 64-bit clients, registered by the 64-bit regsvr32 or its
+// own DllRegisterServer) and Tamrix.dll (for 32-bit clients, and for 64-bit clients of
+// 32-bit plug-ins through the DLL surrogate, registered by the 32-bit regsvr32), in either
+// order, each removed while the other stays. The tests change the prefix's registration, so
+// they run alone and leave both servers registered again.
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <Tamrix.h>
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <set>
+#include <string>
+
+#include "common/handles.h"
+#include "server/server_dll.h"
+
+using servertest::ComPtr;
+using servertest::ServerDll;
+using Tamrix::UniqueRegKey;
+
+namespace {
+
+[[maybe_unused]] auto* const g_com = ::testing::AddGlobalTestEnvironment(new servertest::ComApartment);
+
+const std::string LIB_ID = "{ECFF1D29-6CE3-483F-B423-45789DC49236}";
+const std::string MARSHALER = "{00020424-0000-0000-C000-000000000046}";
+struct ClassTree {
+    std::string progId, viProgId, clsid, friendly;
+};
+const ClassTree TREES[] = {
+    {"Tamrix.SusiePlugin.1", "Tamrix.SusiePlugin", "{CAA01FE7-8699-457F-AB09-894187AA53C2}", "SusiePlugin Object"},
+    {"Tamrix.TamrixHost.1", "Tamrix.TamrixHost", "{B7F035D6-D0AB-4A38-AE8B-FACC351E7C33}", "TamrixHost Object"}};
+struct Interface {
+    std::string iid, name;
+};
+const Interface INTERFACES[] = {
+    {"{8AA39C5E-B04B-452A-A300-20935EC7B6C5}", "ISusiePlugin"},
+    {"{F5F637FF-7518-4628-A662-50382A210732}", "ITamrixHost"},
+    {"{54BD6FBA-42C6-4374-8234-E0ED9A767FBB}", "ISpiFileInfo"},
+    {"{FAF4797D-86CE-46D8-A099-8B22AF949577}", "ISpiFileInfoCollection"},
+    {"{5A0D7644-9F6D-4C35-B53B-6E737D80BC3A}", "ISpiLocalHeap"},
+    {"{4A7FC4FB-1CAC-4AA9-AB11-459F25606A8C}", "ISusiePluginRemote"},
+};
+
+constexpr REGSAM VIEW_64 = KEY_WOW64_64KEY;
+constexpr REGSAM VIEW_32 = KEY_WOW64_32KEY;
+constexpr REGSAM VIEWS[] = {VIEW_64, VIEW_32};
+const char* ViewName(REGSAM view) {
+    return view == VIEW_64 ? "64-bit view" : "32-bit view";
+}
+
+bool KeyExists(REGSAM view, const std::string& path) {
+    UniqueRegKey key;
+    return RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
+}
+
+std::optional<std::string> String(REGSAM view, const std::string& path, const char* name = nullptr) {
+    UniqueRegKey key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return {};
+    char data[1024];
+    DWORD type = 0, size = sizeof data;
+    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
+        return {};
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type) << path;
+    return std::string(data, size > 0 && data[size - 1] == '\0' ? size - 1 : size);
+}
+
+std::set<std::string> Subkeys(REGSAM view, const std::string& path) {
+    std::set<std::string> out;
+    UniqueRegKey key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return out;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        out.insert(name);
+    }
+    return out;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) == CSTR_EQUAL;
+}
+
+std::string Dll64() {
+    return testenv::DllPath();
+}
+std::string Dll32() {
+    return testenv::WinPath(testenv::Env("TAMRIX_DLL32"));
+}
+
+DWORD Run(std::string commandLine) {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return ~0u;
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = ~0u;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+// The 32-bit server by the 32-bit regsvr32, as a Windows user registers it.
+DWORD Regsvr32For32Bit(bool reg) {
+    return Run(std::string("C:\\windows\\syswow64\\regsvr32.exe /s ") + (reg ? "" : "/u ") + "\"" + Dll32() + "\"");
+}
+DWORD Regsvr32For64Bit(bool reg) {
+    return Run(std::string("C:\\windows\\system32\\regsvr32.exe /s ") + (reg ? "" : "/u ") + "\"" + Dll64() + "\"");
+}
+
+// ProgIDs are one key for both views on Windows. A 64-bit process reads them in its own view
+// here: asked for the 32-bit view, Wine answers from a copy of its own that the 32-bit
+// regsvr32 does not write (the 32-bit test in tests/wow64 reads them as 32-bit clients do).
+void ExpectProgIds(REGSAM view, const ClassTree& t) {
+    EXPECT_EQ(t.friendly, String(view, t.progId));
+    EXPECT_EQ(t.clsid, String(view, t.progId + "\\CLSID"));
+    EXPECT_EQ(t.clsid, String(view, t.viProgId + "\\CLSID"));
+    EXPECT_EQ(t.progId, String(view, t.viProgId + "\\CurVer"));
+}
+
+// A class key: naming `server` as its in-process server, or none (reached through the AppID).
+void ExpectClassKey(REGSAM view, const ClassTree& t, const std::string& server) {
+    const std::string c = "CLSID\\" + t.clsid;
+    EXPECT_EQ(t.friendly, String(view, c));
+    EXPECT_EQ(LIB_ID, String(view, c, "AppID"));
+    EXPECT_EQ(t.progId, String(view, c + "\\ProgID"));
+    EXPECT_EQ(LIB_ID, String(view, c + "\\TypeLib"));
+    std::set<std::string> subkeys{"ProgID", "Programmable", "TypeLib", "VersionIndependentProgID"};
+    if (!server.empty()) {
+        subkeys.insert("InprocServer32");
+        const std::string named = String(view, c + "\\InprocServer32").value_or("");
+        EXPECT_TRUE(SameText(server, named)) << named;
+        EXPECT_EQ("apartment", String(view, c + "\\InprocServer32", "ThreadingModel"));
+    }
+    EXPECT_EQ(subkeys, Subkeys(view, c));
+}
+
+void ExpectInterfaceKeys(REGSAM view) {
+    for (const Interface& i : INTERFACES) {
+        SCOPED_TRACE(i.name);
+        const std::string k = "Interface\\" + i.iid;
+        EXPECT_EQ(i.name, String(view, k));
+        EXPECT_EQ(MARSHALER, String(view, k + "\\ProxyStubClsid32"));
+        EXPECT_EQ(LIB_ID, String(view, k + "\\TypeLib"));
+        EXPECT_EQ("1.0", String(view, k + "\\TypeLib", "Version"));
+    }
+}
+
+void ExpectTypeLib(const char* platform, const std::string& dll) {
+    for (REGSAM view : VIEWS) {  // one key that both views share
+        const std::string path = String(view, "TypeLib\\" + LIB_ID + "\\1.0\\0\\" + platform).value_or("");
+        EXPECT_TRUE(SameText(dll, path)) << ViewName(view) << " " << platform << ": " << path;
+    }
+}
+
+// Tamrix64.dll's own entries: all in the 64-bit view, or in keys both views share.
+void Expect64BitServer() {
+    SCOPED_TRACE("Tamrix64.dll registered");
+    for (const ClassTree& t : TREES) {
+        ExpectProgIds(VIEW_64, t);
+        ExpectClassKey(VIEW_64, t, Dll64());
+    }
+    ExpectInterfaceKeys(VIEW_64);
+    ExpectTypeLib("win64", Dll64());
+    EXPECT_EQ("Tamrix", String(VIEW_64, "AppID\\" + LIB_ID));
+    EXPECT_EQ(LIB_ID, String(VIEW_64, "AppID\\Tamrix64.DLL", "AppID"));
+}
+
+// What the 32-bit server's registration keeps in the 64-bit view for 64-bit clients, beside
+// its own 32-bit view entries.
+void Expect32BitServer(bool native64) {
+    SCOPED_TRACE(native64 ? "Tamrix.dll registered beside Tamrix64.dll" : "Tamrix.dll registered alone");
+    for (const ClassTree& t : TREES) {
+        ExpectProgIds(VIEW_64, t);
+        ExpectClassKey(VIEW_32, t, Dll32());
+        if (!native64) ExpectClassKey(VIEW_64, t, "");
+    }
+    ExpectInterfaceKeys(VIEW_32);
+    ExpectInterfaceKeys(VIEW_64);
+    ExpectTypeLib("win32", Dll32());
+    for (REGSAM view : VIEWS) {
+        EXPECT_EQ("", String(view, "AppID\\" + LIB_ID, "DllSurrogate")) << ViewName(view);
+    }
+    EXPECT_EQ(LIB_ID, String(VIEW_32, "AppID\\Tamrix.DLL", "AppID"));
+}
+
+void ExpectNeither() {
+    for (REGSAM view : VIEWS) {
+        SCOPED_TRACE(ViewName(view));
+        for (const ClassTree& t : TREES) {
+            EXPECT_FALSE(KeyExists(view, t.progId));
+            EXPECT_FALSE(KeyExists(view, t.viProgId));
+            EXPECT_FALSE(KeyExists(view, "CLSID\\" + t.clsid));
+        }
+        for (const Interface& i : INTERFACES) EXPECT_FALSE(KeyExists(view, "Interface\\" + i.iid)) << i.name;
+        EXPECT_FALSE(KeyExists(view, "TypeLib\\" + LIB_ID));
+        EXPECT_FALSE(KeyExists(view, "AppID\\" + LIB_ID));
+        EXPECT_FALSE(KeyExists(view, "AppID\\Tamrix64.DLL"));
+        EXPECT_FALSE(KeyExists(view, "AppID\\Tamrix.DLL"));
+    }
+}
+
+// How a 64-bit client's creation of the manager ends: in process (Tamrix64.dll) or not at all.
+HRESULT CreateInProcess() {
+    ComPtr<ITamrixHost> host;
+    return CoCreateInstance(CLSID_TamrixHost, nullptr, CLSCTX_INPROC_SERVER, IID_ITamrixHost, host.put_void());
+}
+
+class Registration64 : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        // Whatever an earlier run left: neither registered.
+        ServerDll dll;
+        ASSERT_TRUE(dll.Loaded());
+        dll.Unregister();
+        Regsvr32For32Bit(false);
+    }
+    static void TearDownTestSuite() {
+        // Leave the prefix as the other tests expect it: both registered.
+        EXPECT_EQ(0u, Regsvr32For32Bit(true));
+        ServerDll dll;
+        EXPECT_EQ(S_OK, dll.Register());
+    }
+    void SetUp() override { ExpectNeither(); }
+    void TearDown() override {
+        ServerDll dll;
+        dll.Unregister();
+        Regsvr32For32Bit(false);
+    }
+};
+
+TEST_F(Registration64, TheSixtyFourBitServerAloneWritesItsViewAndRemovesItAll) {
+    ServerDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    ASSERT_EQ(S_OK, dll.Register());
+    Expect64BitServer();
+    for (const ClassTree& t : TREES) EXPECT_FALSE(KeyExists(VIEW_32, "CLSID\\" + t.clsid)) << "no 32-bit server";
+    EXPECT_EQ(std::nullopt, String(VIEW_64, "AppID\\" + LIB_ID, "DllSurrogate")) << "no surrogate to name";
+    EXPECT_EQ(S_OK, CreateInProcess());
+    ASSERT_EQ(S_OK, dll.Register()) << "again";
+    Expect64BitServer();
+    ASSERT_EQ(S_OK, dll.Unregister());
+    ExpectNeither();
+
+    // The same through the 64-bit regsvr32.
+    EXPECT_EQ(0u, Regsvr32For64Bit(true));
+    Expect64BitServer();
+    EXPECT_EQ(0u, Regsvr32For64Bit(false));
+    ExpectNeither();
+}
+
+// Tamrix.dll first: Tamrix64.dll takes the class keys of the 64-bit view over, and its
+// removal gives them back to the surrogate, as 64-bit clients of the 32-bit server need.
+TEST_F(Registration64, TheSixtyFourBitServerComesAndGoesBesideTheThirtyTwoBitOne) {
+    ASSERT_EQ(0u, Regsvr32For32Bit(true));
+    Expect32BitServer(false);
+    EXPECT_NE(S_OK, CreateInProcess()) << "a 64-bit client cannot load the 32-bit server";
+
+    ServerDll dll;
+    ASSERT_EQ(S_OK, dll.Register());
+    Expect64BitServer();
+    Expect32BitServer(true);
+    EXPECT_EQ(S_OK, CreateInProcess());
+
+    ASSERT_EQ(S_OK, dll.Unregister());
+    Expect32BitServer(false);
+    for (const ClassTree& t : TREES) ExpectProgIds(VIEW_64, t);
+    EXPECT_FALSE(KeyExists(VIEW_64, "TypeLib\\" + LIB_ID + "\\1.0\\0\\win64"));
+    EXPECT_FALSE(KeyExists(VIEW_64, "AppID\\Tamrix64.DLL"));
+    EXPECT_NE(S_OK, CreateInProcess());
+
+    ASSERT_EQ(0u, Regsvr32For32Bit(false));
+    ExpectNeither();
+}
+
+// Tamrix64.dll first: the 32-bit server's registration and removal leave its entries as
+// they were (stage A's rules checked against the real 64-bit server).
+TEST_F(Registration64, TheThirtyTwoBitServerComesAndGoesBesideTheSixtyFourBitOne) {
+    ServerDll dll;
+    ASSERT_EQ(S_OK, dll.Register());
+    ASSERT_EQ(0u, Regsvr32For32Bit(true));
+    Expect64BitServer();
+    Expect32BitServer(true);
+
+    ASSERT_EQ(0u, Regsvr32For32Bit(false));
+    Expect64BitServer();
+    for (const ClassTree& t : TREES) EXPECT_FALSE(KeyExists(VIEW_32, "CLSID\\" + t.clsid)) << t.clsid;
+    EXPECT_EQ(std::nullopt, String(VIEW_64, "AppID\\" + LIB_ID, "DllSurrogate"));
+    EXPECT_FALSE(KeyExists(VIEW_64, "TypeLib\\" + LIB_ID + "\\1.0\\0\\win32"));
+    EXPECT_EQ(S_OK, CreateInProcess());
+
+    ASSERT_EQ(S_OK, dll.Unregister());
+    ExpectNeither();
+}
+
+}  // namespace
