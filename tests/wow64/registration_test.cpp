@@ -14,6 +14,7 @@
 #include <string>
 
 #include "common/handles.h"
+#include "common/registry_views.h"
 #include "server/server_dll.h"
 
 using servertest::ServerDll;
@@ -21,70 +22,14 @@ using Tamrix::UniqueRegKey;
 
 namespace {
 
+using namespace regviews;
+
 [[maybe_unused]] auto* const g_com = ::testing::AddGlobalTestEnvironment(new servertest::ComApartment);
 
-const std::string LIB_ID = "{ECFF1D29-6CE3-483F-B423-45789DC49236}";
-const std::string TYPELIB_MARSHALER = "{00020424-0000-0000-C000-000000000046}";
-
-struct ClassTree {
-    std::string progId, viProgId, clsid, friendly;
-};
-const ClassTree PLUGIN{"Tamrix.SusiePlugin.1", "Tamrix.SusiePlugin", "{CAA01FE7-8699-457F-AB09-894187AA53C2}",
-                       "SusiePlugin Object"};
-const ClassTree HOST{"Tamrix.TamrixHost.1", "Tamrix.TamrixHost", "{B7F035D6-D0AB-4A38-AE8B-FACC351E7C33}",
-                     "TamrixHost Object"};
-const ClassTree TREES[] = {PLUGIN, HOST};
 const char* const RESULT_CLASSES[] = {"{60E73339-1611-46DB-A2D7-53C2F101D4D3}",
                                       "{19B72BC9-B6C0-41A9-823B-373993A6FFEB}",
                                       "{C6CF4A66-8FD6-4348-A8DF-AB9C9429E56B}"};
-struct Interface {
-    std::string iid, name;
-};
-const Interface INTERFACES[] = {
-    {"{8AA39C5E-B04B-452A-A300-20935EC7B6C5}", "ISusiePlugin"},
-    {"{F5F637FF-7518-4628-A662-50382A210732}", "ITamrixHost"},
-    {"{54BD6FBA-42C6-4374-8234-E0ED9A767FBB}", "ISpiFileInfo"},
-    {"{FAF4797D-86CE-46D8-A099-8B22AF949577}", "ISpiFileInfoCollection"},
-    {"{5A0D7644-9F6D-4C35-B53B-6E737D80BC3A}", "ISpiLocalHeap"},
-};
-
-constexpr REGSAM VIEW_64 = KEY_WOW64_64KEY;
-constexpr REGSAM VIEW_32 = KEY_WOW64_32KEY;
-constexpr REGSAM VIEWS[] = {VIEW_64, VIEW_32};
-const char* ViewName(REGSAM view) {
-    return view == VIEW_64 ? "64-bit view" : "32-bit view";
-}
-
-bool KeyExists(REGSAM view, const std::string& path) {
-    UniqueRegKey key;
-    return RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
-}
-
-// A string value, checked to be REG_SZ with its terminating NUL counted.
-std::optional<std::string> String(REGSAM view, const std::string& path, const char* name = nullptr) {
-    UniqueRegKey key;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return {};
-    char data[1024];
-    DWORD type = 0, size = sizeof data;
-    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
-        return {};
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type) << path << " " << (name ? name : "(default)");
-    EXPECT_TRUE(size > 0 && data[size - 1] == '\0' && strlen(data) + 1 == size) << path;
-    return std::string(data);
-}
-
-std::set<std::string> Subkeys(REGSAM view, const std::string& path) {
-    std::set<std::string> out;
-    UniqueRegKey key;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return out;
-    char name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        out.insert(name);
-    }
-    return out;
-}
+const auto& INTERFACES = regviews::CLIENT_INTERFACES;
 
 // Value names; "" is the default value.
 std::set<std::string> Values(REGSAM view, const std::string& path) {
