@@ -122,13 +122,12 @@ bool SameName(const wchar_t* a, const wchar_t* b) noexcept {
 }  // namespace
 
 HRESULT LoadTypeInfo(REFIID iid, ITypeInfo** out) noexcept {
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(ThisModule(), path, MAX_PATH);
+    // The wide name: a folder the ANSI code page cannot name still holds the library.
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(ThisModule(), path, MAX_PATH);
     if (n == 0 || n == MAX_PATH) return E_FAIL;
-    wchar_t wide[MAX_PATH];
-    if (MultiByteToWideChar(CP_THREAD_ACP, 0, path, -1, wide, MAX_PATH) == 0) return E_OUTOFMEMORY;
     ComPtr<ITypeLib> lib;
-    HRESULT hr = LoadTypeLib(wide, lib.put());
+    HRESULT hr = LoadTypeLib(path, lib.put());
     if (FAILED(hr)) return hr;
     return lib->GetTypeInfoOfGuid(iid, out);
 }

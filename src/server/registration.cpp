@@ -107,23 +107,28 @@ HRESULT LastError() noexcept {
 }
 
 // "Module" and "Module_Raw"; the first would be quoted only for the process's own program.
-HRESULT AddModuleReplacements(Replacements& r, const std::string& path) noexcept {
-    const bool program = Module().Instance() == GetModuleHandleA(nullptr);
-    HRESULT hr = r.Add("Module", program ? "\"" + path + "\"" : path);
-    if (SUCCEEDED(hr)) hr = r.Add("Module_Raw", path);
-    return hr;
+HRESULT AddModuleReplacements(Replacements& r, const std::wstring& path) noexcept {
+    const bool program = Module().Instance() == GetModuleHandleW(nullptr);
+    try {
+        HRESULT hr = r.Add("Module", program ? L"\"" + path + L"\"" : path);
+        if (SUCCEEDED(hr)) hr = r.Add("Module_Raw", path);
+        return hr;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }
 
-HRESULT TypeLibIdText(std::string& out) noexcept {
+HRESULT TypeLibIdText(std::wstring& out) noexcept {
     LPOLESTR text = nullptr;
     HRESULT hr = StringFromCLSID(CTamrixModule::TypeLibId(), &text);
     if (FAILED(hr)) return hr;
-    char narrow[64];
-    const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+    try {
+        out.assign(text);
+    } catch (...) {
+        hr = E_OUTOFMEMORY;
+    }
     CoTaskMemFree(text);
-    if (n <= 0) return E_FAIL;
-    out.assign(narrow);
-    return S_OK;
+    return hr;
 }
 
 HRESULT RunAppIdScript(bool reg) noexcept {
@@ -136,7 +141,7 @@ HRESULT RunAppIdScript(bool reg) noexcept {
     if (!text) return LastError();
 
     Replacements r;
-    std::string path;
+    std::wstring path;
     HRESULT hr = Module().AddCommonRGSReplacements(r);
     if (SUCCEEDED(hr)) hr = ModulePath(path);
     if (SUCCEEDED(hr)) hr = AddModuleReplacements(r, path);
@@ -181,9 +186,9 @@ private:
 
 }  // namespace
 
-HRESULT ModulePath(std::string& out) noexcept {
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(Module().Instance(), path, MAX_PATH);
+HRESULT ModulePath(std::wstring& out) noexcept {
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(Module().Instance(), path, MAX_PATH);
     if (n == 0) return LastError();
     if (n == MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     try {
@@ -195,13 +200,9 @@ HRESULT ModulePath(std::string& out) noexcept {
 }
 
 HRESULT LoadServerTypeLib(ComPtr<ITypeLib>& lib, std::wstring& path) noexcept {
-    std::string narrow;
-    HRESULT hr = ModulePath(narrow);
+    HRESULT hr = ModulePath(path);
     if (FAILED(hr)) return hr;
     try {
-        wchar_t wide[MAX_PATH];
-        if (!MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, wide, MAX_PATH)) return LastError();
-        path = wide;
         hr = LoadTypeLib(path.c_str(), lib.put());
         if (SUCCEEDED(hr)) return hr;
         const size_t slash = path.find_last_of(L'\\');
@@ -216,13 +217,13 @@ HRESULT LoadServerTypeLib(ComPtr<ITypeLib>& lib, std::wstring& path) noexcept {
 
 HRESULT UpdateClassRegistry(const ClassNames& names, bool reg, ClassTree tree, REGSAM view) noexcept {
     Replacements r;
-    std::string path, libId;
+    std::wstring path, libId;
     HRESULT hr = ModulePath(path);
     if (SUCCEEDED(hr)) hr = AddModuleReplacements(r, path);
     if (SUCCEEDED(hr)) hr = TypeLibIdText(libId);
-    if (SUCCEEDED(hr)) hr = r.Add("MODULEGUID", libId);
+    if (SUCCEEDED(hr)) hr = r.Add("MODULEGUID", std::move(libId));
     if (SUCCEEDED(hr)) {
-        const bool program = SHGetFileInfoA(path.c_str(), 0, nullptr, 0, SHGFI_EXETYPE) != 0;
+        const bool program = SHGetFileInfoW(path.c_str(), 0, nullptr, 0, SHGFI_EXETYPE) != 0;
         hr = r.Add("MODULETYPE", program ? "LocalServer32" : "InprocServer32");
     }
     if (SUCCEEDED(hr)) hr = Module().AddCommonRGSReplacements(r);

@@ -39,8 +39,8 @@ enum class ClassTree {
 HRESULT UpdateClassRegistry(const ClassNames& names, bool reg, ClassTree tree = ClassTree::Whole,
                             REGSAM view = 0) noexcept;
 
-// The library's full path in the ANSI code page.
-HRESULT ModulePath(std::string& out) noexcept;
+// The library's full path, whole whatever the ANSI code page holds.
+HRESULT ModulePath(std::wstring& out) noexcept;
 // Loads the type library from the server's file, or else from the ".tlb" file beside it;
 // `path` tells which.
 HRESULT LoadServerTypeLib(ComPtr<ITypeLib>& lib, std::wstring& path) noexcept;

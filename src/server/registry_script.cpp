@@ -1,5 +1,7 @@
 #include "registry_script.h"
 
+#include <new>
+
 #include "../common/handles.h"
 
 namespace Tamrix {
@@ -25,9 +27,20 @@ bool Missing(LONG e) noexcept {
 }
 
 // Strings are written with their terminating NUL counted in the data length.
-LONG SetString(HKEY key, const char* name, const std::string& data) noexcept {
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                          static_cast<DWORD>(data.size() + 1));
+LONG SetString(HKEY key, const wchar_t* name, const std::wstring& data) noexcept {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+}
+
+// Appends script text, read in the system's ANSI code page as the narrow registry calls would.
+void AppendNarrow(std::string_view text, std::wstring& out) {
+    if (text.empty()) return;
+    const int length = static_cast<int>(text.size());
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    if (n <= 0) throw std::bad_alloc();
+    const size_t at = out.size();
+    out.resize(at + static_cast<size_t>(n));
+    MultiByteToWideChar(CP_ACP, 0, text.data(), length, out.data() + at, n);
 }
 
 class Runner {
@@ -58,17 +71,17 @@ public:
     }
 
 private:
-    HRESULT Text(std::uint8_t index, std::string& out) const noexcept {
+    HRESULT Text(std::uint8_t index, std::wstring& out) const noexcept {
         if (index >= s_.strings.size()) return E_FAIL;
         return r_.Expand(s_.strings[index], out);
     }
 
     HRESULT NamedValue(HKEY key, const Op& op) noexcept {
-        std::string name, data;
+        std::wstring name, data;
         HRESULT hr = Text(op.name, name);
         if (FAILED(hr)) return hr;
         if (!reg_) {
-            LONG e = RegDeleteValueA(key, name.c_str());
+            LONG e = RegDeleteValueW(key, name.c_str());
             return Missing(e) ? S_OK : FromWin32(e);
         }
         hr = Text(op.data, data);
@@ -84,7 +97,7 @@ private:
     }
 
     HRESULT Key(HKEY parent, const Op& op, size_t& i) noexcept {
-        std::string name;
+        std::wstring name;
         HRESULT hr = Text(op.name, name);
         if (FAILED(hr)) return hr;
         const Op* defaultValue = nullptr;
@@ -95,18 +108,18 @@ private:
                     : RemoveKey(parent, op.kind, name, block, i);
     }
 
-    HRESULT WriteKey(HKEY parent, OpKind kind, const std::string& name, const Op* defaultValue,
+    HRESULT WriteKey(HKEY parent, OpKind kind, const std::wstring& name, const Op* defaultValue,
                      bool block, size_t& i) noexcept {
         if (kind == OpKind::KeyForceRemove) {
             LONG e = DeleteKeyTree(parent, name.c_str(), s_.view);
             if (e != ERROR_SUCCESS && !Missing(e)) return FromWin32(e);
         }
         UniqueRegKey key;
-        LONG e = RegCreateKeyExA(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+        LONG e = RegCreateKeyExW(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                  KEY_READ | KEY_WRITE | s_.view, nullptr, key.put(), nullptr);
         if (e != ERROR_SUCCESS) return FromWin32(e);
         if (defaultValue) {
-            std::string data;
+            std::wstring data;
             HRESULT hr = Text(defaultValue->data, data);
             if (FAILED(hr)) return hr;
             e = SetString(key.get(), nullptr, data);
@@ -115,9 +128,9 @@ private:
         return block ? Block(key.get(), i) : S_OK;
     }
 
-    HRESULT RemoveKey(HKEY parent, OpKind kind, const std::string& name, bool block, size_t& i) noexcept {
+    HRESULT RemoveKey(HKEY parent, OpKind kind, const std::wstring& name, bool block, size_t& i) noexcept {
         UniqueRegKey key;
-        LONG e = RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ | KEY_WRITE | s_.view, key.put());
+        LONG e = RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ | KEY_WRITE | s_.view, key.put());
         if (Missing(e)) {
             if (block) SkipBlock(i);
             return S_OK;
@@ -132,7 +145,7 @@ private:
         bool deleteIfEmpty = kind == OpKind::Key && s_.plainKeys == PlainKeyRemoval::IfNoSubkeys;
         if (deleteIfEmpty) {
             DWORD subkeys = 0;
-            e = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+            e = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
                                  nullptr, nullptr, nullptr, nullptr, nullptr);
             if (e != ERROR_SUCCESS) return FromWin32(e);
             deleteTree = subkeys == 0;
@@ -267,7 +280,7 @@ private:
 
 }  // namespace
 
-HRESULT Replacements::Add(const char* name, std::string value) noexcept {
+HRESULT Replacements::Add(const char* name, std::wstring value) noexcept {
     try {
         pairs_.emplace_back(name, std::move(value));
         return S_OK;
@@ -276,29 +289,36 @@ HRESULT Replacements::Add(const char* name, std::string value) noexcept {
     }
 }
 
-HRESULT Replacements::Expand(std::string_view s, std::string& out) const noexcept {
+HRESULT Replacements::Add(const char* name, std::string_view value) noexcept {
+    try {
+        std::wstring wide;
+        AppendNarrow(value, wide);
+        return Add(name, std::move(wide));
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT Replacements::Expand(std::string_view s, std::wstring& out) const noexcept {
     constexpr size_t MAX_NAME = 31;
     try {
         out.clear();
-        if (s.find('%') == std::string_view::npos) {
-            out.assign(s);
-            return S_OK;
-        }
+        // "%" is no trail byte in any ANSI code page, so the text splits safely at each one.
+        size_t literal = 0;
         for (size_t i = 0; i < s.size(); ++i) {
-            if (s[i] != '%') {
-                out += s[i];
-                continue;
-            }
+            if (s[i] != '%') continue;
+            AppendNarrow(s.substr(literal, i - literal), out);
             const size_t close = s.find('%', i + 1);
             if (close == std::string_view::npos) return E_FAIL;
             const std::string_view name = s.substr(i + 1, close - i - 1);
             i = close;
+            literal = close + 1;
             if (name.empty()) {
-                out += '%';
+                out += L'%';
                 continue;
             }
             if (name.size() > MAX_NAME) return E_FAIL;
-            const std::string* value = nullptr;
+            const std::wstring* value = nullptr;
             for (const auto& [n, v] : pairs_)
                 if (SameName(n, name)) {
                     value = &v;
@@ -307,6 +327,7 @@ HRESULT Replacements::Expand(std::string_view s, std::string& out) const noexcep
             if (!value) return E_FAIL;
             out += *value;
         }
+        AppendNarrow(s.substr(literal), out);
         return S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;
@@ -316,7 +337,7 @@ HRESULT Replacements::Expand(std::string_view s, std::string& out) const noexcep
 HRESULT RunRegistryScript(const RegistryScript& script, const Replacements& r, bool reg) noexcept {
     // Every string is expanded once before anything is written, so a bad replacement
     // leaves the registry untouched.
-    std::string scratch;
+    std::wstring scratch;
     auto expands = [&](std::uint8_t index) noexcept {
         return index < script.strings.size() ? r.Expand(script.strings[index], scratch) : E_FAIL;
     };
@@ -364,14 +385,14 @@ RegistryScript ParsedScript::Script() const noexcept {
     return {ops_, strings_, PlainKeyRemoval::IfNoSubkeys};
 }
 
-LONG DeleteKeyTree(HKEY parent, const char* name, REGSAM view) noexcept {
+LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view) noexcept {
     UniqueRegKey key;
-    LONG e = RegOpenKeyExA(parent, name, 0, KEY_READ | KEY_WRITE | view, key.put());
+    LONG e = RegOpenKeyExW(parent, name, 0, KEY_READ | KEY_WRITE | view, key.put());
     if (e != ERROR_SUCCESS) return e;
-    char sub[256];
+    wchar_t sub[256];
     for (;;) {
-        DWORD size = sizeof sub;
-        e = RegEnumKeyExA(key.get(), 0, sub, &size, nullptr, nullptr, nullptr, nullptr);
+        DWORD size = sizeof sub / sizeof sub[0];
+        e = RegEnumKeyExW(key.get(), 0, sub, &size, nullptr, nullptr, nullptr, nullptr);
         if (e == ERROR_NO_MORE_ITEMS) break;
         if (e != ERROR_SUCCESS) return e;
         e = DeleteKeyTree(key.get(), sub, view);
@@ -379,7 +400,7 @@ LONG DeleteKeyTree(HKEY parent, const char* name, REGSAM view) noexcept {
     }
     key.reset();
     // The view must be named for the deletion too; the plain call stays where none is.
-    return view ? RegDeleteKeyExA(parent, name, view, 0) : RegDeleteKeyA(parent, name);
+    return view ? RegDeleteKeyExW(parent, name, view, 0) : RegDeleteKeyW(parent, name);
 }
 
 }  // namespace Tamrix

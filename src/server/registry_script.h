@@ -14,16 +14,20 @@
 
 namespace Tamrix {
 
-// Name/value pairs for "%name%" in scripts; names match without regard to case.
+// Name/value pairs for "%name%" in scripts; names match without regard to case. Scripts are
+// narrow text in the system's ANSI code page and are written to the registry as UTF-16, so a
+// value that code page cannot hold (a library file's path) reaches the registry whole.
 class Replacements {
 public:
-    HRESULT Add(const char* name, std::string value) noexcept;
+    HRESULT Add(const char* name, std::wstring value) noexcept;
+    // A value in the system's ANSI code page.
+    HRESULT Add(const char* name, std::string_view value) noexcept;
     // Expands s into out: "%%" is one "%", "%name%" its value. An unknown name, a name of
     // 32 characters or more, or an unclosed name gives E_FAIL.
-    HRESULT Expand(std::string_view s, std::string& out) const noexcept;
+    HRESULT Expand(std::string_view s, std::wstring& out) const noexcept;
 
 private:
-    std::vector<std::pair<std::string, std::string>> pairs_;
+    std::vector<std::pair<std::string, std::wstring>> pairs_;
 };
 
 enum class OpKind : std::uint8_t {
@@ -80,6 +84,6 @@ private:
 // Deletes key `name` below `parent` with all its subkeys, in the registry view `view`
 // (0: the process's own); returns the registry's code, ERROR_FILE_NOT_FOUND for a key
 // that is not there.
-LONG DeleteKeyTree(HKEY parent, const char* name, REGSAM view = 0) noexcept;
+LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view = 0) noexcept;
 
 }  // namespace Tamrix

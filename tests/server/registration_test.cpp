@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/handles.h"
+#include "common/wide_names.h"
 #include "server/server_dll.h"
 
 using servertest::ComPtr;
@@ -80,6 +81,20 @@ std::set<std::string> Values(const std::string& path) {
         out.insert(name);
     }
     return out;
+}
+
+// A string value read as UTF-16, as the system's COM runtime reads it.
+std::optional<std::wstring> WideString(const std::string& path, const wchar_t* name = nullptr) {
+    wchar_t data[1024];
+    DWORD size = sizeof data;
+    if (RegGetValueW(HKEY_CLASSES_ROOT, testenv::Wide(path).c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) !=
+        ERROR_SUCCESS)
+        return {};
+    return std::wstring(data);
+}
+
+bool SameWideText(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 void MakeKey(const std::string& path) {
@@ -292,6 +307,59 @@ TEST_F(Registration, TypeLibraryFallsBackToTheTlbFileBesideTheLibrary) {
     ServerDll real;
     EXPECT_EQ(S_OK, real.Register());
     EXPECT_TRUE(SameText(testenv::DllPath(), TypeLibPath()));
+}
+
+// A server installed in a folder whose name the ANSI code page cannot hold registers its
+// whole name, and clients reach it by that name.
+TEST_F(Registration, AServerInAFolderOutsideTheCodePageRegistersItsWholeName) {
+    const std::wstring letters = testenv::LettersOutsideCodePages();
+    if (letters.empty()) GTEST_SKIP() << "the ANSI code page holds every candidate letter";
+    const std::wstring folder =
+        testenv::TempDirW() + L"tamrix_reg_" + letters + L"_" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring copy = folder + L"\\Tamrix.dll";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    struct Cleanup {
+        const std::wstring &file, &folder;
+        ~Cleanup() {
+            DeleteFileW(file.c_str());
+            RemoveDirectoryW(folder.c_str());
+        }
+    } cleanup{copy, folder};
+    ASSERT_TRUE(CopyFileW(testenv::Wide(testenv::DllPath()).c_str(), copy.c_str(), FALSE));
+    {
+        ServerDll dll(copy);
+        ASSERT_TRUE(dll.Loaded());
+        ASSERT_EQ(S_OK, dll.Register());
+        for (const ClassTree& t : TREES) {
+            const std::wstring server = WideString("CLSID\\" + t.clsid + "\\InprocServer32").value_or(L"");
+            EXPECT_TRUE(SameWideText(copy, server)) << t.clsid;
+        }
+        EXPECT_TRUE(SameWideText(copy, WideString("TypeLib\\" + LIB_ID + "\\1.0\\0\\win32").value_or(L"")));
+        // The name-table class reads its description from the file it was loaded from.
+        ComPtr<IDispatch> host = dll.Create<IDispatch>(CLSID_TamrixHost);
+        ASSERT_TRUE(host);
+        ComPtr<ITypeInfo> info;
+        EXPECT_EQ(S_OK, host->GetTypeInfo(0, 0, info.put()));
+    }
+    {
+        ComPtr<IDispatch> host;
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_TamrixHost, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                         host.put_void()));
+        HMODULE server = nullptr;
+        ASSERT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                       *reinterpret_cast<LPCWSTR*>(host.get()), &server));
+        wchar_t name[MAX_PATH];
+        const DWORD n = GetModuleFileNameW(server, name, MAX_PATH);
+        EXPECT_TRUE(SameWideText(copy, std::wstring(name, n))) << "the object comes from the copy";
+    }
+    CoFreeUnusedLibrariesEx(0, 0);
+    {
+        ServerDll dll(copy);
+        ASSERT_TRUE(dll.Loaded());
+        EXPECT_EQ(S_OK, dll.Unregister());
+    }
+    ExpectClassTreesGone();
+    EXPECT_TRUE(TypeLibPath().empty());
 }
 
 }  // namespace

@@ -37,8 +37,8 @@ void MakeKey(const std::string& path) {
                                              key.put(), nullptr));
 }
 
-std::string Expand(const Replacements& r, const std::string& s, HRESULT expected = S_OK) {
-    std::string out;
+std::wstring Expand(const Replacements& r, const std::string& s, HRESULT expected = S_OK) {
+    std::wstring out;
     EXPECT_EQ(expected, r.Expand(s, out)) << s;
     return out;
 }
@@ -50,14 +50,20 @@ TEST(Replacements, NamesFoldCaseAndBadNamesFail) {
     const std::string name31(31, 'n');
     ASSERT_EQ(S_OK, r.Add(name31.c_str(), "long"));
 
-    EXPECT_EQ("plain text", Expand(r, "plain text"));
-    EXPECT_EQ("C:\\x\\Tamrix.dll", Expand(r, "%MODULE%"));
-    EXPECT_EQ("a {ID} b {ID}", Expand(r, "a %appid% b %AppId%"));
-    EXPECT_EQ("100% sure", Expand(r, "100%% sure"));
-    EXPECT_EQ("long", Expand(r, "%" + name31 + "%"));
+    EXPECT_EQ(L"plain text", Expand(r, "plain text"));
+    EXPECT_EQ(L"C:\\x\\Tamrix.dll", Expand(r, "%MODULE%"));
+    EXPECT_EQ(L"a {ID} b {ID}", Expand(r, "a %appid% b %AppId%"));
+    EXPECT_EQ(L"100% sure", Expand(r, "100%% sure"));
+    EXPECT_EQ(L"long", Expand(r, "%" + name31 + "%"));
     Expand(r, "%" + std::string(32, 'n') + "%", E_FAIL);  // 32 characters are too many
     Expand(r, "%Unknown%", E_FAIL);
     Expand(r, "%Module", E_FAIL);
+
+    // A value the ANSI code page cannot hold comes through whole; the text around it is read
+    // in that code page.
+    const std::wstring wide = L"C:\\\u0416\U0001F600\\Tamrix.dll";
+    ASSERT_EQ(S_OK, r.Add("Wide", wide));
+    EXPECT_EQ(L"[" + wide + L"] 100%", Expand(r, "[%wide%] 100%%"));
 }
 
 class Script : public ::testing::Test {

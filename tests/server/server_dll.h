@@ -17,7 +17,9 @@ using Tamrix::ComPtr;
 
 class ServerDll {
 public:
-    explicit ServerDll(const std::string& path = testenv::DllPath()) : module_(LoadLibraryA(path.c_str())) {
+    explicit ServerDll(const std::string& path = testenv::DllPath()) : ServerDll(LoadLibraryA(path.c_str())) {}
+    explicit ServerDll(const std::wstring& path) : ServerDll(LoadLibraryW(path.c_str())) {}
+    explicit ServerDll(HMODULE module) : module_(module) {
         if (!module_) return;
         canUnloadNow_ = Export<CanUnloadNowFn>("DllCanUnloadNow");
         getClassObject_ = Export<GetClassObjectFn>("DllGetClassObject");
