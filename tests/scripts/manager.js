@@ -1,32 +1,7 @@
 // A script creates the manager, points it at a folder of test plug-ins, walks the plug-ins
 // with for-each, asks which plug-in reads a file, gets a picture object and builds the
 // file filter. Argument 0: the test plug-ins' folder.
-var passed = 0, failed = 0;
-function check(ok, what) {
-    if (ok) { ++passed; } else { ++failed; WScript.Echo("FAILED: " + what); }
-}
-function equal(actual, expected, what) {
-    check(actual === expected, what + ": got " + actual + ", expected " + expected);
-}
-function hex(e) { return (e.number >>> 0).toString(16); }
-
-var fso = new ActiveXObject("Scripting.FileSystemObject");
 var spiDir = WScript.Arguments(0);
-var temp = fso.GetSpecialFolder(2).Path;
-var NUL = String.fromCharCode(0);
-
-// Files are written as text: every byte used here is below 0x80.
-function le(value, bytes) {
-    var s = "";
-    for (var i = 0; i < bytes; ++i) { s += String.fromCharCode(value & 0xFF); value >>>= 8; }
-    return s;
-}
-function zeros(n) { return new Array(n + 1).join(NUL); }
-function writeFile(path, text) {
-    var out = fso.CreateTextFile(path, true);
-    out.Write(text);
-    out.Close();
-}
 
 // The texts between NULs, read character by character (Wine 8's JScript does not split
 // at a NUL separator).
@@ -103,12 +78,4 @@ function main() {
     fso.DeleteFile(picturePath);
 }
 
-try {
-    main();
-} catch (e) {
-    check(false, "uncaught error " + hex(e) + " " + e.message);
-}
-CollectGarbage();
-try { fso.DeleteFolder(folder, true); } catch (e) { /* a plug-in still loaded: left for the system */ }
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed);
+finish(main, function () { fso.DeleteFolder(folder, true); });

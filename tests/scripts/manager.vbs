@@ -1,44 +1,9 @@
 ' A script creates the manager, points it at a folder of test plug-ins, walks the plug-ins
 ' with For Each, asks which plug-in reads a file, gets a picture object and builds the file
 ' filter. Argument 0: the test plug-ins' folder.
-Option Explicit
-Dim passed, failed, fso, spiDir, temp, folder
-passed = 0 : failed = 0
-Set fso = CreateObject("Scripting.FileSystemObject")
+Dim spiDir, folder
 spiDir = WScript.Arguments(0)
-temp = fso.GetSpecialFolder(2).Path
 folder = temp & "\tamrix_manager_vbs_" & Replace(fso.GetTempName(), ".", "_")
-
-Sub Check(ok, what)
-    If ok Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAILED: " & what
-    End If
-End Sub
-
-Sub Equal(actual, expected, what)
-    Check actual = expected, what & ": got " & actual & ", expected " & expected
-End Sub
-
-' Files are written as text: every byte used here is below &H80.
-Function LE(ByVal value, bytes)
-    Dim s, i
-    s = ""
-    For i = 1 To bytes
-        s = s & Chr(value And &HFF)
-        value = value \ 256
-    Next
-    LE = s
-End Function
-
-Sub WriteFile(path, text)
-    Dim out
-    Set out = fso.CreateTextFile(path, True)
-    out.Write text
-    out.Close
-End Sub
 
 Sub Main()
     Dim host, p, n, versions, firstAbout, spi, pic, filter, parts, pairs, picturePath
@@ -98,11 +63,8 @@ Sub Main()
     fso.DeleteFile picturePath
 End Sub
 
+RunMain
 On Error Resume Next
-Main
-If Err.Number <> 0 Then Check False, "uncaught error " & Hex(Err.Number) & " " & Err.Description
-Err.Clear
 fso.DeleteFolder folder, True
 On Error GoTo 0
-WScript.Echo passed & " passed, " & failed & " failed"
-WScript.Quit failed
+Finish

@@ -2,39 +2,7 @@
 // entry, looks one member up by name, extracts one member into memory and one into a file,
 // and compares their bytes with what it put into the archive.
 // Argument 0: the test plug-ins' folder.
-var passed = 0, failed = 0;
-function check(ok, what) {
-    if (ok) { ++passed; } else { ++failed; WScript.Echo("FAILED: " + what); }
-}
-function equal(actual, expected, what) {
-    check(actual === expected, what + ": got " + actual + ", expected " + expected);
-}
-function hex(e) { return (e.number >>> 0).toString(16); }
-
-var fso = new ActiveXObject("Scripting.FileSystemObject");
 var spiDir = WScript.Arguments(0);
-var temp = fso.GetSpecialFolder(2).Path;
-
-// Files are written as text: every byte used here is below 0x80, so each character is
-// stored as exactly that byte, and read back the same way.
-function le(value, bytes) {
-    var s = "";
-    for (var i = 0; i < bytes; ++i) { s += String.fromCharCode(value & 0xFF); value >>>= 8; }
-    return s;
-}
-function field(text, n) { return (text + new Array(n + 1).join(String.fromCharCode(0))).substr(0, n); }
-function writeFile(path, text) {
-    var out = fso.CreateTextFile(path, true);
-    out.Write(text);
-    out.Close();
-}
-function readFile(path) {
-    var size = fso.GetFile(path).Size;
-    var inp = fso.OpenTextFile(path, 1);
-    var s = size ? inp.Read(size) : "";
-    inp.Close();
-    return s;
-}
 
 // A QQZ1 archive (header, then each member's record and data), after 16 bytes of other data.
 var members = [
@@ -128,10 +96,4 @@ function main() {
     fso.DeleteFile(archivePath);
 }
 
-try {
-    main();
-} catch (e) {
-    check(false, "uncaught error " + hex(e) + " " + e.message);
-}
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed);
+finish(main);

@@ -2,58 +2,8 @@
 ' prints every entry, extracts one member into memory and one into a file, and compares
 ' their bytes with what it put into the archive.
 ' Argument 0: the test plug-ins' folder.
-Option Explicit
-Dim passed, failed, fso, spiDir, temp
-passed = 0 : failed = 0
-Set fso = CreateObject("Scripting.FileSystemObject")
+Dim spiDir
 spiDir = WScript.Arguments(0)
-temp = fso.GetSpecialFolder(2).Path
-
-Sub Check(ok, what)
-    If ok Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAILED: " & what
-    End If
-End Sub
-
-Sub Equal(actual, expected, what)
-    Check actual = expected, what & ": got " & actual & ", expected " & expected
-End Sub
-
-' Files are written as text: every byte used here is below &H80, so each character is
-' stored as exactly that byte, and read back the same way.
-Function LE(ByVal value, bytes)
-    Dim s, i
-    s = ""
-    For i = 1 To bytes
-        s = s & Chr(value And &HFF)
-        value = value \ 256
-    Next
-    LE = s
-End Function
-
-Function Field(text, n)
-    Field = Left(text & String(n, Chr(0)), n)
-End Function
-
-Sub WriteFile(path, text)
-    Dim out
-    Set out = fso.CreateTextFile(path, True)
-    out.Write text
-    out.Close
-End Sub
-
-Function ReadFile(path)
-    Dim inp, size
-    size = fso.GetFile(path).Size
-    ReadFile = ""
-    If size = 0 Then Exit Function
-    Set inp = fso.OpenTextFile(path, 1)
-    ReadFile = inp.Read(size)
-    inp.Close
-End Function
 
 ' The members: method, path, name, data, time stamp, CRC.
 Dim members(2)
@@ -172,10 +122,5 @@ Sub Main()
     fso.DeleteFile archivePath
 End Sub
 
-' The script host ends silently on an uncaught error: report it as a failure instead.
-On Error Resume Next
-Main
-If Err.Number <> 0 Then Check False, "uncaught error " & Hex(Err.Number) & " " & Err.Description
-On Error GoTo 0
-WScript.Echo passed & " passed, " & failed & " failed"
-WScript.Quit failed
+RunMain
+Finish

@@ -1,44 +1,8 @@
 // A script binds a picture plug-in, reads its texts, decodes a picture from a file name
 // and from a byte array, reads the pixels and writes a bitmap file that it then checks.
 // Argument 0: the test plug-ins' folder.
-var passed = 0, failed = 0;
-function check(ok, what) {
-    if (ok) { ++passed; } else { ++failed; WScript.Echo("FAILED: " + what); }
-}
-function equal(actual, expected, what) {
-    check(actual === expected, what + ": got " + actual + ", expected " + expected);
-}
-function hex(e) { return (e.number >>> 0).toString(16); }
-
-var fso = new ActiveXObject("Scripting.FileSystemObject");
 var spiDir = WScript.Arguments(0);
-var temp = fso.GetSpecialFolder(2).Path;
 
-// Files are written as text: every byte used here is below 0x80, so each character is
-// stored as exactly that byte, and read back the same way.
-function le(value, bytes) {
-    var s = "";
-    for (var i = 0; i < bytes; ++i) { s += String.fromCharCode(value & 0xFF); value >>>= 8; }
-    return s;
-}
-function zeros(n) { return new Array(n + 1).join(String.fromCharCode(0)); }
-function writeFile(path, text) {
-    var out = fso.CreateTextFile(path, true);
-    out.Write(text);
-    out.Close();
-}
-function readFile(path) {
-    var size = fso.GetFile(path).Size;
-    var inp = fso.OpenTextFile(path, 1);
-    var s = size ? inp.Read(size) : "";
-    inp.Close();
-    return s;
-}
-function at(s, offset, n) {
-    var v = 0;
-    for (var k = n - 1; k >= 0; --k) v = v * 256 + s.charCodeAt(offset + k);
-    return v;
-}
 function pattern(seed, i) { return (seed + i * 7 + (i >> 8)) & 0xFF; }
 
 // The contents of a byte array, or null where the host's JScript cannot read one
@@ -166,10 +130,4 @@ function main() {
     check(threw, "Version after Free fails with E_FAIL");
 }
 
-try {
-    main();
-} catch (e) {
-    check(false, "uncaught error " + hex(e) + " " + e.message);
-}
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed);
+finish(main);

@@ -2,65 +2,8 @@
 ' and from a byte array, reads the pixels and writes a bitmap file that it then checks.
 ' The information object comes back through a by-reference variable.
 ' Argument 0: the test plug-ins' folder.
-Option Explicit
-Dim passed, failed, fso, spiDir, temp
-passed = 0 : failed = 0
-Set fso = CreateObject("Scripting.FileSystemObject")
+Dim spiDir
 spiDir = WScript.Arguments(0)
-temp = fso.GetSpecialFolder(2).Path
-
-Sub Check(ok, what)
-    If ok Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAILED: " & what
-    End If
-End Sub
-
-Sub Equal(actual, expected, what)
-    Check actual = expected, what & ": got " & actual & ", expected " & expected
-End Sub
-
-' Files are written as text: every byte used here is below &H80, so each character is
-' stored as exactly that byte, and read back the same way.
-Function LE(ByVal value, bytes)
-    Dim s, i
-    s = ""
-    For i = 1 To bytes
-        s = s & Chr(value And &HFF)
-        value = value \ 256
-    Next
-    LE = s
-End Function
-
-Function Zeros(n)
-    Zeros = String(n, Chr(0))
-End Function
-
-Sub WriteFile(path, text)
-    Dim out
-    Set out = fso.CreateTextFile(path, True)
-    out.Write text
-    out.Close
-End Sub
-
-Function ReadFile(path)
-    Dim inp, size
-    size = fso.GetFile(path).Size
-    Set inp = fso.OpenTextFile(path, 1)
-    ReadFile = inp.Read(size)
-    inp.Close
-End Function
-
-Function At(s, offset, n)
-    Dim v, k
-    v = 0
-    For k = n - 1 To 0 Step -1
-        v = v * 256 + Asc(Mid(s, offset + k + 1, 1))
-    Next
-    At = v
-End Function
 
 Function Pattern(seed, i)
     Pattern = (seed + i * 7 + (i \ 256)) And &HFF
@@ -209,10 +152,5 @@ Sub Main()
     Err.Clear
 End Sub
 
-' The script host ends silently on an uncaught error: report it as a failure instead.
-On Error Resume Next
-Main
-If Err.Number <> 0 Then Check False, "uncaught error " & Hex(Err.Number) & " " & Err.Description
-On Error GoTo 0
-WScript.Echo passed & " passed, " & failed & " failed"
-WScript.Quit failed
+RunMain
+Finish

@@ -4,12 +4,14 @@
 #   include(${CMAKE_SOURCE_DIR}/tests/scripts/script_tests.cmake)
 #   tamrix_add_script_test(<name> <file.js|file.vbs> [extra script arguments...])
 #
-# The script gets the test plug-ins' folder as its first argument (a Windows path,
-# WScript.Arguments(0)), then the extra arguments. It counts its own checks and ends by
-# printing "<n> passed, <m> failed" and quitting with the failure count. The script host
-# prints nothing and exits 0 when a script dies on an uncaught error, so the test passes
-# only when that closing line shows 0 failed, never on the exit code alone.
+# The script runs after the checks every script shares (checked_script.cmake). It gets the
+# test plug-ins' folder as its first argument (a Windows path, WScript.Arguments(0)), then
+# the extra arguments. It counts its checks and ends by printing "<n> passed, <m> failed" and
+# quitting with the failure count. The script host prints nothing and exits 0 when a script
+# dies on an uncaught error, so the test passes only when that closing line shows 0 failed,
+# never on the exit code alone.
 include_guard(GLOBAL)
+include(${CMAKE_CURRENT_LIST_DIR}/checked_script.cmake)
 
 # A host path as the Windows side sees it: "/x/y" becomes "Z:\x\y".
 function(tamrix_win_path out path)
@@ -25,8 +27,8 @@ set_tests_properties(tamrix_register PROPERTIES
   FIXTURES_SETUP tamrix_registered FIXTURES_REQUIRED wine_prefix TIMEOUT 120)
 
 function(tamrix_add_script_test name file)
-  get_filename_component(abs "${file}" ABSOLUTE)
-  tamrix_win_path(script "${abs}")
+  tamrix_checked_script(joined "${file}")
+  tamrix_win_path(script "${joined}")
   tamrix_win_path(spi_dir "${CMAKE_BINARY_DIR}/tests/plugins")
   add_test(NAME ${name}
            COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} cscript //nologo "${script}" "${spi_dir}" ${ARGN})

@@ -1,20 +1,6 @@
 ' Both classes created by ProgID from VBScript; type names through GetTypeInfo of both
 ' kinds of dispatch; the script engine's view of the name table's errors.
 ' Argument 0: the test plug-ins' folder.
-Option Explicit
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(ok, what)
-    If ok Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "not ok: " & what
-    End If
-End Sub
-
 Const WRONG_ARG_COUNT = 450, TYPE_MISMATCH = 13, NO_SUCH_MEMBER = 438
 
 Sub Main()
@@ -58,12 +44,5 @@ Sub Main()
     On Error Goto 0
 End Sub
 
-On Error Resume Next
-Main
-If Err.Number <> 0 Then
-    failed = failed + 1
-    WScript.Echo "not ok: uncaught error " & Err.Number & " " & Err.Description
-End If
-On Error Goto 0
-WScript.Echo passed & " passed, " & failed & " failed"
-WScript.Quit failed
+RunMain
+Finish

@@ -2,41 +2,9 @@
 // finds the wide test plug-ins in a folder named with them, decodes a picture named with them
 // through the manager and through the plug-in object, and lists and extracts an archive
 // member named with them. Argument 0: the test plug-ins' folder.
-var passed = 0, failed = 0;
-function check(ok, what) {
-    if (ok) { ++passed; } else { ++failed; WScript.Echo("FAILED: " + what); }
-}
-function equal(actual, expected, what) {
-    check(actual === expected, what + ": got " + actual + ", expected " + expected);
-}
-function hex(e) { return (e.number >>> 0).toString(16); }
-
-var fso = new ActiveXObject("Scripting.FileSystemObject");
 var spiDir = WScript.Arguments(0);
-var temp = fso.GetSpecialFolder(2).Path;
 var unique = fso.GetTempName().replace(".", "_");
-var NUL = String.fromCharCode(0);
 
-function le(value, bytes) {
-    var s = "";
-    for (var i = 0; i < bytes; ++i) { s += String.fromCharCode(value & 0xFF); value >>>= 8; }
-    return s;
-}
-function zeros(n) { return new Array(n + 1).join(NUL); }
-function field(text, n) { return (text + zeros(n)).substr(0, n); }
-// Text files in the ANSI code page: every character used for file contents is below 0x80.
-function writeFile(path, text) {
-    var out = fso.CreateTextFile(path, true);
-    out.Write(text);
-    out.Close();
-}
-function readFile(path) {
-    var size = fso.GetFile(path).Size;
-    var inp = fso.OpenTextFile(path, 1);
-    var s = size ? inp.Read(size) : "";
-    inp.Close();
-    return s;
-}
 // Any bytes: a UTF-16 text file holds its byte-order mark (2 bytes), then each character as
 // two bytes, low one first; the bytes follow from offset 2.
 function writeBytes(path, bytes) {
@@ -162,17 +130,11 @@ function main() {
     fso.DeleteFile(archivePath);
 }
 
-if (letters.length < 2) {
-    WScript.Echo("SKIPPED: this machine's ANSI code page holds every candidate letter");
-} else {
-    WScript.Echo("letters outside the ANSI code page: " + escape(letters));
-    try {
-        main();
-    } catch (e) {
-        check(false, "uncaught error " + hex(e) + " " + e.message);
+finish(function () {
+    if (letters.length < 2) {
+        WScript.Echo("SKIPPED: this machine's ANSI code page holds every candidate letter");
+        return;
     }
-}
-CollectGarbage();
-try { if (fso.FolderExists(folder)) fso.DeleteFolder(folder, true); } catch (e) { /* a plug-in still loaded */ }
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed);
+    WScript.Echo("letters outside the ANSI code page: " + escape(letters));
+    main();
+}, function () { if (fso.FolderExists(folder)) fso.DeleteFolder(folder, true); });

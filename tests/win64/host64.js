@@ -5,62 +5,11 @@
 // builds the filter. Members that would hand an address through a long fail.
 // Arguments: the 64-bit test plug-ins' folder, the 32-bit ones', the 64-bit bundled
 // plug-ins' folder, the 32-bit ones', the samples' folder.
-var passed = 0, failed = 0;
-function check(ok, what) {
-    if (ok) { ++passed; } else { ++failed; WScript.Echo("FAILED: " + what); }
-}
-function equal(actual, expected, what) {
-    check(actual === expected, what + ": got " + actual + ", expected " + expected);
-}
-function hex(e) { return (e.number >>> 0).toString(16); }
-function failure(fn) {
-    try { fn(); } catch (e) { return e.number >>> 0; }
-    return 0;
-}
-
 var EXCEEDS_32_BITS = 0x80070216;           // HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW)
 var ADDRESS_ACROSS_PROCESSES = 0x800701E7;  // HRESULT_FROM_WIN32(ERROR_INVALID_ADDRESS)
-var fso = new ActiveXObject("Scripting.FileSystemObject");
 var args = WScript.Arguments;
 var sph = args(0), spi = args(1), bundled64 = args(2), bundled32 = args(3), samples = args(4);
-var temp = fso.GetSpecialFolder(2).Path;
-var NUL = String.fromCharCode(0);
 var folder = temp + "\\tamrix_host64_js_" + fso.GetTempName().replace(".", "_");
-
-// Files are written and read as text: every byte compared here is below 0x80.
-function le(value, bytes) {
-    var s = "";
-    for (var i = 0; i < bytes; ++i) { s += String.fromCharCode(value & 0xFF); value >>>= 8; }
-    return s;
-}
-function zeros(n) { return new Array(n + 1).join(NUL); }
-function field(text, n) { return (text + zeros(n)).substr(0, n); }
-function writeFile(path, text) {
-    var out = fso.CreateTextFile(path, true);
-    out.Write(text);
-    out.Close();
-}
-function readFile(path) {
-    var size = fso.GetFile(path).Size;
-    var inp = fso.OpenTextFile(path, 1);
-    var s = size ? inp.Read(size) : "";
-    inp.Close();
-    return s;
-}
-function at(s, offset, n) {
-    var v = 0;
-    for (var k = n - 1; k >= 0; --k) v = v * 256 + s.charCodeAt(offset + k);
-    return v;
-}
-function checkBitmapFile(path, width, height, bits, rowBytes, what) {
-    var bmp = readFile(path);
-    equal(bmp.substr(0, 2), "BM", what + ": bitmap file");
-    equal(at(bmp, 18, 4), width, what + ": width");
-    equal(at(bmp, 22, 4), height, what + ": height");
-    equal(at(bmp, 28, 2), bits, what + ": bits per pixel");
-    var colours = at(bmp, 46, 4) || (bits <= 8 ? 1 << bits : 0);
-    equal(fso.GetFile(path).Size, 14 + 40 + 4 * colours + rowBytes * height, what + ": file size");
-}
 
 function main() {
     equal(new ActiveXObject("WScript.Shell").Environment("PROCESS")("PROCESSOR_ARCHITECTURE"), "AMD64",
@@ -169,12 +118,4 @@ function main() {
     fso.DeleteFile(qqzPath);
 }
 
-try {
-    main();
-} catch (e) {
-    check(false, "uncaught error " + hex(e) + " " + e.message);
-}
-CollectGarbage();
-try { fso.DeleteFolder(folder, true); } catch (e) { /* a plug-in still loaded */ }
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed);
+finish(main, function () { fso.DeleteFolder(folder, true); });

@@ -7,64 +7,9 @@
 ' plug-in is used as .sph in one script and as .spi in the other.
 ' Arguments: the 64-bit test plug-ins' folder, the 32-bit ones', the 64-bit bundled
 ' plug-ins' folder, the 32-bit ones', the samples' folder.
-Option Explicit
-Dim passed, failed, fso, sphDir, spiDir, bundled64, bundled32, samples, temp, folder
-passed = 0
-failed = 0
+Dim sphDir, spiDir, bundled64, bundled32, samples, folder
 Const EXCEEDS_32_BITS = &H80070216
 Const ADDRESS_ACROSS_PROCESSES = &H800701E7
-
-Sub Check(ok, what)
-    If ok Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAILED: " & what
-    End If
-End Sub
-
-Sub Equal(actual, expected, what)
-    Check actual = expected, what & ": got " & actual & ", expected " & expected
-End Sub
-
-Function LE(value, bytes)
-    Dim s, i, v
-    v = value
-    s = ""
-    For i = 1 To bytes
-        s = s & Chr(v Mod 256)
-        v = v \ 256
-    Next
-    LE = s
-End Function
-
-Function Field(text, n)
-    Field = Left(text & String(n, Chr(0)), n)
-End Function
-
-Sub WriteFile(path, text)
-    Dim out
-    Set out = fso.CreateTextFile(path, True)
-    out.Write text
-    out.Close
-End Sub
-
-Function ReadFile(path)
-    Dim size, inp
-    size = fso.GetFile(path).Size
-    Set inp = fso.OpenTextFile(path, 1)
-    If size > 0 Then ReadFile = inp.Read(size) Else ReadFile = ""
-    inp.Close
-End Function
-
-Function At(s, offset, n)
-    Dim v, k
-    v = 0
-    For k = n - 1 To 0 Step -1
-        v = v * 256 + Asc(Mid(s, offset + k + 1, 1))
-    Next
-    At = v
-End Function
 
 ' The error number of reading a block's Buffer.
 Function BufferFailure(heap)
@@ -213,21 +158,15 @@ Sub Main()
     fso.DeleteFile qqzPath
 End Sub
 
-Set fso = CreateObject("Scripting.FileSystemObject")
 sphDir = WScript.Arguments(0)
 spiDir = WScript.Arguments(1)
 bundled64 = WScript.Arguments(2)
 bundled32 = WScript.Arguments(3)
 samples = WScript.Arguments(4)
-temp = fso.GetSpecialFolder(2).Path
 folder = temp & "\tamrix_host64_vbs_" & Replace(fso.GetTempName(), ".", "_")
 
+RunMain
 On Error Resume Next
-Main
-If Err.Number <> 0 Then
-    Check False, "uncaught error " & Hex(Err.Number) & " " & Err.Description
-End If
-Err.Clear
 fso.DeleteFolder folder, True
-WScript.Echo passed & " passed, " & failed & " failed"
-WScript.Quit failed
+On Error GoTo 0
+Finish

@@ -4,65 +4,9 @@
 // lists and extracts archives, builds the filter, and sees the members that would hand an
 // address across the processes fail.
 // Arguments: the test plug-ins' folder, the bundled plug-ins' folder, the samples' folder.
-var passed = 0, failed = 0;
-function check(ok, what) {
-    if (ok) { ++passed; } else { ++failed; WScript.Echo("FAILED: " + what); }
-}
-function equal(actual, expected, what) {
-    check(actual === expected, what + ": got " + actual + ", expected " + expected);
-}
-function hex(e) { return (e.number >>> 0).toString(16); }
-// The error number of fn(), or 0.
-function failure(fn) {
-    try { fn(); } catch (e) { return e.number >>> 0; }
-    return 0;
-}
-
 var ADDRESS_ACROSS_PROCESSES = 0x800701E7;  // HRESULT_FROM_WIN32(ERROR_INVALID_ADDRESS)
-var fso = new ActiveXObject("Scripting.FileSystemObject");
 var spiDir = WScript.Arguments(0), bundledDir = WScript.Arguments(1), samples = WScript.Arguments(2);
-var temp = fso.GetSpecialFolder(2).Path;
-var NUL = String.fromCharCode(0);
-
-// Files are written and read as text: every byte compared here is below 0x80.
-function le(value, bytes) {
-    var s = "";
-    for (var i = 0; i < bytes; ++i) { s += String.fromCharCode(value & 0xFF); value >>>= 8; }
-    return s;
-}
-function zeros(n) { return new Array(n + 1).join(NUL); }
-function field(text, n) { return (text + zeros(n)).substr(0, n); }
-function writeFile(path, text) {
-    var out = fso.CreateTextFile(path, true);
-    out.Write(text);
-    out.Close();
-}
-function readFile(path) {
-    var size = fso.GetFile(path).Size;
-    var inp = fso.OpenTextFile(path, 1);
-    var s = size ? inp.Read(size) : "";
-    inp.Close();
-    return s;
-}
-function at(s, offset, n) {
-    var v = 0;
-    for (var k = n - 1; k >= 0; --k) v = v * 256 + s.charCodeAt(offset + k);
-    return v;
-}
-
 var folder = temp + "\\tamrix_surrogate_js_" + fso.GetTempName().replace(".", "_");
-
-// A bitmap file's header: its type, width, height, bits per pixel and size (the numbers
-// read here are below 0x80 in every byte; a file's size may not be).
-function checkBitmapFile(path, width, height, bits, rowBytes, what) {
-    var bmp = readFile(path);
-    equal(bmp.substr(0, 2), "BM", what + ": bitmap file");
-    equal(at(bmp, 18, 4), width, what + ": width");
-    equal(at(bmp, 22, 4), height, what + ": height");
-    equal(at(bmp, 28, 2), bits, what + ": bits per pixel");
-    var colours = at(bmp, 46, 4) || (bits <= 8 ? 1 << bits : 0);
-    equal(fso.GetFile(path).Size, 14 + 40 + 4 * colours + rowBytes * height, what + ": file size");
-}
 
 function main() {
     equal(new ActiveXObject("WScript.Shell").Environment("PROCESS")("PROCESSOR_ARCHITECTURE"), "AMD64",
@@ -173,12 +117,4 @@ function main() {
     fso.DeleteFile(qqzPath);
 }
 
-try {
-    main();
-} catch (e) {
-    check(false, "uncaught error " + hex(e) + " " + e.message);
-}
-CollectGarbage();
-try { fso.DeleteFolder(folder, true); } catch (e) { /* a plug-in still loaded in the surrogate */ }
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed);
+finish(main, function () { fso.DeleteFolder(folder, true); });

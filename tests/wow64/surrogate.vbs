@@ -4,63 +4,8 @@
 ' archives, builds the filter. Byte arrays cross the processes both ways: GetBytes copies a
 ' block out, and the same array goes back in as a source.
 ' Arguments: the test plug-ins' folder, the bundled plug-ins' folder, the samples' folder.
-Option Explicit
-Dim passed, failed, fso, spiDir, bundledDir, samples, temp, folder
-passed = 0
-failed = 0
+Dim spiDir, bundledDir, samples, folder
 Const ADDRESS_ACROSS_PROCESSES = &H800701E7
-
-Sub Check(ok, what)
-    If ok Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAILED: " & what
-    End If
-End Sub
-
-Sub Equal(actual, expected, what)
-    Check actual = expected, what & ": got " & actual & ", expected " & expected
-End Sub
-
-Function LE(value, bytes)
-    Dim s, i, v
-    v = value
-    s = ""
-    For i = 1 To bytes
-        s = s & Chr(v Mod 256)
-        v = v \ 256
-    Next
-    LE = s
-End Function
-
-Function Field(text, n)
-    Field = Left(text & String(n, Chr(0)), n)
-End Function
-
-Sub WriteFile(path, text)
-    Dim out
-    Set out = fso.CreateTextFile(path, True)
-    out.Write text
-    out.Close
-End Sub
-
-Function ReadFile(path)
-    Dim size, inp
-    size = fso.GetFile(path).Size
-    Set inp = fso.OpenTextFile(path, 1)
-    If size > 0 Then ReadFile = inp.Read(size) Else ReadFile = ""
-    inp.Close
-End Function
-
-Function At(s, offset, n)
-    Dim v, k
-    v = 0
-    For k = n - 1 To 0 Step -1
-        v = v * 256 + Asc(Mid(s, offset + k + 1, 1))
-    Next
-    At = v
-End Function
 
 Sub Main()
     Dim host, p, n, listed, spi, pixels, info, bmpPath, bmp, qqaPath, pngPath, echoPath, textPath, arr, fromArray
@@ -204,19 +149,13 @@ Sub Main()
     fso.DeleteFile qqzPath
 End Sub
 
-Set fso = CreateObject("Scripting.FileSystemObject")
 spiDir = WScript.Arguments(0)
 bundledDir = WScript.Arguments(1)
 samples = WScript.Arguments(2)
-temp = fso.GetSpecialFolder(2).Path
 folder = temp & "\tamrix_surrogate_vbs_" & Replace(fso.GetTempName(), ".", "_")
 
+RunMain
 On Error Resume Next
-Main
-If Err.Number <> 0 Then
-    Check False, "uncaught error " & Hex(Err.Number) & " " & Err.Description
-End If
-Err.Clear
 fso.DeleteFolder folder, True
-WScript.Echo passed & " passed, " & failed & " failed"
-WScript.Quit failed
+On Error GoTo 0
+Finish
