@@ -46,4 +46,20 @@ inline std::string TempDir() {
     return std::string(buf, n);
 }
 
+// Runs a program of the prefix and returns its exit code (~0 when it cannot be started or
+// does not end within a minute).
+inline DWORD RunProgram(std::string commandLine) {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return ~0u;
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = ~0u;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
 }  // namespace testenv

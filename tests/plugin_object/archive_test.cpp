@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "archive_fixture.h"
+#include "fake_entry.h"
 
 namespace plugtest {
 namespace {
@@ -307,39 +308,6 @@ TEST_F(ArchiveTest, ExtractionUsesPositionForFilesAndCompSizeForMemory) {
     EXPECT_EQ(std::vector<BYTE>(THREE[1].data.begin(), THREE[1].data.begin() + 100), HeapBytes(heap.get()));
     DeleteFileA(dest.c_str());
 }
-
-// An entry of the test's own making: any object with the entry's interface names a member.
-class FakeEntry final : public ISpiFileInfo {
-public:
-    FakeEntry(LONG position, LONG compSize, LONG fileSize) : position_(position), compSize_(compSize), fileSize_(fileSize) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, IID_ISpiFileInfo)) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<ISpiFileInfo*>(this);
-        return S_OK;  // lives on the stack: no counting
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP get_Method(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Position(LONG* p) override { return *p = position_, S_OK; }
-    STDMETHODIMP get_CompSize(LONG* p) override { return *p = compSize_, S_OK; }
-    STDMETHODIMP get_FileSize(LONG* p) override { return *p = fileSize_, S_OK; }
-    STDMETHODIMP get_TimeStamp(DATE*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Path(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_FileName(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_CRC(LONG*) override { return E_NOTIMPL; }
-
-private:
-    LONG position_, compSize_, fileSize_;
-};
 
 TEST_F(ArchiveTest, ExtractionChecksItsEntryFirst) {
     const std::vector<BYTE> archive = Qqz(THREE);

@@ -160,20 +160,7 @@ void ExpectClassTreesGone() {
     EXPECT_TRUE(KeyExists("CLSID")) << "the key CLSID is never removed";
 }
 
-// Runs a program of the prefix and returns its exit code.
-DWORD RunProgram(std::string commandLine) {
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return ~0u;
-    WaitForSingleObject(pi.hProcess, 60000);
-    DWORD code = ~0u;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
-}
+using testenv::RunProgram;
 
 class Registration : public ::testing::Test {
 protected:

@@ -47,24 +47,12 @@ std::string Dll32() {
     return testenv::WinPath(testenv::Env("TAMRIX_DLL32"));
 }
 
-DWORD Run(std::string commandLine) {
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return ~0u;
-    WaitForSingleObject(pi.hProcess, 60000);
-    DWORD code = ~0u;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
-}
 // The 32-bit server by the 32-bit regsvr32, as a Windows user registers it.
 DWORD Regsvr32For32Bit(bool reg) {
-    return Run(std::string("C:\\windows\\syswow64\\regsvr32.exe /s ") + (reg ? "" : "/u ") + "\"" + Dll32() + "\"");
+    return testenv::RunProgram(std::string("C:\\windows\\syswow64\\regsvr32.exe /s ") + (reg ? "" : "/u ") + "\"" + Dll32() + "\"");
 }
 DWORD Regsvr32For64Bit(bool reg) {
-    return Run(std::string("C:\\windows\\system32\\regsvr32.exe /s ") + (reg ? "" : "/u ") + "\"" + Dll64() + "\"");
+    return testenv::RunProgram(std::string("C:\\windows\\system32\\regsvr32.exe /s ") + (reg ? "" : "/u ") + "\"" + Dll64() + "\"");
 }
 
 // ProgIDs are one key for both views on Windows. A 64-bit process reads them in its own view
