@@ -253,6 +253,8 @@ TEST_F(PicturePlugin, HostileFilesGiveResultCodes) {
         {"truncated.png", 3, 0}, {"corrupt.png", 3, 0},     {"truncated.jpg", 3, 0}, {"truncated.gif", 3, 0},
         {"truncated.bmp", 3, 0}, {"truncated.psd", 3, 0},   {"badlzw.gif", 3, 0},    {"huge.png", 4, 0},
         {"huge.bmp", 4, 0},      {"empty.png", 2, 2},       {"notapicture.txt", 2, 2},
+        // Whole pictures, each beyond one cap alone: width, height, pixels.
+        {"wide.png", 4, 0},      {"tall.png", 4, 0},        {"manypixels.png", 4, 0},
     };
     for (const Hostile& c : cases) {
         std::string path = Sample(std::string("hostile\\") + c.file);
