@@ -1,9 +1,9 @@
 // The bundled plug-ins built as 64-bit plug-ins (iftamrix.sph, axtamrix.sph) and used by
 // Tamrix64.dll: every sample picture decoded to the samples' known pixels, in process
-// through the plug-in object and through the manager's picture, and written back as PNG
-// by the 64-bit plug-in's wide entry; and from the 32-bit iftamrix.spi through the manager
-// too, whose bitmap is made here from the blocks fetched from the surrogate; every sample
-// archive listed and extracted alike by the 64-bit plug-in here and the 32-bit one there.
+// through the plug-in object and through the manager's picture, and from the 32-bit
+// iftamrix.spi through the manager too, whose bitmap is made here from the blocks fetched
+// from the surrogate; every sample archive listed and extracted alike by the 64-bit plug-in
+// here and the 32-bit one there.
 #include <windows.h>
 #include <Tamrix.h>
 #include <gtest/gtest.h>
@@ -101,27 +101,6 @@ TEST_P(Pictures64, DecodeToTheSamplesPixelsThroughEitherPlugIn) {
         SCOPED_TRACE("iftamrix.spi through the manager, decoded in the surrogate");
         bundled::ExpectPicture(ManagerBitmap(*there_->host.get(), file), p);
     }
-}
-
-TEST_P(Pictures64, WrittenBackByThe64BitPlugInAsPngReadTheSame) {
-    using GetPictureFn = int(WINAPI*)(LPCSTR, LONG_PTR, unsigned, HLOCAL*, HLOCAL*, testspi::ProgressCallback, LONG_PTR);
-    using CreatePictureWFn = int(WINAPI*)(LPCWSTR, unsigned, HLOCAL*, HLOCAL*, testspi::PictureInfo*,
-                                          testspi::ProgressCallback, LONG_PTR);
-    const samples::Picture& p = GetParam();
-    bundled::Spi sph("iftamrix.sph");
-    HLOCAL info = nullptr, bits = nullptr;
-    ASSERT_EQ(0, sph.Fn<GetPictureFn>("GetPicture")(bundled::Picture(p).c_str(), 0, 0, &info, &bits, nullptr, 0));
-    const std::string png = testenv::TempDir() + "x64-written-" + p.file + ".png";
-    EXPECT_EQ(0, sph.Fn<CreatePictureWFn>("CreatePictureW")(testenv::Wide(png).c_str(), 0, &info, &bits, nullptr, nullptr, 0));
-    const bundled::Dib dib = bundled::TakeBlocks(info, bits);
-    int w = 0, h = 0, wrong = 0;
-    const bundled::Bytes back = bundled::StbDecode(bundled::ReadAll(png), &w, &h);
-    ASSERT_EQ(static_cast<size_t>(p.width) * p.height * 4, back.size());
-    for (int i = 0; i < w * h; ++i) {
-        const samples::Rgba c = dib.At(i % w, i / w);
-        wrong += std::memcmp(&back[i * 4], &c, 4) != 0;
-    }
-    EXPECT_EQ(0, wrong);
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, Pictures64, ::testing::ValuesIn(samples::PICTURES));
