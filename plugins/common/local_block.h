@@ -46,7 +46,9 @@ private:
 // The address of a locked block for as long as the guard lives.
 class LocalLockGuard {
 public:
-    explicit LocalLockGuard(LocalBlock& b) : h_(b.h_), p_(h_ ? LocalLock(h_) : nullptr) {}
+    explicit LocalLockGuard(LocalBlock& b) : LocalLockGuard(b.h_) {}
+    // A block someone else owns (a host's), fixed or movable.
+    explicit LocalLockGuard(HLOCAL h) : h_(h), p_(h ? LocalLock(h) : nullptr) {}
     ~LocalLockGuard() {
         if (p_) LocalUnlock(h_);
     }

@@ -116,11 +116,21 @@ const unsigned IGNORE_CASE = 0x80;  // GetFileInfo: names match whatever their c
 const unsigned DEST_MASK = 0x700;
 const unsigned DEST_FOLDER = 0;     // GetFile: dest is a folder
 const unsigned DEST_MEMORY = 0x100; // GetFile: dest is an HLOCAL* the plug-in fills
+// CreatePicture: answer 2 for an extension the plug-in does not write, instead of writing
+// some format of its own choice. The bundled picture plug-in always does so.
+const unsigned REJECT_UNKNOWN_TYPE = 0x800;
 
 // Header bytes IsSupported gets (or reads itself from a file handle).
 const size_t HEADER_SIZE = 2048;
 
 typedef int(WINAPI* ProgressCallback)(int num, int denom, LONG_PTR data);
+
+// Writes the picture of a BITMAPINFO block and a pixel block (as GetPicture hands them out,
+// left to the caller) to `path`, whose extension chooses the format. `info` may be null.
+typedef int(WINAPI* CreatePictureFn)(LPCSTR path, unsigned flag, HLOCAL* bitmapInfo, HLOCAL* bits,
+                                     PictureInfo* info, ProgressCallback cb, LONG_PTR data);
+typedef int(WINAPI* CreatePictureWFn)(LPCWSTR path, unsigned flag, HLOCAL* bitmapInfo, HLOCAL* bits,
+                                      PictureInfo* info, ProgressCallback cb, LONG_PTR data);
 
 }  // namespace spi
 

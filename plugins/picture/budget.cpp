@@ -1,4 +1,4 @@
-// The decoder's counted allocator.
+// The counted allocator.
 #include "budget.h"
 
 #include <cstdlib>
@@ -6,25 +6,37 @@
 
 namespace picture {
 
+// In front of every block: its size and its place in its scope's list, padded to keep the
+// C library's alignment.
+struct BudgetScope::Block {
+    size_t size;
+    BudgetScope* scope;
+    Block* prev;
+    Block* next;
+};
+
 namespace {
 
 thread_local BudgetScope* t_scope = nullptr;
 
-// Each block carries its size in front, kept at the C library's alignment.
-const size_t PREFIX = 16;
+const size_t PREFIX = 32;
+static_assert(sizeof(BudgetScope::Block) <= PREFIX);
 const size_t NO_SCOPE_LIMIT = 64u << 20;
 
-size_t SizeOf(void* p) {
-    size_t n;
-    std::memcpy(&n, static_cast<char*>(p) - PREFIX, sizeof n);
-    return n;
-}
+BudgetScope::Block* HeadOf(void* p) { return reinterpret_cast<BudgetScope::Block*>(static_cast<char*>(p) - PREFIX); }
 
 }  // namespace
 
 BudgetScope::BudgetScope(size_t limit) : limit_(limit), outer_(t_scope) { t_scope = this; }
 
-BudgetScope::~BudgetScope() { t_scope = outer_; }
+BudgetScope::~BudgetScope() {
+    while (live_) {
+        Block* b = live_;
+        live_ = b->next;
+        std::free(b);
+    }
+    t_scope = outer_;
+}
 
 void* BudgetMalloc(size_t size) {
     BudgetScope* s = t_scope;
@@ -34,26 +46,34 @@ void* BudgetMalloc(size_t size) {
         if (s) s->exceeded_ = true;
         return nullptr;
     }
-    char* raw = static_cast<char*>(std::malloc(size + PREFIX));
-    if (!raw) {
+    auto* b = static_cast<BudgetScope::Block*>(std::malloc(size + PREFIX));
+    if (!b) {
         if (s) s->exceeded_ = true;
         return nullptr;
     }
-    std::memcpy(raw, &size, sizeof size);
-    if (s) s->used_ += size;
-    return raw + PREFIX;
+    *b = {size, s, nullptr, s ? s->live_ : nullptr};
+    if (s) {
+        if (s->live_) s->live_->prev = b;
+        s->live_ = b;
+        s->used_ += size;
+    }
+    return reinterpret_cast<char*>(b) + PREFIX;
 }
 
 void BudgetFree(void* p) {
     if (!p) return;
-    size_t size = SizeOf(p);
-    if (BudgetScope* s = t_scope) s->used_ -= size < s->used_ ? size : s->used_;
-    std::free(static_cast<char*>(p) - PREFIX);
+    BudgetScope::Block* b = HeadOf(p);
+    if (BudgetScope* s = b->scope) {
+        (b->prev ? b->prev->next : s->live_) = b->next;
+        if (b->next) b->next->prev = b->prev;
+        s->used_ -= b->size;
+    }
+    std::free(b);
 }
 
 void* BudgetRealloc(void* p, size_t size) {
     if (!p) return BudgetMalloc(size);
-    size_t old = SizeOf(p);
+    size_t old = HeadOf(p)->size;
     void* q = BudgetMalloc(size);
     if (!q) return nullptr;
     std::memcpy(q, p, old < size ? old : size);

@@ -1,14 +1,22 @@
-// Memory for the decoder, counted against a budget set for each decoding: a hostile
-// header or stream can make it ask for more, and is then refused (result 4) instead of
-// exhausting the process.
+// Memory for the decoder and the encoder, counted against a budget set for each call: a
+// hostile header or stream can make the decoder ask for more, and is then refused (result 4)
+// instead of exhausting the process. Blocks still held when the budget's scope ends (an
+// encoder stopped by a failed allocation does not free its own) are freed then.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 
 namespace picture {
 
 void* BudgetMalloc(size_t size);
 void* BudgetRealloc(void* p, size_t size);
 void BudgetFree(void* p);
+
+// What a call may hold at once besides the picture's own bitmap: enough for the largest
+// buffers stb_image makes (a 16-bit RGBA PNG needs its inflated stream, the 16-bit picture
+// and the 8-bit one side by side), and for stb_image_write's filtered rows and growing
+// compressed stream.
+inline size_t PictureBudget(uint64_t pixels) { return static_cast<size_t>((16u << 20) + pixels * 24); }
 
 // The budget in force on this thread while the scope lives.
 class BudgetScope {
@@ -19,13 +27,15 @@ public:
     BudgetScope& operator=(const BudgetScope&) = delete;
     bool Exceeded() const { return exceeded_; }
 
+    struct Block;
+
 private:
     friend void* BudgetMalloc(size_t);
-    friend void* BudgetRealloc(void*, size_t);
     friend void BudgetFree(void*);
     size_t limit_;
     size_t used_ = 0;
     bool exceeded_ = false;
+    Block* live_ = nullptr;  // blocks taken in this scope and not yet freed
     BudgetScope* outer_;
 };
 

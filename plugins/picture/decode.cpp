@@ -70,11 +70,6 @@ struct StbPixels {
     }
 };
 
-// What the decoder may hold at once besides the picture: enough for the largest
-// per-picture buffers stb_image makes (a 16-bit RGBA PNG needs its inflated stream, the
-// 16-bit picture and the 8-bit one side by side).
-size_t DecodeBudget(uint64_t pixels) { return static_cast<size_t>((16u << 20) + pixels * 24); }
-
 Depth Plan(const Header& h, int comp) {
     switch (h.format) {
     case Format::Png:
@@ -235,7 +230,7 @@ int StbFailure(const BudgetScope& budget) {
 int ReadFacts(Input& in, Facts& facts) {
     Header header = Examine(in);
     if (header.format == Format::Unknown) return spi::UNKNOWN_FORMAT;
-    BudgetScope budget(DecodeBudget(0));
+    BudgetScope budget(PictureBudget(0));
     StbSource source(in, nullptr);
     int w = 0, h = 0, comp = 0;
     if (!stbi_info_from_callbacks(&StbSource::CALLBACKS, &source, &w, &h, &comp)) return StbFailure(budget);
@@ -251,8 +246,7 @@ int Decode(Input& in, bool preview, Progress& progress, HLOCAL* outInfo, HLOCAL*
     Facts facts;
     if (int rc = ReadFacts(in, facts)) return rc;
     uint64_t pixelCount = static_cast<uint64_t>(facts.width) * facts.height;
-    if (facts.width > MAX_SIDE || facts.height > MAX_SIDE || pixelCount > MAX_PIXELS)
-        return spi::NO_MEMORY;
+    if (!WithinCaps(facts.width, facts.height)) return spi::NO_MEMORY;
 
     // A preview is scaled down to fit the preview square; colours of a palette do not
     // survive scaling.
@@ -271,7 +265,7 @@ int Decode(Input& in, bool preview, Progress& progress, HLOCAL* outInfo, HLOCAL*
         }
     }
 
-    BudgetScope budget(DecodeBudget(pixelCount));
+    BudgetScope budget(PictureBudget(pixelCount));
     progress.SetTotal(in.Size() + outH);
     if (!progress.Report(0)) return spi::CANCELLED;
 

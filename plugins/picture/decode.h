@@ -11,9 +11,12 @@
 
 namespace picture {
 
-// Pictures larger than this are refused with result 4 before anything is allocated.
+// Pictures larger than this, read or written, are refused with result 4 before anything is allocated.
 const long MAX_SIDE = 32768;
 const uint64_t MAX_PIXELS = uint64_t(1) << 25;  // 32 Mi pixels, 128 MiB at 32 bits
+inline bool WithinCaps(uint64_t width, uint64_t height) {
+    return width <= MAX_SIDE && height <= MAX_SIDE && width * height <= MAX_PIXELS;
+}
 // GetPreview's pictures fit in a square of this side.
 const int PREVIEW_SIDE = 128;
 

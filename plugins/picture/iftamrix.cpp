@@ -1,11 +1,14 @@
 // iftamrix.spi: the bundled picture plug-in ("00IN"). Reads PNG, JPEG, GIF (first frame),
 // BMP, TGA, PSD (composite) and PNM through stb_image, from a file at an offset or from
-// memory, with narrow and wide file names.
+// memory, with narrow and wide file names; writes PNG, JPEG, BMP and TGA files through
+// stb_image_write.
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 #include "decode.h"
+#include "encode.h"
 #include "formats.h"
 #include "guard.h"
 #include "input.h"
@@ -62,6 +65,25 @@ int DecodeImpl(const Char* buf, LONG_PTR len, unsigned flag, HLOCAL* info, HLOCA
     return picture::Decode(in, preview, progress, info, bits);
 }
 
+std::wstring WidePath(LPCSTR path) {
+    return path ? Widen(path, std::strlen(path), AreFileApisANSI() ? CP_ACP : CP_OEMCP) : std::wstring();
+}
+std::wstring WidePath(LPCWSTR path) { return path ? path : std::wstring(); }
+
+// An extension not written here answers 2 before anything else is looked at, so a host may
+// ask without a picture. The picture record is not needed: the header says it all.
+template <class Char>
+int CreatePictureImpl(const Char* path, unsigned flag, HLOCAL* info, HLOCAL* bits, ProgressCallback cb,
+                      LONG_PTR data) {
+    if (flag & DEST_MASK) return NOT_IMPLEMENTED;  // a file is the only destination
+    std::wstring dest = WidePath(path);
+    picture::Format format = picture::FormatOfPath(dest);
+    if (format == picture::Format::Unknown) return UNKNOWN_FORMAT;
+    if (!info || !bits || !*info || !*bits) return INTERNAL_ERROR;
+    Progress progress(cb, data);
+    return picture::Encode(*info, *bits, format, dest, progress);
+}
+
 }  // namespace
 
 SPI_EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
@@ -106,4 +128,14 @@ SPI_EXPORT int WINAPI GetPreview(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL
 SPI_EXPORT int WINAPI GetPreviewW(LPCWSTR buf, LONG_PTR len, unsigned flag, HLOCAL* info, HLOCAL* bits,
                                   ProgressCallback cb, LONG_PTR data) {
     return Guarded([&] { return DecodeImpl(buf, len, flag, info, bits, cb, data, true); });
+}
+
+SPI_EXPORT int WINAPI CreatePicture(LPCSTR path, unsigned flag, HLOCAL* info, HLOCAL* bits, PictureInfo*,
+                                    ProgressCallback cb, LONG_PTR data) {
+    return Guarded([&] { return CreatePictureImpl(path, flag, info, bits, cb, data); });
+}
+
+SPI_EXPORT int WINAPI CreatePictureW(LPCWSTR path, unsigned flag, HLOCAL* info, HLOCAL* bits, PictureInfo*,
+                                     ProgressCallback cb, LONG_PTR data) {
+    return Guarded([&] { return CreatePictureImpl(path, flag, info, bits, cb, data); });
 }

@@ -1,6 +1,8 @@
-// The stb_image decoder and the stb_image_resize scaler, built once for this plug-in with
-// their memory going through the decoding budget. Only the formats the plug-in announces
-// are compiled in, and nothing here touches files.
+// stb_image (decoder), stb_image_resize (scaler) and stb_image_write (encoder), built once
+// for this plug-in with their memory going through the call's budget. Only the formats the
+// plug-in announces are compiled in, and nothing here touches files.
+#include <new>
+
 #include "budget.h"
 
 #define STBI_MALLOC(size) picture::BudgetMalloc(size)
@@ -23,3 +25,13 @@
 #define STBIR_FREE(p, context) ((void)(context), picture::BudgetFree(p))
 #define STB_IMAGE_RESIZE_IMPLEMENTATION
 #include <stb_image_resize.h>
+
+// The encoder only asserts that its growing buffers were had, and would then write through
+// a null pointer: it throws instead, and the budget's scope frees what it held.
+#define STBIW_ASSERT(x) ((x) ? (void)0 : throw std::bad_alloc())
+#define STBIW_MALLOC(size) picture::BudgetMalloc(size)
+#define STBIW_REALLOC(p, size) picture::BudgetRealloc(p, size)
+#define STBIW_FREE(p) picture::BudgetFree(p)
+#define STBI_WRITE_NO_STDIO
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb_image_write.h>

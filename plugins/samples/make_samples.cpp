@@ -63,6 +63,8 @@ void Append(Bytes& b, const std::string& s) { Append(b, s.data(), s.size()); }
 
 // ---- Pictures ------------------------------------------------------------------------
 
+Bytes Deflate(const Bytes& in, int windowBits);
+
 // The pattern's pixels, top-down, with `comp` channels (1 grey, 3 RGB, 4 RGBA).
 Bytes Pixels(const Picture& p, int comp) {
     Bytes out;
@@ -128,6 +130,20 @@ Bytes PngOfSize(uint32_t w, uint32_t h) {
     Append(ihdr, "\x08\x02\x00\x00\x00", 5);
     PngChunk(out, "IHDR", ihdr);
     PngChunk(out, "IDAT", {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01});
+    PngChunk(out, "IEND", {});
+    return out;
+}
+
+// A whole PNG of one colour (black), grey (colour type 0) or RGB (2): beyond a size cap, yet
+// a picture any reader without that cap decodes.
+Bytes PlainPng(uint32_t w, uint32_t h, uint8_t colourType) {
+    Bytes out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    Bytes ihdr;
+    Put32be(ihdr, w);
+    Put32be(ihdr, h);
+    Append(ihdr, Bytes{8, colourType, 0, 0, 0}.data(), 5);
+    PngChunk(out, "IHDR", ihdr);
+    PngChunk(out, "IDAT", Deflate(Bytes((static_cast<size_t>(w) * (colourType ? 3 : 1) + 1) * h, 0), MAX_WBITS));
     PngChunk(out, "IEND", {});
     return out;
 }
@@ -607,6 +623,10 @@ int main(int argc, char** argv) {
         Save("hostile\\truncated.psd", Cut(picture("rgba.psd"), picture("rgba.psd").size() / 2));
         Save("hostile\\huge.png", PngOfSize(9000, 4000));
         Save("hostile\\huge.bmp", BmpOfSize(60000, 60000));
+        // Each refused by one cap alone: the width, the height, the number of pixels.
+        Save("hostile\\wide.png", PlainPng(40000, 2, 2));
+        Save("hostile\\tall.png", PlainPng(2, 40000, 2));
+        Save("hostile\\manypixels.png", PlainPng(8000, 4200, 0));
         Bytes badGif = Gif(PICTURES[5], false, false);
         badGif[13 + 24 + 10 + 2] ^= 0xF0;  // the first code after the clear: beyond the table
         Save("hostile\\badlzw.gif", badGif);

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -289,6 +290,22 @@ inline Dib ParseBmpFile(const Bytes& f) {
 
 // Pixels of a stb_image decoding of the same file, for pictures only known approximately.
 Bytes StbDecode(const Bytes& file, int* w, int* h);
+
+// Decoded RGBA pixels against what they should be: the largest difference of any channel,
+// and the mean difference of brightness (luma).
+inline std::pair<int, double> Distance(const Bytes& rgba, int w, int h,
+                                       const std::function<samples::Rgba(int, int)>& want) {
+    if (w <= 0 || rgba.size() != static_cast<size_t>(w) * h * 4) return {999, 999};
+    int most = 0;
+    double luma = 0;
+    for (int i = 0; i < w * h; ++i) {
+        const samples::Rgba c = want(i % w, i / w);
+        const int d[4] = {rgba[i * 4] - c.r, rgba[i * 4 + 1] - c.g, rgba[i * 4 + 2] - c.b, rgba[i * 4 + 3] - c.a};
+        for (int v : d) most = std::max(most, std::abs(v));
+        luma += std::abs(0.299 * d[0] + 0.587 * d[1] + 0.114 * d[2]) / (w * h);
+    }
+    return {most, luma};
+}
 
 // The decoded picture against the sample's known pixels: exact for lossless formats (alpha
 // too when the bitmap has it; a fully transparent pixel's colour does not matter), within

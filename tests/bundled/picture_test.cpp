@@ -1,8 +1,11 @@
 // iftamrix.spi driven directly, as any Susie host drives it: every sample format decodes
 // to its known pixels from every kind of source, previews shrink, progress runs and
-// cancels, and cut, corrupted or oversized files give result codes without reading past
-// their data or leaving blocks behind.
+// cancels, cut, corrupted or oversized files give result codes without reading past their
+// data or leaving blocks behind; written, every sample and DIB layout reads back as it was,
+// and every refusal answers its code, keeping an existing destination.
 #include <algorithm>
+#include <bit>
+#include <cmath>
 
 #include "bundled.h"
 
@@ -16,6 +19,8 @@ using GetPictureInfoFn = int(WINAPI*)(LPCSTR, long, unsigned, PictureInfo*);
 using GetPictureInfoWFn = int(WINAPI*)(LPCWSTR, long, unsigned, PictureInfo*);
 using GetPictureFn = int(WINAPI*)(LPCSTR, long, unsigned, HLOCAL*, HLOCAL*, Progress, long);
 using GetPictureWFn = int(WINAPI*)(LPCWSTR, long, unsigned, HLOCAL*, HLOCAL*, Progress, long);
+using CreatePictureFn = int(WINAPI*)(LPCSTR, unsigned, HLOCAL*, HLOCAL*, PictureInfo*, Progress, long);
+using CreatePictureWFn = int(WINAPI*)(LPCWSTR, unsigned, HLOCAL*, HLOCAL*, PictureInfo*, Progress, long);
 
 class PicturePlugin : public ::testing::Test {
 protected:
@@ -53,6 +58,13 @@ protected:
     }
     static int Info(const char* buf, long len, unsigned flag, PictureInfo* info) {
         return spi_->Fn<GetPictureInfoFn>("GetPictureInfo")(buf, len, flag, info);
+    }
+    // CreatePicture, or CreatePictureW when `wide`.
+    static int Create(bool wide, const std::string& path, HLOCAL* info, HLOCAL* bits, unsigned flag = 0,
+                      PictureInfo* record = nullptr, Progress cb = nullptr, long data = 0) {
+        const std::wstring wpath = testenv::Wide(path);
+        if (wide) return spi_->Fn<CreatePictureWFn>("CreatePictureW")(wpath.c_str(), flag, info, bits, record, cb, data);
+        return spi_->Fn<CreatePictureFn>("CreatePicture")(path.c_str(), flag, info, bits, record, cb, data);
     }
     static Spi* spi_;
 };
@@ -169,6 +181,43 @@ TEST_P(EveryPicture, FileOffsetMemoryAndWideNameGiveTheSameBitmap) {
     }
 }
 
+// A copy of `data` in a block of the host's, `spare` bytes longer.
+HLOCAL Block(const Bytes& data, UINT kind = LMEM_MOVEABLE, size_t spare = 0) {
+    HLOCAL h = LocalAlloc(kind, data.size() + spare);
+    std::memcpy(LocalLock(h), data.data(), data.size());
+    LocalUnlock(h);
+    return h;
+}
+Bytes Contents(HLOCAL h) {
+    auto* p = static_cast<const uint8_t*>(LocalLock(h));
+    Bytes b(p, p + LocalSize(h));
+    LocalUnlock(h);
+    return b;
+}
+void Set(Bytes& b, size_t at, uint32_t v, size_t size = 4) { std::memcpy(&b[at], &v, size); }
+
+TEST_P(EveryPicture, WrittenInEveryFormatReadsBackAsDecoded) {
+    const samples::Picture& p = GetParam();
+    HLOCAL info = nullptr, bits = nullptr;
+    ASSERT_EQ(0, spi_->Fn<GetPictureFn>("GetPicture")(Picture(p).c_str(), 0, 0, &info, &bits, nullptr, 0));
+    const Bytes header = Contents(info), rows = Contents(bits);
+    const Dib d = ParseDib(header.data(), header.size(), rows.data(), rows.size());
+    const std::string dir = ScratchFolder("writer-sample");
+    const char* const EXTENSIONS[] = {".png", ".bmp", ".tga", ".jpg"};
+    for (int i = 0; i < 4; ++i) {
+        const std::string file = dir + "\\picture" + EXTENSIONS[i];
+        ASSERT_EQ(0, Create(i % 2, file, &info, &bits)) << file;
+        int w = 0, h = 0;
+        const Bytes back = StbDecode(ReadAll(file), &w, &h);
+        const auto [most, luma] = Distance(back, w, h, [&](int x, int y) { return d.At(x, y); });
+        // JPEG, quality 90, keeps colours at half resolution and brightness within a mean 6.
+        EXPECT_LE(i == 3 ? luma : most, i == 3 ? 6 : 0) << file;
+    }
+    EXPECT_EQ(header, Contents(info)) << "the host's blocks are only read";
+    EXPECT_EQ(rows, Contents(bits));
+    for (HLOCAL h : {info, bits}) Blocks::Free(h);
+}
+
 INSTANTIATE_TEST_SUITE_P(Samples, EveryPicture, ::testing::ValuesIn(PICTURES),
                          [](const ::testing::TestParamInfo<samples::Picture>& i) {
                              std::string n = i.param.file;
@@ -253,6 +302,8 @@ TEST_F(PicturePlugin, HostileFilesGiveResultCodes) {
         {"truncated.png", 3, 0}, {"corrupt.png", 3, 0},     {"truncated.jpg", 3, 0}, {"truncated.gif", 3, 0},
         {"truncated.bmp", 3, 0}, {"truncated.psd", 3, 0},   {"badlzw.gif", 3, 0},    {"huge.png", 4, 0},
         {"huge.bmp", 4, 0},      {"empty.png", 2, 2},       {"notapicture.txt", 2, 2},
+        // Whole pictures, each beyond one cap alone: width, height, pixels.
+        {"wide.png", 4, 0},      {"tall.png", 4, 0},        {"manypixels.png", 4, 0},
     };
     for (const Hostile& c : cases) {
         std::string path = Sample(std::string("hostile\\") + c.file);
@@ -306,6 +357,166 @@ TEST_F(PicturePlugin, FlippedBytesNeverCrashOrLeak) {
             Guarded memory(bad);
             int rc = Decode(memory.get(), static_cast<long>(bad.size()), 1);
             EXPECT_TRUE(rc >= 0 && rc <= 4) << p.file << " round " << round << ": " << rc;
+        }
+    }
+}
+
+// A DIB as a host holds it, and the pixels it shows (top-down).
+struct Made { Bytes info, rows; std::vector<samples::Rgba> want; };
+
+struct Layout {
+    const char* what;
+    WORD bits;
+    DWORD compression, headerSize, colours;  // header 40, or 124 holding the masks; biClrUsed
+    uint32_t masks[4];                       // 16 to 32 bits: red, green, blue, alpha
+    uint8_t pngColourType;                   // 0 grey (from a palette of greys), 2 RGB, 6 RGBA
+};
+const Layout RGB24 = {"24 bits", 24, BI_RGB, 40, 0, {0xFF0000, 0xFF00, 0xFF, 0}, 2};
+const Layout LAYOUTS[] = {
+    {"1 bit", 1, BI_RGB, 40, 0, {}, 2},
+    {"4 bits, 5 colours", 4, BI_RGB, 40, 5, {}, 2},
+    {"8 bits, 6 colours", 8, BI_RGB, 40, 6, {}, 2},
+    {"8 bits, greys", 8, BI_RGB, 40, 0, {}, 0},
+    {"16 bits, 5-5-5", 16, BI_RGB, 40, 0, {0x7C00, 0x3E0, 0x1F, 0}, 2},
+    {"16 bits, 5-6-5 fields", 16, BI_BITFIELDS, 40, 0, {0xF800, 0x7E0, 0x1F, 0}, 2},
+    RGB24,
+    {"32 bits, fourth bytes zero", 32, BI_RGB, 40, 0, {0xFF0000, 0xFF00, 0xFF, 0}, 2},
+    {"32 bits, fields of a V5 header", 32, BI_BITFIELDS, 124, 0, {0xFF, 0xFF00, 0xFF0000, 0xFF000000}, 6},
+};
+
+// A 13 x 7 picture in `l`: palette entries and channel values vary along both axes, and
+// indices run past a short colour table (whose colour is then black).
+Made Make(const Layout& l, bool topDown) {
+    const int W = 13, H = 7;
+    Made m;
+    BITMAPV5HEADER h{};
+    h.bV5Size = l.headerSize, h.bV5Width = W, h.bV5Height = topDown ? -H : H, h.bV5Planes = 1, h.bV5BitCount = l.bits;
+    h.bV5Compression = l.compression, h.bV5ClrUsed = l.colours;
+    std::memcpy(&h.bV5RedMask, l.masks, sizeof l.masks);  // red, green, blue, alpha
+    // The masks after a 40-byte header are where a larger one holds them.
+    const size_t size = l.compression == BI_BITFIELDS && l.headerSize == 40 ? 52 : l.headerSize;
+    m.info.assign(reinterpret_cast<uint8_t*>(&h), reinterpret_cast<uint8_t*>(&h) + size);
+    std::vector<samples::Rgba> table;
+    for (uint32_t i = 0; l.bits <= 8 && i < (l.colours ? l.colours : 1u << l.bits); ++i) {
+        const uint8_t v = static_cast<uint8_t>(i);
+        table.push_back(l.pngColourType == 0 ? samples::Rgba{v, v, v, 255} : samples::Colour(i, i / 3));
+        m.info.insert(m.info.end(), {table.back().b, table.back().g, table.back().r, 0});
+    }
+    const size_t stride = (W * l.bits + 31) / 32 * 4;
+    m.rows.assign(stride * H, 0);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            uint8_t* row = &m.rows[(topDown ? y : H - 1 - y) * stride];
+            if (l.bits <= 8) {
+                const unsigned i = (x + 3 * y) % (1u << l.bits);
+                row[x * l.bits / 8] |= static_cast<uint8_t>(i << (8 - l.bits - x * l.bits % 8));
+                m.want.push_back(i < table.size() ? table[i] : samples::Rgba{0, 0, 0, 255});
+                continue;
+            }
+            uint32_t v = 0;
+            uint8_t c[4] = {0, 0, 0, 255};
+            for (int k = 0; k < 4; ++k) {
+                if (!l.masks[k]) continue;
+                const int shift = std::countr_zero(l.masks[k]);
+                const uint32_t max = l.masks[k] >> shift, f = (x * 5 + y * 3 + k * 7) % (max + 1);
+                v |= f << shift;
+                c[k] = static_cast<uint8_t>(std::lround(f * 255.0 / max));
+            }
+            std::memcpy(row + x * l.bits / 8, &v, l.bits / 8);
+            m.want.push_back({c[0], c[1], c[2], c[3]});
+        }
+    return m;
+}
+
+TEST_F(PicturePlugin, EveryLayoutWrittenKeepsItsColoursFromEitherRowOrder) {
+    const std::string dir = ScratchFolder("writer-layouts");
+    for (const Layout& l : LAYOUTS) {
+        SCOPED_TRACE(l.what);
+        Bytes files[2];
+        for (bool topDown : {false, true}) {
+            const Made m = Make(l, topDown);
+            HLOCAL info = Block(m.info), bits = Block(m.rows);
+            ASSERT_EQ(0, Create(topDown, dir + "\\picture.png", &info, &bits));
+            for (HLOCAL h : {info, bits}) LocalFree(h);
+            files[topDown] = ReadAll(dir + "\\picture.png");
+            int w = 0, h = 0;
+            const Bytes back = StbDecode(files[topDown], &w, &h);
+            EXPECT_LE(Distance(back, w, h, [&](int x, int y) { return m.want[y * w + x]; }).first, l.bits <= 8 ? 0 : 1);
+        }
+        EXPECT_EQ(files[0], files[1]) << "top-down and bottom-up";
+        EXPECT_EQ(l.pngColourType, files[0].at(25));
+    }
+}
+
+// One CreatePicture call on a 24-bit picture, changed as a variation says.
+struct Write {
+    std::string name = "out.png";  // in a scratch folder
+    char before = 'f';             // there before: a file of that name, a folder ('d') or nothing
+    unsigned flag = 0;
+    Made picture = Make(RGB24, false);
+    UINT kind = LMEM_MOVEABLE;
+    size_t spare = 0;
+    bool noBits = false;
+    long cancel = 0;  // 1 at the first progress call, 2 at the last one
+    void Header(size_t at, uint32_t v, size_t size = 4) { Set(picture.info, at, v, size); }
+    static int WINAPI Report(int num, int denom, long cancel) { return cancel == 1 || (cancel == 2 && num == denom); }
+};
+
+const struct {
+    const char* what;
+    int code;  // 0: written, the same file as without the change
+    void (*change)(Write&);
+} VARIATIONS[] = {
+    {"none", 0, [](Write&) {}},
+    {"fixed blocks", 0, [](Write& c) { c.kind = LMEM_FIXED; }},
+    {"blocks longer than needed", 0, [](Write& c) { c.spare = 4096; }},
+    {"an upper-case extension", 0, [](Write& c) { c.name = "OUT.PNG"; }},
+    {"flag 0x800", 0, [](Write& c) { c.flag = 0x800; }},
+    {"an extension not written", 2, [](Write& c) { c.name = "out.gif"; }},
+    {"no extension", 2, [](Write& c) { c.name = "out"; }},
+    {"an extension not written, no pixel block", 2, [](Write& c) { c.name = "out.gif", c.noBits = true; }},
+    {"a dot in a folder's name only", 2, [](Write& c) { c.name = "sub.png\\out", c.before = 0; }},
+    {"a memory destination", -1, [](Write& c) { c.flag = 0x100; }},
+    {"no pixel block", 8, [](Write& c) { c.noBits = true; }},
+    {"a header longer than its block", 3, [](Write& c) { c.Header(0, 200); }},
+    {"width 0", 3, [](Write& c) { c.Header(4, 0); }},
+    {"height 0", 3, [](Write& c) { c.Header(8, 0); }},
+    {"rows one byte short", 3, [](Write& c) { c.picture.rows.pop_back(); }},
+    {"a colour table past its block", 3, [](Write& c) { c.Header(14, 8, 2); }},
+    {"masks past their block", 3, [](Write& c) { c.Header(14, 16, 2), c.Header(16, BI_BITFIELDS); }},
+    {"run-length encoded", 2, [](Write& c) { c.Header(14, 8, 2), c.Header(16, BI_RLE8); }},
+    {"2 bits", 2, [](Write& c) { c.Header(14, 2, 2); }},
+    {"an OS/2 header", 2, [](Write& c) { c.Header(0, 12); }},
+    // Blocks long enough for the size, so that the cap alone refuses it.
+    {"wider than the cap", 4, [](Write& c) { c.Header(4, 40000), c.Header(8, 2), c.spare = 240000; }},
+    {"higher than the cap, top-down", 4, [](Write& c) { c.Header(4, 2), c.Header(8, -40000), c.spare = 320000; }},
+    {"more pixels than the cap", 4,
+     [](Write& c) { c.Header(4, 8000), c.Header(8, 4200), c.Header(14, 1, 2), c.spare = 4200000; }},
+    {"cancelled at once", 1, [](Write& c) { c.cancel = 1; }},
+    {"cancelled with the file complete", 1, [](Write& c) { c.cancel = 2; }},
+    {"no such folder", 9, [](Write& c) { c.name = "missing\\out.png", c.before = 0; }},
+    {"a folder of that name", 9, [](Write& c) { c.before = 'd'; }},
+};
+
+TEST_F(PicturePlugin, WritingVariationsAnswerTheirCodesAndFailuresKeepTheDestination) {
+    const Bytes KEEP = {'k', 'e', 'e', 'p'};
+    Bytes plain;
+    PictureInfo record{-1, -1, -1, -1, 0xFFFF, 0xFFFF, -1, reinterpret_cast<HLOCAL>(1)};  // junk, not read
+    for (const auto& v : VARIATIONS) {
+        SCOPED_TRACE(v.what);
+        Write c;
+        v.change(c);
+        const std::string dir = ScratchFolder("writer-variation"), dest = dir + "\\" + c.name;
+        if (c.before == 'd') CreateDirectoryA(dest.c_str(), nullptr);
+        if (c.before == 'f') WriteAll(dest, KEEP);
+        HLOCAL info = Block(c.picture.info, c.kind, c.spare), bits = Block(c.picture.rows, c.kind, c.spare);
+        EXPECT_EQ(v.code, Create(false, dest, &info, c.noBits ? nullptr : &bits, c.flag, &record,
+                                 c.cancel ? &Write::Report : nullptr, c.cancel));
+        for (HLOCAL h : {info, bits}) LocalFree(h);
+        EXPECT_EQ(c.before ? 1u : 0u, Listing(dir).size()) << "nothing beside the destination";
+        if (v.code == 0 && plain.empty()) plain = ReadAll(dest);
+        if (c.before == 'f') {
+            EXPECT_EQ(v.code ? KEEP : plain, ReadAll(dest));
         }
     }
 }
