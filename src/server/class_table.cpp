@@ -9,37 +9,23 @@
 #include "../plugin_object/susie_plugin.h"
 #include "class_factory.h"
 #include "module.h"
-#include "registration.h"
 
 namespace Tamrix {
 namespace {
 
-using UpdateRegistryFn = HRESULT (*)(bool reg) noexcept;
-
 struct ClassEntry {
     const CLSID* clsid;
-    UpdateRegistryFn updateRegistry;
     // Null for a class that clients cannot create: it has no class object.
     CreateInstanceFn createInstance;
     std::atomic<IUnknown*> classObject;
 };
 
-HRESULT NoRegistration(bool) noexcept {
-    return S_OK;
-}
-HRESULT SusiePluginRegistration(bool reg) noexcept {
-    return UpdateClassRegistry(SUSIE_PLUGIN_NAMES, reg);
-}
-HRESULT TamrixHostRegistration(bool reg) noexcept {
-    return UpdateClassRegistry(TAMRIX_HOST_NAMES, reg);
-}
-
 ClassEntry g_classes[] = {
-    {&CLSID_SpiFileInfo, NoRegistration, nullptr, {nullptr}},
-    {&CLSID_SpiFileInfoCollection, NoRegistration, nullptr, {nullptr}},
-    {&CLSID_SpiLocalHeap, NoRegistration, nullptr, {nullptr}},
-    {&CLSID_SusiePlugin, SusiePluginRegistration, CreatePlainOrAggregated<SusiePlugin>, {nullptr}},
-    {&CLSID_TamrixHost, TamrixHostRegistration, CreatePlainOrAggregated<TamrixHost>, {nullptr}},
+    {&CLSID_SpiFileInfo, nullptr, {nullptr}},
+    {&CLSID_SpiFileInfoCollection, nullptr, {nullptr}},
+    {&CLSID_SpiLocalHeap, nullptr, {nullptr}},
+    {&CLSID_SusiePlugin, CreatePlainOrAggregated<SusiePlugin>, {nullptr}},
+    {&CLSID_TamrixHost, CreatePlainOrAggregated<TamrixHost>, {nullptr}},
 };
 
 // Guards the lazy creation of class objects.
@@ -93,14 +79,6 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept {
     HRESULT hr = object->QueryInterface(riid, ppv);
     if (SUCCEEDED(hr) && !*ppv) hr = CLASS_E_CLASSNOTAVAILABLE;
     return hr;
-}
-
-HRESULT UpdateClassRegistrations(bool reg) noexcept {
-    for (const ClassEntry& e : g_classes) {
-        HRESULT hr = e.updateRegistry(reg);
-        if (FAILED(hr)) return hr;
-    }
-    return S_OK;
 }
 
 }  // namespace Tamrix

@@ -1,5 +1,5 @@
-// The server's classes in their fixed order: which exist, which clients may create, how
-// each registers, and the cached class objects.
+// The server's classes in their fixed order: which exist, which clients may create, and
+// the cached class objects.
 #pragma once
 #include <windows.h>
 #include <unknwn.h>
@@ -15,8 +15,5 @@ void TermClassTable() noexcept;
 
 // The class object of a creatable class, asked for riid.
 HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept;
-
-// Each class's registration step, in table order; the first failure ends the walk.
-HRESULT UpdateClassRegistrations(bool reg) noexcept;
 
 }  // namespace Tamrix

@@ -4,8 +4,6 @@
 
 #include <new>
 
-#include "registry_script.h"
-
 namespace Tamrix {
 namespace {
 volatile LONG g_initFailed = 0;
@@ -45,10 +43,6 @@ const GUID& CTamrixModule::TypeLibId() noexcept {
     return LIBID_Tamrix;
 }
 
-const char* CTamrixModule::AppIdText() noexcept {
-    return "{ECFF1D29-6CE3-483F-B423-45789DC49236}";
-}
-
 HRESULT CTamrixModule::GetGITPtr(IGlobalInterfaceTable** ppGIT) noexcept {
     if (!ppGIT) return E_POINTER;
     *ppGIT = nullptr;
@@ -64,10 +58,6 @@ HRESULT CTamrixModule::GetGITPtr(IGlobalInterfaceTable** ppGIT) noexcept {
     git_->AddRef();
     *ppGIT = git_;
     return S_OK;
-}
-
-HRESULT CTamrixModule::AddCommonRGSReplacements(Replacements& r) noexcept {
-    return r.Add("APPID", AppIdText());
 }
 
 HRESULT CTamrixModule::AddTermFunc(void (*fn)(DWORD_PTR), DWORD_PTR arg) noexcept {

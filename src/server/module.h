@@ -8,8 +8,6 @@
 
 namespace Tamrix {
 
-class Replacements;
-
 class CTamrixModule {
 public:
     CTamrixModule() noexcept;
@@ -26,8 +24,6 @@ public:
     // The process's global interface table, made on first request and kept until unload;
     // the caller gets a reference of its own.
     virtual HRESULT GetGITPtr(IGlobalInterfaceTable** ppGIT) noexcept;
-    // The replacements every registration script may use ("APPID").
-    virtual HRESULT AddCommonRGSReplacements(Replacements& r) noexcept;
 
     // Runs fn(arg) when the module terminates; the latest addition runs first.
     HRESULT AddTermFunc(void (*fn)(DWORD_PTR), DWORD_PTR arg) noexcept;
@@ -44,7 +40,6 @@ public:
     HMODULE Instance() const noexcept { return ThisModule(); }
 
     static const GUID& TypeLibId() noexcept;
-    static const char* AppIdText() noexcept;
 
 private:
     struct TermNode {

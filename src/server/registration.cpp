@@ -1,168 +1,135 @@
 #include "registration.h"
 
 #include <oleauto.h>
-#include <shellapi.h>
 
 #include <array>
+#include <cwchar>
+#include <new>
 #include <string>
+#include <string_view>
 
+#include "../common/automation_types.h"
 #include "../common/com_ptr.h"
-#include "class_table.h"
+#include "../common/handles.h"
 #include "module.h"
-#include "registry_script.h"
-#include "surrogate_registration.h"
+#include "registry_rows.h"
 
 namespace Tamrix {
 namespace {
 
-// The class tree's strings; the three that differ between classes come first.
-enum : std::uint8_t {
-    PROG_ID,
-    VI_PROG_ID,
-    CLASS_ID,
-    FRIENDLY,
-    CLSID_WORD,
-    CUR_VER,
-    PROG_ID_WORD,
-    VI_PROG_ID_WORD,
-    PROGRAMMABLE,
-    MODULE_TYPE,
-    MODULE,
-    THREADING_MODEL,
-    APARTMENT,
-    APP_ID_WORD,
-    APP_ID,
-    TYPE_LIB_WORD,
-    MODULE_GUID,
-    STRING_COUNT
+constexpr REGSAM VIEW_64 = KEY_WOW64_64KEY;
+constexpr REGSAM VIEW_32 = KEY_WOW64_32KEY;
+constexpr std::uint8_t BOTH_VIEWS = OWN_VIEW | SURROGATE_VIEW;
+
+constexpr wchar_t APP_ID[] = L"{ECFF1D29-6CE3-483F-B423-45789DC49236}";
+// The type-library marshaler (PSOAInterface), the proxy of every dual interface.
+constexpr const wchar_t* MARSHALER = L"{00020424-0000-0000-C000-000000000046}";
+
+// One creatable class's tree. A 64-bit process cannot load the 32-bit server: in the 64-bit
+// view, COM finds it through the class's AppID, in the system's DLL surrogate.
+constexpr Row CLASS_ROWS[] = {
+    {BOTH_VIEWS | SHARED_KEY, L"%ProgID%", nullptr, L"%Name%"},
+    {BOTH_VIEWS | SHARED_KEY, L"%ProgID%\\CLSID", nullptr, L"%CLSID%"},
+    {BOTH_VIEWS | SHARED_KEY, L"%VIProgID%", nullptr, L"%Name%"},
+    {BOTH_VIEWS | SHARED_KEY, L"%VIProgID%\\CLSID", nullptr, L"%CLSID%"},
+    {BOTH_VIEWS | SHARED_KEY, L"%VIProgID%\\CurVer", nullptr, L"%ProgID%"},
+    {BOTH_VIEWS, L"CLSID\\%CLSID%", nullptr, L"%Name%", REPLACE},
+    {BOTH_VIEWS, L"CLSID\\%CLSID%\\ProgID", nullptr, L"%ProgID%"},
+    {BOTH_VIEWS, L"CLSID\\%CLSID%\\VersionIndependentProgID", nullptr, L"%VIProgID%"},
+    {BOTH_VIEWS, L"CLSID\\%CLSID%\\Programmable"},
+    {OWN_VIEW, L"CLSID\\%CLSID%\\InprocServer32", nullptr, L"%Module%"},
+    {OWN_VIEW, L"CLSID\\%CLSID%\\InprocServer32", L"ThreadingModel", L"apartment"},
+    {BOTH_VIEWS, L"CLSID\\%CLSID%", L"AppID", L"%AppID%"},
+    {BOTH_VIEWS, L"CLSID\\%CLSID%\\TypeLib", nullptr, L"%LibID%"},
 };
 
-constexpr std::array<std::string_view, STRING_COUNT> ClassStrings(const ClassNames& n) {
-    return {n.progId,      n.viProgId,         n.clsid,       "%FriendlyName%",
-            "CLSID",       "CurVer",           "ProgID",      "VersionIndependentProgID",
-            "Programmable", "%MODULETYPE%",    "%Module%",    "ThreadingModel",
-            "apartment",   "AppID",            "%APPID%",     "TypeLib",
-            "%MODULEGUID%"};
-}
-
-constexpr Op K(std::uint8_t name) { return {OpKind::Key, name, 0}; }
-constexpr Op Default(std::uint8_t data) { return {OpKind::DefaultValue, 0, data}; }
-constexpr Op Begin{OpKind::Begin, 0, 0};
-constexpr Op End{OpKind::End, 0, 0};
-
-// One creatable class's tree, in the order it is written.
-constexpr Op CLASS_SCRIPT[] = {
-    K(PROG_ID), Default(FRIENDLY), Begin,
-        K(CLSID_WORD), Default(CLASS_ID),
-    End,
-    K(VI_PROG_ID), Default(FRIENDLY), Begin,
-        K(CLSID_WORD), Default(CLASS_ID),
-        K(CUR_VER), Default(PROG_ID),
-    End,
-    {OpKind::KeyNoRemove, CLSID_WORD, 0}, Begin,
-        {OpKind::KeyForceRemove, CLASS_ID, 0}, Default(FRIENDLY), Begin,
-            K(PROG_ID_WORD), Default(PROG_ID),
-            K(VI_PROG_ID_WORD), Default(VI_PROG_ID),
-            {OpKind::KeyForceRemove, PROGRAMMABLE, 0},
-            K(MODULE_TYPE), Default(MODULE), Begin,
-                {OpKind::NamedValue, THREADING_MODEL, APARTMENT},
-            End,
-            {OpKind::NamedValue, APP_ID_WORD, APP_ID},
-            K(TYPE_LIB_WORD), Default(MODULE_GUID),
-        End,
-    End,
+// The application identifier, one for both servers, each naming its own file. The empty
+// "DllSurrogate" is the system's own surrogate; it is written in both views, so that older
+// systems, which keep two copies of the key, find it where their clients look.
+constexpr Row APP_ID_ROWS[] = {
+    {BOTH_VIEWS | SHARED_KEY, L"AppID\\%AppID%", nullptr, L"Tamrix"},
+    {OWN_VIEW, sizeof(void*) == 8 ? L"AppID\\Tamrix64.DLL" : L"AppID\\Tamrix.DLL", L"AppID", L"%AppID%"},
+    {SURROGATE_VIEW, L"AppID\\%AppID%", L"DllSurrogate", L""},
 };
 
-// Rows 1 to 5 of the class tree alone.
-constexpr Op PROG_ID_SCRIPT[] = {
-    K(PROG_ID), Default(FRIENDLY), Begin,
-        K(CLSID_WORD), Default(CLASS_ID),
-    End,
-    K(VI_PROG_ID), Default(FRIENDLY), Begin,
-        K(CLSID_WORD), Default(CLASS_ID),
-        K(CUR_VER), Default(PROG_ID),
-    End,
+// One dual interface's key as the type library's registration writes it, for the
+// marshaler of the other bitness.
+constexpr Row INTERFACE_ROWS[] = {
+    {SURROGATE_VIEW, L"Interface\\%IID%", nullptr, L"%Interface%", REPLACE},
+    {SURROGATE_VIEW, L"Interface\\%IID%\\ProxyStubClsid", nullptr, MARSHALER},
+    {SURROGATE_VIEW, L"Interface\\%IID%\\ProxyStubClsid32", nullptr, MARSHALER},
+    {SURROGATE_VIEW, L"Interface\\%IID%\\TypeLib", nullptr, L"%LibID%"},
+    {SURROGATE_VIEW, L"Interface\\%IID%\\TypeLib", L"Version", L"%Version%"},
 };
 
-// Rows 6 to 14 without the in-process server: what a client of the other bitness reads to
-// find the class, its AppID (and so the DLL surrogate) and its type library.
-constexpr Op SURROGATE_CLASS_SCRIPT[] = {
-    {OpKind::KeyNoRemove, CLSID_WORD, 0}, Begin,
-        {OpKind::KeyForceRemove, CLASS_ID, 0}, Default(FRIENDLY), Begin,
-            K(PROG_ID_WORD), Default(PROG_ID),
-            K(VI_PROG_ID_WORD), Default(VI_PROG_ID),
-            {OpKind::KeyForceRemove, PROGRAMMABLE, 0},
-            {OpKind::NamedValue, APP_ID_WORD, APP_ID},
-            K(TYPE_LIB_WORD), Default(MODULE_GUID),
-        End,
-    End,
+struct ClassNames {
+    std::wstring_view progId, viProgId, clsid, name;
+};
+constexpr ClassNames CLASSES[] = {
+    {L"Tamrix.SusiePlugin.1", L"Tamrix.SusiePlugin", L"{CAA01FE7-8699-457F-AB09-894187AA53C2}", L"SusiePlugin Object"},
+    {L"Tamrix.TamrixHost.1", L"Tamrix.TamrixHost", L"{B7F035D6-D0AB-4A38-AE8B-FACC351E7C33}", L"TamrixHost Object"},
 };
 
-constexpr WORD APP_ID_SCRIPT_ID = 101;
-constexpr WORD APP_ID_SCRIPT_LANGUAGE = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);  // 1041
+constexpr Placeholder APP_ID_VALUES[] = {{L"AppID", APP_ID}};
+
+struct GuidText {
+    explicit GuidText(const GUID& guid) noexcept { StringFromGUID2(guid, text, 39); }
+    operator std::wstring_view() const noexcept { return text; }
+    wchar_t text[39] = L"";
+};
 
 HRESULT LastError() noexcept {
-    DWORD e = GetLastError();
+    const DWORD e = GetLastError();
     return e ? HRESULT_FROM_WIN32(e) : E_FAIL;
 }
 
-// "Module" and "Module_Raw"; the first would be quoted only for the process's own program.
-HRESULT AddModuleReplacements(Replacements& r, const std::wstring& path) noexcept {
-    const bool program = Module().Instance() == GetModuleHandleW(nullptr);
-    try {
-        HRESULT hr = r.Add("Module", program ? L"\"" + path + L"\"" : path);
-        if (SUCCEEDED(hr)) hr = r.Add("Module_Raw", path);
-        return hr;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+// The library's full path, whole whatever the ANSI code page holds.
+HRESULT ModulePath(std::wstring& out) noexcept try {
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(Module().Instance(), path, MAX_PATH);
+    if (n == 0) return LastError();
+    if (n == MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    out.assign(path, n);
+    return S_OK;
+} catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
 }
 
-HRESULT TypeLibIdText(std::wstring& out) noexcept {
-    LPOLESTR text = nullptr;
-    HRESULT hr = StringFromCLSID(CTamrixModule::TypeLibId(), &text);
-    if (FAILED(hr)) return hr;
-    try {
-        out.assign(text);
-    } catch (...) {
-        hr = E_OUTOFMEMORY;
+// What a class's rows name besides the class: the library's path, the AppID and the LIBID.
+struct ModuleValues {
+    HRESULT Read() noexcept { return ModulePath(path); }
+    std::array<Placeholder, 7> For(const ClassNames& c) const noexcept {
+        return {{{L"ProgID", c.progId}, {L"VIProgID", c.viProgId}, {L"CLSID", c.clsid}, {L"Name", c.name},
+                 {L"Module", path}, {L"AppID", APP_ID}, {L"LibID", libId}}};
     }
-    CoTaskMemFree(text);
-    return hr;
-}
-
-HRESULT RunAppIdScript(bool reg) noexcept {
-    const HMODULE instance = Module().Instance();
-    HRSRC res = FindResourceExA(instance, "REGISTRY", MAKEINTRESOURCEA(APP_ID_SCRIPT_ID), APP_ID_SCRIPT_LANGUAGE);
-    if (!res) return LastError();
-    HGLOBAL loaded = LoadResource(instance, res);
-    const DWORD size = SizeofResource(instance, res);
-    const char* text = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
-    if (!text) return LastError();
-
-    Replacements r;
     std::wstring path;
-    HRESULT hr = Module().AddCommonRGSReplacements(r);
-    if (SUCCEEDED(hr)) hr = ModulePath(path);
-    if (SUCCEEDED(hr)) hr = AddModuleReplacements(r, path);
-    ParsedScript script;
-    if (SUCCEEDED(hr)) hr = script.Parse(std::string_view(text, size));
-    if (SUCCEEDED(hr)) hr = RunRegistryScript(script.Script(), r, reg);
-    return hr;
+    GuidText libId{CTamrixModule::TypeLibId()};
+};
+
+// Loads the type library from the server's file, or else from the ".tlb" file beside it;
+// `path` tells which.
+HRESULT LoadServerTypeLib(ComPtr<ITypeLib>& lib, std::wstring& path) noexcept try {
+    HRESULT hr = ModulePath(path);
+    if (FAILED(hr)) return hr;
+    hr = LoadTypeLib(path.c_str(), lib.put());
+    if (SUCCEEDED(hr)) return hr;
+    const size_t slash = path.find_last_of(L'\\');
+    const size_t dot = path.find_last_of(L'.');
+    if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) path.resize(dot);
+    path += L".tlb";
+    return LoadTypeLib(path.c_str(), lib.put());
+} catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
 }
 
-HRESULT UpdateTypeLibRegistration(bool reg) noexcept {
+HRESULT UpdateTypeLibRegistration(bool reg) noexcept try {
     ComPtr<ITypeLib> lib;
     std::wstring path;
     HRESULT hr = LoadServerTypeLib(lib, path);
     if (FAILED(hr)) return hr;
     if (reg) {
-        try {
-            std::wstring helpDir = path.substr(0, path.find_last_of(L"\\/:") + 1);
-            return RegisterTypeLib(lib.get(), path.data(), helpDir.data());
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
+        std::wstring helpDir = path.substr(0, path.find_last_of(L"\\/:") + 1);
+        return RegisterTypeLib(lib.get(), path.data(), helpDir.data());
     }
     TLIBATTR* attr = nullptr;
     hr = lib->GetLibAttr(&attr);
@@ -170,6 +137,122 @@ HRESULT UpdateTypeLibRegistration(bool reg) noexcept {
     hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
     lib->ReleaseTLibAttr(attr);
     return hr;
+} catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+}
+
+// The interface at `index` if the type-library marshaler serves it: a dispinterface (a dual
+// interface shows as one) or an OLE Automation interface.
+bool Marshaled(ITypeLib* lib, UINT index, GUID& iid) noexcept {
+    TYPEKIND kind;
+    ComPtr<ITypeInfo> info;
+    TYPEATTR* attr = nullptr;
+    if (FAILED(lib->GetTypeInfoType(index, &kind)) || (kind != TKIND_DISPATCH && kind != TKIND_INTERFACE) ||
+        FAILED(lib->GetTypeInfo(index, info.put())) || FAILED(info->GetTypeAttr(&attr)))
+        return false;
+    const bool marshaled = kind == TKIND_DISPATCH || (attr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
+    iid = attr->guid;
+    info->ReleaseTypeAttr(attr);
+    return marshaled;
+}
+
+// Writes (reg true) or removes each marshaled interface's key in `view`.
+HRESULT UpdateInterfaces(bool reg, REGSAM view) noexcept {
+    ComPtr<ITypeLib> lib;
+    std::wstring path;
+    HRESULT hr = LoadServerTypeLib(lib, path);
+    if (FAILED(hr)) return hr;
+    TLIBATTR* libAttr = nullptr;
+    if (hr = lib->GetLibAttr(&libAttr); FAILED(hr)) return hr;
+    const GuidText libId(libAttr->guid);
+    wchar_t version[16];
+    std::swprintf(version, 16, L"%x.%x", libAttr->wMajorVerNum, libAttr->wMinorVerNum);
+    lib->ReleaseTLibAttr(libAttr);
+
+    for (UINT i = 0, count = lib->GetTypeInfoCount(); i < count; ++i) {
+        GUID iid;
+        Bstr name;
+        if (!Marshaled(lib.get(), i, iid) ||
+            FAILED(lib->GetDocumentation(static_cast<INT>(i), name.put(), nullptr, nullptr, nullptr)))
+            continue;
+        const GuidText iidText(iid);
+        const Placeholder values[] = {{L"IID", iidText},
+                                      {L"Interface", {name.get(), name.length()}},
+                                      {L"LibID", libId},
+                                      {L"Version", version}};
+        hr = reg ? WriteRows(INTERFACE_ROWS, values, SURROGATE_VIEW, view)
+                 : RemoveRows(INTERFACE_ROWS, values, SURROGATE_VIEW, view, Removal::Trees);
+        if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+}
+
+bool KeyExists(const wchar_t* path, REGSAM view) noexcept {
+    UniqueRegKey key;
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
+}
+
+// A class key in `view` that names an in-process server: a 64-bit one in the 64-bit view
+// owns the class key there.
+bool ServerRegistered(const ClassNames& c, REGSAM view) noexcept {
+    wchar_t path[80];
+    std::swprintf(path, 80, L"CLSID\\%ls\\InprocServer32", c.clsid.data());
+    return KeyExists(path, view);
+}
+
+// A 64-bit registration of the type library (Tamrix64.dll), whose interfaces need the same
+// keys in the 64-bit view.
+bool NativeTypeLibRegistered(const ModuleValues& m) noexcept {
+    wchar_t path[80];
+    std::swprintf(path, 80, L"TypeLib\\%ls\\1.0\\0\\win64", m.libId.text);
+    return KeyExists(path, VIEW_64);
+}
+
+// True for a 32-bit process on a 64-bit system: only there is the 64-bit view written.
+bool OnWow64() noexcept {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+// In the 64-bit server: the 32-bit server of the same classes is registered too.
+bool Wow64ServerRegistered() noexcept {
+    if constexpr (sizeof(void*) == 4) {
+        return false;
+    } else {
+        for (const ClassNames& c : CLASSES)
+            if (ServerRegistered(c, VIEW_32)) return true;
+        return false;
+    }
+}
+
+// The 64-bit view's entries for 64-bit clients of the 32-bit server: each class tree that
+// no 64-bit server owns, the interface keys (in `interfaceViews`), the AppID with its
+// surrogate.
+HRESULT WriteSurrogateEntries(const ModuleValues& m, std::initializer_list<REGSAM> interfaceViews) noexcept {
+    for (const ClassNames& c : CLASSES) {
+        if (ServerRegistered(c, VIEW_64)) continue;
+        if (HRESULT hr = WriteRows(CLASS_ROWS, m.For(c), SURROGATE_VIEW, VIEW_64); FAILED(hr)) return hr;
+    }
+    for (REGSAM view : interfaceViews)
+        if (HRESULT hr = UpdateInterfaces(true, view); FAILED(hr)) return hr;
+    for (REGSAM view : {VIEW_32, VIEW_64})
+        if (HRESULT hr = WriteRows(APP_ID_ROWS, APP_ID_VALUES, SURROGATE_VIEW, view); FAILED(hr)) return hr;
+    return S_OK;
+}
+
+// Removes the 32-bit server's entries of the 64-bit view, after its class trees and type
+// library went. What a registered 64-bit server still needs stays: its class keys, and its
+// ProgIDs and interface keys, which the removal took from the key both views share, are
+// written again.
+HRESULT RemoveSurrogateEntries(const ModuleValues& m) noexcept {
+    for (const ClassNames& c : CLASSES) {
+        const auto values = m.For(c);
+        HRESULT hr = ServerRegistered(c, VIEW_64)
+                         ? WriteRows(CLASS_ROWS, values, SHARED_KEY, VIEW_64)
+                         : RemoveRows(CLASS_ROWS, values, SURROGATE_VIEW, VIEW_64, Removal::Trees);
+        if (FAILED(hr)) return hr;
+    }
+    return UpdateInterfaces(NativeTypeLibRegistered(m), VIEW_64);
 }
 
 // Runs registration on the system default locale and gives the caller's back on the way out.
@@ -186,81 +269,41 @@ private:
 
 }  // namespace
 
-HRESULT ModulePath(std::wstring& out) noexcept {
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(Module().Instance(), path, MAX_PATH);
-    if (n == 0) return LastError();
-    if (n == MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    try {
-        out.assign(path, n);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
-}
-
-HRESULT LoadServerTypeLib(ComPtr<ITypeLib>& lib, std::wstring& path) noexcept {
-    HRESULT hr = ModulePath(path);
-    if (FAILED(hr)) return hr;
-    try {
-        hr = LoadTypeLib(path.c_str(), lib.put());
-        if (SUCCEEDED(hr)) return hr;
-        const size_t slash = path.find_last_of(L'\\');
-        const size_t dot = path.find_last_of(L'.');
-        if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) path.resize(dot);
-        path += L".tlb";
-        return LoadTypeLib(path.c_str(), lib.put());
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-}
-
-HRESULT UpdateClassRegistry(const ClassNames& names, bool reg, ClassTree tree, REGSAM view) noexcept {
-    Replacements r;
-    std::wstring path, libId;
-    HRESULT hr = ModulePath(path);
-    if (SUCCEEDED(hr)) hr = AddModuleReplacements(r, path);
-    if (SUCCEEDED(hr)) hr = TypeLibIdText(libId);
-    if (SUCCEEDED(hr)) hr = r.Add("MODULEGUID", std::move(libId));
-    if (SUCCEEDED(hr)) {
-        const bool program = SHGetFileInfoW(path.c_str(), 0, nullptr, 0, SHGFI_EXETYPE) != 0;
-        hr = r.Add("MODULETYPE", program ? "LocalServer32" : "InprocServer32");
-    }
-    if (SUCCEEDED(hr)) hr = Module().AddCommonRGSReplacements(r);
-    if (SUCCEEDED(hr)) hr = r.Add("FriendlyName", names.friendlyName);
-    if (FAILED(hr)) return hr;
-    const auto strings = ClassStrings(names);
-    std::span<const Op> ops = CLASS_SCRIPT;
-    if (tree == ClassTree::ProgIds) ops = PROG_ID_SCRIPT;
-    if (tree == ClassTree::SurrogateClass) ops = SURROGATE_CLASS_SCRIPT;
-    return RunRegistryScript({ops, strings, PlainKeyRemoval::WithSubkeys, view}, r, reg);
-}
-
 HRESULT RegisterServer() noexcept {
     SystemLocaleScope locale;
-    HRESULT hr = RunAppIdScript(true);
-    if (SUCCEEDED(hr)) hr = UpdateClassRegistrations(true);
-    if (SUCCEEDED(hr)) hr = UpdateTypeLibRegistration(true);
+    ModuleValues m;
+    HRESULT hr = m.Read();
+    if (FAILED(hr)) return hr;
+    if (hr = WriteRows(APP_ID_ROWS, APP_ID_VALUES, OWN_VIEW, 0); FAILED(hr)) return hr;
+    for (const ClassNames& c : CLASSES)
+        if (hr = WriteRows(CLASS_ROWS, m.For(c), OWN_VIEW, 0); FAILED(hr)) return hr;
+    if (hr = UpdateTypeLibRegistration(true); FAILED(hr)) return hr;
     // On a 64-bit system, 64-bit clients reach this 32-bit server out of process.
-    if (SUCCEEDED(hr) && OnWow64()) {
-        hr = UpdateSurrogateRegistration(true);
-        if (SUCCEEDED(hr)) hr = UpdateSurrogateAppId(true);
-    }
-    return hr;
+    return OnWow64() ? WriteSurrogateEntries(m, {VIEW_64}) : S_OK;
 }
 
 HRESULT UnregisterServer() noexcept {
     SystemLocaleScope locale;
-    HRESULT hr = UpdateClassRegistrations(false);
-    if (SUCCEEDED(hr)) hr = UpdateTypeLibRegistration(false);
-    if (SUCCEEDED(hr) && OnWow64()) hr = UpdateSurrogateRegistration(false);
+    ModuleValues m;
+    HRESULT hr = m.Read();
+    if (FAILED(hr)) return hr;
+    for (const ClassNames& c : CLASSES)
+        if (hr = RemoveRows(CLASS_ROWS, m.For(c), OWN_VIEW, 0, Removal::Trees); FAILED(hr)) return hr;
+    if (hr = UpdateTypeLibRegistration(false); FAILED(hr)) return hr;
+    if (OnWow64())
+        if (hr = RemoveSurrogateEntries(m); FAILED(hr)) return hr;
     // The application identifier goes only when everything else went.
-    if (SUCCEEDED(hr)) hr = RunAppIdScript(false);
-    if (SUCCEEDED(hr) && OnWow64()) hr = UpdateSurrogateAppId(false);
-    if (SUCCEEDED(hr) && OnWow64()) hr = KeepNativeAppId();
+    if (hr = RemoveRows(APP_ID_ROWS, APP_ID_VALUES, OWN_VIEW, 0, Removal::EmptyKeys); FAILED(hr)) return hr;
+    if (OnWow64()) {
+        for (REGSAM view : {VIEW_32, VIEW_64})
+            if (hr = RemoveRows(APP_ID_ROWS, APP_ID_VALUES, SURROGATE_VIEW, view, Removal::EmptyKeys); FAILED(hr))
+                return hr;
+        // The 64-bit server's registration names its own file under the same identifier.
+        if (KeyExists(L"AppID\\Tamrix64.DLL", VIEW_64))
+            if (hr = WriteRows(APP_ID_ROWS, APP_ID_VALUES, SHARED_KEY, VIEW_64); FAILED(hr)) return hr;
+    }
     // The 64-bit server leaves the 32-bit server's way in for 64-bit clients as it was.
-    if (SUCCEEDED(hr) && Wow64ServerRegistered()) hr = RestoreSurrogateRegistration();
-    return hr;
+    return Wow64ServerRegistered() ? WriteSurrogateEntries(m, {VIEW_64, VIEW_32}) : S_OK;
 }
 
 }  // namespace Tamrix
