@@ -8,7 +8,6 @@
 // folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
 // and index.html go (default: a "tamrix-tour" folder in the temporary folder).
 var fso = new ActiveXObject("Scripting.FileSystemObject");
-var shell = new ActiveXObject("WScript.Shell");
 
 // A path made absolute. (Wine 8's GetAbsolutePathName drops the last part of a full path
 // whose folder does not exist yet, so full paths are taken as they are.)
@@ -108,8 +107,9 @@ if (host.Count === 0) {
 
 // ---- The files ----------------------------------------------------------------------------
 var files = [];
-// The files of a folder. Wine 8's JScript cannot walk the FileSystemObject's collections
-// with an Enumerator; there the folder is listed by the command interpreter instead.
+// The files of a folder, every name whole. Wine 8's JScript cannot walk the
+// FileSystemObject's collections with an Enumerator (it asks for _NewEnum as a method);
+// there the shell's view of the folder lists it instead.
 function filesOf(path) {
     var names = [];
     try {
@@ -117,16 +117,10 @@ function filesOf(path) {
         return names;
     } catch (e) {
     }
-    var listFile = fso.BuildPath(fso.GetSpecialFolder(2).Path, fso.GetTempName());
-    shell.Run("cmd /c dir /b /a-d \"" + path + "\" > \"" + listFile + "\"", 0, true);
-    if (fso.FileExists(listFile)) {
-        var list = fso.OpenTextFile(listFile, 1);
-        while (!list.AtEndOfStream) {
-            var line = list.ReadLine();
-            if (line.length > 0) names.push(fso.BuildPath(path, line));
-        }
-        list.Close();
-        fso.DeleteFile(listFile);
+    var items = new ActiveXObject("Shell.Application").NameSpace(path).Items();
+    for (var i = 0; i < items.Count; ++i) {
+        var item = items.Item(i).Path;
+        if (fso.FileExists(item)) names.push(item);
     }
     return names;
 }
