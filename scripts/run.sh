@@ -44,8 +44,12 @@ if [ -x "$build/wine-run64.sh" ] && ninja -C "$build" -t query tamrix_x64-config
     echo
     echo "== The same from a 64-bit client: Tamrix64.dll, with a 64-bit and a 32-bit plug-in =="
     cmake --build "$build" --target tamrix_x64-configure
-    cmake --build "$build/x64" -j "$(nproc)" --target tour
-    wine_env_64
+    wine_env_64 &   # the 64-bit prefix is made while the build runs
+    prefix64=$!
+    built=0
+    cmake --build "$build/x64" -j "$(nproc)" --target tour || built=$?
+    wait $prefix64
+    [ $built -eq 0 ] || exit $built
     out64="$build/tour64"
     plugins64="$build/tour64-plugins"
     rm -rf "$out64" "$plugins64"
