@@ -1,11 +1,6 @@
-// Put into a copy of a contact sheet: once the page has loaded, writes what a reader would
-// see wrong into the body's data-verdict attribute, as counts:
-//   overflow  elements whose content runs out of them sideways (the page itself included)
-//   broken    pictures that did not load
-//   unlinked  pictures that are not a link to their own file
-//   boxes     the different sizes the pictures are shown at (1: one uniform box)
-//   blurred   pictures shown larger than they are without sharp pixels
-//   pictures, failures  the figures and the rows of the failure table
+// Put into a copy of a contact sheet: once it has loaded, counts what a reader would see wrong
+// (elements whose content runs out sideways, pictures not loaded, not linked to their file,
+// shown enlarged without sharp pixels), the picture sizes shown, the figures and failure rows.
 addEventListener("load", function () {
     var overflow = 0, broken = 0, unlinked = 0, blurred = 0, boxes = {}, boxCount = 0;
     var all = [document.documentElement].concat([].slice.call(document.body.querySelectorAll("*")));

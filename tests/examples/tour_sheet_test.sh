@@ -7,13 +7,9 @@ set -uo pipefail
 tours=$1
 scratch=$2
 here=$(cd "$(dirname "$0")" && pwd)
-if ! browser=$(command -v chromium); then
-    echo "chromium is missing: bash scripts/install-deps.sh --tests installs it"
-    echo "0 passed, 1 failed"
-    exit 1
-fi
-rm -rf "$scratch"
-mkdir -p "$scratch"
+browser=$(command -v chromium) ||
+    { echo "chromium is missing: bash scripts/install-deps.sh --tests installs it"; echo "0 passed, 1 failed"; exit 1; }
+rm -rf "$scratch" && mkdir -p "$scratch"
 
 # sheet (a tour's folder) | change | the verdict expected (an extended regular expression)
 clean="overflow=0 broken=0 unlinked=0"
@@ -27,8 +23,7 @@ cases=(
     "js|unwrapped|^overflow=[1-9]"
     "js|missing|broken=1 "
 )
-passed=0
-failed=0
+passed=0 failed=0
 for c in "${cases[@]}"; do
     IFS='|' read -r sheet change expected <<<"$c"
     page="$scratch/${sheet}_$change.html"
