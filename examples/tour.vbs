@@ -1,6 +1,6 @@
 ' A tour of Tamrix: for every file it is given, names the Susie plug-in that reads it,
 ' converts pictures to bitmap files, lists archives and converts the pictures inside
-' them, then writes a contact sheet (index.html) of everything it converted.
+' them, then writes a contact sheet (index.html) of everything it converted and every failure.
 '
 '   cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] <file or folder>...
 '
