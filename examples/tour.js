@@ -1,6 +1,6 @@
 // A tour of Tamrix: for every file it is given, names the Susie plug-in that reads it,
 // converts pictures to bitmap files, lists archives and converts the pictures inside
-// them, then writes a contact sheet (index.html) of everything it converted.
+// them, then writes a contact sheet (index.html) of everything it converted and every failure.
 //
 //   cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] <file or folder>...
 //
@@ -8,7 +8,6 @@
 // folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
 // and index.html go (default: a "tamrix-tour" folder in the temporary folder).
 var fso = new ActiveXObject("Scripting.FileSystemObject");
-var shell = new ActiveXObject("WScript.Shell");
 
 // A path made absolute. (Wine 8's GetAbsolutePathName drops the last part of a full path
 // whose folder does not exist yet, so full paths are taken as they are.)
@@ -30,6 +29,17 @@ if (inputs.length === 0) {
     WScript.Echo("usage: cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] <file or folder>...");
     WScript.Quit(2);
 }
+
+// The contact sheet's picture box, in pixels, and its style.
+var BOX = 160;
+var SHEET_STYLE = "body{font-family:sans-serif;margin:1em}" +
+    ".sheet{display:grid;grid-template-columns:repeat(auto-fill,minmax(" + (BOX + 20) + "px,1fr));gap:10px}" +
+    "figure{margin:0;padding:8px;border:1px solid #ccc;min-width:0;text-align:center}" +
+    "figure img{display:block;margin:auto;width:" + BOX + "px;height:" + BOX + "px;object-fit:contain;background:#eee}" +
+    "img.small{image-rendering:pixelated}" +
+    "figcaption,td{font-size:small;overflow-wrap:anywhere}" +
+    "table{border-collapse:collapse;table-layout:fixed;width:100%}" +
+    "th,td{border:1px solid #ccc;padding:4px;text-align:left;vertical-align:top}";
 
 function hex(e) { return "0x" + ((e.number >>> 0).toString(16)); }
 function pad(s, n) { s = String(s); while (s.length < n) s += " "; return s.length > n ? s.substr(0, n - 1) + "~" : s; }
@@ -108,8 +118,9 @@ if (host.Count === 0) {
 
 // ---- The files ----------------------------------------------------------------------------
 var files = [];
-// The files of a folder. Wine 8's JScript cannot walk the FileSystemObject's collections
-// with an Enumerator; there the folder is listed by the command interpreter instead.
+// The files of a folder, every name whole. Wine 8's JScript cannot walk the
+// FileSystemObject's collections with an Enumerator (it asks for _NewEnum as a method);
+// there the shell's view of the folder lists it instead.
 function filesOf(path) {
     var names = [];
     try {
@@ -117,16 +128,10 @@ function filesOf(path) {
         return names;
     } catch (e) {
     }
-    var listFile = fso.BuildPath(fso.GetSpecialFolder(2).Path, fso.GetTempName());
-    shell.Run("cmd /c dir /b /a-d \"" + path + "\" > \"" + listFile + "\"", 0, true);
-    if (fso.FileExists(listFile)) {
-        var list = fso.OpenTextFile(listFile, 1);
-        while (!list.AtEndOfStream) {
-            var line = list.ReadLine();
-            if (line.length > 0) names.push(fso.BuildPath(path, line));
-        }
-        list.Close();
-        fso.DeleteFile(listFile);
+    var items = new ActiveXObject("Shell.Application").NameSpace(path).Items();
+    for (var i = 0; i < items.Count; ++i) {
+        var item = items.Item(i).Path;
+        if (fso.FileExists(item)) names.push(item);
     }
     return names;
 }
@@ -146,7 +151,8 @@ for (var i = 0; i < inputs.length; ++i) addInput(inputs[i]);
 makeFolders(outFolder);
 
 var stats = {files: 0, pictures: 0, members: 0, failures: 0};
-var sheet = [];  // what the contact sheet shows
+var sheet = [];     // the pictures the contact sheet shows
+var failures = [];  // and the failures it lists
 var usedNames = {};
 
 function outputName(base) {
@@ -168,6 +174,11 @@ function row(label, plugin, what, out) {
     WScript.Echo("    " + pad(label, 32) + "  " + pad(plugin, 28) + "  " + pad(what, 20) + "  " + out);
 }
 
+function failed(label, plugin, what, err) {
+    ++stats.failures;
+    failures.push({label: label, plugin: plugin, what: what, code: hex(err)});
+}
+
 // Converts one picture, from a file (src a file name, at offset 0) or from memory (src an
 // address, with its length), with the plug-in that accepted it.
 function convert(spi, src, lengthOrOffset, label) {
@@ -176,7 +187,7 @@ function convert(spi, src, lengthOrOffset, label) {
     try {
         spi.GetPictureToFile(src, lengthOrOffset, dest);
     } catch (err) {
-        ++stats.failures;
+        failed(label, shortName(spi), "cannot decode", err);
         row(label, shortName(spi), "cannot decode", hex(err));
         return;
     }
@@ -184,7 +195,8 @@ function convert(spi, src, lengthOrOffset, label) {
     var what = facts ? facts.width + " x " + facts.height + ", " + facts.depth + " bits" : "?";
     ++stats.pictures;
     row(label, shortName(spi), what, name);
-    sheet.push({image: name, label: label, what: what, plugin: shortName(spi)});
+    sheet.push({image: name, label: label, what: what, plugin: shortName(spi),
+                small: facts !== null && facts.width < BOX && facts.height < BOX});
 }
 
 // An archive member's date; 0 means the plug-in gave none. (The date is made a number
@@ -209,7 +221,7 @@ function archive(spi, path, label) {
         try {
             data = spi.GetFile(path, entry);
         } catch (err) {
-            ++stats.failures;
+            failed(label + "/" + memberName, shortName(spi), "cannot extract", err);
             WScript.Echo("        cannot extract (" + hex(err) + ")");
             continue;
         }
@@ -228,7 +240,7 @@ function archive(spi, path, label) {
             try {
                 spi.GetFileToFile(path, entry, src);
             } catch (err2) {
-                ++stats.failures;
+                failed(label + "/" + memberName, shortName(spi), "cannot extract", err2);
                 WScript.Echo("        cannot extract (" + hex(err2) + ")");
                 fso.DeleteFolder(copy, true);
                 continue;
@@ -271,28 +283,39 @@ for (var n = 0; n < files.length; ++n) {
         if (spi.Version === "00AM") archive(spi, path, label);
         else convert(spi, path, 0, label);
     } catch (err) {
-        ++stats.failures;
+        failed(label, shortName(spi), err.message || "failed", err);
         row(label, shortName(spi), "failed", hex(err) + " " + err.message);
     }
 }
 
 // ---- The contact sheet --------------------------------------------------------------------
+// The summary, the failures, then every picture in a box of one size: scaled down when
+// larger, scaled up with its pixels kept sharp when smaller, linked to its bitmap file.
 var page = fso.CreateTextFile(fso.BuildPath(outFolder, "index.html"), true, true);
 page.WriteLine("<!DOCTYPE html>");
 page.WriteLine("<html><head><meta charset=\"utf-16\"><title>Tamrix tour</title><style>");
-page.WriteLine("body{font-family:sans-serif;margin:1em}figure{display:inline-block;margin:.5em;padding:.5em;" +
-               "border:1px solid #ccc;vertical-align:top;text-align:center;width:220px}" +
-               "img{max-width:200px;max-height:200px;image-rendering:pixelated}figcaption{font-size:small}");
+page.WriteLine(SHEET_STYLE);
 page.WriteLine("</style></head><body><h1>Tamrix tour</h1>");
 page.WriteLine("<p>" + stats.files + " file(s) read, " + stats.pictures + " picture(s) decoded, " +
                stats.failures + " failure(s).</p>");
+if (failures.length > 0) {
+    page.WriteLine("<h2>Failures</h2><table><tr><th>File</th><th>Plug-in</th><th>Code</th><th>What</th></tr>");
+    for (var r = 0; r < failures.length; ++r) {
+        var f = failures[r];
+        page.WriteLine("<tr><td>" + html(f.label) + "</td><td>" + html(f.plugin) + "</td><td>" + f.code + "</td><td>" +
+                       html(f.what) + "</td></tr>");
+    }
+    page.WriteLine("</table>");
+}
+page.WriteLine("<h2>Pictures</h2><div class=\"sheet\">");
 for (var s = 0; s < sheet.length; ++s) {
     var item = sheet[s];
-    page.WriteLine("<figure><img src=\"" + html(encodeURI(item.image)) + "\" alt=\"" + html(item.label) + "\">" +
-                   "<figcaption><b>" + html(item.label) + "</b><br>" + html(item.what) + "<br>" +
-                   html(item.plugin) + "</figcaption></figure>");
+    var link = html(encodeURIComponent(item.image));
+    page.WriteLine("<figure><a href=\"" + link + "\"><img" + (item.small ? " class=\"small\"" : "") + " src=\"" + link +
+                   "\" alt=\"" + html(item.label) + "\"></a><figcaption><b>" + html(item.label) + "</b><br>" +
+                   html(item.what) + "<br>" + html(item.plugin) + "</figcaption></figure>");
 }
-page.WriteLine("</body></html>");
+page.WriteLine("</div></body></html>");
 page.Close();
 
 WScript.Echo("");

@@ -1,6 +1,6 @@
 ' A tour of Tamrix: for every file it is given, names the Susie plug-in that reads it,
 ' converts pictures to bitmap files, lists archives and converts the pictures inside
-' them, then writes a contact sheet (index.html) of everything it converted.
+' them, then writes a contact sheet (index.html) of everything it converted and every failure.
 '
 '   cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] <file or folder>...
 '
@@ -39,6 +39,17 @@ If inputs.Count = 0 Then
     WScript.Quit 2
 End If
 
+' The contact sheet's picture box, in pixels, and its style.
+Const BOX = 160
+Dim sheetStyle : sheetStyle = "body{font-family:sans-serif;margin:1em}" & _
+    ".sheet{display:grid;grid-template-columns:repeat(auto-fill,minmax(" & (BOX + 20) & "px,1fr));gap:10px}" & _
+    "figure{margin:0;padding:8px;border:1px solid #ccc;min-width:0;text-align:center}" & _
+    "figure img{display:block;margin:auto;width:" & BOX & "px;height:" & BOX & "px;object-fit:contain;background:#eee}" & _
+    "img.small{image-rendering:pixelated}" & _
+    "figcaption,td{font-size:small;overflow-wrap:anywhere}" & _
+    "table{border-collapse:collapse;table-layout:fixed;width:100%}" & _
+    "th,td{border:1px solid #ccc;padding:4px;text-align:left;vertical-align:top}"
+
 Function HexOf(n)
     HexOf = "0x" & Right("00000000" & Hex(n), 8)
 End Function
@@ -54,6 +65,12 @@ End Function
 
 Function Html(s)
     Html = Replace(Replace(Replace(Replace(CStr(s), "&", "&amp;"), "<", "&lt;"), ">", "&gt;"), """", "&quot;")
+End Function
+
+' A file name as a link: the characters that mean something in a URL escaped, the others
+' left to the browser.
+Function Link(name)
+    Link = Html(Replace(Replace(Replace(name, "%", "%25"), "#", "%23"), " ", "%20"))
 End Function
 
 Sub MakeFolders(path)
@@ -123,14 +140,13 @@ Function Signed32(v)
     If v >= 2147483648 Then Signed32 = v - 4294967296 Else Signed32 = v
 End Function
 
-' "width x height, depth bits" from a bitmap file that Tamrix wrote.
+' Width, height and depth from a bitmap file that Tamrix wrote, or Empty.
 Function BitmapFacts(path)
     Dim b : b = ReadHead(path, 30)
-    BitmapFacts = "?"
+    BitmapFacts = Empty
     If UBound(b) < 29 Then Exit Function
     If b(0) <> &H42 Or b(1) <> &H4D Then Exit Function
-    BitmapFacts = Signed32(LittleEndian(b, 18, 4)) & " x " & Abs(Signed32(LittleEndian(b, 22, 4))) & ", " & _
-                  LittleEndian(b, 28, 2) & " bits"
+    BitmapFacts = Array(Signed32(LittleEndian(b, 18, 4)), Abs(Signed32(LittleEndian(b, 22, 4))), LittleEndian(b, 28, 2))
 End Function
 
 ' ---- The plug-ins -------------------------------------------------------------------------
@@ -180,7 +196,8 @@ MakeFolders outFolder
 
 Dim readCount, pictureCount, failureCount
 readCount = 0 : pictureCount = 0 : failureCount = 0
-Dim sheet : Set sheet = CreateObject("Scripting.Dictionary")
+Dim sheet : Set sheet = CreateObject("Scripting.Dictionary")        ' the pictures the contact sheet shows
+Dim failures : Set failures = CreateObject("Scripting.Dictionary")  ' and the failures it lists
 Dim usedNames : Set usedNames = CreateObject("Scripting.Dictionary")
 
 Function OutputName(base)
@@ -214,10 +231,15 @@ Sub Row(label, pluginText, what, outText)
     WScript.Echo "    " & Pad(label, 32) & "  " & Pad(pluginText, 28) & "  " & Pad(what, 20) & "  " & outText
 End Sub
 
+Sub Failed(label, pluginText, what, code)
+    failureCount = failureCount + 1
+    failures.Add failures.Count, Array(label, pluginText, what, HexOf(code))
+End Sub
+
 ' Converts one picture, from a file (src a file name, at offset 0) or from memory (src an
 ' address, with its length), with the plug-in that accepted it.
 Sub Convert(spi, src, lengthOrOffset, label)
-    Dim name, dest, what
+    Dim name, dest, what, facts, small
     name = OutputName(label)
     dest = fso.BuildPath(outFolder, name)
     On Error Resume Next
@@ -225,15 +247,21 @@ Sub Convert(spi, src, lengthOrOffset, label)
     If Err.Number <> 0 Then
         Dim code : code = Err.Number
         On Error GoTo 0
-        failureCount = failureCount + 1
+        Failed label, ShortName(spi), "cannot decode", code
         Row label, ShortName(spi), "cannot decode", HexOf(code)
         Exit Sub
     End If
     On Error GoTo 0
-    what = BitmapFacts(dest)
+    facts = BitmapFacts(dest)
+    what = "?"
+    small = False
+    If Not IsEmpty(facts) Then
+        what = facts(0) & " x " & facts(1) & ", " & facts(2) & " bits"
+        small = facts(0) < BOX And facts(1) < BOX
+    End If
     pictureCount = pictureCount + 1
     Row label, ShortName(spi), what, name
-    sheet.Add sheet.Count, Array(name, label, what, ShortName(spi))
+    sheet.Add sheet.Count, Array(name, label, what, ShortName(spi), small)
 End Sub
 
 Function DateText(d)
@@ -246,8 +274,18 @@ Function DateText(d)
 End Function
 
 Sub OpenArchive(spi, path, label)
-    Dim list, entry, data, reader, code
+    Dim list, entry, data, reader, code, what
+    On Error Resume Next
     Set list = spi.GetArchiveInfo(path, 0)
+    code = Err.Number
+    what = Err.Description
+    On Error GoTo 0
+    If code <> 0 Then
+        If what = "" Then what = "failed"
+        Failed label, ShortName(spi), what, code
+        Row label, ShortName(spi), "failed", HexOf(code) & " " & what
+        Exit Sub
+    End If
     Row label, ShortName(spi), list.Count & " member(s)", ""
     For Each entry In list
         WScript.Echo "      - " & Pad(entry.Path & entry.FileName, 40) & Right(Space(10) & entry.FileSize, 10) & _
@@ -258,7 +296,7 @@ Sub OpenArchive(spi, path, label)
             code = Err.Number
             On Error GoTo 0
             If code <> 0 Then
-                failureCount = failureCount + 1
+                Failed label & "/" & entry.Path & entry.FileName, ShortName(spi), "cannot extract", code
                 WScript.Echo "        cannot extract (" & HexOf(code) & ")"
             Else
                 ' The member is in memory: its address goes to the manager and to the
@@ -283,7 +321,7 @@ Sub OpenArchive(spi, path, label)
                     code = Err.Number
                     On Error GoTo 0
                     If code <> 0 Then
-                        failureCount = failureCount + 1
+                        Failed label & "/" & entry.Path & entry.FileName, ShortName(spi), "cannot extract", code
                         WScript.Echo "        cannot extract (" & HexOf(code) & ")"
                     End If
                 End If
@@ -337,23 +375,35 @@ For n = 0 To files.Count - 1
 Next
 
 ' ---- The contact sheet --------------------------------------------------------------------
-Dim page, item
+' The summary, the failures, then every picture in a box of one size: scaled down when
+' larger, scaled up with its pixels kept sharp when smaller, linked to its bitmap file.
+Dim page, item, cls
 Set page = fso.CreateTextFile(fso.BuildPath(outFolder, "index.html"), True, True)
 page.WriteLine "<!DOCTYPE html>"
 page.WriteLine "<html><head><meta charset=""utf-16""><title>Tamrix tour</title><style>"
-page.WriteLine "body{font-family:sans-serif;margin:1em}figure{display:inline-block;margin:.5em;padding:.5em;" & _
-               "border:1px solid #ccc;vertical-align:top;text-align:center;width:220px}" & _
-               "img{max-width:200px;max-height:200px;image-rendering:pixelated}figcaption{font-size:small}"
+page.WriteLine sheetStyle
 page.WriteLine "</style></head><body><h1>Tamrix tour</h1>"
 page.WriteLine "<p>" & readCount & " file(s) read, " & pictureCount & " picture(s) decoded, " & _
                failureCount & " failure(s).</p>"
+If failures.Count > 0 Then
+    page.WriteLine "<h2>Failures</h2><table><tr><th>File</th><th>Plug-in</th><th>Code</th><th>What</th></tr>"
+    For Each key In failures.Keys
+        item = failures(key)
+        page.WriteLine "<tr><td>" & Html(item(0)) & "</td><td>" & Html(item(1)) & "</td><td>" & item(3) & _
+                       "</td><td>" & Html(item(2)) & "</td></tr>"
+    Next
+    page.WriteLine "</table>"
+End If
+page.WriteLine "<h2>Pictures</h2><div class=""sheet"">"
 For Each key In sheet.Keys
     item = sheet(key)
-    page.WriteLine "<figure><img src=""" & Html(Replace(item(0), " ", "%20")) & """ alt=""" & Html(item(1)) & """>" & _
-                   "<figcaption><b>" & Html(item(1)) & "</b><br>" & Html(item(2)) & "<br>" & Html(item(3)) & _
-                   "</figcaption></figure>"
+    cls = ""
+    If item(4) Then cls = " class=""small"""
+    page.WriteLine "<figure><a href=""" & Link(item(0)) & """><img" & cls & " src=""" & Link(item(0)) & """ alt=""" & _
+                   Html(item(1)) & """></a><figcaption><b>" & Html(item(1)) & "</b><br>" & Html(item(2)) & "<br>" & _
+                   Html(item(3)) & "</figcaption></figure>"
 Next
-page.WriteLine "</body></html>"
+page.WriteLine "</div></body></html>"
 page.Close
 
 WScript.Echo ""

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs what building and testing Tamrix needs, if it is missing (Debian, as root).
+# Installs what building Tamrix needs, and with --tests what its tests need too (a browser
+# for the contact sheet), if it is missing (Debian, as root).
 set -euo pipefail
 packages=(cmake ninja-build g++-mingw-w64-i686 mingw-w64-tools libwine-dev googletest
           wine wine32:i386 wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 libstb-dev
           libz-mingw-w64-dev)
+[ "${1:-}" != --tests ] || packages+=(chromium)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -2,14 +2,22 @@
 # prefixes (the 32-bit one and, where Wine's 64-bit loader is there, the 64-bit one), so
 # that each test program does not pay the server's start-up, stopped again on every way
 # out so that no leftover process (a DLL surrogate among them) holds anything open.
-# Needs $build.
+# Needs $build. With TAMRIX_WINE64=later only the 32-bit prefix is started here, and
+# wine_env_64 starts the 64-bit one when it is wanted.
 : "${build:?wine-env.sh needs \$build, the build tree}"
 export WINEPREFIX="$build/wineprefix" WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 mkdir -p "$WINEPREFIX"
 wineserver -k >/dev/null 2>&1 || true   # a server left from an earlier run is not ours to keep
 wineserver -p
-if [ -x "$build/wine-run64.sh" ]; then
+wine_env_stop() {
+    wineserver -k >/dev/null 2>&1 || true
+    if [ -d "$build/wineprefix64" ]; then WINEPREFIX="$build/wineprefix64" wineserver -k >/dev/null 2>&1 || true; fi
+}
+trap wine_env_stop EXIT
+
+wine_env_64() {
+    [ -x "$build/wine-run64.sh" ] || return 0
     WINEPREFIX="$build/wineprefix64" wineserver -k >/dev/null 2>&1 || true
     # A new prefix is made under a server of its own, left to end with it: made under a
     # persistent server, the 64-bit prefix kept two instances of its services, and the
@@ -20,8 +28,6 @@ if [ -x "$build/wine-run64.sh" ]; then
     fi
     # The server makes a new prefix's registry of the kind WINEARCH names.
     WINEPREFIX="$build/wineprefix64" WINEARCH=win64 wineserver -p
-    trap 'wineserver -k >/dev/null 2>&1 || true; WINEPREFIX="$build/wineprefix64" wineserver -k >/dev/null 2>&1 || true' EXIT
-else
-    trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-fi
+}
+[ "${TAMRIX_WINE64:-}" = later ] || wine_env_64
 "$build/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1   # makes the prefix on first use
