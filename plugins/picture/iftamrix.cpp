@@ -10,10 +10,11 @@
 #include "guard.h"
 #include "input.h"
 #include "progress.h"
-#include "spi.h"
+#include "plugin/spi_api.h"
 #include "text.h"
 
 using namespace spi;
+using namespace SPI;
 
 namespace {
 
@@ -37,8 +38,8 @@ int IsSupportedImpl(const void* dw) {
 }
 
 template <class Char>
-int GetPictureInfoImpl(const Char* buf, LONG_PTR len, unsigned flag, PictureInfo* info) {
-    if (!info) return INTERNAL_ERROR;
+int GetPictureInfoImpl(const Char* buf, LONG_PTR len, unsigned flag, PictureInfoRecord* info) {
+    if (!info) return SPI_INTERNAL_ERROR;
     Input in;
     if (int rc = in.Open(buf, len, flag)) return rc;
     picture::Facts facts;
@@ -47,13 +48,13 @@ int GetPictureInfoImpl(const Char* buf, LONG_PTR len, unsigned flag, PictureInfo
     info->width = facts.width;
     info->height = facts.height;
     info->colorDepth = static_cast<short>(facts.Bits());
-    return OK;
+    return SPI_OK;
 }
 
 template <class Char>
 int DecodeImpl(const Char* buf, LONG_PTR len, unsigned flag, HLOCAL* info, HLOCAL* bits,
                ProgressCallback cb, LONG_PTR data, bool preview) {
-    if (!info || !bits) return INTERNAL_ERROR;
+    if (!info || !bits) return SPI_INTERNAL_ERROR;
     *info = nullptr;
     *bits = nullptr;
     Input in;
@@ -80,11 +81,11 @@ SPI_EXPORT int WINAPI IsSupportedW(LPCWSTR, const void* dw) {
     return Guarded([&] { return IsSupportedImpl(dw); });
 }
 
-SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, PictureInfo* info) {
+SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, PictureInfoRecord* info) {
     return Guarded([&] { return GetPictureInfoImpl(buf, len, flag, info); });
 }
 
-SPI_EXPORT int WINAPI GetPictureInfoW(LPCWSTR buf, LONG_PTR len, unsigned flag, PictureInfo* info) {
+SPI_EXPORT int WINAPI GetPictureInfoW(LPCWSTR buf, LONG_PTR len, unsigned flag, PictureInfoRecord* info) {
     return Guarded([&] { return GetPictureInfoImpl(buf, len, flag, info); });
 }
 

@@ -5,7 +5,7 @@
 
 #include "../common/automation_types.h"
 #include "../common/value_width.h"
-#include "../plugin/spi_api.h"
+#include "../plugin/spi_interface.h"
 
 namespace Tamrix {
 namespace {

@@ -13,7 +13,6 @@
 #include "source.h"
 #include "spi_api.h"
 #include "spi_interface.h"
-#include "spi_wide_api.h"
 
 namespace SPI {
 

@@ -1,5 +1,5 @@
 // One plug-in file bound: its path, its library (one load reference per loaded binding)
-// and its entry points, the wide forms (spi_wide_api.h) beside the narrow ones where the
+// and its entry points, the wide forms beside the narrow ones where the
 // plug-in exports them. A value class: a copy of a loaded binding loads the library again
 // and owns that reference, so bindings never unload each other. A plug-in this process
 // cannot load is bound through a ForeignPlugin instead (foreign_plugin.h): loaded then
@@ -13,9 +13,27 @@
 #include "../common/handles.h"
 #include "foreign_plugin.h"
 #include "spi_api.h"
-#include "spi_wide_api.h"
 
 namespace SPI {
+
+// Buffer sizes handed to GetPluginInfo.
+constexpr int KIND_BUFFER_SIZE = 8;      // information number 0
+constexpr int TEXT_BUFFER_SIZE = 260;    // number 1 and a client's numbers
+constexpr int PATTERN_BUFFER_SIZE = 64;  // numbers 2, 3, 4, ... (file type pairs)
+
+// A plug-in result code as an HRESULT: 0 S_OK, 1 E_ABORT, 4 and 5 E_OUTOFMEMORY, the
+// other known failures E_FAIL, and every other code (-1 included) E_NOTIMPL.
+HRESULT MapResult(int code) noexcept;
+
+// The progress callback given to every plug-in: it never cancels.
+int WINAPI IgnoreProgress(int num, int denom, LONG_PTR data);
+
+// An export found by name, as the entry type it has (via the generic function type,
+// which is what GetProcAddress's result really is).
+template <class Fn>
+Fn EntryAs(FARPROC p) noexcept {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(p));
+}
 
 class SpiInterface {
 public:

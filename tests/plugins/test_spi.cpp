@@ -846,7 +846,7 @@ static int file_info(const Ch* buf, LONG_PTR len, LPCSTR filename, unsigned flag
     if (rc != SPI_OK) return rc;
     if (!lpInfo) return SPI_MEMORY_ERROR;
     if (!filename) return SPI_INTERNAL_ERROR;
-    const bool caseSensitive = (flag & SPI_FILEINFO_CASE_SENSITIVE) != 0;
+    const bool caseSensitive = (flag & SPI_FILEINFO_IGNORE_CASE) == 0;
     bool found = false;
     rc = walk_members(a.data, a.size, [&](const QqzMember& m, size_t dataOffset) {
         if (!name_matches(m, filename, caseSensitive)) return false;
