@@ -1,26 +1,8 @@
 #include "spi_interface.h"
 
 #include <cstring>
-#include <new>
-
-#include "../common/text.h"
 
 namespace SPI {
-
-SpiInterface::SpiInterface(const std::string& path) {
-    if (FAILED(Tamrix::ToWide(path.data(), path.size(), path_))) throw std::bad_alloc();
-}
-
-std::string SpiInterface::Path() const {
-    std::string out;
-    if (path_.empty()) return out;
-    const int length = static_cast<int>(path_.size());
-    const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, path_.data(), length, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) throw std::bad_alloc();
-    out.resize(static_cast<size_t>(n));
-    WideCharToMultiByte(CP_THREAD_ACP, 0, path_.data(), length, out.data(), n, nullptr, nullptr);
-    return out;
-}
 
 SpiInterface::SpiInterface(const SpiInterface& other) {
     CopyFrom(other);
@@ -34,11 +16,11 @@ SpiInterface& SpiInterface::operator=(const SpiInterface& other) {
 void SpiInterface::CopyFrom(const SpiInterface& other) {
     module_.reset();
     path_ = other.path_;
-    // A plug-in served elsewhere: a copy loaded over there too, if the original is.
-    foreign_.reset();
-    if (other.foreign_) {
-        foreign_ = other.foreign_->Clone();
-        if (other.foreign_->IsLoaded()) foreign_->Load(path_);
+    // A remote plug-in: a copy loaded over there too, if the original is.
+    remote_.reset();
+    if (other.remote_) {
+        remote_ = other.remote_->Clone();
+        if (other.remote_->IsLoaded()) remote_->Load(path_);
     }
     getPluginInfo_ = other.getPluginInfo_;
     isSupported_ = other.isSupported_;
@@ -67,19 +49,19 @@ void SpiInterface::ClearEntries() noexcept {
 
 DWORD SpiInterface::AskKind() const noexcept {
     char kind[KIND_BUFFER_SIZE] = {};  // cleared: a plug-in that writes less gives no stale bytes
-    getPluginInfo_(0, kind, KIND_BUFFER_SIZE);
+    Invoke(getPluginInfo_, 0, kind, KIND_BUFFER_SIZE);
     DWORD value;
     std::memcpy(&value, kind, sizeof value);
     return value;
 }
 
 DWORD SpiInterface::Kind() const noexcept {
-    if (foreign_) return foreign_->Kind();
+    if (remote_) return remote_->Kind();
     return module_ && getPluginInfo_ ? AskKind() : 0;
 }
 
 DWORD SpiInterface::Probe() {
-    if (foreign_) return foreign_->IsLoaded() ? foreign_->Kind() : foreign_->Load(path_);
+    if (remote_) return remote_->IsLoaded() ? remote_->Kind() : remote_->Load(path_);
     if (module_) return getPluginInfo_ ? AskKind() : 0;
 
     module_.reset(LoadLibraryW(path_.c_str()));
@@ -132,7 +114,7 @@ bool SpiInterface::IsBoundAs(DWORD kind) const noexcept {
 }
 
 bool SpiInterface::Free() noexcept {
-    if (foreign_) foreign_->Unload();
+    if (remote_) remote_->Unload();
     HMODULE m = module_.release();
     return !m || FreeLibrary(m) != FALSE;
 }

@@ -1,17 +1,18 @@
 // One plug-in file bound: its path, its library (one load reference per loaded binding)
-// and its entry points, the wide forms beside the narrow ones where the
-// plug-in exports them. A value class: a copy of a loaded binding loads the library again
-// and owns that reference, so bindings never unload each other. A plug-in this process
-// cannot load is bound through a ForeignPlugin instead (foreign_plugin.h): loaded then
-// means loaded over there, and the binding has no entry points.
+// and its entry points, the wide forms beside the narrow ones where the plug-in exports
+// them. A value class: a copy of a loaded binding loads the library again and owns that
+// reference, so bindings never unload each other. A remote plug-in (remote_plugin.h) is
+// bound through a RemotePlugin instead: loaded then means loaded over there, and the
+// binding has no entry points.
+// Errors in this layer are HRESULTs (or a plain answer where nothing can fail); the only
+// exception that leaves it is std::bad_alloc.
 #pragma once
 #include <windows.h>
+#include <memory>
 #include <string>
 
-#include <memory>
-
 #include "../common/handles.h"
-#include "foreign_plugin.h"
+#include "remote_plugin.h"
 #include "spi_api.h"
 
 namespace SPI {
@@ -40,11 +41,9 @@ public:
     SpiInterface() = default;
     // The library's path, loaded through the system's wide functions.
     explicit SpiInterface(std::wstring path) : path_(std::move(path)) {}
-    // A plug-in served in another process through `foreign` (unloaded).
-    SpiInterface(std::wstring path, std::unique_ptr<ForeignPlugin> foreign)
-        : path_(std::move(path)), foreign_(std::move(foreign)) {}
-    // The same from narrow text in the thread's ANSI code page.
-    explicit SpiInterface(const std::string& path);
+    // A remote plug-in served through `remote` (unloaded).
+    SpiInterface(std::wstring path, std::unique_ptr<RemotePlugin> remote)
+        : path_(std::move(path)), remote_(std::move(remote)) {}
     SpiInterface(const SpiInterface& other);
     SpiInterface& operator=(const SpiInterface& other);
     SpiInterface(SpiInterface&& other) noexcept = default;
@@ -57,20 +56,24 @@ public:
     DWORD Probe();
     // Frees the library if loaded; path and entries stay.
     void Unload() noexcept {
-        if (foreign_) foreign_->Unload();
+        if (remote_) remote_->Unload();
         module_.reset();
     }
     // Frees the library and reports whether the system agreed.
     bool Free() noexcept;
 
-    bool IsLoaded() const noexcept { return foreign_ ? foreign_->IsLoaded() : static_cast<bool>(module_); }
-    // The plug-in served in another process, or null for one bound here.
-    ForeignPlugin* Foreign() const noexcept { return foreign_.get(); }
+    bool IsLoaded() const noexcept { return remote_ ? remote_->IsLoaded() : static_cast<bool>(module_); }
+    // The remote plug-in, or null for one bound here.
+    RemotePlugin* Remote() const noexcept { return remote_.get(); }
     HMODULE Module() const noexcept { return module_.get(); }
     const std::wstring& WidePath() const noexcept { return path_; }
-    // The path in the thread's ANSI code page (characters it cannot hold become '?').
-    std::string Path() const;
     void SetPath(std::wstring path) { path_ = std::move(path); }
+
+    // Calls `entry`, one of this binding's entries: every call into the plug-in goes here.
+    template <class Entry, class... Args>
+    int Invoke(Entry entry, Args... args) const {
+        return entry(args...);
+    }
 
     // The kind as the loaded plug-in states it now (0 when not loaded).
     DWORD Kind() const noexcept;
@@ -78,10 +81,10 @@ public:
     bool HasEntriesFor(DWORD kind) const noexcept;
     // Loaded, with every entry of `kind`, and saying now that it is of `kind`: only then
     // may the kind's entries be called. Entries left from an earlier library never are.
-    // Never for a plug-in served elsewhere, which has none here.
+    // Never for a remote plug-in, which has none here.
     bool IsBoundAs(DWORD kind) const noexcept;
     // Loaded (here or over there) and saying now that it is of `kind`.
-    bool Is(DWORD kind) const noexcept { return foreign_ ? foreign_->Kind() == kind : IsBoundAs(kind); }
+    bool Is(DWORD kind) const noexcept { return remote_ ? remote_->Kind() == kind : IsBoundAs(kind); }
 
     GetPluginInfoFn GetPluginInfoEntry() const noexcept { return getPluginInfo_; }
     IsSupportedFn IsSupportedEntry() const noexcept { return isSupported_; }
@@ -126,7 +129,7 @@ private:
     void ClearEntries() noexcept;
 
     std::wstring path_;
-    std::unique_ptr<ForeignPlugin> foreign_;
+    std::unique_ptr<RemotePlugin> remote_;
     Tamrix::UniqueHmodule module_;
     GetPluginInfoFn getPluginInfo_ = nullptr;
     IsSupportedFn isSupported_ = nullptr;
