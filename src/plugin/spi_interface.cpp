@@ -4,6 +4,24 @@
 
 namespace SPI {
 
+namespace {
+
+// The full path of a loaded module, whatever its length.
+std::wstring ModulePath(HMODULE module) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return std::wstring();
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+}  // namespace
+
 SpiInterface::SpiInterface(const SpiInterface& other) {
     CopyFrom(other);
 }
@@ -16,6 +34,7 @@ SpiInterface& SpiInterface::operator=(const SpiInterface& other) {
 void SpiInterface::CopyFrom(const SpiInterface& other) {
     module_.reset();
     path_ = other.path_;
+    modulePath_ = other.modulePath_;
     // A remote plug-in: a copy loaded over there too, if the original is.
     remote_.reset();
     if (other.remote_) {
@@ -33,8 +52,15 @@ void SpiInterface::CopyFrom(const SpiInterface& other) {
     kind1W_ = other.kind1W_;
     kind2W_ = other.kind2W_;
     kind3W_ = other.kind3W_;
-    // The copy owns a load reference of its own; if the load fails it is simply unloaded.
-    if (other.module_) module_.reset(LoadLibraryW(path_.c_str()));
+    if (!other.module_) return;
+    // A load reference of its own, by the full path the original loaded: the bound path may
+    // be relative, and the current folder may have changed since. The entries are the
+    // original's only if the same module came back; otherwise the copy stays unloaded.
+    module_.reset(LoadLibraryW(modulePath_.c_str()));
+    if (module_.get() != other.module_.get()) {
+        module_.reset();
+        ClearEntries();
+    }
 }
 
 void SpiInterface::ClearEntries() noexcept {
@@ -66,6 +92,7 @@ DWORD SpiInterface::Probe() {
 
     module_.reset(LoadLibraryW(path_.c_str()));
     if (!module_) return 0;
+    modulePath_ = ModulePath(module_.get());
     // Entries of an earlier library must not outlive it into this one: a probe that stops
     // half-way leaves null entries, never addresses in a library that is gone.
     ClearEntries();

@@ -1,7 +1,7 @@
 // One plug-in file bound: its path, its library (one load reference per loaded binding)
 // and its entry points, the wide forms beside the narrow ones where the plug-in exports
-// them. A value class: a copy of a loaded binding loads the library again and owns that
-// reference, so bindings never unload each other. A remote plug-in (remote_plugin.h) is
+// them. A value class: a copy of a loaded binding takes a load reference of its own on the
+// same module, so bindings never unload each other. A remote plug-in (remote_plugin.h) is
 // bound through a RemotePlugin instead: loaded then means loaded over there, and the
 // binding has no entry points.
 // Errors in this layer are HRESULTs (or a plain answer where nothing can fail); the only
@@ -129,6 +129,7 @@ private:
     void ClearEntries() noexcept;
 
     std::wstring path_;
+    std::wstring modulePath_;  // the loaded module's full path, which a copy loads by
     std::unique_ptr<RemotePlugin> remote_;
     Tamrix::UniqueHmodule module_;
     GetPluginInfoFn getPluginInfo_ = nullptr;

@@ -139,6 +139,22 @@ TEST(Binding, CopiesOwnTheirOwnLibraryReference) {
     EXPECT_EQ(stale.GetPictureEntry(), staleCopy.GetPictureEntry());
 }
 
+TEST(Binding, ACopyTakesTheModuleOfItsOriginalWhereverTheCurrentFolderIs) {
+    // Bound by a relative path; from the next current folder the same path names an archive
+    // plug-in, which a copy must never mistake for the original.
+    testenv::SpiFolder folder("relative");
+    for (const char* sub : {"a", "b", "b\\a"}) folder.AddFolder(sub);
+    folder.Add("qqa", "a\\rel.spi");
+    folder.Add("qqz", "b\\a\\rel.spi");
+    testenv::CurrentDirectory first(folder.Path());
+    SpiInterface original(L"a\\rel.spi");
+    ASSERT_EQ(SPI::KIND_PICTURE, original.Probe());
+    testenv::CurrentDirectory second(folder.PathOf("b"));
+    const SpiInterface copy(original);
+    EXPECT_EQ(original.Module(), copy.Module());
+    EXPECT_TRUE(copy.IsBoundAs(SPI::KIND_PICTURE));
+}
+
 TEST(Binding, GrowingListKeepsLibrariesLoaded) {
     const std::string path = testenv::SpiPath("qqa");
     std::vector<SpiInterface> list;
