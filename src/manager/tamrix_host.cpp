@@ -101,6 +101,7 @@ STDMETHODIMP TamrixHost::get__NewEnum(IUnknown** ppUnk) {
         ComPtr<IUnknown> self(static_cast<ITamrixHost*>(this));
         const HRESULT hr =
             HandOut(Make<PluginEnumerator>(std::move(self), list_), IID_IUnknown, reinterpret_cast<void**>(ppUnk));
+        const SPI::PluginList::Walk walk(list_);
         for (SPI::SpiInterface& entry : list_.Plugins()) SPI::LoadOnDemand(entry);
         return hr;
     });
@@ -110,6 +111,7 @@ STDMETHODIMP TamrixHost::get_Item(LONG Index, IDispatch** pVal) {
     return Boundary([&] {
         if (!pVal) return E_POINTER;
         if (Index < 1 || static_cast<ULONG>(Index) > list_.Plugins().size()) return E_INVALIDARG;
+        const SPI::PluginList::Walk walk(list_);
         SPI::SpiInterface& entry = list_.Plugins()[static_cast<size_t>(Index) - 1];
         if (!SPI::LoadOnDemand(entry)) return E_FAIL;
         return NewPluginObject(entry, IID_IDispatch, reinterpret_cast<void**>(pVal));

@@ -149,6 +149,7 @@ bool PluginList::Accepts(DWORD kind) const noexcept {
 }
 
 HRESULT PluginList::LoadPlugins(LONG flags, const std::optional<std::wstring>& folder) {
+    if (walks_ > 0) return E_PLUGIN_IN_CALL;
     loadFlags_ = flags;
     // Old entries go first: their libraries are unloaded before the first folder is read.
     plugins_.clear();
@@ -209,6 +210,7 @@ HRESULT AskSupported(const SpiInterface& entry, PluginName& name, const void* he
 }
 
 SpiInterface* PluginList::FindSupporting(PluginName& name, const void* header) {
+    const Walk walk(*this);
     for (SpiInterface& entry : plugins_) {
         LoadedForCall loaded(entry);
         if (!loaded.Ok()) continue;
@@ -247,6 +249,7 @@ HRESULT PluginList::Decode(SpiInterface& entry, Source& source, Tamrix::UniqueHg
 }
 
 HRESULT PluginList::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap) {
+    const Walk walk(*this);
     // One header for the whole walk: read from the file, or shown from memory (which has no
     // name).
     BYTE header[HEADER_SIZE];
@@ -309,6 +312,7 @@ void FileFilter::WriteTo(wchar_t* dest) const noexcept {
 }
 
 FileFilter PluginList::CollectFileFilter(LONG type) {
+    const Walk walk(*this);
     if (type == 0) type = FILTER_PICTURE | FILTER_ARCHIVE;
     FileFilter filter;
     for (SpiInterface& entry : plugins_) {

@@ -72,6 +72,7 @@ public:
 
     // Replaces the list: the current directory, `folder` when given (an empty one is a
     // folder too), the system directory and, with SPI_SUSIE_FOLDER, the viewer's folder.
+    // E_PLUGIN_IN_CALL, the list untouched, while a walk over it is running.
     HRESULT LoadPlugins(LONG flags, const std::optional<std::wstring>& folder);
     // Appends the plug-ins of one folder (null: the current directory) that the load flags
     // accept: "*.spi" files, and in the 64-bit build ".sph" and ".spi" files alike, in the
@@ -111,6 +112,19 @@ public:
     std::vector<SpiInterface>& Plugins() noexcept { return plugins_; }
     const std::vector<SpiInterface>& Plugins() const noexcept { return plugins_; }
 
+    // Marks the list as walked for its lifetime: LoadPlugins is refused meanwhile, so a
+    // plug-in that calls back into the manager cannot drop the entries being walked.
+    class Walk {
+    public:
+        explicit Walk(PluginList& list) noexcept : list_(list) { ++list_.walks_; }
+        ~Walk() { --list_.walks_; }
+        Walk(const Walk&) = delete;
+        Walk& operator=(const Walk&) = delete;
+
+    private:
+        PluginList& list_;
+    };
+
 private:
     bool Accepts(DWORD kind) const noexcept;
     HRESULT Decode(SpiInterface& entry, Source& source, Tamrix::UniqueHglobal& bitmap);
@@ -121,6 +135,7 @@ private:
     std::unique_ptr<RemotePlugins> remote_;  // before the list, which may use it to the end
     LONG loadFlags_ = SPI_DEFAULT_FLAGS;
     std::vector<SpiInterface> plugins_;
+    int walks_ = 0;
 };
 
 // Loads an unloaded entry for the length of one question and unloads it again at the end,

@@ -73,6 +73,18 @@ void SpiInterface::ClearEntries() noexcept {
     kind1W_ = kind2W_ = kind3W_ = nullptr;
 }
 
+SpiInterface::InCallScope::InCallScope(const SpiInterface& binding) noexcept : binding_(binding) {
+    ++binding_.calls_;
+    // The module the binding holds, by its address: no path, no other module.
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(binding_.module_.get()),
+                       &held_);
+}
+
+SpiInterface::InCallScope::~InCallScope() {
+    if (held_) FreeLibrary(held_);
+    --binding_.calls_;
+}
+
 DWORD SpiInterface::AskKind() const noexcept {
     char kind[KIND_BUFFER_SIZE] = {};  // cleared: a plug-in that writes less gives no stale bytes
     Invoke(getPluginInfo_, 0, kind, KIND_BUFFER_SIZE);

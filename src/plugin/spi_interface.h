@@ -22,6 +22,10 @@ constexpr int KIND_BUFFER_SIZE = 8;      // information number 0
 constexpr int TEXT_BUFFER_SIZE = 260;    // number 1 and a client's numbers
 constexpr int PATTERN_BUFFER_SIZE = 64;  // numbers 2, 3, 4, ... (file type pairs)
 
+// The answer to a request that would unload a plug-in, or drop the list it is in, while a
+// call into it is running (a dialog that pumps messages, a callback into the server).
+inline constexpr HRESULT E_PLUGIN_IN_CALL = HRESULT_FROM_WIN32(ERROR_BUSY);
+
 // A plug-in result code as an HRESULT: 0 S_OK, 1 E_ABORT, 4 and 5 E_OUTOFMEMORY, the
 // other known failures E_FAIL, and every other code (-1 included) E_NOTIMPL.
 HRESULT MapResult(int code) noexcept;
@@ -69,11 +73,15 @@ public:
     const std::wstring& WidePath() const noexcept { return path_; }
     void SetPath(std::wstring path) { path_ = std::move(path); }
 
-    // Calls `entry`, one of this binding's entries: every call into the plug-in goes here.
+    // Calls `entry`, one of this binding's entries, holding a load reference on the library
+    // while it runs, so that nothing the plug-in sets off meanwhile can unload the code that
+    // runs; InCall() tells such re-entrant requests to wait (E_PLUGIN_IN_CALL).
     template <class Entry, class... Args>
     int Invoke(Entry entry, Args... args) const {
+        const InCallScope scope(*this);
         return entry(args...);
     }
+    bool InCall() const noexcept { return calls_ > 0; }
 
     // The kind as the loaded plug-in states it now (0 when not loaded).
     DWORD Kind() const noexcept;
@@ -124,6 +132,19 @@ public:
     FARPROC Export(const char* name) const noexcept;
 
 private:
+    // One call into the plug-in: counted, with a load reference of its own on the library.
+    class InCallScope {
+    public:
+        explicit InCallScope(const SpiInterface& binding) noexcept;
+        ~InCallScope();
+        InCallScope(const InCallScope&) = delete;
+        InCallScope& operator=(const InCallScope&) = delete;
+
+    private:
+        const SpiInterface& binding_;
+        HMODULE held_ = nullptr;
+    };
+
     DWORD AskKind() const noexcept;
     void CopyFrom(const SpiInterface& other);
     void ClearEntries() noexcept;
@@ -132,6 +153,7 @@ private:
     std::wstring modulePath_;  // the loaded module's full path, which a copy loads by
     std::unique_ptr<RemotePlugin> remote_;
     Tamrix::UniqueHmodule module_;
+    mutable int calls_ = 0;
     GetPluginInfoFn getPluginInfo_ = nullptr;
     IsSupportedFn isSupported_ = nullptr;
     FARPROC kind1_ = nullptr;  // GetPictureInfo or GetArchiveInfo

@@ -78,6 +78,8 @@ STDMETHODIMP SusiePlugin::Load(BSTR spiPath, VARIANT_BOOL* pbOk) {
     return Boundary([&] {
         if (!pbOk) return E_POINTER;
         *pbOk = VARIANT_FALSE;
+        // Not from inside one of this plug-in's calls: the library runs that call.
+        if (binding_.InCall()) return SPI::E_PLUGIN_IN_CALL;
         std::wstring path = SPI::TextOf(spiPath);
         // The old library goes first, so a failed Load leaves nothing of it behind.
         binding_.Unload();
@@ -89,6 +91,7 @@ STDMETHODIMP SusiePlugin::Load(BSTR spiPath, VARIANT_BOOL* pbOk) {
 
 STDMETHODIMP SusiePlugin::Free() {
     return Boundary([&] {
+        if (binding_.InCall()) return SPI::E_PLUGIN_IN_CALL;
         if (!binding_.IsLoaded()) return S_OK;
         return binding_.Free() ? S_OK : E_FAIL;
     });

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -694,6 +695,60 @@ TEST_F(ManagerTest, LateBoundCallsReachTheRealMembersThroughTheNameTable) {
     ASSERT_EQ(VT_BSTR, result->vt);
     EXPECT_GE(SysStringLen(result->bstrVal), 95u) << "the length counts every NUL inside";
     EXPECT_EQ(std::wstring(L"All images"), result->bstrVal);
+}
+
+// ---- Calls back from inside a plug-in -------------------------------------------------
+
+// A plug-in that runs the host's code while it is called (a dialog pumping messages, a
+// callback) cannot unload itself through its object, nor make the manager drop the list
+// it is being walked in: both answer HRESULT_FROM_WIN32(ERROR_BUSY), and both go on working.
+TEST_F(ManagerTest, WhileAPluginRunsItIsNeitherUnloadedNorIsItsListDropped) {
+    SpiFolder folder(Tag("reentry"));
+    const std::string path = folder.Add("qqa");
+    ComPtr<Manager> host = Host(6, folder);
+    ComPtr<IDispatch> item;
+    ASSERT_EQ(S_OK, host->get_Item(1, item.put()));
+    ComPtr<ISusiePlugin> plugin;
+    ASSERT_EQ(S_OK, item.query(plugin));
+    Bstr file = MakeBstr(path), none = MakeBstr("none.qqa");
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    IDispatch* found = nullptr;
+    using Run = std::function<HRESULT()>;
+    const struct {
+        const char* what;
+        Run inside, call;
+    } cases[] = {
+        {"Free from a dialog", [&] { return plugin->Free(); }, [&] { return plugin->ConfigurationDlg(0, 1); }},
+        {"Load from a dialog", [&] { return plugin->Load(file.get(), &ok); },
+         [&] { return plugin->ConfigurationDlg(0, 1); }},
+        {"Init from a selection walk", [&] { return host->Init(6, nullptr); },
+         [&] { return host->QuerySpiFromFile(none.get(), 0, &found); }},
+    };
+    const size_t listed = host->List().Plugins().size();
+    // The test's own reference keeps the code mapped whatever happens.
+    HMODULE module = LoadLibraryA(path.c_str());
+    auto arm = reinterpret_cast<void(WINAPI*)(int(WINAPI*)(LONG_PTR), LONG_PTR)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "TestSetReentry")));
+    ASSERT_NE(nullptr, arm);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        struct Inside {
+            const Run* run;
+            HRESULT hr = E_UNEXPECTED;
+            static int WINAPI Call(LONG_PTR me) {
+                auto* self = reinterpret_cast<Inside*>(me);
+                self->hr = (*self->run)();
+                return 0;
+            }
+        } inside{&c.inside};
+        arm(&Inside::Call, reinterpret_cast<LONG_PTR>(&inside));
+        c.call();
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BUSY), inside.hr);
+        Bstr about;
+        EXPECT_EQ(S_OK, plugin->get_About(about.put())) << "the object is still loaded";
+        EXPECT_EQ(listed, host->List().Plugins().size()) << "the list is whole";
+    }
+    FreeLibrary(module);
 }
 
 }  // namespace

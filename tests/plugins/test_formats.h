@@ -204,6 +204,9 @@ static_assert(sizeof(QqzMember) == 100, "QqzMember layout");
 //
 // ConfigurationDlg(hParent, function) records its arguments and returns hParent as its
 // result code, so a test chooses the code through the window handle it passes.
+//   void TestSetReentry(int (WINAPI* fn)(LONG_PTR), LONG_PTR data)  the next ConfigurationDlg
+//        or IsSupported call first calls fn(data), once, as a dialog that pumps messages or a
+//        plug-in that calls back into its host would run the host's code there
 //
 // GetPluginInfo(infono, buf, buflen): infono 0 kind ("00IN", "00AM", ...), 1 about text,
 // 2n+2 / 2n+3 pattern / description of file type n; an item that does not exist answers
