@@ -163,12 +163,9 @@ STDMETHODIMP SusiePlugin::GetPictureInfo(VARIANT src, LONG offsetOrLength, Pictu
         SPI::PictureInfoRecord record{};
         int code = SPI::SPI_OK;
         ThrowIfFailed(QueryPictureInfo(src, offsetOrLength, record, code));
-        if (code != SPI::SPI_OK) {
-            // A text comes back whatever the code (GetPictureText reads it so); with a failure
-            // no caller sees its handle, so it is freed here.
-            UniqueHlocal unseen(record.hInfo);
-            return SPI::MapResult(code);
-        }
+        // With a failure nothing of the record is used, its handle least of all: the plug-in
+        // may have freed that block already.
+        if (code != SPI::SPI_OK) return SPI::MapResult(code);
         // Handed on as a number; the caller decides about the text block. A handle that no
         // long holds whole (64-bit) fails the call, and the block goes, as nobody could free it.
         LONG hInfo = 0;
@@ -225,8 +222,8 @@ STDMETHODIMP SusiePlugin::GetPictureText(VARIANT src, LONG offsetOrLength, BSTR*
         SPI::PictureInfoRecord record{};
         int code = SPI::SPI_OK;
         ThrowIfFailed(QueryPictureInfo(src, offsetOrLength, record, code));
-        // The result code does not matter: only a text handle decides the outcome.
-        if (!record.hInfo) return S_OK;
+        // A failing plug-in gives no text: a handle that comes with a failure is not ours.
+        if (code != SPI::SPI_OK || !record.hInfo) return S_OK;
         UniqueHlocal block(record.hInfo);
         const char* text = static_cast<const char*>(LocalLock(block.get()));
         if (!text) return E_OUTOFMEMORY;
