@@ -143,16 +143,21 @@ TEST(Binding, ACopyTakesTheModuleOfItsOriginalWhereverTheCurrentFolderIs) {
     // Bound by a relative path; from the next current folder the same path names an archive
     // plug-in, which a copy must never mistake for the original.
     testenv::SpiFolder folder("relative");
-    for (const char* sub : {"a", "b", "b\\a"}) folder.AddFolder(sub);
+    const std::string a = folder.AddFolder("a"), b = folder.AddFolder("b"), ba = folder.AddFolder("b\\a");
     folder.Add("qqa", "a\\rel.spi");
     folder.Add("qqz", "b\\a\\rel.spi");
-    testenv::CurrentDirectory first(folder.Path());
-    SpiInterface original(L"a\\rel.spi");
-    ASSERT_EQ(SPI::KIND_PICTURE, original.Probe());
-    testenv::CurrentDirectory second(folder.PathOf("b"));
-    const SpiInterface copy(original);
-    EXPECT_EQ(original.Module(), copy.Module());
-    EXPECT_TRUE(copy.IsBoundAs(SPI::KIND_PICTURE));
+    {
+        testenv::CurrentDirectory first(folder.Path());
+        SpiInterface original(L"a\\rel.spi");
+        ASSERT_EQ(SPI::KIND_PICTURE, original.Probe());
+        testenv::CurrentDirectory second(b);
+        const SpiInterface copy(original);
+        EXPECT_EQ(original.Module(), copy.Module());
+        EXPECT_TRUE(copy.IsBoundAs(SPI::KIND_PICTURE));
+    }
+    // The folder removes one level of its own; the deeper one goes first.
+    for (const std::string& file : {a + "\\rel.spi", ba + "\\rel.spi"}) DeleteFileA(file.c_str());
+    RemoveDirectoryA(ba.c_str());
 }
 
 TEST(Binding, GrowingListKeepsLibrariesLoaded) {
