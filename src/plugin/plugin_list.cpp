@@ -78,7 +78,7 @@ Tamrix::UniqueFile OpenForHeader(const PluginName& name) {
 }  // namespace
 
 const void* ShownHeader(const Source& source, BYTE (&copy)[HEADER_SIZE]) {
-    if (!source.Array() || source.Bytes() >= HEADER_SIZE) return source.Buf();
+    if (source.Bytes() >= HEADER_SIZE) return source.Buf();
     std::memset(copy, 0, HEADER_SIZE);
     if (source.Bytes() > 0) std::memcpy(copy, source.Buf(), source.Bytes());
     return copy;

@@ -89,8 +89,8 @@ public:
     // The same with a header of HEADER_SIZE bytes read from `file` at `offset`; bytes the
     // file does not fill are zero.
     SpiInterface* FindSupportingFile(PluginName& name, HANDLE file, LONG offset);
-    // The same for a memory source: an address is shown as it is, a byte array shorter than
-    // HEADER_SIZE as a copy padded with zeros.
+    // The same for a memory source: HEADER_SIZE bytes at its address, or a copy padded with
+    // zeros of a shorter source (Source::Bytes).
     SpiInterface* FindSupportingMemory(PluginName& name, const Source& source);
 
     // Decodes `source` into a bitmap file in a new movable global block. The plug-ins that
@@ -162,8 +162,8 @@ private:
 // longer probes as a plug-in.
 bool LoadOnDemand(SpiInterface& entry);
 
-// The header a memory source shows IsSupported: an address as it is, and, as plug-ins may
-// read a whole header, a shorter byte array as `copy`, padded with zeros.
+// The header a memory source shows IsSupported: HEADER_SIZE bytes at its address, or, as
+// plug-ins may read a whole header, `copy` holding a shorter source padded with zeros.
 const void* ShownHeader(const Source& source, BYTE (&copy)[HEADER_SIZE]);
 
 // IsSupported(W) of one loaded entry (here or remote) with the HEADER_SIZE bytes at

@@ -28,12 +28,34 @@ HRESULT Source::AccessArray(SAFEARRAY* array) noexcept {
     return S_OK;
 }
 
+namespace {
+
+// Whether `size` bytes from `address` are committed and readable, as VirtualQuery shows them.
+bool Readable(const BYTE* address, size_t size) noexcept {
+    if (size > ~reinterpret_cast<ULONG_PTR>(address)) return false;
+    constexpr DWORD READABLE = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                               PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    for (const BYTE* end = address + size; address < end;) {
+        MEMORY_BASIC_INFORMATION region;
+        if (!VirtualQuery(address, &region, sizeof region) || region.State != MEM_COMMIT ||
+            !(region.Protect & READABLE) || (region.Protect & PAGE_GUARD))
+            return false;
+        address = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize;
+    }
+    return true;
+}
+
+}  // namespace
+
 // An integer source as an address of this process, or why it cannot be one.
 HRESULT Source::TakeAddress(const VARIANT& v, size_t size) noexcept {
     // In a surrogate it can only be an address of the client's.
     if (Tamrix::InSurrogate()) return Tamrix::E_ADDRESS_ACROSS_PROCESSES;
     if constexpr (!Tamrix::ADDRESSES_FIT_A_LONG) return Tamrix::E_EXCEEDS_32_BITS;
-    buf_ = reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(V_UI4(&v)));
+    // Nothing is ever allocated in the lowest 64 KB; anything else must be there to be read.
+    const BYTE* address = reinterpret_cast<const BYTE*>(static_cast<ULONG_PTR>(V_UI4(&v)));
+    if (V_UI4(&v) < 0x10000 || !Readable(address, size)) return HRESULT_FROM_WIN32(ERROR_INVALID_ADDRESS);
+    buf_ = reinterpret_cast<LPCSTR>(address);
     bytes_ = size;
     flag_ = FLAG_MEMORY;
     return S_OK;
@@ -77,6 +99,7 @@ HRESULT Source::ConvertMemory(const VARIANT& buffer) noexcept {
     switch (V_VT(&buffer)) {
     case VT_I4:
     case VT_UI4:
+        // Plug-ins are shown a whole header there.
         return TakeAddress(buffer, HEADER_SIZE);
     case VT_ARRAY | VT_UI1:
         return AccessArray(V_ARRAY(&buffer));

@@ -26,9 +26,12 @@ public:
     // VT_BYREF|VT_VARIANT is looked through. E_INVALIDARG for any other form or an array
     // whose data cannot be accessed. A name ends at its first NUL. An address is refused
     // where it cannot be one: in a surrogate, and in the 64-bit build, whose addresses no
-    // 32-bit integer holds (value_width.h).
+    // 32-bit integer holds (value_width.h); and, before any plug-in reads there, with
+    // HRESULT_FROM_WIN32(ERROR_INVALID_ADDRESS) when it is below 64 KB or the length's bytes
+    // from it are not all committed and readable.
     HRESULT Convert(const VARIANT& src, LONG_PTR offsetOrLength);
-    // The memory-only form (an address or a byte array, read directly; no length).
+    // The memory-only form (an address or a byte array, read directly; no length): an
+    // address must show HEADER_SIZE readable bytes.
     HRESULT ConvertMemory(const VARIANT& buffer) noexcept;
 
     // The data's address (a memory source).
@@ -46,7 +49,7 @@ public:
     // The byte array itself while it is accessed (null for any other source).
     SAFEARRAY* Array() const noexcept { return access_.array(); }
     // Bytes known to be there at Buf(): a byte array's data, or as many as an address was
-    // given for (a header's for the memory-only form); 0 for a file source.
+    // checked for; 0 for a file source.
     size_t Bytes() const noexcept { return flag_ == FLAG_MEMORY ? bytes_ : 0; }
 
     // Ends the access to a byte array, so the caller may resize or destroy it again.

@@ -488,6 +488,8 @@ TEST_F(Queries, QuerySpiTakesAnAddressOrAByteArrayAndNothingElse) {
     V_UI4(&address) = static_cast<ULONG>(reinterpret_cast<UINT_PTR>(whole.data()));
     ASSERT_EQ(S_OK, host->QuerySpi(name.get(), address, &spi));
     spi->Release();
+    V_UI4(&address) = 1234;  // no memory of ours, whose header no plug-in may read
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_ADDRESS), host->QuerySpi(name.get(), address, &spi));
 
     Variant text;
     plugtest::SetString(text, "named.qqa");
