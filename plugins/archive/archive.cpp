@@ -81,8 +81,9 @@ int Extract(spi::Input& in, Sink& sink, spi::Progress& progress) {
     size_t n = in.ReadAt(0, head, sizeof head);
     if (n >= 4 && std::memcmp(head, "PK\3\4", 4) == 0) return ExtractZip(in, sink, progress);
     if (n == sizeof head && IsTarHeader(head)) {
+        // From memory the data must be this member's stored bytes exactly (Extract in archive.h).
         PlainStream s(in);
-        return ExtractTar(s, sink, progress);
+        return ExtractTar(s, sink, progress, in.IsMemory() ? in.Size() : 0);
     }
     // A compressed TAR in memory gives no way to tell which member is meant.
     if (IsGzip(head, n)) return SPI::SPI_NOT_IMPLEMENTED;

@@ -202,11 +202,13 @@ int ListTar(Stream& s, uint64_t origin, const char* method, std::vector<Entry>& 
     }
 }
 
-int ExtractTar(Stream& s, Sink& sink, spi::Progress& progress) {
+int ExtractTar(Stream& s, Sink& sink, spi::Progress& progress, uint64_t exactSize) {
     Member m;
     bool end = false;
     if (int rc = ReadMember(s, m, end)) return rc;
     if (end || !IsFile(m.type)) return SPI::SPI_UNKNOWN_FORMAT;
+    if (exactSize && exactSize != s.Pos() + m.size && exactSize != s.Pos() + Padded(m.size))
+        return SPI::SPI_NOT_IMPLEMENTED;
     if (m.size > MAX_MEMBER_SIZE) return SPI::SPI_NO_MEMORY;
     progress.SetTotal(m.size);
     if (!progress.Report(0)) return SPI::SPI_ABORTED;

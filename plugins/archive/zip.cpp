@@ -233,6 +233,15 @@ int ExtractZip(spi::Input& in, Sink& sink, spi::Progress& progress) {
     if (!sizesKnown && method == STORED) return SPI::SPI_BROKEN_DATA;
     uint32_t crc = Le32(h + 14);
     uint64_t dataStart = LOCAL_SIZE + nameLen + extraLen;
+    // From memory the data must be this member's stored bytes exactly (its header, its data
+    // and its descriptor): more may be a whole archive, whose other member the caller meant.
+    // A member of unknown size is measured as it is read.
+    if (in.IsMemory() && sizesKnown) {
+        uint64_t end = dataStart + compsize;
+        uint8_t sig[4];
+        if (flags & DESCRIPTOR) end += in.ReadExact(end, sig, 4) && Le32(sig) == DESCRIPTOR_SIG ? 16 : 12;
+        if (in.Size() != end) return SPI::SPI_NOT_IMPLEMENTED;
+    }
     if (sizesKnown) {
         if (filesize > MAX_MEMBER_SIZE) return SPI::SPI_NO_MEMORY;
         if (compsize > in.Size() - std::min(in.Size(), dataStart)) return SPI::SPI_BROKEN_DATA;
@@ -254,6 +263,8 @@ int ExtractZip(spi::Input& in, Sink& sink, spi::Progress& progress) {
         if (n < off + 12 || Le32(d + off) != gotCrc || Le32(d + off + 4) != consumed ||
             Le32(d + off + 8) != static_cast<uint32_t>(produced))
             rc = SPI::SPI_BROKEN_DATA;
+        else if (in.IsMemory() && in.Size() != dataStart + consumed + off + 12)
+            rc = SPI::SPI_NOT_IMPLEMENTED;
     }
     if (rc == SPI::SPI_OK && !progress.Report(produced)) rc = SPI::SPI_ABORTED;
     if (rc != SPI::SPI_OK) {
