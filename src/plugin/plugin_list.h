@@ -28,8 +28,6 @@ constexpr LONG SPI_SUSIE_FOLDER = 0x8;        // the viewer's own plug-in folder
 constexpr LONG SPI_DEFAULT_FLAGS = 15;
 
 // Where the viewer names its plug-in folder (under HKEY_CURRENT_USER).
-constexpr const char* SUSIE_KEY = "Software\\Velkarin\\Susie\\Plug-in";
-constexpr const char* SUSIE_PATH_VALUE = "Path";
 constexpr const wchar_t* SUSIE_KEY_W = L"Software\\Velkarin\\Susie\\Plug-in";
 constexpr const wchar_t* SUSIE_PATH_VALUE_W = L"Path";
 

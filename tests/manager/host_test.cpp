@@ -76,6 +76,15 @@ protected:
         return host;
     }
 
+    // The first plug-in object `host` hands out.
+    static ComPtr<ISusiePlugin> FirstPlugin(Manager* host) {
+        ComPtr<IDispatch> item;
+        EXPECT_EQ(S_OK, host->get_Item(1, item.put()));
+        ComPtr<ISusiePlugin> plugin;
+        if (item) EXPECT_EQ(S_OK, item.query(plugin));
+        return plugin;
+    }
+
     SpiFolder cwd_;
     CurrentDirectory here_;
 };
@@ -168,7 +177,7 @@ public:
                 created_.push_back(path);
             }
         }
-        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SPI::SUSIE_KEY, 0, nullptr, 0, KEY_ALL_ACCESS,
+        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, SPI::SUSIE_KEY_W, 0, nullptr, 0, KEY_ALL_ACCESS,
                                                  nullptr, &key_, nullptr));
         DWORD size = sizeof old_;
         hadValue_ = RegQueryValueExA(key_, "Path", nullptr, &oldType_, old_, &size) == ERROR_SUCCESS;
@@ -235,7 +244,7 @@ TEST_F(Init, TheViewersFolderFromTheRegistryComesLastAndOnlyWithItsFlag) {
         EXPECT_EQ(0, std::count(paths.begin(), paths.end(), plugin));
     }
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, SPI::SUSIE_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, SPI::SUSIE_KEY_W, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         EXPECT_NE(ERROR_SUCCESS, RegQueryValueExA(key, "Path", nullptr, nullptr, nullptr, nullptr))
             << "the value was put back";
         RegCloseKey(key);
@@ -405,10 +414,8 @@ TEST_F(PluginObjects, AHandedOutObjectOutlivesItsManagerAndAnInit) {
     SpiFolder folder(Tag("outlive"));
     const std::string path = folder.Add("qqa");
     ComPtr<Manager> host = Host(6, folder);
-    ComPtr<IDispatch> item;
-    ASSERT_EQ(S_OK, host->get_Item(1, item.put()));
-    ComPtr<ISusiePlugin> plugin;
-    ASSERT_EQ(S_OK, item.query(plugin));
+    ComPtr<ISusiePlugin> plugin = FirstPlugin(host.get());
+    ASSERT_TRUE(plugin);
 
     const std::string picture = plugtest::WriteTemp("tamrix_outlive.qqa", plugtest::Bytes(plugtest::Qqa(7, 5, 24)));
     Variant src;
@@ -424,7 +431,6 @@ TEST_F(PluginObjects, AHandedOutObjectOutlivesItsManagerAndAnInit) {
     EXPECT_EQ(7, width());
     host.reset();
     EXPECT_EQ(7, width());
-    item.reset();
     plugin.reset();
     EXPECT_FALSE(Mapped(path)) << "the object's own reference was the last";
     DeleteFileA(picture.c_str());
@@ -708,10 +714,8 @@ TEST_F(ManagerTest, WhileAPluginRunsItIsNeitherUnloadedNorIsItsListDropped) {
     SpiFolder folder(Tag("reentry"));
     const std::string path = folder.Add("qqa");
     ComPtr<Manager> host = Host(6, folder);
-    ComPtr<IDispatch> item;
-    ASSERT_EQ(S_OK, host->get_Item(1, item.put()));
-    ComPtr<ISusiePlugin> plugin;
-    ASSERT_EQ(S_OK, item.query(plugin));
+    ComPtr<ISusiePlugin> plugin = FirstPlugin(host.get());
+    ASSERT_TRUE(plugin);
     Bstr file = MakeBstr(path), none = MakeBstr("none.qqa");
     VARIANT_BOOL ok = VARIANT_FALSE;
     IDispatch* found = nullptr;
