@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "common/text.h"
 #include "plugin/spi_interface.h"
 
 namespace {
@@ -20,7 +22,9 @@ const char* KindName(DWORD kind) {
 }
 
 void Show(const char* path) {
-    SPI::SpiInterface b(path);
+    std::wstring widePath;
+    Tamrix::ToWide(path, std::strlen(path), widePath);
+    SPI::SpiInterface b(std::move(widePath));
     const DWORD kind = b.Probe();
     std::printf("%s\n  kind: %s, library %s\n", path, KindName(kind), b.IsLoaded() ? "loaded" : "not loaded");
     if (!b.IsLoaded() || !b.GetPluginInfoEntry()) return;

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "spi.h"
+#include "plugin/spi_api.h"
 #include "stream.h"
 #include "tar.h"
 #include "text.h"
@@ -47,7 +47,7 @@ std::wstring Entry::File() const {
 }
 
 int List(spi::Input& in, std::vector<Entry>& entries) {
-    uint8_t header[spi::HEADER_SIZE];
+    uint8_t header[SPI::HEADER_SIZE];
     size_t n = in.ReadAt(0, header, sizeof header);
     switch (Identify(header, n)) {
     case Kind::Zip:
@@ -61,7 +61,7 @@ int List(spi::Input& in, std::vector<Entry>& entries) {
         return ListTar(s, 0, "tar.gz", entries);
     }
     default:
-        return spi::UNKNOWN_FORMAT;
+        return SPI::SPI_UNKNOWN_FORMAT;
     }
 }
 
@@ -73,7 +73,7 @@ int Extract(spi::Input& in, Sink& sink, spi::Progress& progress) {
         in.Rebase(0);
         if (IsGzip(head, in.ReadAt(0, head, 3))) {
             GzipStream s(in);
-            if (!s.Skip(position)) return s.Error() ? s.Error() : spi::UNKNOWN_FORMAT;
+            if (!s.Skip(position)) return s.Error() ? s.Error() : SPI::SPI_UNKNOWN_FORMAT;
             return ExtractTar(s, sink, progress);
         }
         in.Rebase(position);
@@ -81,12 +81,13 @@ int Extract(spi::Input& in, Sink& sink, spi::Progress& progress) {
     size_t n = in.ReadAt(0, head, sizeof head);
     if (n >= 4 && std::memcmp(head, "PK\3\4", 4) == 0) return ExtractZip(in, sink, progress);
     if (n == sizeof head && IsTarHeader(head)) {
+        // From memory the data must be this member's stored bytes exactly (Extract in archive.h).
         PlainStream s(in);
-        return ExtractTar(s, sink, progress);
+        return ExtractTar(s, sink, progress, in.IsMemory() ? in.Size() : 0);
     }
     // A compressed TAR in memory gives no way to tell which member is meant.
-    if (IsGzip(head, n)) return spi::NOT_IMPLEMENTED;
-    return spi::UNKNOWN_FORMAT;
+    if (IsGzip(head, n)) return SPI::SPI_NOT_IMPLEMENTED;
+    return SPI::SPI_UNKNOWN_FORMAT;
 }
 
 }  // namespace archive

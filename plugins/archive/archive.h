@@ -51,9 +51,11 @@ public:
     virtual void Abort() = 0;  // drops what was written
 };
 
-// Extracts the member whose first header starts the input (a file from `position` on, or
-// memory at the member). A compressed TAR named by file is inflated from the start of the
-// file and the member found at `position` of its stream.
+// Extracts the member whose first header starts the input: a file from `position` on, or
+// memory holding exactly that member's stored bytes (headers, data, and a ZIP member's
+// descriptor; a TAR member's padding or not), which names it; other memory, which may hold
+// several members, names none and gives -1. A compressed TAR named by file is inflated from
+// the start of the file and the member found at `position` of its stream.
 int Extract(spi::Input& in, Sink& sink, spi::Progress& progress);
 
 // Names inside the archive: '/' becomes '\'; UTF-8 when flagged or valid, else `codePage`.

@@ -13,10 +13,11 @@
 #include "local_block.h"
 #include "progress.h"
 #include "sinks.h"
-#include "spi.h"
+#include "plugin/spi_api.h"
 #include "text.h"
 
 using namespace spi;
+using namespace SPI;
 
 namespace {
 
@@ -44,13 +45,13 @@ void Fill(Record& r, const archive::Entry& e) {
     r.filesize = e.filesize;
     r.timestamp = e.timestamp;
     r.crc = e.crc;
-    CopyName(r.path, MAX_NAME, e.Folder());
-    CopyName(r.filename, MAX_NAME, e.File());
+    CopyName(r.path, MEMBER_NAME_LENGTH, e.Folder());
+    CopyName(r.filename, MEMBER_NAME_LENGTH, e.File());
 }
 
 template <class Record, class Char>
 int GetArchiveInfoImpl(const Char* buf, LONG_PTR len, unsigned flag, HLOCAL* out) {
-    if (!out) return INTERNAL_ERROR;
+    if (!out) return SPI_INTERNAL_ERROR;
     *out = nullptr;
     Input in;
     if (int rc = in.Open(buf, len, flag)) return rc;
@@ -58,15 +59,15 @@ int GetArchiveInfoImpl(const Char* buf, LONG_PTR len, unsigned flag, HLOCAL* out
     if (int rc = archive::List(in, entries)) return rc;
     // The records, then one whose first byte is 0.
     LocalBlock block = LocalBlock::Alloc((entries.size() + 1) * sizeof(Record), true);
-    if (!block) return NO_MEMORY;
+    if (!block) return SPI_NO_MEMORY;
     {
         LocalLockGuard lock(block);
         auto* records = static_cast<Record*>(lock.get());
-        if (!records) return MEMORY_ERROR;
+        if (!records) return SPI_MEMORY_ERROR;
         for (size_t i = 0; i < entries.size(); ++i) Fill(records[i], entries[i]);
     }
     *out = block.Release();
-    return OK;
+    return SPI_OK;
 }
 
 // A narrow name is compared as the narrow records show it, so that a name the code page
@@ -80,7 +81,7 @@ std::wstring Comparable(const std::wstring& name, bool narrow) {
 
 template <class Record, class Char>
 int GetFileInfoImpl(const Char* buf, LONG_PTR len, const Char* name, unsigned flag, Record* out) {
-    if (!out || !name) return INTERNAL_ERROR;
+    if (!out || !name) return SPI_INTERNAL_ERROR;
     constexpr bool narrow = sizeof(Char) == 1;
     std::wstring wanted;
     if constexpr (narrow)
@@ -91,35 +92,35 @@ int GetFileInfoImpl(const Char* buf, LONG_PTR len, const Char* name, unsigned fl
     if (int rc = in.Open(buf, len, flag)) return rc;
     std::vector<archive::Entry> entries;
     if (int rc = archive::List(in, entries)) return rc;
-    BOOL ignoreCase = (flag & IGNORE_CASE) != 0;
+    BOOL ignoreCase = (flag & FLAG_IGNORE_CASE) != 0;
     for (const archive::Entry& e : entries) {
         std::wstring have = Comparable(e.name, narrow);
         if (CompareStringOrdinal(have.data(), static_cast<int>(have.size()), wanted.data(),
                                  static_cast<int>(wanted.size()), ignoreCase) == CSTR_EQUAL) {
             Fill(*out, e);
-            return OK;
+            return SPI_OK;
         }
     }
-    return UNKNOWN_FORMAT;  // no such member
+    return SPI_UNKNOWN_FORMAT;  // no such member
 }
 
 template <class Char>
 int GetFileImpl(const Char* src, LONG_PTR len, Char* dest, unsigned flag, ProgressCallback cb, LONG_PTR data) {
     Input in;
     Progress progress(cb, data);
-    switch (flag & DEST_MASK) {
-    case DEST_MEMORY: {
+    switch (flag & FLAG_OUTPUT_MASK) {
+    case FLAG_OUTPUT_MEMORY: {
         auto* out = reinterpret_cast<HLOCAL*>(dest);
-        if (!out) return INTERNAL_ERROR;
+        if (!out) return SPI_INTERNAL_ERROR;
         *out = nullptr;
         if (int rc = in.Open(src, len, flag)) return rc;
         archive::MemorySink sink;
         if (int rc = archive::Extract(in, sink, progress)) return rc;
         *out = sink.Release();
-        return OK;
+        return SPI_OK;
     }
-    case DEST_FOLDER: {
-        if (!dest) return WRITE_ERROR;
+    case FLAG_OUTPUT_FOLDER: {
+        if (!dest) return SPI_WRITE_ERROR;
         std::wstring folder;
         if constexpr (sizeof(Char) == 1)
             folder = Widen(dest);
@@ -130,7 +131,7 @@ int GetFileImpl(const Char* src, LONG_PTR len, Char* dest, unsigned flag, Progre
         return archive::Extract(in, sink, progress);
     }
     default:
-        return NOT_IMPLEMENTED;
+        return SPI_NOT_IMPLEMENTED;
     }
 }
 
@@ -153,18 +154,18 @@ SPI_EXPORT int WINAPI IsSupportedW(LPCWSTR, const void* dw) {
 }
 
 SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL* lphInf) {
-    return Guarded([&] { return GetArchiveInfoImpl<FileInfo>(buf, len, flag, lphInf); });
+    return Guarded([&] { return GetArchiveInfoImpl<fileInfo>(buf, len, flag, lphInf); });
 }
 
 SPI_EXPORT int WINAPI GetArchiveInfoW(LPCWSTR buf, LONG_PTR len, unsigned flag, HLOCAL* lphInf) {
-    return Guarded([&] { return GetArchiveInfoImpl<FileInfoW>(buf, len, flag, lphInf); });
+    return Guarded([&] { return GetArchiveInfoImpl<fileInfoW>(buf, len, flag, lphInf); });
 }
 
-SPI_EXPORT int WINAPI GetFileInfo(LPCSTR buf, LONG_PTR len, LPCSTR filename, unsigned flag, FileInfo* info) {
+SPI_EXPORT int WINAPI GetFileInfo(LPCSTR buf, LONG_PTR len, LPCSTR filename, unsigned flag, fileInfo* info) {
     return Guarded([&] { return GetFileInfoImpl(buf, len, filename, flag, info); });
 }
 
-SPI_EXPORT int WINAPI GetFileInfoW(LPCWSTR buf, LONG_PTR len, LPCWSTR filename, unsigned flag, FileInfoW* info) {
+SPI_EXPORT int WINAPI GetFileInfoW(LPCWSTR buf, LONG_PTR len, LPCWSTR filename, unsigned flag, fileInfoW* info) {
     return Guarded([&] { return GetFileInfoImpl(buf, len, filename, flag, info); });
 }
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <cwctype>
 
-#include "spi.h"
+#include "plugin/spi_api.h"
 
 namespace archive {
 
@@ -13,25 +13,25 @@ int MemorySink::Begin(const std::wstring&, uint64_t size) {
     capacity_ = size ? static_cast<size_t>(size) : 64 * 1024;
     used_ = 0;
     block_ = LocalAlloc(LMEM_MOVEABLE, capacity_);
-    return block_ ? spi::OK : spi::NO_MEMORY;
+    return block_ ? SPI::SPI_OK : SPI::SPI_NO_MEMORY;
 }
 
 int MemorySink::Write(const void* data, size_t n) {
-    if (n == 0) return spi::OK;
+    if (n == 0) return SPI::SPI_OK;
     if (n > capacity_ - used_) {
-        if (used_ + n > MAX_MEMBER_SIZE) return spi::NO_MEMORY;
+        if (used_ + n > MAX_MEMBER_SIZE) return SPI::SPI_NO_MEMORY;
         size_t grown = std::min<size_t>(std::max(capacity_ * 2, used_ + n), MAX_MEMBER_SIZE);
         HLOCAL bigger = LocalReAlloc(block_, grown, LMEM_MOVEABLE);
-        if (!bigger) return spi::NO_MEMORY;
+        if (!bigger) return SPI::SPI_NO_MEMORY;
         block_ = bigger;
         capacity_ = grown;
     }
     void* p = LocalLock(block_);
-    if (!p) return spi::MEMORY_ERROR;
+    if (!p) return SPI::SPI_MEMORY_ERROR;
     std::memcpy(static_cast<char*>(p) + used_, data, n);
     LocalUnlock(block_);
     used_ += n;
-    return spi::OK;
+    return SPI::SPI_OK;
 }
 
 int MemorySink::Finish() {
@@ -40,7 +40,7 @@ int MemorySink::Finish() {
     if (size != capacity_) {
         if (HLOCAL fitted = LocalReAlloc(block_, size, LMEM_MOVEABLE)) block_ = fitted;
     }
-    return spi::OK;
+    return SPI::SPI_OK;
 }
 
 void MemorySink::Abort() {
@@ -76,7 +76,7 @@ std::wstring SafeFileName(const std::wstring& name) {
 
 int FolderSink::Begin(const std::wstring& name, uint64_t) {
     std::wstring file = SafeFileName(name);
-    if (file.empty() || folder_.empty()) return spi::WRITE_ERROR;
+    if (file.empty() || folder_.empty()) return SPI::SPI_WRITE_ERROR;
     path_ = folder_;
     if (path_.back() != L'\\' && path_.back() != L'/') path_ += L'\\';
     path_ += file;
@@ -84,16 +84,16 @@ int FolderSink::Begin(const std::wstring& name, uint64_t) {
                         nullptr);
     if (file_ == INVALID_HANDLE_VALUE) {
         path_.clear();
-        return spi::WRITE_ERROR;
+        return SPI::SPI_WRITE_ERROR;
     }
-    return spi::OK;
+    return SPI::SPI_OK;
 }
 
 int FolderSink::Write(const void* data, size_t n) {
     DWORD written = 0;
     if (!WriteFile(file_, data, static_cast<DWORD>(n), &written, nullptr) || written != n)
-        return spi::WRITE_ERROR;
-    return spi::OK;
+        return SPI::SPI_WRITE_ERROR;
+    return SPI::SPI_OK;
 }
 
 int FolderSink::Finish() {
@@ -102,10 +102,10 @@ int FolderSink::Finish() {
     if (!ok) {
         DeleteFileW(path_.c_str());
         path_.clear();
-        return spi::WRITE_ERROR;
+        return SPI::SPI_WRITE_ERROR;
     }
     path_.clear();  // kept
-    return spi::OK;
+    return SPI::SPI_OK;
 }
 
 void FolderSink::Abort() {

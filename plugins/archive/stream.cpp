@@ -2,7 +2,7 @@
 #include "stream.h"
 
 #include "archive.h"
-#include "spi.h"
+#include "plugin/spi_api.h"
 
 namespace archive {
 
@@ -18,7 +18,7 @@ bool PlainStream::Skip(uint64_t n) {
 GzipStream::GzipStream(spi::Input& in) : reader_(in), in_(64 * 1024) {
     // 16 + window bits: a gzip wrapper, not a zlib one.
     ready_ = inflateInit2(&z_, 16 + MAX_WBITS) == Z_OK;
-    if (!ready_) error_ = spi::NO_MEMORY;
+    if (!ready_) error_ = SPI::SPI_NO_MEMORY;
 }
 
 GzipStream::~GzipStream() {
@@ -33,7 +33,7 @@ size_t GzipStream::Read(void* dst, size_t n) {
         if (z_.avail_in == 0) {
             size_t got = reader_.Read(in_.data(), in_.size());
             if (got == 0) {
-                error_ = spi::BROKEN_DATA;  // the stream stops before its end
+                error_ = SPI::SPI_BROKEN_DATA;  // the stream stops before its end
                 break;
             }
             z_.next_in = in_.data();
@@ -45,13 +45,13 @@ size_t GzipStream::Read(void* dst, size_t n) {
             break;
         }
         if (rc != Z_OK && rc != Z_BUF_ERROR) {
-            error_ = rc == Z_MEM_ERROR ? spi::NO_MEMORY : spi::BROKEN_DATA;
+            error_ = rc == Z_MEM_ERROR ? SPI::SPI_NO_MEMORY : SPI::SPI_BROKEN_DATA;
             break;
         }
     }
     size_t got = n - z_.avail_out;
     out_ += got;
-    if (out_ > MAX_STREAM) error_ = spi::NO_MEMORY;
+    if (out_ > MAX_STREAM) error_ = SPI::SPI_NO_MEMORY;
     return error_ ? 0 : got;
 }
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "spi.h"
+#include "plugin/spi_api.h"
 #include "text.h"
 
 namespace archive {
@@ -82,23 +82,23 @@ int ReadMember(Stream& s, Member& m, bool& end) {
         if (s.Error()) return s.Error();
         if (got == 0 && records == 0) {
             end = true;  // no end blocks, but the stream stops at a header boundary
-            return spi::OK;
+            return SPI::SPI_OK;
         }
-        if (got < BLOCK_SIZE) return spi::BROKEN_DATA;
+        if (got < BLOCK_SIZE) return SPI::SPI_BROKEN_DATA;
         if (AllZero(h, BLOCK_SIZE)) {
-            if (records != 0) return spi::BROKEN_DATA;
+            if (records != 0) return SPI::SPI_BROKEN_DATA;
             end = true;
-            return spi::OK;
+            return SPI::SPI_OK;
         }
-        if (!IsTarHeader(h)) return spi::BROKEN_DATA;
+        if (!IsTarHeader(h)) return SPI::SPI_BROKEN_DATA;
         uint64_t size = 0, mtime = 0;
-        if (!Number(h + 124, 12, size) || !Number(h + 136, 12, mtime)) return spi::BROKEN_DATA;
+        if (!Number(h + 124, 12, size) || !Number(h + 136, 12, mtime)) return SPI::SPI_BROKEN_DATA;
         char type = static_cast<char>(h[156]);
         if (type == 'L' || type == 'x') {
-            if (size > (type == 'L' ? MAX_NAME_RECORD : MAX_PAX_RECORD)) return spi::BROKEN_DATA;
+            if (size > (type == 'L' ? MAX_NAME_RECORD : MAX_PAX_RECORD)) return SPI::SPI_BROKEN_DATA;
             std::string data(static_cast<size_t>(size), '\0');
             if (s.Read(data.data(), data.size()) != data.size() || !s.Skip(Padded(size) - size))
-                return s.Error() ? s.Error() : spi::BROKEN_DATA;
+                return s.Error() ? s.Error() : SPI::SPI_BROKEN_DATA;
             if (type == 'L') {
                 longName = data.c_str();
                 continue;
@@ -107,14 +107,14 @@ int ReadMember(Stream& s, Member& m, bool& end) {
             size_t at = 0;
             while (at < data.size()) {
                 size_t space = data.find(' ', at);
-                if (space == std::string::npos) return spi::BROKEN_DATA;
+                if (space == std::string::npos) return SPI::SPI_BROKEN_DATA;
                 uint64_t len = 0;
                 for (size_t i = at; i < space; ++i) {
-                    if (data[i] < '0' || data[i] > '9' || len > MAX_PAX_RECORD) return spi::BROKEN_DATA;
+                    if (data[i] < '0' || data[i] > '9' || len > MAX_PAX_RECORD) return SPI::SPI_BROKEN_DATA;
                     len = len * 10 + (data[i] - '0');
                 }
                 if (len <= space - at || at + len > data.size() || data[at + len - 1] != '\n')
-                    return spi::BROKEN_DATA;
+                    return SPI::SPI_BROKEN_DATA;
                 std::string record = data.substr(space + 1, at + len - 1 - (space + 1));
                 size_t eq = record.find('=');
                 if (eq != std::string::npos) {
@@ -125,7 +125,7 @@ int ReadMember(Stream& s, Member& m, bool& end) {
                         uint64_t v = 0;
                         for (char c : value) {
                             if (c == '.') break;  // fractions of a second
-                            if (c < '0' || c > '9' || v > (uint64_t(1) << 56)) return spi::BROKEN_DATA;
+                            if (c < '0' || c > '9' || v > (uint64_t(1) << 56)) return SPI::SPI_BROKEN_DATA;
                             v = v * 10 + (c - '0');
                         }
                         if (key == "size") {
@@ -142,7 +142,7 @@ int ReadMember(Stream& s, Member& m, bool& end) {
             continue;
         }
         if (type == 'g' || type == 'K') {  // global pax settings, long link names
-            if (!s.Skip(Padded(size))) return s.Error() ? s.Error() : spi::BROKEN_DATA;
+            if (!s.Skip(Padded(size))) return s.Error() ? s.Error() : SPI::SPI_BROKEN_DATA;
             continue;
         }
         m.type = type;
@@ -157,9 +157,9 @@ int ReadMember(Stream& s, Member& m, bool& end) {
             // POSIX ustar keeps the leading folders in a prefix field.
             if (std::memcmp(h + 257, "ustar\0", 6) == 0 && h[345]) m.name = Field(h + 345, 155) + "/" + m.name;
         }
-        return spi::OK;
+        return SPI::SPI_OK;
     }
-    return spi::BROKEN_DATA;  // an endless chain of extended headers
+    return SPI::SPI_BROKEN_DATA;  // an endless chain of extended headers
 }
 
 bool IsFile(char type) { return type == '0' || type == 0 || type == '7'; }
@@ -186,10 +186,10 @@ int ListTar(Stream& s, uint64_t origin, const char* method, std::vector<Entry>& 
         Member m;
         bool end = false;
         if (int rc = ReadMember(s, m, end)) return rc;
-        if (end) return spi::OK;
+        if (end) return SPI::SPI_OK;
         if (IsFile(m.type)) {
-            if (entries.size() >= MAX_ENTRIES) return spi::NO_MEMORY;
-            if (origin + start > 0xFFFFFFFFu) return spi::NO_MEMORY;  // past what a record holds
+            if (entries.size() >= MAX_ENTRIES) return SPI::SPI_NO_MEMORY;
+            if (origin + start > 0xFFFFFFFFu) return SPI::SPI_NO_MEMORY;  // past what a record holds
             Entry e;
             e.name = Utf8OrAnsi(m.name);
             std::memcpy(e.method, method, std::min(std::strlen(method), sizeof e.method - 1));
@@ -198,18 +198,20 @@ int ListTar(Stream& s, uint64_t origin, const char* method, std::vector<Entry>& 
             e.timestamp = m.mtime > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(m.mtime);
             entries.push_back(std::move(e));
         }
-        if (!s.Skip(Padded(m.size))) return s.Error() ? s.Error() : spi::BROKEN_DATA;
+        if (!s.Skip(Padded(m.size))) return s.Error() ? s.Error() : SPI::SPI_BROKEN_DATA;
     }
 }
 
-int ExtractTar(Stream& s, Sink& sink, spi::Progress& progress) {
+int ExtractTar(Stream& s, Sink& sink, spi::Progress& progress, uint64_t exactSize) {
     Member m;
     bool end = false;
     if (int rc = ReadMember(s, m, end)) return rc;
-    if (end || !IsFile(m.type)) return spi::UNKNOWN_FORMAT;
-    if (m.size > MAX_MEMBER_SIZE) return spi::NO_MEMORY;
+    if (end || !IsFile(m.type)) return SPI::SPI_UNKNOWN_FORMAT;
+    if (exactSize && exactSize != s.Pos() + m.size && exactSize != s.Pos() + Padded(m.size))
+        return SPI::SPI_NOT_IMPLEMENTED;
+    if (m.size > MAX_MEMBER_SIZE) return SPI::SPI_NO_MEMORY;
     progress.SetTotal(m.size);
-    if (!progress.Report(0)) return spi::CANCELLED;
+    if (!progress.Report(0)) return SPI::SPI_ABORTED;
     if (int rc = sink.Begin(Utf8OrAnsi(m.name), m.size)) return rc;
     uint8_t buf[64 * 1024];
     uint64_t done = 0;
@@ -218,7 +220,7 @@ int ExtractTar(Stream& s, Sink& sink, spi::Progress& progress) {
         size_t got = s.Read(buf, want);
         if (got < want) {
             sink.Abort();
-            return s.Error() ? s.Error() : spi::BROKEN_DATA;
+            return s.Error() ? s.Error() : SPI::SPI_BROKEN_DATA;
         }
         if (int rc = sink.Write(buf, got)) {
             sink.Abort();
@@ -227,12 +229,12 @@ int ExtractTar(Stream& s, Sink& sink, spi::Progress& progress) {
         done += got;
         if (!progress.Report(done)) {
             sink.Abort();
-            return spi::CANCELLED;
+            return SPI::SPI_ABORTED;
         }
     }
     if (!progress.Report(m.size)) {
         sink.Abort();
-        return spi::CANCELLED;
+        return SPI::SPI_ABORTED;
     }
     return sink.Finish();
 }

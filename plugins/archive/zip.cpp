@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "spi.h"
+#include "plugin/spi_api.h"
 
 namespace archive {
 
@@ -92,7 +92,7 @@ int Copy(spi::Reader& data, uint16_t method, bool sizesKnown, uint64_t compsize,
          uint32_t crc, Sink& sink, spi::Progress& progress, uint64_t& consumed, uint32_t& gotCrc,
          uint64_t& produced) {
     z_stream z{};
-    if (method == DEFLATED && inflateInit2(&z, -MAX_WBITS) != Z_OK) return spi::NO_MEMORY;
+    if (method == DEFLATED && inflateInit2(&z, -MAX_WBITS) != Z_OK) return SPI::SPI_NO_MEMORY;
     struct End {
         z_stream* z;
         bool on;
@@ -110,7 +110,7 @@ int Copy(spi::Reader& data, uint16_t method, bool sizesKnown, uint64_t compsize,
         if (sizesKnown) want = static_cast<size_t>(std::min<uint64_t>(want, compsize - consumed));
         if (want == 0 && method == STORED) break;
         size_t got = data.Read(in.data(), want);
-        if (got == 0 && (want > 0 || method == STORED)) return spi::BROKEN_DATA;  // cut short
+        if (got == 0 && (want > 0 || method == STORED)) return SPI::SPI_BROKEN_DATA;  // cut short
         consumed += got;
         const uint8_t* chunk = in.data();
         size_t chunkLen = got;
@@ -124,19 +124,19 @@ int Copy(spi::Reader& data, uint16_t method, bool sizesKnown, uint64_t compsize,
                 if (rc == Z_STREAM_END) {
                     done = true;
                 } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) {
-                    return rc == Z_MEM_ERROR ? spi::NO_MEMORY : spi::BROKEN_DATA;
+                    return rc == Z_MEM_ERROR ? SPI::SPI_NO_MEMORY : SPI::SPI_BROKEN_DATA;
                 }
                 size_t n = out.size() - z.avail_out;
                 produced += n;
                 if (produced > MAX_MEMBER_SIZE || (sizesKnown && produced > filesize)) {
-                    return produced > MAX_MEMBER_SIZE ? spi::NO_MEMORY : spi::BROKEN_DATA;
+                    return produced > MAX_MEMBER_SIZE ? SPI::SPI_NO_MEMORY : SPI::SPI_BROKEN_DATA;
                 }
                 c = crc32(c, out.data(), static_cast<uInt>(n));
                 if (int rc2 = sink.Write(out.data(), n)) return rc2;
             } while (!done && (z.avail_in > 0 || z.avail_out == 0));
             // Give back what the deflate stream did not use: the data descriptor follows.
             consumed -= z.avail_in;
-            if (!done && sizesKnown && consumed >= compsize) return spi::BROKEN_DATA;
+            if (!done && sizesKnown && consumed >= compsize) return SPI::SPI_BROKEN_DATA;
             chunkLen = 0;
         }
         if (chunkLen > 0) {
@@ -144,22 +144,22 @@ int Copy(spi::Reader& data, uint16_t method, bool sizesKnown, uint64_t compsize,
             c = crc32(c, chunk, static_cast<uInt>(chunkLen));
             if (int rc = sink.Write(chunk, chunkLen)) return rc;
         }
-        if (!progress.Report(produced)) return spi::CANCELLED;
+        if (!progress.Report(produced)) return SPI::SPI_ABORTED;
     }
     gotCrc = static_cast<uint32_t>(c);
-    if (sizesKnown && (produced != filesize || gotCrc != crc)) return spi::BROKEN_DATA;
-    return spi::OK;
+    if (sizesKnown && (produced != filesize || gotCrc != crc)) return SPI::SPI_BROKEN_DATA;
+    return SPI::SPI_OK;
 }
 
 }  // namespace
 
 int ListZip(spi::Input& in, std::vector<Entry>& entries) {
     uint64_t size = in.Size();
-    if (size < END_SIZE) return spi::BROKEN_DATA;
+    if (size < END_SIZE) return SPI::SPI_BROKEN_DATA;
     // The end record is in the last 22 bytes plus a comment of up to 65535.
     size_t tailLen = static_cast<size_t>(std::min<uint64_t>(size, END_SIZE + 0xFFFF));
     std::vector<uint8_t> tail(tailLen);
-    if (!in.ReadExact(size - tailLen, tail.data(), tailLen)) return spi::READ_ERROR;
+    if (!in.ReadExact(size - tailLen, tail.data(), tailLen)) return SPI::SPI_READ_ERROR;
     const uint8_t* end = nullptr;
     for (size_t i = tailLen - END_SIZE + 1; i-- > 0;) {
         if (Le32(&tail[i]) == END_SIG && i + END_SIZE + Le16(&tail[i + 20]) <= tailLen) {
@@ -167,38 +167,38 @@ int ListZip(spi::Input& in, std::vector<Entry>& entries) {
             break;
         }
     }
-    if (!end) return spi::BROKEN_DATA;
+    if (!end) return SPI::SPI_BROKEN_DATA;
     uint64_t endPos = size - tailLen + (end - tail.data());
-    if (Le16(end + 4) != 0 || Le16(end + 6) != 0) return spi::UNKNOWN_FORMAT;  // spans disks
+    if (Le16(end + 4) != 0 || Le16(end + 6) != 0) return SPI::SPI_UNKNOWN_FORMAT;  // spans disks
     uint32_t count = Le16(end + 10), cdSize = Le32(end + 12), cdOffset = Le32(end + 16);
-    if (cdOffset == 0xFFFFFFFFu || cdSize == 0xFFFFFFFFu) return spi::UNKNOWN_FORMAT;  // Zip64 archive
-    if (cdSize > MAX_CENTRAL) return spi::NO_MEMORY;
-    if (static_cast<uint64_t>(cdSize) + cdOffset > endPos) return spi::BROKEN_DATA;
+    if (cdOffset == 0xFFFFFFFFu || cdSize == 0xFFFFFFFFu) return SPI::SPI_UNKNOWN_FORMAT;  // Zip64 archive
+    if (cdSize > MAX_CENTRAL) return SPI::SPI_NO_MEMORY;
+    if (static_cast<uint64_t>(cdSize) + cdOffset > endPos) return SPI::SPI_BROKEN_DATA;
     // Bytes in front of the archive shift every offset it records.
     uint64_t base = endPos - cdSize - cdOffset;
     std::vector<uint8_t> cd(cdSize);
-    if (!in.ReadExact(base + cdOffset, cd.data(), cdSize)) return spi::BROKEN_DATA;
+    if (!in.ReadExact(base + cdOffset, cd.data(), cdSize)) return SPI::SPI_BROKEN_DATA;
 
     size_t at = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        if (at + CENTRAL_SIZE > cd.size() || Le32(&cd[at]) != CENTRAL_SIG) return spi::BROKEN_DATA;
+        if (at + CENTRAL_SIZE > cd.size() || Le32(&cd[at]) != CENTRAL_SIG) return SPI::SPI_BROKEN_DATA;
         const uint8_t* h = &cd[at];
         uint16_t flags = Le16(h + 8), method = Le16(h + 10);
         uint16_t nameLen = Le16(h + 28), extraLen = Le16(h + 30), commentLen = Le16(h + 32);
-        if (at + CENTRAL_SIZE + nameLen + extraLen + commentLen > cd.size()) return spi::BROKEN_DATA;
+        if (at + CENTRAL_SIZE + nameLen + extraLen + commentLen > cd.size()) return SPI::SPI_BROKEN_DATA;
         const uint8_t* name = h + CENTRAL_SIZE;
         const uint8_t* extra = name + nameLen;
         at += CENTRAL_SIZE + nameLen + extraLen + commentLen;
-        if (nameLen == 0 || std::memchr(name, 0, nameLen)) return spi::BROKEN_DATA;
+        if (nameLen == 0 || std::memchr(name, 0, nameLen)) return SPI::SPI_BROKEN_DATA;
         if (name[nameLen - 1] == '/' || name[nameLen - 1] == '\\') continue;  // a folder
 
         uint64_t filesize = Le32(h + 24), compsize = Le32(h + 20), offset = Le32(h + 42);
         uint64_t* wide[3] = {&filesize, &compsize, &offset};
         ApplyZip64(extra, extraLen, wide);
-        if (offset + LOCAL_SIZE > cdOffset) return spi::BROKEN_DATA;  // not before the directory
+        if (offset + LOCAL_SIZE > cdOffset) return SPI::SPI_BROKEN_DATA;  // not before the directory
         uint64_t position = in.Origin() + base + offset;
-        if (position > 0xFFFFFFFFu) return spi::NO_MEMORY;  // past what a record holds
-        if (entries.size() >= MAX_ENTRIES) return spi::NO_MEMORY;
+        if (position > 0xFFFFFFFFu) return SPI::SPI_NO_MEMORY;  // past what a record holds
+        if (entries.size() >= MAX_ENTRIES) return SPI::SPI_NO_MEMORY;
 
         Entry e;
         e.name = ZipName(name, nameLen, flags);
@@ -210,19 +210,19 @@ int ListZip(spi::Input& in, std::vector<Entry>& entries) {
         e.crc = Le32(h + 16);
         entries.push_back(std::move(e));
     }
-    return spi::OK;
+    return SPI::SPI_OK;
 }
 
 int ExtractZip(spi::Input& in, Sink& sink, spi::Progress& progress) {
     uint8_t h[LOCAL_SIZE];
-    if (!in.ReadExact(0, h, sizeof h) || Le32(h) != LOCAL_SIG) return spi::UNKNOWN_FORMAT;
+    if (!in.ReadExact(0, h, sizeof h) || Le32(h) != LOCAL_SIG) return SPI::SPI_UNKNOWN_FORMAT;
     uint16_t flags = Le16(h + 6), method = Le16(h + 8);
     uint16_t nameLen = Le16(h + 26), extraLen = Le16(h + 28);
     std::vector<uint8_t> names(nameLen + extraLen);
-    if (!in.ReadExact(LOCAL_SIZE, names.data(), names.size())) return spi::BROKEN_DATA;
-    if (nameLen == 0 || std::memchr(names.data(), 0, nameLen)) return spi::BROKEN_DATA;
-    if (flags & ENCRYPTED) return spi::UNKNOWN_FORMAT;
-    if (method != STORED && method != DEFLATED) return spi::UNKNOWN_FORMAT;
+    if (!in.ReadExact(LOCAL_SIZE, names.data(), names.size())) return SPI::SPI_BROKEN_DATA;
+    if (nameLen == 0 || std::memchr(names.data(), 0, nameLen)) return SPI::SPI_BROKEN_DATA;
+    if (flags & ENCRYPTED) return SPI::SPI_UNKNOWN_FORMAT;
+    if (method != STORED && method != DEFLATED) return SPI::SPI_UNKNOWN_FORMAT;
 
     uint64_t compsize = Le32(h + 18), filesize = Le32(h + 22), unused = 0;
     uint64_t* wide[3] = {&filesize, &compsize, &unused};
@@ -230,33 +230,44 @@ int ExtractZip(spi::Input& in, Sink& sink, spi::Progress& progress) {
     // With a data descriptor the local header may hold no sizes: a deflate stream then
     // tells its own end, and the descriptor after it gives the CRC and sizes.
     bool sizesKnown = !(flags & DESCRIPTOR) || compsize != 0 || filesize != 0;
-    if (!sizesKnown && method == STORED) return spi::BROKEN_DATA;
+    if (!sizesKnown && method == STORED) return SPI::SPI_BROKEN_DATA;
     uint32_t crc = Le32(h + 14);
     uint64_t dataStart = LOCAL_SIZE + nameLen + extraLen;
+    // From memory the data must be this member's stored bytes exactly (its header, its data
+    // and its descriptor): more may be a whole archive, whose other member the caller meant.
+    // A member of unknown size is measured as it is read.
+    if (in.IsMemory() && sizesKnown) {
+        uint64_t end = dataStart + compsize;
+        uint8_t sig[4];
+        if (flags & DESCRIPTOR) end += in.ReadExact(end, sig, 4) && Le32(sig) == DESCRIPTOR_SIG ? 16 : 12;
+        if (in.Size() != end) return SPI::SPI_NOT_IMPLEMENTED;
+    }
     if (sizesKnown) {
-        if (filesize > MAX_MEMBER_SIZE) return spi::NO_MEMORY;
-        if (compsize > in.Size() - std::min(in.Size(), dataStart)) return spi::BROKEN_DATA;
-        if (method == STORED && compsize != filesize) return spi::BROKEN_DATA;
+        if (filesize > MAX_MEMBER_SIZE) return SPI::SPI_NO_MEMORY;
+        if (compsize > in.Size() - std::min(in.Size(), dataStart)) return SPI::SPI_BROKEN_DATA;
+        if (method == STORED && compsize != filesize) return SPI::SPI_BROKEN_DATA;
     }
 
     progress.SetTotal(sizesKnown ? filesize : 0);
-    if (!progress.Report(0)) return spi::CANCELLED;
+    if (!progress.Report(0)) return SPI::SPI_ABORTED;
     if (int rc = sink.Begin(ZipName(names.data(), nameLen, flags), sizesKnown ? filesize : 0)) return rc;
     spi::Reader data(in, dataStart);
     uint64_t consumed = 0, produced = 0;
     uint32_t gotCrc = 0;
     int rc = Copy(data, method, sizesKnown, compsize, filesize, crc, sink, progress, consumed, gotCrc,
                   produced);
-    if (rc == spi::OK && !sizesKnown) {
+    if (rc == SPI::SPI_OK && !sizesKnown) {
         uint8_t d[16];
         size_t n = in.ReadAt(dataStart + consumed, d, sizeof d);
         size_t off = n >= 4 && Le32(d) == DESCRIPTOR_SIG ? 4 : 0;
         if (n < off + 12 || Le32(d + off) != gotCrc || Le32(d + off + 4) != consumed ||
             Le32(d + off + 8) != static_cast<uint32_t>(produced))
-            rc = spi::BROKEN_DATA;
+            rc = SPI::SPI_BROKEN_DATA;
+        else if (in.IsMemory() && in.Size() != dataStart + consumed + off + 12)
+            rc = SPI::SPI_NOT_IMPLEMENTED;
     }
-    if (rc == spi::OK && !progress.Report(produced)) rc = spi::CANCELLED;
-    if (rc != spi::OK) {
+    if (rc == SPI::SPI_OK && !progress.Report(produced)) rc = SPI::SPI_ABORTED;
+    if (rc != SPI::SPI_OK) {
         sink.Abort();
         return rc;
     }

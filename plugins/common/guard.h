@@ -1,8 +1,8 @@
-// No C++ exception may leave an exported function: the host is not C++.
+// No C++ exception may leave an exported function (SPI_EXPORT): the host is not C++.
 #pragma once
 #include <new>
 
-#include "spi.h"
+#include "plugin/spi_api.h"
 
 namespace spi {
 
@@ -11,10 +11,12 @@ int Guarded(F&& body) noexcept {
     try {
         return body();
     } catch (const std::bad_alloc&) {
-        return NO_MEMORY;
+        return SPI::SPI_NO_MEMORY;
     } catch (...) {
-        return INTERNAL_ERROR;
+        return SPI::SPI_INTERNAL_ERROR;
     }
 }
 
 }  // namespace spi
+
+#define SPI_EXPORT extern "C" __declspec(dllexport)

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "spi.h"
+#include "plugin/spi_api.h"
 
 namespace spi {
 
@@ -13,22 +13,22 @@ Input::~Input() {
 }
 
 int Input::OpenMemory(const void* data, size_t size) {
-    if (!data) return UNKNOWN_FORMAT;
+    if (!data) return SPI::SPI_UNKNOWN_FORMAT;
     mem_ = static_cast<const uint8_t*>(data);
     origin_ = 0;
     size_ = size;
-    return OK;
+    return SPI::SPI_OK;
 }
 
 int Input::OpenHandle(HANDLE file, LONG_PTR offset) {
-    if (file == INVALID_HANDLE_VALUE) return READ_ERROR;
+    if (file == INVALID_HANDLE_VALUE) return SPI::SPI_READ_ERROR;
     file_ = file;
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file_, &size)) return READ_ERROR;
+    if (!GetFileSizeEx(file_, &size)) return SPI::SPI_READ_ERROR;
     fileSize_ = static_cast<uint64_t>(size.QuadPart);
-    if (offset < 0) return UNKNOWN_FORMAT;
+    if (offset < 0) return SPI::SPI_UNKNOWN_FORMAT;
     Rebase(static_cast<uint64_t>(offset));
-    return OK;
+    return SPI::SPI_OK;
 }
 
 bool Input::Rebase(uint64_t offset) {
@@ -41,30 +41,30 @@ bool Input::Rebase(uint64_t offset) {
 const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 int Input::Open(LPCSTR buf, LONG_PTR len, unsigned flag) {
-    switch (flag & SOURCE_MASK) {
-    case SOURCE_FILE:
-        if (!buf) return READ_ERROR;
+    switch (flag & SPI::FLAG_SOURCE_MASK) {
+    case SPI::FLAG_FILE:
+        if (!buf) return SPI::SPI_READ_ERROR;
         return OpenHandle(CreateFileA(buf, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
                           len);
-    case SOURCE_MEMORY:
-        return len < 0 ? UNKNOWN_FORMAT : OpenMemory(buf, static_cast<size_t>(len));
+    case SPI::FLAG_MEMORY:
+        return len < 0 ? SPI::SPI_UNKNOWN_FORMAT : OpenMemory(buf, static_cast<size_t>(len));
     default:
-        return NOT_IMPLEMENTED;
+        return SPI::SPI_NOT_IMPLEMENTED;
     }
 }
 
 int Input::Open(LPCWSTR buf, LONG_PTR len, unsigned flag) {
-    switch (flag & SOURCE_MASK) {
-    case SOURCE_FILE:
-        if (!buf) return READ_ERROR;
+    switch (flag & SPI::FLAG_SOURCE_MASK) {
+    case SPI::FLAG_FILE:
+        if (!buf) return SPI::SPI_READ_ERROR;
         return OpenHandle(CreateFileW(buf, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
                           len);
-    case SOURCE_MEMORY:
-        return len < 0 ? UNKNOWN_FORMAT : OpenMemory(buf, static_cast<size_t>(len));
+    case SPI::FLAG_MEMORY:
+        return len < 0 ? SPI::SPI_UNKNOWN_FORMAT : OpenMemory(buf, static_cast<size_t>(len));
     default:
-        return NOT_IMPLEMENTED;
+        return SPI::SPI_NOT_IMPLEMENTED;
     }
 }
 

@@ -5,13 +5,13 @@
 #include <climits>
 #include <cstdint>
 
-#include "spi.h"
+#include "plugin/spi_api.h"
 
 namespace spi {
 
 class Progress {
 public:
-    Progress(ProgressCallback cb, LONG_PTR data) : cb_(cb), data_(data) {}
+    Progress(SPI::ProgressCallback cb, LONG_PTR data) : cb_(cb), data_(data) {}
 
     void SetTotal(uint64_t total) {
         total_ = total;
@@ -39,7 +39,7 @@ public:
     bool Cancelled() const { return cancelled_; }
 
 private:
-    ProgressCallback cb_;
+    SPI::ProgressCallback cb_;
     LONG_PTR data_;
     uint64_t total_ = 0;
     uint64_t step_ = 4096;

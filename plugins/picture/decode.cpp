@@ -10,7 +10,7 @@
 
 #include "budget.h"
 #include "local_block.h"
-#include "spi.h"
+#include "plugin/spi_api.h"
 
 namespace picture {
 
@@ -160,11 +160,11 @@ int BuildBitmap(const uint8_t* px, int w, int h, int comp, Depth depth, Progress
 
     spi::LocalBlock info = spi::LocalBlock::Alloc(sizeof(BITMAPINFOHEADER) + colours * sizeof(RGBQUAD), true);
     spi::LocalBlock pixels = spi::LocalBlock::Alloc(stride * h, true);
-    if (!info || !pixels) return spi::NO_MEMORY;
+    if (!info || !pixels) return SPI::SPI_NO_MEMORY;
     {
         spi::LocalLockGuard infoLock(info);
         auto* bih = static_cast<BITMAPINFOHEADER*>(infoLock.get());
-        if (!bih) return spi::MEMORY_ERROR;
+        if (!bih) return SPI::SPI_MEMORY_ERROR;
         bih->biSize = sizeof(BITMAPINFOHEADER);
         bih->biWidth = w;
         bih->biHeight = h;
@@ -181,9 +181,9 @@ int BuildBitmap(const uint8_t* px, int w, int h, int comp, Depth depth, Progress
     }
     spi::LocalLockGuard pixelLock(pixels);
     auto* out = static_cast<uint8_t*>(pixelLock.get());
-    if (!out) return spi::MEMORY_ERROR;
+    if (!out) return SPI::SPI_MEMORY_ERROR;
     for (int y = 0; y < h; ++y) {
-        if (!progress.Report(progressBase + y)) return spi::CANCELLED;
+        if (!progress.Report(progressBase + y)) return SPI::SPI_ABORTED;
         const uint8_t* src = px + static_cast<size_t>(y) * w * comp;
         uint8_t* dst = out + static_cast<size_t>(h - 1 - y) * stride;
         switch (depth) {
@@ -210,10 +210,10 @@ int BuildBitmap(const uint8_t* px, int w, int h, int comp, Depth depth, Progress
             break;
         }
     }
-    if (!progress.Report(progressBase + h)) return spi::CANCELLED;
+    if (!progress.Report(progressBase + h)) return SPI::SPI_ABORTED;
     *outInfo = info.Release();
     *outBits = pixels.Release();
-    return spi::OK;
+    return SPI::SPI_OK;
 }
 
 // Why stb_image gave up: its own size limits and our budget are memory limits (4), the
@@ -221,32 +221,32 @@ int BuildBitmap(const uint8_t* px, int w, int h, int comp, Depth depth, Progress
 int StbFailure(const BudgetScope& budget) {
     const char* why = stbi_failure_reason();
     if (budget.Exceeded() || (why && (std::strcmp(why, "outofmem") == 0 || std::strcmp(why, "too large") == 0)))
-        return spi::NO_MEMORY;
-    return spi::BROKEN_DATA;
+        return SPI::SPI_NO_MEMORY;
+    return SPI::SPI_BROKEN_DATA;
 }
 
 }  // namespace
 
 int ReadFacts(Input& in, Facts& facts) {
     Header header = Examine(in);
-    if (header.format == Format::Unknown) return spi::UNKNOWN_FORMAT;
+    if (header.format == Format::Unknown) return SPI::SPI_UNKNOWN_FORMAT;
     BudgetScope budget(PictureBudget(0));
     StbSource source(in, nullptr);
     int w = 0, h = 0, comp = 0;
     if (!stbi_info_from_callbacks(&StbSource::CALLBACKS, &source, &w, &h, &comp)) return StbFailure(budget);
-    if (w <= 0 || h <= 0) return spi::BROKEN_DATA;
+    if (w <= 0 || h <= 0) return SPI::SPI_BROKEN_DATA;
     facts.format = header.format;
     facts.width = w;
     facts.height = h;
     facts.depth = Plan(header, comp);
-    return spi::OK;
+    return SPI::SPI_OK;
 }
 
 int Decode(Input& in, bool preview, Progress& progress, HLOCAL* outInfo, HLOCAL* outBits) {
     Facts facts;
     if (int rc = ReadFacts(in, facts)) return rc;
     uint64_t pixelCount = static_cast<uint64_t>(facts.width) * facts.height;
-    if (!WithinCaps(facts.width, facts.height)) return spi::NO_MEMORY;
+    if (!WithinCaps(facts.width, facts.height)) return SPI::SPI_NO_MEMORY;
 
     // A preview is scaled down to fit the preview square; colours of a palette do not
     // survive scaling.
@@ -267,26 +267,26 @@ int Decode(Input& in, bool preview, Progress& progress, HLOCAL* outInfo, HLOCAL*
 
     BudgetScope budget(PictureBudget(pixelCount));
     progress.SetTotal(in.Size() + outH);
-    if (!progress.Report(0)) return spi::CANCELLED;
+    if (!progress.Report(0)) return SPI::SPI_ABORTED;
 
     StbSource source(in, &progress);
     int comp = ChannelsFor(depth);
     int w = 0, h = 0, fileComp = 0;
     StbPixels pixels;
     pixels.p = stbi_load_from_callbacks(&StbSource::CALLBACKS, &source, &w, &h, &fileComp, comp);
-    if (progress.Cancelled()) return spi::CANCELLED;
+    if (progress.Cancelled()) return SPI::SPI_ABORTED;
     if (!pixels.p) return StbFailure(budget);
-    if (source.hitEnd || w != facts.width || h != facts.height) return spi::BROKEN_DATA;
+    if (source.hitEnd || w != facts.width || h != facts.height) return SPI::SPI_BROKEN_DATA;
 
     if (outW != w || outH != h) {
         StbPixels scaled;
         scaled.p = static_cast<stbi_uc*>(BudgetMalloc(static_cast<size_t>(outW) * outH * comp));
-        if (!scaled.p) return spi::NO_MEMORY;
+        if (!scaled.p) return SPI::SPI_NO_MEMORY;
         int alpha = comp == 4 ? 3 : STBIR_ALPHA_CHANNEL_NONE;
         if (!stbir_resize_uint8_generic(pixels.p, w, h, 0, scaled.p, outW, outH, 0, comp, alpha, 0,
                                         STBIR_EDGE_CLAMP, STBIR_FILTER_DEFAULT, STBIR_COLORSPACE_LINEAR,
                                         nullptr))
-            return budget.Exceeded() ? spi::NO_MEMORY : spi::INTERNAL_ERROR;
+            return budget.Exceeded() ? SPI::SPI_NO_MEMORY : SPI::SPI_INTERNAL_ERROR;
         std::swap(pixels.p, scaled.p);
     }
     return BuildBitmap(pixels.p, outW, outH, comp, depth, progress, in.Size(), outInfo, outBits);

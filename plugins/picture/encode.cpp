@@ -13,7 +13,7 @@
 #include "budget.h"
 #include "decode.h"
 #include "local_block.h"
-#include "spi.h"
+#include "plugin/spi_api.h"
 
 namespace picture {
 
@@ -51,16 +51,16 @@ struct Dib {
 // 2 for a kind of bitmap not written here (compressed, 2 or 64 bits, OS/2 headers).
 int ReadHeader(const uint8_t* info, size_t infoSize, size_t bitsSize, Dib& d) {
     BITMAPINFOHEADER h;
-    if (infoSize < sizeof h.biSize) return spi::BROKEN_DATA;
+    if (infoSize < sizeof h.biSize) return SPI::SPI_BROKEN_DATA;
     std::memcpy(&h.biSize, info, sizeof h.biSize);
-    if (h.biSize == sizeof(BITMAPCOREHEADER)) return spi::UNKNOWN_FORMAT;
-    if (h.biSize < sizeof h || h.biSize > infoSize) return spi::BROKEN_DATA;
+    if (h.biSize == sizeof(BITMAPCOREHEADER)) return SPI::SPI_UNKNOWN_FORMAT;
+    if (h.biSize < sizeof h || h.biSize > infoSize) return SPI::SPI_BROKEN_DATA;
     std::memcpy(&h, info, sizeof h);
     int64_t height = h.biHeight;
-    if (h.biWidth <= 0 || height == 0) return spi::BROKEN_DATA;
+    if (h.biWidth <= 0 || height == 0) return SPI::SPI_BROKEN_DATA;
     d.topDown = height < 0;
     height = std::abs(height);
-    if (!WithinCaps(static_cast<uint64_t>(h.biWidth), static_cast<uint64_t>(height))) return spi::NO_MEMORY;
+    if (!WithinCaps(static_cast<uint64_t>(h.biWidth), static_cast<uint64_t>(height))) return SPI::SPI_NO_MEMORY;
     d.width = h.biWidth;
     d.height = static_cast<int>(height);
     d.bits = h.biBitCount;
@@ -69,16 +69,16 @@ int ReadHeader(const uint8_t* info, size_t infoSize, size_t bitsSize, Dib& d) {
     uint32_t masks[4] = {};
     switch (d.bits) {
     case 1: case 4: case 8:
-        if (h.biCompression != BI_RGB) return spi::UNKNOWN_FORMAT;
+        if (h.biCompression != BI_RGB) return SPI::SPI_UNKNOWN_FORMAT;
         d.colourCount = h.biClrUsed && h.biClrUsed < (1u << d.bits) ? h.biClrUsed : 1u << d.bits;
-        if (room / sizeof(RGBQUAD) < d.colourCount) return spi::BROKEN_DATA;
+        if (room / sizeof(RGBQUAD) < d.colourCount) return SPI::SPI_BROKEN_DATA;
         d.colours = reinterpret_cast<const RGBQUAD*>(info + h.biSize);
         break;
     case 16: case 32:
         if (h.biCompression == BI_BITFIELDS) {
             // A plain header is followed by three masks; larger ones hold them, with alpha's.
             const bool inHeader = h.biSize >= 52;
-            if (!inHeader && room < 3 * sizeof(DWORD)) return spi::BROKEN_DATA;
+            if (!inHeader && room < 3 * sizeof(DWORD)) return SPI::SPI_BROKEN_DATA;
             std::memcpy(masks, info + sizeof h, (h.biSize >= 56 ? 4 : 3) * sizeof(DWORD));
         } else if (h.biCompression == BI_RGB && d.bits == 16) {
             masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
@@ -86,22 +86,22 @@ int ReadHeader(const uint8_t* info, size_t infoSize, size_t bitsSize, Dib& d) {
             masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF, masks[3] = 0xFF000000;
             d.reservedAlpha = true;
         } else {
-            return spi::UNKNOWN_FORMAT;
+            return SPI::SPI_UNKNOWN_FORMAT;
         }
         break;
     case 24:
-        if (h.biCompression != BI_RGB) return spi::UNKNOWN_FORMAT;
+        if (h.biCompression != BI_RGB) return SPI::SPI_UNKNOWN_FORMAT;
         masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
         break;
     default:
-        return spi::UNKNOWN_FORMAT;
+        return SPI::SPI_UNKNOWN_FORMAT;
     }
     d.red = Channel(masks[0]);
     d.green = Channel(masks[1]);
     d.blue = Channel(masks[2]);
     d.alpha = Channel(masks[3]);
     d.stride = (static_cast<size_t>(d.width) * d.bits + 31) / 32 * 4;
-    return bitsSize / d.stride < static_cast<size_t>(d.height) ? spi::BROKEN_DATA : spi::OK;
+    return bitsSize / d.stride < static_cast<size_t>(d.height) ? SPI::SPI_BROKEN_DATA : SPI::SPI_OK;
 }
 
 // The pixels as top-down RGBA; false once the host has cancelled. An index past the colour
@@ -186,7 +186,7 @@ public:
             else if (GetLastError() != ERROR_FILE_EXISTS)
                 break;
         }
-        if (f == INVALID_HANDLE_VALUE) return spi::WRITE_ERROR;
+        if (f == INVALID_HANDLE_VALUE) return SPI::SPI_WRITE_ERROR;
         bool ok = true;
         for (size_t done = 0; ok && done < data.size();) {
             DWORD want = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 20)), put = 0;
@@ -194,13 +194,13 @@ public:
             done += put;
         }
         ok = CloseHandle(f) && ok;
-        return ok ? spi::OK : spi::WRITE_ERROR;
+        return ok ? SPI::SPI_OK : SPI::SPI_WRITE_ERROR;
     }
 
     int Commit(const std::wstring& dest) {
-        if (!MoveFileExW(temp_.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) return spi::WRITE_ERROR;
+        if (!MoveFileExW(temp_.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) return SPI::SPI_WRITE_ERROR;
         temp_.clear();
-        return spi::OK;
+        return SPI::SPI_OK;
     }
 
 private:
@@ -230,7 +230,7 @@ int Encode(HLOCAL info, HLOCAL bits, Format format, const std::wstring& path, Pr
     spi::LocalLockGuard infoLock(info), bitsLock(bits);
     const auto* header = static_cast<const uint8_t*>(infoLock.get());
     const auto* pixels = static_cast<const uint8_t*>(bitsLock.get());
-    if (!header || !pixels) return spi::MEMORY_ERROR;
+    if (!header || !pixels) return SPI::SPI_MEMORY_ERROR;
     Dib d;
     if (int rc = ReadHeader(header, LocalSize(info), LocalSize(bits), d)) return rc;
 
@@ -238,18 +238,18 @@ int Encode(HLOCAL info, HLOCAL bits, Format format, const std::wstring& path, Pr
     // file: the last call comes when it is complete, before it replaces the destination.
     const uint64_t total = static_cast<uint64_t>(d.stride) * d.height + 1;
     progress.SetTotal(total);
-    if (!progress.Report(0)) return spi::CANCELLED;
+    if (!progress.Report(0)) return SPI::SPI_ABORTED;
     std::vector<uint8_t> px(static_cast<size_t>(d.width) * d.height * 4);
-    if (!ToRgba(d, pixels, px.data(), progress)) return spi::CANCELLED;
+    if (!ToRgba(d, pixels, px.data(), progress)) return SPI::SPI_ABORTED;
     const int comp = Reduce(px, d.reservedAlpha);
 
     BudgetScope budget(PictureBudget(static_cast<uint64_t>(d.width) * d.height));
     std::vector<uint8_t> file;
     if (!Write(format, d.width, d.height, comp, px.data(), file))
-        return budget.Exceeded() ? spi::NO_MEMORY : spi::INTERNAL_ERROR;
+        return budget.Exceeded() ? SPI::SPI_NO_MEMORY : SPI::SPI_INTERNAL_ERROR;
     PendingFile pending;
     if (int rc = pending.Write(path, file)) return rc;
-    if (!progress.Report(total)) return spi::CANCELLED;
+    if (!progress.Report(total)) return SPI::SPI_ABORTED;
     return pending.Commit(path);
 }
 

@@ -13,10 +13,11 @@
 #include "guard.h"
 #include "input.h"
 #include "progress.h"
-#include "spi.h"
+#include "plugin/spi_api.h"
 #include "text.h"
 
 using namespace spi;
+using namespace SPI;
 
 namespace {
 
@@ -40,8 +41,8 @@ int IsSupportedImpl(const void* dw) {
 }
 
 template <class Char>
-int GetPictureInfoImpl(const Char* buf, LONG_PTR len, unsigned flag, PictureInfo* info) {
-    if (!info) return INTERNAL_ERROR;
+int GetPictureInfoImpl(const Char* buf, LONG_PTR len, unsigned flag, PictureInfoRecord* info) {
+    if (!info) return SPI_INTERNAL_ERROR;
     Input in;
     if (int rc = in.Open(buf, len, flag)) return rc;
     picture::Facts facts;
@@ -50,13 +51,13 @@ int GetPictureInfoImpl(const Char* buf, LONG_PTR len, unsigned flag, PictureInfo
     info->width = facts.width;
     info->height = facts.height;
     info->colorDepth = static_cast<short>(facts.Bits());
-    return OK;
+    return SPI_OK;
 }
 
 template <class Char>
 int DecodeImpl(const Char* buf, LONG_PTR len, unsigned flag, HLOCAL* info, HLOCAL* bits,
                ProgressCallback cb, LONG_PTR data, bool preview) {
-    if (!info || !bits) return INTERNAL_ERROR;
+    if (!info || !bits) return SPI_INTERNAL_ERROR;
     *info = nullptr;
     *bits = nullptr;
     Input in;
@@ -75,11 +76,11 @@ std::wstring WidePath(LPCWSTR path) { return path ? path : std::wstring(); }
 template <class Char>
 int CreatePictureImpl(const Char* path, unsigned flag, HLOCAL* info, HLOCAL* bits, ProgressCallback cb,
                       LONG_PTR data) {
-    if (flag & DEST_MASK) return NOT_IMPLEMENTED;  // a file is the only destination
+    if (flag & FLAG_OUTPUT_MASK) return SPI_NOT_IMPLEMENTED;  // a file is the only destination
     std::wstring dest = WidePath(path);
     picture::Format format = picture::FormatOfPath(dest);
-    if (format == picture::Format::Unknown) return UNKNOWN_FORMAT;
-    if (!info || !bits || !*info || !*bits) return INTERNAL_ERROR;
+    if (format == picture::Format::Unknown) return SPI_UNKNOWN_FORMAT;
+    if (!info || !bits || !*info || !*bits) return SPI_INTERNAL_ERROR;
     Progress progress(cb, data);
     return picture::Encode(*info, *bits, format, dest, progress);
 }
@@ -102,11 +103,11 @@ SPI_EXPORT int WINAPI IsSupportedW(LPCWSTR, const void* dw) {
     return Guarded([&] { return IsSupportedImpl(dw); });
 }
 
-SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, PictureInfo* info) {
+SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, PictureInfoRecord* info) {
     return Guarded([&] { return GetPictureInfoImpl(buf, len, flag, info); });
 }
 
-SPI_EXPORT int WINAPI GetPictureInfoW(LPCWSTR buf, LONG_PTR len, unsigned flag, PictureInfo* info) {
+SPI_EXPORT int WINAPI GetPictureInfoW(LPCWSTR buf, LONG_PTR len, unsigned flag, PictureInfoRecord* info) {
     return Guarded([&] { return GetPictureInfoImpl(buf, len, flag, info); });
 }
 
@@ -130,12 +131,12 @@ SPI_EXPORT int WINAPI GetPreviewW(LPCWSTR buf, LONG_PTR len, unsigned flag, HLOC
     return Guarded([&] { return DecodeImpl(buf, len, flag, info, bits, cb, data, true); });
 }
 
-SPI_EXPORT int WINAPI CreatePicture(LPCSTR path, unsigned flag, HLOCAL* info, HLOCAL* bits, PictureInfo*,
+SPI_EXPORT int WINAPI CreatePicture(LPCSTR path, unsigned flag, HLOCAL* info, HLOCAL* bits, PictureInfoRecord*,
                                     ProgressCallback cb, LONG_PTR data) {
     return Guarded([&] { return CreatePictureImpl(path, flag, info, bits, cb, data); });
 }
 
-SPI_EXPORT int WINAPI CreatePictureW(LPCWSTR path, unsigned flag, HLOCAL* info, HLOCAL* bits, PictureInfo*,
+SPI_EXPORT int WINAPI CreatePictureW(LPCWSTR path, unsigned flag, HLOCAL* info, HLOCAL* bits, PictureInfoRecord*,
                                      ProgressCallback cb, LONG_PTR data) {
     return Guarded([&] { return CreatePictureImpl(path, flag, info, bits, cb, data); });
 }

@@ -20,6 +20,7 @@
 #include <iterator>
 
 #include "../common/automation_types.h"
+#include "../common/boundary.h"
 
 namespace Tamrix {
 
@@ -83,26 +84,25 @@ template <class Derived, class I>
 class NameTableDispatch : public I {
 public:
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        return nametable::GetTypeInfoCount(__uuidof(I), count);
+        return Boundary([&] { return nametable::GetTypeInfoCount(__uuidof(I), count); });
     }
     STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-        return nametable::GetTypeInfo(__uuidof(I), index, info);
+        return Boundary([&] { return nametable::GetTypeInfo(__uuidof(I), index, info); });
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        return nametable::GetIDsOfNames(Derived::NAMES, std::size(Derived::NAMES), names, count, ids);
+        return Boundary(
+            [&] { return nametable::GetIDsOfNames(Derived::NAMES, std::size(Derived::NAMES), names, count, ids); });
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* excep, UINT* argErr) override {
-        HRESULT hr = nametable::BeginInvoke(params, result, Derived::MAX_ARGS, Derived::CHECKS_NAMED_ARGS);
-        if (FAILED(hr)) return hr;
-        DispatchCall call(params, result, argErr);
-        try {
+        return Boundary([&] {
+            HRESULT hr = nametable::BeginInvoke(params, result, Derived::MAX_ARGS, Derived::CHECKS_NAMED_ARGS);
+            if (FAILED(hr)) return hr;
+            DispatchCall call(params, result, argErr);
             hr = static_cast<Derived*>(this)->InvokeMember(id, call);
-        } catch (...) {
-            hr = E_OUTOFMEMORY;
-        }
-        if (FAILED(hr) && call.MemberCalled()) nametable::FillExcepInfo(hr, excep);
-        return hr;
+            if (FAILED(hr) && call.MemberCalled()) nametable::FillExcepInfo(hr, excep);
+            return hr;
+        });
     }
 };
 

@@ -93,7 +93,7 @@ void ReadFacts(ITypeInfo* info, Slot& slot) {
 }
 
 // The filled slot of tid, filling it on first use.
-HRESULT Load(Tid tid, LCID lcid, Slot** out) noexcept {
+HRESULT Load(Tid tid, LCID lcid, Slot** out) {
     if (tid < 0 || tid >= TID_COUNT) return E_INVALIDARG;
     Slot& slot = g_slots[tid];
     if (slot.info.load(std::memory_order_acquire)) {
@@ -105,22 +105,18 @@ HRESULT Load(Tid tid, LCID lcid, Slot** out) noexcept {
         *out = &slot;
         return S_OK;
     }
-    try {
-        ComPtr<ITypeLib> lib;
-        HRESULT hr = LoadRegTypeLib(LIBID_Tamrix, 1, 0, lcid, lib.put());
-        ComPtr<ITypeInfo> info;
-        if (SUCCEEDED(hr)) hr = lib->GetTypeInfoOfGuid(*TID_GUIDS[tid], info.put());
-        if (FAILED(hr)) return hr;
-        slot.names.clear();
-        slot.objectOuts.clear();
-        slot.readersOnly.clear();
-        ReadFacts(info.get(), slot);
-        slot.info.store(info.detach(), std::memory_order_release);
-        *out = &slot;
-        return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    ComPtr<ITypeLib> lib;
+    if (HRESULT hr = LoadRegTypeLib(LIBID_Tamrix, 1, 0, lcid, lib.put()); FAILED(hr)) return hr;
+    ComPtr<ITypeInfo> info;
+    if (HRESULT hr = lib->GetTypeInfoOfGuid(*TID_GUIDS[tid], info.put()); FAILED(hr)) return hr;
+    // A read that runs out of memory half-way leaves the slot empty, to be filled again.
+    slot.names.clear();
+    slot.objectOuts.clear();
+    slot.readersOnly.clear();
+    ReadFacts(info.get(), slot);
+    slot.info.store(info.detach(), std::memory_order_release);
+    *out = &slot;
+    return S_OK;
 }
 
 // What a caller can put where an object is to come back: a variable by reference, or a
@@ -142,7 +138,7 @@ void ReleaseCache() noexcept {
     }
 }
 
-HRESULT GetInfo(Tid tid, LCID lcid, ITypeInfo** out) noexcept {
+HRESULT GetInfo(Tid tid, LCID lcid, ITypeInfo** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     Slot* s = nullptr;
@@ -154,7 +150,7 @@ HRESULT GetInfo(Tid tid, LCID lcid, ITypeInfo** out) noexcept {
     return S_OK;
 }
 
-HRESULT GetIDsOfNames(Tid tid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) noexcept {
+HRESULT GetIDsOfNames(Tid tid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
     Slot* s = nullptr;
     HRESULT hr = Load(tid, lcid, &s);
     if (FAILED(hr)) return hr;
@@ -177,7 +173,7 @@ HRESULT GetIDsOfNames(Tid tid, LPOLESTR* names, UINT count, LCID lcid, DISPID* i
 // both as a type mismatch; here the member gets a local object pointer, and the object is
 // then stored in the caller's variable, or released when there is no variable to take it.
 HRESULT Invoke(Tid tid, void* instance, DISPID id, LCID lcid, WORD flags, DISPPARAMS* params,
-               VARIANT* result, EXCEPINFO* excep, UINT* argErr) noexcept {
+               VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
     Slot* s = nullptr;
     HRESULT hr = Load(tid, lcid, &s);
     if (FAILED(hr)) return hr;

@@ -7,6 +7,8 @@
 #include <oaidl.h>
 #include <ocidl.h>
 
+#include "../common/boundary.h"
+
 namespace Tamrix {
 
 namespace typelib {
@@ -20,11 +22,12 @@ enum Tid : int {
     TID_COUNT
 };
 
-// The slot's type information, with a reference for the caller.
-HRESULT GetInfo(Tid tid, LCID lcid, ITypeInfo** out) noexcept;
-HRESULT GetIDsOfNames(Tid tid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) noexcept;
+// The slot's type information, with a reference for the caller. HRESULTs; std::bad_alloc
+// passes through.
+HRESULT GetInfo(Tid tid, LCID lcid, ITypeInfo** out);
+HRESULT GetIDsOfNames(Tid tid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids);
 HRESULT Invoke(Tid tid, void* instance, DISPID id, LCID lcid, WORD flags, DISPPARAMS* params,
-               VARIANT* result, EXCEPINFO* excep, UINT* argErr) noexcept;
+               VARIANT* result, EXCEPINFO* excep, UINT* argErr);
 // Lets go of every slot; the server calls it once when it unloads.
 void ReleaseCache() noexcept;
 
@@ -34,21 +37,22 @@ template <class I, typelib::Tid T>
 class TypeLibDispatch : public I {
 public:
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 1;
-        return S_OK;
+        return Boundary([&] {
+            if (!count) return E_POINTER;
+            *count = 1;
+            return S_OK;
+        });
     }
     STDMETHODIMP GetTypeInfo(UINT, LCID lcid, ITypeInfo** info) override {
-        if (!info) return E_POINTER;
-        *info = nullptr;
-        return typelib::GetInfo(T, lcid, info);
+        return Boundary([&] { return typelib::GetInfo(T, lcid, info); });
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override {
-        return typelib::GetIDsOfNames(T, names, count, lcid, ids);
+        return Boundary([&] { return typelib::GetIDsOfNames(T, names, count, lcid, ids); });
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* excep, UINT* argErr) override {
-        return typelib::Invoke(T, static_cast<I*>(this), id, lcid, flags, params, result, excep, argErr);
+        return Boundary(
+            [&] { return typelib::Invoke(T, static_cast<I*>(this), id, lcid, flags, params, result, excep, argErr); });
     }
 };
 
@@ -57,9 +61,7 @@ template <typelib::Tid T>
 class ProvideClassInfo : public IProvideClassInfo {
 public:
     STDMETHODIMP GetClassInfo(ITypeInfo** info) override {
-        if (!info) return E_POINTER;
-        *info = nullptr;
-        return typelib::GetInfo(T, LOCALE_SYSTEM_DEFAULT, info);
+        return Boundary([&] { return typelib::GetInfo(T, LOCALE_SYSTEM_DEFAULT, info); });
     }
 };
 

@@ -83,12 +83,10 @@ public:
     HRESULT access(SAFEARRAY* a) noexcept {
         unaccess();
         void* data = nullptr;
-        HRESULT hr = SafeArrayAccessData(a, &data);
-        if (SUCCEEDED(hr)) {
-            a_ = a;
-            data_ = data;
-        }
-        return hr;
+        if (HRESULT hr = SafeArrayAccessData(a, &data); FAILED(hr)) return hr;
+        a_ = a;
+        data_ = data;
+        return S_OK;
     }
     void unaccess() noexcept {
         if (SAFEARRAY* a = std::exchange(a_, nullptr)) SafeArrayUnaccessData(a);

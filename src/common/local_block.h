@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include <memory>
+#include <new>
 
 #include "handles.h"
 
@@ -40,7 +41,7 @@ inline HRESULT ShareLocalBlock(UniqueHlocal block, SharedLocalBlock& out) noexce
     try {
         out = std::make_shared<const LocalBlock>(std::move(block));
         return S_OK;
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;  // `block` is freed on the way out
     }
 }

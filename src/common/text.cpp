@@ -1,6 +1,7 @@
 #include "text.h"
 
 #include <cstring>
+#include <new>
 
 namespace Tamrix {
 
@@ -16,7 +17,7 @@ HRESULT ToNarrow(BSTR s, std::string& out) noexcept {
         // Text ends at an embedded NUL, as it does for the plug-in that receives it.
         out.resize(std::strlen(out.c_str()));
         return S_OK;
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
 }
@@ -45,7 +46,7 @@ HRESULT ToWide(const char* text, size_t bytes, std::wstring& out) noexcept {
         out.resize(static_cast<size_t>(n));
         MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(bytes), out.data(), n);
         return S_OK;
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
 }

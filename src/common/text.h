@@ -1,4 +1,6 @@
 // Narrow text as the plug-ins speak it: the ANSI code page of the calling thread's locale.
+// Like everything in this layer, nothing here throws: failures, allocation's included, are
+// HRESULTs.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>

@@ -8,22 +8,22 @@
 
 #include "../common/com_ptr.h"
 #include "../common/object.h"
-#include "../plugin/tamrix_host.h"
+#include "../plugin/plugin_list.h"
 
 namespace Tamrix {
 
 // A new plug-in object bound to a copy of `entry` (a library reference of its own), asked
-// for riid. It is not probed: an unloaded entry gives an unloaded object. For a plug-in
-// served in another process, a new plug-in object there, loaded with the same file.
-HRESULT NewPluginObject(const SPI::SpiInterface& entry, REFIID riid, void** out) noexcept;
+// for riid. It is not probed: an unloaded entry gives an unloaded object. For a remote
+// plug-in, a new plug-in object over there, loaded with the same file.
+HRESULT NewPluginObject(const SPI::SpiInterface& entry, REFIID riid, void** out);
 
 class PluginEnumerator : public IEnumVARIANT {
 public:
     using Interfaces = InterfaceList<IEnumVARIANT>;
 
-    // `owner` is the manager object that holds `host`; the enumerator keeps a reference on it.
-    PluginEnumerator(ComPtr<IUnknown> owner, SPI::TamrixHost& host, size_t position = 0) noexcept
-        : owner_(std::move(owner)), host_(host), position_(position) {}
+    // `owner` is the manager object that holds `list`; the enumerator keeps a reference on it.
+    PluginEnumerator(ComPtr<IUnknown> owner, SPI::PluginList& list, size_t position = 0) noexcept
+        : owner_(std::move(owner)), list_(list), position_(position) {}
     virtual ~PluginEnumerator() = default;
 
     STDMETHODIMP Next(ULONG celt, VARIANT* rgVar, ULONG* pCeltFetched) override;
@@ -35,7 +35,7 @@ private:
     size_t Remaining() const noexcept;
 
     ComPtr<IUnknown> owner_;
-    SPI::TamrixHost& host_;
+    SPI::PluginList& list_;
     size_t position_;
 };
 

@@ -7,12 +7,13 @@
 #include <string>
 
 #include "../common/automation_types.h"
+#include "../common/boundary.h"
 #include "../common/handles.h"
 #include "../common/text.h"
 #include "../plugin/names.h"
 #include "../plugin/source.h"
 #include "plugin_enumerator.h"
-#include "surrogate_plugin.h"
+#include "remote_susie_plugin.h"
 
 namespace Tamrix {
 
@@ -25,7 +26,7 @@ SPI::PluginName NameOf(BSTR name) {
 
 }  // namespace
 
-TamrixHost::TamrixHost() : SPI::TamrixHost(NewSurrogatePlugins()) {}
+TamrixHost::TamrixHost() : list_(NewRemotePlugins()) {}
 
 // The name table's Invoke rows: exact argument counts, no declared defaults.
 HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
@@ -93,112 +94,107 @@ HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
 }
 
 STDMETHODIMP TamrixHost::get__NewEnum(IUnknown** ppUnk) {
-    if (!ppUnk) return E_POINTER;
-    *ppUnk = nullptr;
-    // The enumerator holds the manager, whose list it walks.
-    ComPtr<IUnknown> self(static_cast<ITamrixHost*>(this));
-    HRESULT hr = HandOut(Make<PluginEnumerator>(std::move(self), *this), IID_IUnknown, reinterpret_cast<void**>(ppUnk));
-    for (SPI::SpiInterface& entry : Plugins()) SPI::LoadOnDemand(entry);
-    return hr;
+    return Boundary([&] {
+        if (!ppUnk) return E_POINTER;
+        *ppUnk = nullptr;
+        // The enumerator holds the manager, whose list it walks.
+        ComPtr<IUnknown> self(static_cast<ITamrixHost*>(this));
+        const HRESULT hr =
+            HandOut(Make<PluginEnumerator>(std::move(self), list_), IID_IUnknown, reinterpret_cast<void**>(ppUnk));
+        const SPI::PluginList::Walk walk(list_);
+        for (SPI::SpiInterface& entry : list_.Plugins()) SPI::LoadOnDemand(entry);
+        return hr;
+    });
 }
 
 STDMETHODIMP TamrixHost::get_Item(LONG Index, IDispatch** pVal) {
-    if (!pVal) return E_POINTER;
-    if (Index < 1 || static_cast<ULONG>(Index) > Plugins().size()) return E_INVALIDARG;
-    SPI::SpiInterface& entry = Plugins()[static_cast<size_t>(Index) - 1];
-    if (!SPI::LoadOnDemand(entry)) return E_FAIL;
-    return NewPluginObject(entry, IID_IDispatch, reinterpret_cast<void**>(pVal));
+    return Boundary([&] {
+        if (!pVal) return E_POINTER;
+        if (Index < 1 || static_cast<ULONG>(Index) > list_.Plugins().size()) return E_INVALIDARG;
+        const SPI::PluginList::Walk walk(list_);
+        SPI::SpiInterface& entry = list_.Plugins()[static_cast<size_t>(Index) - 1];
+        if (!SPI::LoadOnDemand(entry)) return E_FAIL;
+        return NewPluginObject(entry, IID_IDispatch, reinterpret_cast<void**>(pVal));
+    });
 }
 
 STDMETHODIMP TamrixHost::get_Count(LONG* pVal) {
-    if (!pVal) return E_POINTER;
-    *pVal = static_cast<LONG>(Plugins().size());
-    return S_OK;
+    return Boundary([&] {
+        if (!pVal) return E_POINTER;
+        *pVal = static_cast<LONG>(list_.Plugins().size());
+        return S_OK;
+    });
 }
 
 STDMETHODIMP TamrixHost::Init(LONG loadFlags, BSTR searchPath) {
-    try {
+    return Boundary([&] {
         // A null path names no folder; an empty one names the current drive's root.
         std::optional<std::wstring> folder;
         if (searchPath) folder = SPI::TextOf(searchPath);
-        LoadPlugins(loadFlags == 0 ? SPI::SPI_DEFAULT_FLAGS : loadFlags, folder);
-        return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+        return list_.LoadPlugins(loadFlags == 0 ? SPI::SPI_DEFAULT_FLAGS : loadFlags, folder);
+    });
 }
 
 STDMETHODIMP TamrixHost::QuerySpiFromFile(BSTR FileName, LONG offset, IDispatch** ppSpi) {
-    if (!ppSpi) return E_POINTER;
-    *ppSpi = nullptr;
-    try {
+    return Boundary([&] {
+        if (!ppSpi) return E_POINTER;
+        *ppSpi = nullptr;
         SPI::PluginName name = NameOf(FileName);
         // A file that cannot be opened reads as zeros; the plug-ins still get its name.
-        SPI::SpiInterface* chosen = nullptr;
-        {
-            UniqueFile file;
-            if (FileName) {
-                file.reset(CreateFileW(SPI::SystemPath(name.Text()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
-            }
-            chosen = FindSupportingFile(name, file.get(), offset);
+        UniqueFile file;
+        if (FileName) {
+            file.reset(CreateFileW(SPI::SystemPath(name.Text()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
         }
+        const SPI::SpiInterface* chosen = list_.FindSupportingFile(name, file.get(), offset);
         // Nobody took it; E_INVALIDARG when a plug-in could not even be given the name.
         if (!chosen) return name.Refused() ? E_INVALIDARG : E_FAIL;
         return NewPluginObject(*chosen, IID_IDispatch, reinterpret_cast<void**>(ppSpi));
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 STDMETHODIMP TamrixHost::QuerySpi(BSTR FileName, VARIANT Buffer, IDispatch** ppSpi) {
-    if (!ppSpi) return E_POINTER;
-    *ppSpi = nullptr;
-    try {
+    return Boundary([&] {
+        if (!ppSpi) return E_POINTER;
+        *ppSpi = nullptr;
         SPI::Source source;
-        if (HRESULT hr = source.ConvertMemory(Buffer); FAILED(hr)) return hr;
+        ThrowIfFailed(source.ConvertMemory(Buffer));
         SPI::PluginName name = NameOf(FileName);
-        SPI::SpiInterface* chosen = FindSupportingMemory(name, source);
+        const SPI::SpiInterface* chosen = list_.FindSupportingMemory(name, source);
         source.Release();
         if (!chosen) return name.Refused() ? E_INVALIDARG : E_FAIL;
         return NewPluginObject(*chosen, IID_IDispatch, reinterpret_cast<void**>(ppSpi));
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 STDMETHODIMP TamrixHost::GetPicture(VARIANT src, LONG offsetOrLength, IDispatch** ppPicture) {
-    if (!ppPicture) return E_POINTER;
-    try {
+    return Boundary([&] {
+        if (!ppPicture) return E_POINTER;
         SPI::Source source;
-        if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
+        ThrowIfFailed(source.Convert(src, offsetOrLength));
         UniqueHglobal bitmap;
-        if (HRESULT hr = ComposePicture(source, bitmap); FAILED(hr)) return hr;
+        ThrowIfFailed(list_.ComposePicture(source, bitmap));
         // The loader reads as many bytes as the file says it holds.
+        const BYTE* file = static_cast<const BYTE*>(GlobalLock(bitmap.get()));
+        if (!file) return E_OUTOFMEMORY;
         DWORD fileSize = 0;
-        if (const BYTE* file = static_cast<const BYTE*>(GlobalLock(bitmap.get()))) {
-            std::memcpy(&fileSize, file + 2, sizeof fileSize);
-            GlobalUnlock(bitmap.get());
-        } else {
-            return E_OUTOFMEMORY;
-        }
+        std::memcpy(&fileSize, file + 2, sizeof fileSize);
+        GlobalUnlock(bitmap.get());
         ComPtr<IStream> stream;
-        if (HRESULT hr = CreateStreamOnHGlobal(bitmap.get(), TRUE, stream.put()); FAILED(hr)) return hr;
+        ThrowIfFailed(CreateStreamOnHGlobal(bitmap.get(), TRUE, stream.put()));
         bitmap.release();  // the stream frees it
         IDispatch* picture = nullptr;
-        HRESULT hr = OleLoadPicture(stream.get(), static_cast<LONG>(fileSize), TRUE, IID_IPictureDisp,
-                                    reinterpret_cast<void**>(&picture));
+        const HRESULT hr = OleLoadPicture(stream.get(), static_cast<LONG>(fileSize), TRUE, IID_IPictureDisp,
+                                          reinterpret_cast<void**>(&picture));
         *ppPicture = picture;
         return hr;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 STDMETHODIMP TamrixHost::GetFileFilter(LONG type, BSTR* pVal) {
-    if (!pVal) return E_POINTER;
-    try {
-        const SPI::FileFilter filter = CollectFileFilter(type);
+    return Boundary([&] {
+        if (!pVal) return E_POINTER;
+        const SPI::FileFilter filter = list_.CollectFileFilter(type);
         // Allocated once at its final length; the text holds NULs, so only its length tells
         // where it ends.
         BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(filter.Length()));
@@ -206,9 +202,7 @@ STDMETHODIMP TamrixHost::GetFileFilter(LONG type, BSTR* pVal) {
         filter.WriteTo(text);
         *pVal = text;
         return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 }  // namespace Tamrix

@@ -1,7 +1,7 @@
 // The manager class that clients create as "Tamrix.TamrixHost.1": the plug-ins found in
 // the search folders as a collection, and the queries and picture loading over them.
-// The list and its rules are SPI::TamrixHost's; this class converts arguments and hands
-// out objects. Late-bound clients reach it through a name table.
+// The list and its rules are its SPI::PluginList's; this class converts arguments and hands
+// out objects. Late-bound clients reach it through a name table. Each member is a Boundary.
 #pragma once
 #include <windows.h>
 #include <oaidl.h>
@@ -11,13 +11,12 @@
 #include "../automation/name_table_dispatch.h"
 #include "../automation/typelib_dispatch.h"
 #include "../common/object.h"
-#include "../plugin/tamrix_host.h"
+#include "../plugin/plugin_list.h"
 
 namespace Tamrix {
 
 class TamrixHost : public NameTableDispatch<TamrixHost, ITamrixHost>,
-                   public ProvideClassInfo<typelib::TID_TAMRIX_HOST_CLASS>,
-                   public SPI::TamrixHost {
+                   public ProvideClassInfo<typelib::TID_TAMRIX_HOST_CLASS> {
 public:
     using Interfaces =
         InterfaceList<ITamrixHost, As<IDispatch, ITamrixHost>, IProvideClassInfo>;
@@ -37,9 +36,11 @@ public:
     HRESULT InvokeMember(DISPID id, DispatchCall& call);
 
     // Discovery runs at once, with the default flags; in the 64-bit server 32-bit plug-ins
-    // are bound through plug-in objects of the 32-bit server (surrogate_plugin.h).
+    // are remote, served by plug-in objects of the 32-bit server (remote_susie_plugin.h).
     TamrixHost();
     virtual ~TamrixHost() = default;
+
+    SPI::PluginList& List() noexcept { return list_; }
 
     // ITamrixHost
     STDMETHODIMP get__NewEnum(IUnknown** ppUnk) override;
@@ -50,6 +51,9 @@ public:
     STDMETHODIMP QuerySpi(BSTR FileName, VARIANT Buffer, IDispatch** ppSpi) override;
     STDMETHODIMP GetPicture(VARIANT src, LONG offsetOrLength, IDispatch** ppPicture) override;
     STDMETHODIMP GetFileFilter(LONG type, BSTR* pVal) override;
+
+private:
+    SPI::PluginList list_;
 };
 
 }  // namespace Tamrix

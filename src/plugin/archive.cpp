@@ -22,26 +22,20 @@ size_t CountRecords(const void* address, size_t bytes, size_t recordSize) noexce
     return whole;
 }
 
-HRESULT ArchiveListing::Read(const SpiInterface& plugin, Source& source) noexcept {
+HRESULT ArchiveListing::Read(const SpiInterface& plugin, Source& source) {
     block_.reset();
     count_ = 0;
     wide_ = false;
-    if (!plugin.IsBoundAs(KIND_ARCHIVE)) {
-        source.Release();
-        return E_FAIL;
-    }
+    if (!plugin.IsBoundAs(KIND_ARCHIVE)) return E_FAIL;
     HLOCAL list = nullptr;
     int code = SPI_OK;
     const bool wide = plugin.GetArchiveInfoWEntry() != nullptr;
     if (wide) {
-        code = plugin.GetArchiveInfoWEntry()(source.WideBuf(), source.Len(), source.Flag(), &list);
+        code = plugin.Invoke(plugin.GetArchiveInfoWEntry(), source.WideBuf(), source.Len(), source.Flag(), &list);
     } else {
         LPCSTR buf = nullptr;
-        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) {
-            source.Release();
-            return hr;
-        }
-        code = plugin.GetArchiveInfoEntry()(buf, source.Len(), source.Flag(), &list);
+        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;
+        code = plugin.Invoke(plugin.GetArchiveInfoEntry(), buf, source.Len(), source.Flag(), &list);
     }
     source.Release();
     if (!list) return MapResult(code);
@@ -67,61 +61,42 @@ MemberRecord ArchiveListing::Record(size_t index) const noexcept {
     return MemberRecord(std::shared_ptr<const fileInfo>(block_, records + index));
 }
 
-HRESULT QueryMemberInfo(const SpiInterface& plugin, Source& source, const std::wstring& name,
-                        MemberRecord& out) noexcept {
-    if (!plugin.IsBoundAs(KIND_ARCHIVE)) {
+HRESULT QueryMemberInfo(const SpiInterface& plugin, Source& source, const std::wstring& name, MemberRecord& out) {
+    if (!plugin.IsBoundAs(KIND_ARCHIVE)) return E_FAIL;
+    if (GetFileInfoWFn wide = plugin.GetFileInfoWEntry()) {
+        fileInfoW record{};
+        const int code = plugin.Invoke(wide, source.WideBuf(), source.Len(), name.c_str(), source.Flag(), &record);
         source.Release();
-        return E_FAIL;
-    }
-    try {
-        if (GetFileInfoWFn wide = plugin.GetFileInfoWEntry()) {
-            fileInfoW record{};
-            const int code = wide(source.WideBuf(), source.Len(), name.c_str(), source.Flag(), &record);
-            source.Release();
-            if (code == SPI_OK) out = MemberRecord(std::make_shared<const fileInfoW>(record));
-            return MapResult(code);
-        }
-        // A member's name names no file of the system's: it has no short name.
-        PluginName member(name, false);
-        LPCSTR memberName = nullptr;
-        LPCSTR buf = nullptr;
-        HRESULT hr = member.Narrow(memberName);
-        if (SUCCEEDED(hr)) hr = source.NarrowBuf(buf);
-        if (FAILED(hr)) {
-            source.Release();
-            return hr;
-        }
-        fileInfo record{};
-        const int code = plugin.GetFileInfoEntry()(buf, source.Len(), memberName, source.Flag(), &record);
-        source.Release();
-        if (code == SPI_OK) out = MemberRecord(std::make_shared<const fileInfo>(record));
+        if (code == SPI_OK) out = MemberRecord(std::make_shared<const fileInfoW>(record));
         return MapResult(code);
-    } catch (...) {
-        source.Release();
-        return E_OUTOFMEMORY;
     }
+    // A member's name names no file of the system's: it has no short name.
+    PluginName member(name, false);
+    LPCSTR memberName = nullptr;
+    LPCSTR buf = nullptr;
+    if (HRESULT hr = member.Narrow(memberName); FAILED(hr)) return hr;
+    if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;
+    fileInfo record{};
+    const int code = plugin.Invoke(plugin.GetFileInfoEntry(), buf, source.Len(), memberName, source.Flag(), &record);
+    source.Release();
+    if (code == SPI_OK) out = MemberRecord(std::make_shared<const fileInfo>(record));
+    return MapResult(code);
 }
 
-HRESULT ExtractedMember::Extract(const SpiInterface& plugin, Source& source, LONG_PTR position) noexcept {
+HRESULT ExtractedMember::Extract(const SpiInterface& plugin, Source& source, LONG_PTR position) {
     block_.reset();
     code_ = SPI_OK;
-    if (!plugin.IsBoundAs(KIND_ARCHIVE)) {
-        source.Release();
-        return E_FAIL;
-    }
+    if (!plugin.IsBoundAs(KIND_ARCHIVE)) return E_FAIL;
     const LONG_PTR len = source.Flag() == FLAG_FILE ? position : source.Len();
     HLOCAL handle = nullptr;
     if (GetFileWFn wide = plugin.GetFileWEntry()) {
-        code_ = wide(source.WideBuf(), len, reinterpret_cast<LPWSTR>(&handle), source.Flag() | FLAG_OUTPUT_MEMORY,
-                     IgnoreProgress, 0);
+        code_ = plugin.Invoke(wide, source.WideBuf(), len, reinterpret_cast<LPWSTR>(&handle),
+                              source.Flag() | FLAG_OUTPUT_MEMORY, IgnoreProgress, 0);
     } else {
         LPCSTR buf = nullptr;
-        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) {
-            source.Release();
-            return hr;
-        }
-        code_ = plugin.GetFileEntry()(buf, len, reinterpret_cast<LPSTR>(&handle), source.Flag() | FLAG_OUTPUT_MEMORY,
-                                      IgnoreProgress, 0);
+        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;
+        code_ = plugin.Invoke(plugin.GetFileEntry(), buf, len, reinterpret_cast<LPSTR>(&handle),
+                              source.Flag() | FLAG_OUTPUT_MEMORY, IgnoreProgress, 0);
     }
     source.Release();
     // A block is ours with code 0 only. With a failure the handle is left alone: a plug-in
@@ -132,7 +107,7 @@ HRESULT ExtractedMember::Extract(const SpiInterface& plugin, Source& source, LON
     return Tamrix::ShareLocalBlock(Tamrix::UniqueHlocal(handle), block_);
 }
 
-HRESULT ExtractedMember::WriteFile(const std::wstring& destPath, RecordNumber fileSize) const noexcept {
+HRESULT ExtractedMember::WriteFile(const std::wstring& destPath, RecordNumber fileSize) const {
     if (!block_ || fileSize > block_->Size()) return E_FAIL;
     // An empty member needs no bytes: a zero-sized block has no address to lock.
     const auto* data = static_cast<const BYTE*>(block_->Address());

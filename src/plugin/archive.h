@@ -2,7 +2,8 @@
 // the record of one member looked up by name, a member extracted into memory or into a
 // file, and a record's fields as clients read them. Each call goes through the plug-in's
 // wide entry where it has one, so records come in two kinds: fileInfo with narrow names and
-// fileInfoW with UTF-16 ones. The plug-in object lists and extracts through here.
+// fileInfoW with UTF-16 ones. The plug-in object lists and extracts through here. Errors:
+// HRESULTs; only std::bad_alloc is thrown.
 #pragma once
 #include <windows.h>
 #include <oaidl.h>
@@ -13,7 +14,6 @@
 #include "source.h"
 #include "spi_api.h"
 #include "spi_interface.h"
-#include "spi_wide_api.h"
 
 namespace SPI {
 
@@ -65,7 +65,7 @@ public:
     // the code (S_OK); without one the code mapped, so code 0 gives S_OK and no listing.
     // E_FAIL when the block cannot be locked, E_OUTOFMEMORY when it cannot be owned; the
     // block is freed in both cases.
-    HRESULT Read(const SpiInterface& plugin, Source& source) noexcept;
+    HRESULT Read(const SpiInterface& plugin, Source& source);
 
     bool HasListing() const noexcept { return static_cast<bool>(block_); }
     // Whether the records are fileInfoW (the wide entry made the listing).
@@ -88,7 +88,7 @@ private:
 // the narrow entry cannot be given the archive's name or the member's (no short name stands
 // in for a member's); otherwise the plug-in's code mapped. `out` is written only on success.
 HRESULT QueryMemberInfo(const SpiInterface& plugin, Source& source, const std::wstring& name,
-                        MemberRecord& out) noexcept;
+                        MemberRecord& out);
 
 // One member extracted by the plug-in's GetFile, always into memory.
 class ExtractedMember {
@@ -101,7 +101,7 @@ public:
     // given; E_FAIL or E_OUTOFMEMORY when a block handed back cannot be locked or owned;
     // otherwise S_OK, with Code() telling what the plug-in answered. A handle handed back
     // with a non-zero code is not touched.
-    HRESULT Extract(const SpiInterface& plugin, Source& source, LONG_PTR position) noexcept;
+    HRESULT Extract(const SpiInterface& plugin, Source& source, LONG_PTR position);
 
     int Code() const noexcept { return code_; }
     // The member's bytes: null unless the plug-in answered 0 with a block.
@@ -110,7 +110,7 @@ public:
     // Writes the first `fileSize` bytes of the block as the file destPath, replacing a file
     // there only once complete. E_FAIL when there is no block, `fileSize` is more than the
     // block holds (plug-ins may hand back more, never less), or the file cannot be written.
-    HRESULT WriteFile(const std::wstring& destPath, RecordNumber fileSize) const noexcept;
+    HRESULT WriteFile(const std::wstring& destPath, RecordNumber fileSize) const;
 
 private:
     int code_ = SPI_OK;

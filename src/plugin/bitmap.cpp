@@ -30,11 +30,16 @@ bool Consistent(WORD bits, DWORD compression) noexcept {
         return bits == 16 || bits == 32;
     case BI_JPEG:
     case BI_PNG:
-        // The embedded picture says its own depth; 0 is what the format asks for.
-        return bits == 0 || bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+        return bits == 0;  // the embedded picture says its own depth
     default:
         return false;
     }
+}
+
+// The sizes of the header versions: BITMAPINFOHEADER, its two extensions with masks, and
+// BITMAPV4HEADER, BITMAPV5HEADER. BITMAPCOREHEADER (12) has another layout, not read here.
+bool KnownHeaderSize(DWORD size) noexcept {
+    return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
 }
 
 }  // namespace
@@ -43,7 +48,7 @@ bool ComputeLayout(const void* info, size_t infoSize, size_t pixelSize, Layout& 
     if (!info || infoSize < INFO_HEADER_SIZE) return false;
     BITMAPINFOHEADER h;
     std::memcpy(&h, info, sizeof h);
-    if (h.biSize < INFO_HEADER_SIZE || h.biPlanes != 1 || h.biWidth <= 0 || h.biHeight == 0) return false;
+    if (!KnownHeaderSize(h.biSize) || h.biPlanes != 1 || h.biWidth <= 0 || h.biHeight == 0) return false;
     if (!Consistent(h.biBitCount, h.biCompression)) return false;
     const bool compressed = Compressed(h.biCompression);
     if (compressed && h.biHeight < 0) return false;  // compressed rows are always bottom-up
@@ -54,14 +59,14 @@ bool ComputeLayout(const void* info, size_t infoSize, size_t pixelSize, Layout& 
         if (h.biCompression == BI_BITFIELDS) infoBytes += MASKS_SIZE;
         if (h.biCompression == COMPRESSION_ALPHABITFIELDS) infoBytes += ALPHA_MASKS_SIZE;
     }
-    // Only pictures of 8 bits or less get a colour table; a full one when biClrUsed is 0.
+    // A colour table of biClrUsed entries, of 2^bits when that is 0 for 8 bits or less; above
+    // 8 bits a table is only a palette to display with, and kept as it is.
     if (h.biBitCount >= 1 && h.biBitCount <= 8) {
         const uint64_t most = 1ull << h.biBitCount;
         if (h.biClrUsed > most) return false;
         infoBytes += 4 * (h.biClrUsed != 0 ? h.biClrUsed : most);
     } else {
-        h.biClrUsed = 0;  // a table above 8 bits is not written, so neither is its count
-        h.biClrImportant = 0;
+        infoBytes += 4ull * h.biClrUsed;
     }
     const uint64_t rowSize = (static_cast<uint64_t>(h.biWidth) * h.biBitCount + 31) / 32 * 4;
     const int64_t height = h.biHeight;  // negative: rows stored top-down
@@ -75,7 +80,8 @@ bool ComputeLayout(const void* info, size_t infoSize, size_t pixelSize, Layout& 
     } else {
         pixelBytes = rowSize * rows;
         if (pixelBytes > MAX_SIZE) return false;
-        h.biSizeImage = static_cast<DWORD>(pixelBytes);
+        // 0 is valid for uncompressed rows; any other size than theirs is corrected.
+        if (h.biSizeImage != 0) h.biSizeImage = static_cast<DWORD>(pixelBytes);
     }
     const uint64_t fileSize = FILE_HEADER_SIZE + infoBytes + pixelBytes;
     if (fileSize > MAX_SIZE || infoBytes > infoSize || pixelBytes > pixelSize) return false;

@@ -2,8 +2,8 @@
 // pixels): its size rules and byte layout, for files and for the same bytes in memory.
 //
 // File: 14-byte BITMAPFILEHEADER, then the information block's first infoBytes bytes
-// (header, bit-field masks, colour table) with the 40-byte header's redundant fields
-// corrected, then the pixel block's first pixelBytes bytes unchanged.
+// (header, bit-field masks, colour table) as the plug-in wrote them but for an invalid image
+// size, then the pixel block's first pixelBytes bytes unchanged.
 #pragma once
 #include <windows.h>
 #include <cstddef>
@@ -24,16 +24,15 @@ struct Layout {
 
 // Sizes for an information block of infoSize bytes and a pixel block of pixelSize bytes
 // (what the local heap reports for them). False, with `out` unspecified, for what cannot
-// be a picture that readers accept: a header shorter than a BITMAPINFOHEADER, planes
-// other than 1, a bit count other than 1, 4, 8, 16, 24 or 32 (0 only for JPEG and PNG),
-// a width of 0 or less, a height of 0, an unknown compression or one that does not fit
-// the bit count, a top-down compressed picture, more colours than the bit count allows,
-// a compressed picture without its size; and for a size that overflows 32 bits or needs
-// more bytes than either block holds.
+// be a picture that readers accept: a header size no header version has (40, 52, 56, 108,
+// 124), planes other than 1, a bit count other than 1, 4, 8, 16, 24 or 32 (exactly 0 for
+// JPEG and PNG), a width of 0 or less, a height of 0, an unknown compression or one that
+// does not fit the bit count, a top-down compressed picture, more colours than the bit
+// count allows, a compressed picture without its size; and for a size that overflows 32
+// bits or needs more bytes than either block holds (a colour table above 8 bits included).
 //
-// Corrected rather than refused, in `out.header`: an uncompressed picture's biSizeImage
-// (the row size times the rows), and a colour count announced above 8 bits per pixel,
-// whose table is not written (0, the table dropped with its count).
+// Corrected rather than refused, in `out.header`: an uncompressed picture's biSizeImage that
+// is neither 0 nor the row size times the rows. Every other byte is the plug-in's.
 bool ComputeLayout(const void* info, size_t infoSize, size_t pixelSize, Layout& out) noexcept;
 
 // The 14 bytes of the file header for a layout.

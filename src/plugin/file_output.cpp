@@ -53,29 +53,24 @@ Tamrix::UniqueFile CreateTemporary(const std::wstring& folder, std::wstring& nam
 
 }  // namespace
 
-HRESULT WriteFileReplacing(const std::wstring& destPath,
-                           std::initializer_list<std::span<const BYTE>> parts) noexcept {
-    try {
-        if (destPath.empty()) return E_FAIL;
-        // A read-only file is not replaced, nor is a folder: Windows' move refuses both, and
-        // Wine's replaces a read-only file, so the attributes are looked at here.
-        const DWORD existing = GetFileAttributesW(SystemPath(destPath).c_str());
-        if (existing != INVALID_FILE_ATTRIBUTES && (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
-            return E_FAIL;
-        std::wstring temp;
-        Tamrix::UniqueFile file = CreateTemporary(FolderPartOf(destPath), temp);
-        if (!file) return E_FAIL;
-        bool ok = true;
-        for (std::span<const BYTE> part : parts) ok = ok && WriteAll(file.get(), part);
-        // Closing can still report a failed write-back.
-        ok = CloseHandle(file.release()) && ok;
-        const std::wstring tempPath = SystemPath(temp);
-        if (ok) ok = MoveFileExW(tempPath.c_str(), SystemPath(destPath).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
-        if (!ok) DeleteFileW(tempPath.c_str());
-        return ok ? S_OK : E_FAIL;
-    } catch (...) {
+HRESULT WriteFileReplacing(const std::wstring& destPath, std::initializer_list<std::span<const BYTE>> parts) {
+    if (destPath.empty()) return E_FAIL;
+    // A read-only file is not replaced, nor is a folder: Windows' move refuses both, and
+    // Wine's replaces a read-only file, so the attributes are looked at here.
+    const DWORD existing = GetFileAttributesW(SystemPath(destPath).c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return E_FAIL;
-    }
+    std::wstring temp;
+    Tamrix::UniqueFile file = CreateTemporary(FolderPartOf(destPath), temp);
+    if (!file) return E_FAIL;
+    bool ok = true;
+    for (std::span<const BYTE> part : parts) ok = ok && WriteAll(file.get(), part);
+    // Closing can still report a failed write-back.
+    ok = CloseHandle(file.release()) && ok;
+    const std::wstring tempPath = SystemPath(temp);
+    if (ok) ok = MoveFileExW(tempPath.c_str(), SystemPath(destPath).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    if (!ok) DeleteFileW(tempPath.c_str());
+    return ok ? S_OK : E_FAIL;
 }
 
 }  // namespace SPI

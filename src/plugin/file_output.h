@@ -13,8 +13,7 @@ namespace SPI {
 // system's wide functions: any name, of any length (SystemPath). The temporary file is
 // "tmxXXXX.tmp" beside it. E_FAIL on any failure (an empty path, a folder that does not
 // exist or cannot take the file, a read-only file or a folder at destPath, a short write),
-// with nothing left behind and an existing file untouched.
-HRESULT WriteFileReplacing(const std::wstring& destPath,
-                           std::initializer_list<std::span<const BYTE>> parts) noexcept;
+// with nothing left behind and an existing file untouched; std::bad_alloc is thrown.
+HRESULT WriteFileReplacing(const std::wstring& destPath, std::initializer_list<std::span<const BYTE>> parts);
 
 }  // namespace SPI

@@ -1,9 +1,6 @@
 #include "names.h"
 
 #include <cstring>
-#include <new>
-
-#include "../common/text.h"
 
 namespace SPI {
 namespace {
@@ -41,41 +38,34 @@ std::wstring TextOf(BSTR text) {
     return std::wstring(text, wcsnlen(text, SysStringLen(text)));
 }
 
-HRESULT ToExactNarrow(const std::wstring& text, std::string& out) noexcept {
-    try {
-        out.clear();
-        if (text.empty()) return S_OK;
-        const int length = static_cast<int>(text.size());
-        // Best-fit look-alikes are refused too: they name another file.
-        DWORD flags = WC_NO_BEST_FIT_CHARS;
-        BOOL usedDefault = FALSE;
-        BOOL* askUsed = &usedDefault;
-        int n = WideCharToMultiByte(CP_THREAD_ACP, flags, text.data(), length, nullptr, 0, nullptr, askUsed);
-        if (n <= 0) {
-            const DWORD error = GetLastError();
-            if (error != ERROR_INVALID_FLAGS && error != ERROR_INVALID_PARAMETER) return E_OUTOFMEMORY;
-            // A code page that takes neither the flag nor the question (UTF-8) holds every
-            // character: only text that is no valid UTF-16 has no exact form there.
-            flags = WC_ERR_INVALID_CHARS;
-            askUsed = nullptr;
-            n = WideCharToMultiByte(CP_THREAD_ACP, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
-            if (n <= 0) return GetLastError() == ERROR_NO_UNICODE_TRANSLATION ? S_FALSE : E_OUTOFMEMORY;
-        }
-        if (usedDefault) return S_FALSE;
-        out.resize(static_cast<size_t>(n));
-        if (WideCharToMultiByte(CP_THREAD_ACP, flags, text.data(), length, out.data(), n, nullptr, askUsed) != n) {
-            out.clear();
-            return E_OUTOFMEMORY;
-        }
-        if (usedDefault) {
-            out.clear();
-            return S_FALSE;
-        }
-        return S_OK;
-    } catch (...) {
-        out.clear();
-        return E_OUTOFMEMORY;
+HRESULT ToExactNarrow(const std::wstring& text, std::string& out) {
+    out.clear();
+    if (text.empty()) return S_OK;
+    const int length = static_cast<int>(text.size());
+    // Best-fit look-alikes are refused too: they name another file.
+    DWORD flags = WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* askUsed = &usedDefault;
+    int n = WideCharToMultiByte(CP_THREAD_ACP, flags, text.data(), length, nullptr, 0, nullptr, askUsed);
+    if (n <= 0) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_INVALID_FLAGS && error != ERROR_INVALID_PARAMETER) return E_OUTOFMEMORY;
+        // A code page that takes neither the flag nor the question (UTF-8) holds every
+        // character: only text that is no valid UTF-16 has no exact form there.
+        flags = WC_ERR_INVALID_CHARS;
+        askUsed = nullptr;
+        n = WideCharToMultiByte(CP_THREAD_ACP, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
+        if (n <= 0) return GetLastError() == ERROR_NO_UNICODE_TRANSLATION ? S_FALSE : E_OUTOFMEMORY;
     }
+    if (usedDefault) return S_FALSE;
+    out.resize(static_cast<size_t>(n));
+    const bool written = WideCharToMultiByte(CP_THREAD_ACP, flags, text.data(), length, out.data(), n, nullptr,
+                                             askUsed) == n;
+    if (!written || usedDefault) {
+        out.clear();
+        return written ? S_FALSE : E_OUTOFMEMORY;
+    }
+    return S_OK;
 }
 
 std::wstring SystemPath(const std::wstring& path) {
@@ -91,19 +81,12 @@ std::wstring SystemPath(const std::wstring& path) {
     return EXTENDED_PREFIX + full;
 }
 
-PluginName PluginName::FromNarrow(const char* text) {
-    if (!text) return PluginName();
-    std::wstring wide;
-    if (FAILED(Tamrix::ToWide(text, std::strlen(text), wide))) throw std::bad_alloc();
-    return PluginName(std::move(wide));
-}
-
 const std::wstring& PluginName::Text() const noexcept {
     static const std::wstring none;
     return text_ ? *text_ : none;
 }
 
-HRESULT PluginName::Narrow(LPCSTR& out) noexcept {
+HRESULT PluginName::Narrow(LPCSTR& out) {
     out = nullptr;
     if (!text_) return S_OK;
     if (!narrowMade_) {
@@ -111,14 +94,10 @@ HRESULT PluginName::Narrow(LPCSTR& out) noexcept {
         narrowResult_ = ToExactNarrow(*text_, narrow_);
         if (narrowResult_ == S_FALSE) {
             narrowResult_ = E_INVALIDARG;
-            try {
-                std::wstring shortName;
-                if (namesFile_ && ShortNameOf(*text_, shortName)) {
-                    const HRESULT hr = ToExactNarrow(shortName, narrow_);
-                    narrowResult_ = hr == S_FALSE ? E_INVALIDARG : hr;
-                }
-            } catch (...) {
-                narrowResult_ = E_OUTOFMEMORY;
+            std::wstring shortName;
+            if (namesFile_ && ShortNameOf(*text_, shortName)) {
+                const HRESULT hr = ToExactNarrow(shortName, narrow_);
+                narrowResult_ = hr == S_FALSE ? E_INVALIDARG : hr;
             }
         }
     }

@@ -2,7 +2,8 @@
 // wide entry takes it as it is, a narrow entry only in the calling thread's ANSI code page.
 // Text that code page cannot hold is never handed over with replacement characters: a file
 // is named by its short name instead where the system has one that the code page holds,
-// and otherwise the call is refused (E_INVALIDARG) before any plug-in sees it.
+// and otherwise the call is refused (E_INVALIDARG) before any plug-in sees it. Errors:
+// HRESULTs; only std::bad_alloc is thrown.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
@@ -18,7 +19,7 @@ std::wstring TextOf(BSTR text);
 // `text` in the calling thread's ANSI code page when the code page has every one of its
 // characters exactly (no replacement, no best-fit look-alike): S_OK; S_FALSE, with `out`
 // cleared, when it does not; E_OUTOFMEMORY when the conversion cannot be made.
-HRESULT ToExactNarrow(const std::wstring& text, std::string& out) noexcept;
+HRESULT ToExactNarrow(const std::wstring& text, std::string& out);
 
 // A path as the system's file functions take it whatever its length: one of MAX_PATH
 // characters or more in its extended-length form ("\\?\" or "\\?\UNC\" and the full
@@ -34,8 +35,6 @@ public:
     // `namesFile`: the text names a file, whose short name may stand in for it.
     explicit PluginName(std::wstring text, bool namesFile = true)
         : text_(std::move(text)), namesFile_(namesFile) {}
-    // From the narrow text of the thread's ANSI code page (null for no name).
-    static PluginName FromNarrow(const char* text);
 
     bool IsNull() const noexcept { return !text_.has_value(); }
     // The UTF-16 text (null for no name).
@@ -46,7 +45,7 @@ public:
     // code page cannot hold, the file's short name when the system has one and the code page
     // holds that. E_INVALIDARG otherwise (and Refused() is true from then on); E_OUTOFMEMORY
     // when it cannot be made. No name gives null and S_OK.
-    HRESULT Narrow(LPCSTR& out) noexcept;
+    HRESULT Narrow(LPCSTR& out);
     // Whether a narrow form was asked for and could not be given, here or by a plug-in
     // served in another process.
     bool Refused() const noexcept { return narrowResult_ == E_INVALIDARG || refusedElsewhere_; }

@@ -6,13 +6,13 @@
 
 namespace SPI {
 
-HRESULT DecodedPicture::Decode(const SpiInterface& plugin, Decoder which, Source& source) noexcept {
+HRESULT DecodedPicture::Decode(const SpiInterface& plugin, Decoder which, Source& source) {
     const HRESULT hr = DecodeHeld(plugin, which, source);
     source.Release();
     return hr;
 }
 
-HRESULT DecodedPicture::DecodeHeld(const SpiInterface& plugin, Decoder which, Source& source) noexcept {
+HRESULT DecodedPicture::DecodeHeld(const SpiInterface& plugin, Decoder which, Source& source) {
     info_.reset();
     pixels_.reset();
     if (!plugin.IsBoundAs(KIND_PICTURE)) return E_FAIL;
@@ -23,11 +23,12 @@ HRESULT DecodedPicture::DecodeHeld(const SpiInterface& plugin, Decoder which, So
     HLOCAL pixelHandle = nullptr;
     int code = SPI_NOT_IMPLEMENTED;
     if (wide) {
-        code = wide(source.WideBuf(), source.Len(), source.Flag(), &infoHandle, &pixelHandle, IgnoreProgress, 0);
+        code = plugin.Invoke(wide, source.WideBuf(), source.Len(), source.Flag(), &infoHandle, &pixelHandle,
+                             IgnoreProgress, 0);
     } else if (narrow) {
         LPCSTR buf = nullptr;
         if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;
-        code = narrow(buf, source.Len(), source.Flag(), &infoHandle, &pixelHandle, IgnoreProgress, 0);
+        code = plugin.Invoke(narrow, buf, source.Len(), source.Flag(), &infoHandle, &pixelHandle, IgnoreProgress, 0);
     }
     // A plug-in hands no blocks back on failure; whatever the handles hold is not ours.
     if (code != SPI_OK) return MapResult(code);
@@ -57,7 +58,7 @@ HRESULT DecodedPicture::Layout(bitmap::Layout& out) const noexcept {
     return bitmap::ComputeLayout(info_->Address(), info_->Size(), pixels_->Size(), out) ? S_OK : E_FAIL;
 }
 
-HRESULT DecodedPicture::WriteBitmapFile(const std::wstring& destPath) const noexcept {
+HRESULT DecodedPicture::WriteBitmapFile(const std::wstring& destPath) const {
     bitmap::Layout layout;
     if (HRESULT hr = Layout(layout); FAILED(hr)) return hr;
     BYTE header[bitmap::FILE_HEADER_SIZE];

@@ -1,7 +1,7 @@
 // A picture decoded by a picture plug-in: the bitmap information block and the pixel block
 // it handed back, each owned from the moment the plug-in returns, and the bitmap file they
 // make, written to disk or composed in memory. The plug-in object and the manager both
-// decode through here.
+// decode through here. Errors: HRESULTs; only std::bad_alloc is thrown.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -30,9 +30,9 @@ public:
     // the plug-in does not offer; E_INVALIDARG, without calling in, for a name a narrow entry
     // cannot be given (PluginName::Narrow); a plug-in failure as its code mapped. One block
     // handed back as both outputs gets one owner, shared.
-    HRESULT Decode(const SpiInterface& plugin, Decoder which, Source& source) noexcept;
+    HRESULT Decode(const SpiInterface& plugin, Decoder which, Source& source);
     // The same without releasing the source, so that another plug-in can be asked next.
-    HRESULT DecodeHeld(const SpiInterface& plugin, Decoder which, Source& source) noexcept;
+    HRESULT DecodeHeld(const SpiInterface& plugin, Decoder which, Source& source);
 
     // Either may be null: a plug-in can succeed and still hand back no block.
     const Tamrix::SharedLocalBlock& Info() const noexcept { return info_; }
@@ -44,7 +44,7 @@ public:
     // is missing, or the header asks for more bytes than a block has.
     HRESULT Layout(bitmap::Layout& out) const noexcept;
     // The bitmap file at destPath, replacing it only once complete; E_FAIL on any failure.
-    HRESULT WriteBitmapFile(const std::wstring& destPath) const noexcept;
+    HRESULT WriteBitmapFile(const std::wstring& destPath) const;
     // The same bytes in a new movable global block of exactly the file's size.
     // E_FAIL for a layout refused as above, E_OUTOFMEMORY when the block cannot be had.
     HRESULT ComposeBitmap(Tamrix::UniqueHglobal& out) const noexcept;

@@ -1,11 +1,9 @@
-// The Susie plug-in API as this server uses it: entry point types, records, kinds,
-// buffer sizes and result codes. Every other file takes these from here.
+// The Susie plug-in API, declared once for the server and the bundled plug-ins: kinds, flag
+// bits, result codes, the records of 32-bit (.spi) and 64-bit (.sph) plug-ins, and the entry
+// points, narrow and wide. Only system headers: a plug-in includes this file alone.
 #pragma once
 #include <windows.h>
 #include <cstddef>
-#include <cstdint>
-
-#include "spi_api64.h"
 
 namespace SPI {
 
@@ -13,41 +11,51 @@ namespace SPI {
 constexpr DWORD KIND_PICTURE = 0x4E493030;  // "00IN"
 constexpr DWORD KIND_ARCHIVE = 0x4D413030;  // "00AM"
 
-// Buffer sizes handed to GetPluginInfo.
-constexpr int KIND_BUFFER_SIZE = 8;       // information number 0
-constexpr int TEXT_BUFFER_SIZE = 260;     // number 1 and a client's numbers
-constexpr int PATTERN_BUFFER_SIZE = 64;   // numbers 2, 3, 4, ... (file type pairs)
-constexpr DWORD HEADER_SIZE = 2048;       // bytes shown to IsSupported from a file
+// Bytes of a file's start that IsSupported is shown.
+constexpr DWORD HEADER_SIZE = 2048;
 
-// Source selector ("flag").
-constexpr UINT FLAG_FILE = 0;             // buf is a file name, len an offset in it
-constexpr UINT FLAG_MEMORY = 1;           // buf is the data's address, len its size
-constexpr UINT FLAG_OUTPUT_MEMORY = 0x100;  // GetFile: output into a local-memory block
+// Bits of `flag`.
+constexpr UINT FLAG_SOURCE_MASK = 7;
+constexpr UINT FLAG_FILE = 0;            // buf is a file name, len an offset in it
+constexpr UINT FLAG_MEMORY = 1;          // buf is the data's address, len its size
+constexpr UINT FLAG_IGNORE_CASE = 0x80;  // GetFileInfo: names match whatever their case
+constexpr UINT FLAG_OUTPUT_MASK = 0x700;
+constexpr UINT FLAG_OUTPUT_FOLDER = 0;      // GetFile: dest names a folder
+constexpr UINT FLAG_OUTPUT_MEMORY = 0x100;  // GetFile: dest is an HLOCAL* the plug-in fills
+// CreatePicture: answer 2 for an extension the plug-in does not write, instead of writing
+// some format of its own choice.
+constexpr UINT FLAG_REJECT_UNKNOWN_TYPE = 0x800;
 
-// Result codes, as plug-ins return them. The server itself uses SPI_NOT_IMPLEMENTED for an
-// absent optional export, SPI_UNKNOWN_FORMAT when no picture plug-in takes a source and
-// SPI_WRITE_ERROR for a failed write.
 enum ResultCode : int {
     SPI_NOT_IMPLEMENTED = -1,
     SPI_OK = 0,
-    SPI_ABORTED = 1,          // the progress callback asked to stop
+    SPI_ABORTED = 1,  // the progress callback asked to stop
     SPI_UNKNOWN_FORMAT = 2,
     SPI_BROKEN_DATA = 3,
     SPI_NO_MEMORY = 4,
     SPI_MEMORY_ERROR = 5,
     SPI_READ_ERROR = 6,
-    SPI_WINDOW_ERROR = 7,     // reserved
+    SPI_WINDOW_ERROR = 7,  // reserved
     SPI_INTERNAL_ERROR = 8,
     SPI_WRITE_ERROR = 9,
     SPI_END_OF_FILE = 10,
 };
 
-// Records as plug-ins fill them: the 32-bit layouts here, the 64-bit ones (".sph") in
-// spi_api64.h.
-#ifndef _WIN64
-#pragma pack(push, 1)
+// Characters in each name field of a member record, narrow or wide.
+constexpr size_t MEMBER_NAME_LENGTH = 200;
 
-// Picture information as a plug-in fills it: packed, 26 bytes.
+// A member record's numbers and its time stamp: 32 bits in a .spi's records; in a .sph's
+// (64-bit), which are padded as the plug-ins' compiler aligns them, 8 bytes, unsigned.
+#ifdef _WIN64
+using RecordNumber = ULONG_PTR;
+using RecordTime = ULONG_PTR;
+#else
+using RecordNumber = ULONG;
+using RecordTime = LONG;  // seconds since 1970-01-01 UTC
+#endif
+
+#pragma pack(push, 1)
+// Picture information: 26 bytes (32 in a .sph).
 struct PictureInfoRecord {
     LONG left;
     LONG top;
@@ -56,43 +64,60 @@ struct PictureInfoRecord {
     WORD x_density;
     WORD y_density;
     SHORT colorDepth;
+#ifdef _WIN64
+    BYTE padding[2];
+#endif
     HLOCAL hInfo;  // text attached to the picture, or null
 };
 
-// One archive member as a plug-in describes it: packed, 428 bytes. A listing is an
-// array of these ended by a record whose first byte is 0.
+// One archive member: 428 bytes (448). A listing is an array of these ended by a record
+// whose first byte is 0.
 struct fileInfo {
     unsigned char method[8];  // not always NUL-terminated
-    ULONG position;           // member offset in the archive
-    ULONG compsize;
-    ULONG filesize;
-    LONG timestamp;           // seconds since 1970-01-01 UTC
-    char path[200];
-    char filename[200];
+    RecordNumber position;    // where GetFile finds the member
+    RecordNumber compsize;
+    RecordNumber filesize;
+    RecordTime timestamp;
+    char path[MEMBER_NAME_LENGTH];
+    char filename[MEMBER_NAME_LENGTH];
     ULONG crc;
+#ifdef _WIN64
+    BYTE padding[4];
+#endif
 };
 
+// The same with UTF-16 names: 828 bytes (848).
+struct fileInfoW {
+    unsigned char method[8];  // narrow text
+    RecordNumber position;
+    RecordNumber compsize;
+    RecordNumber filesize;
+    RecordTime timestamp;
+    WCHAR path[MEMBER_NAME_LENGTH];
+    WCHAR filename[MEMBER_NAME_LENGTH];
+    ULONG crc;
+#ifdef _WIN64
+    BYTE padding[4];
+#endif
+};
 #pragma pack(pop)
 
-static_assert(sizeof(PictureInfoRecord) == 26);
-static_assert(offsetof(PictureInfoRecord, x_density) == 16);
-static_assert(offsetof(PictureInfoRecord, colorDepth) == 20);
-static_assert(offsetof(PictureInfoRecord, hInfo) == 22);
-static_assert(sizeof(fileInfo) == 428);
-static_assert(offsetof(fileInfo, position) == 8);
-static_assert(offsetof(fileInfo, timestamp) == 20);
-static_assert(offsetof(fileInfo, path) == 24);
-static_assert(offsetof(fileInfo, filename) == 224);
-static_assert(offsetof(fileInfo, crc) == 424);
+#ifndef _WIN64
+static_assert(sizeof(PictureInfoRecord) == 26 && offsetof(PictureInfoRecord, hInfo) == 22);
+static_assert(sizeof(fileInfo) == 428 && offsetof(fileInfo, timestamp) == 20 && offsetof(fileInfo, path) == 24 &&
+              offsetof(fileInfo, filename) == 224 && offsetof(fileInfo, crc) == 424);
+static_assert(sizeof(fileInfoW) == 828 && offsetof(fileInfoW, filename) == 424 && offsetof(fileInfoW, crc) == 824);
+#else
+static_assert(sizeof(PictureInfoRecord) == 32 && offsetof(PictureInfoRecord, hInfo) == 24);
+static_assert(sizeof(fileInfo) == 448 && offsetof(fileInfo, compsize) == 16 && offsetof(fileInfo, timestamp) == 32 &&
+              offsetof(fileInfo, path) == 40 && offsetof(fileInfo, filename) == 240 && offsetof(fileInfo, crc) == 440);
+static_assert(sizeof(fileInfoW) == 848 && offsetof(fileInfoW, path) == 40 && offsetof(fileInfoW, filename) == 440 &&
+              offsetof(fileInfoW, crc) == 840);
 #endif
 
-// A member record's numbers (position, sizes) and its time stamp as the build's records
-// hold them: ULONG and LONG in a .spi's, 8-byte unsigned in a .sph's.
-using RecordNumber = decltype(fileInfo::position);
-using RecordTime = decltype(fileInfo::timestamp);
-
-// Entry points (all stdcall). Lengths, offsets and the callback's data are pointer-sized:
-// 32 bits for a .spi, 64 for a .sph.
+// Entry points (stdcall). Lengths, offsets and the callback's data are pointer-sized. A wide
+// form takes a UTF-16 file name where the narrow one takes narrow text; GetPluginInfoW's
+// buflen counts characters.
 using ProgressCallback = int(WINAPI*)(int num, int denom, LONG_PTR data);
 using GetPluginInfoFn = int(WINAPI*)(int infono, LPSTR buf, int buflen);
 using IsSupportedFn = int(WINAPI*)(LPCSTR filename, void* header);
@@ -105,13 +130,22 @@ using GetFileInfoFn = int(WINAPI*)(LPCSTR buf, LONG_PTR len, LPCSTR filename, UI
 using GetFileFn = int(WINAPI*)(LPCSTR src, LONG_PTR len, LPSTR dest, UINT flag, ProgressCallback progress,
                                LONG_PTR data);
 using ConfigurationDlgFn = int(WINAPI*)(HWND parent, int function);
-
-// An export found by name, as the entry type it has (via the generic function type,
-// which is what GetProcAddress's result really is).
-template <class Fn>
-Fn EntryAs(FARPROC p) noexcept {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(p));
-}
+using GetPluginInfoWFn = int(WINAPI*)(int infono, LPWSTR buf, int buflen);
+using IsSupportedWFn = int(WINAPI*)(LPCWSTR filename, void* header);
+using GetPictureInfoWFn = int(WINAPI*)(LPCWSTR buf, LONG_PTR len, UINT flag, PictureInfoRecord* info);
+using GetPictureWFn = int(WINAPI*)(LPCWSTR buf, LONG_PTR len, UINT flag, HLOCAL* info, HLOCAL* pixels,
+                                   ProgressCallback progress, LONG_PTR data);
+using GetPreviewWFn = GetPictureWFn;
+using GetArchiveInfoWFn = int(WINAPI*)(LPCWSTR buf, LONG_PTR len, UINT flag, HLOCAL* list);
+using GetFileInfoWFn = int(WINAPI*)(LPCWSTR buf, LONG_PTR len, LPCWSTR filename, UINT flag, fileInfoW* info);
+using GetFileWFn = int(WINAPI*)(LPCWSTR src, LONG_PTR len, LPWSTR dest, UINT flag, ProgressCallback progress,
+                                LONG_PTR data);
+// Writes the picture of a BITMAPINFO block and a pixel block (as GetPicture hands them out,
+// left to the caller) to `path`, whose extension chooses the format; `info` may be null.
+using CreatePictureFn = int(WINAPI*)(LPCSTR path, UINT flag, HLOCAL* bitmapInfo, HLOCAL* bits,
+                                     PictureInfoRecord* info, ProgressCallback progress, LONG_PTR data);
+using CreatePictureWFn = int(WINAPI*)(LPCWSTR path, UINT flag, HLOCAL* bitmapInfo, HLOCAL* bits,
+                                      PictureInfoRecord* info, ProgressCallback progress, LONG_PTR data);
 
 // Export names, looked up exactly as written.
 namespace exports {
@@ -124,13 +158,16 @@ constexpr const char* GetArchiveInfo = "GetArchiveInfo";
 constexpr const char* GetFileInfo = "GetFileInfo";
 constexpr const char* GetFile = "GetFile";
 constexpr const char* ConfigurationDlg = "ConfigurationDlg";
+constexpr const char* GetPluginInfoW = "GetPluginInfoW";
+constexpr const char* IsSupportedW = "IsSupportedW";
+constexpr const char* GetPictureInfoW = "GetPictureInfoW";
+constexpr const char* GetPictureW = "GetPictureW";
+constexpr const char* GetPreviewW = "GetPreviewW";
+constexpr const char* GetArchiveInfoW = "GetArchiveInfoW";
+constexpr const char* GetFileInfoW = "GetFileInfoW";
+constexpr const char* GetFileW = "GetFileW";
+constexpr const char* CreatePicture = "CreatePicture";
+constexpr const char* CreatePictureW = "CreatePictureW";
 }  // namespace exports
-
-// A plug-in result code as an HRESULT: 0 S_OK, 1 E_ABORT, 4 and 5 E_OUTOFMEMORY, the
-// other known failures E_FAIL, and every other code (-1 included) E_NOTIMPL.
-HRESULT MapResult(int code) noexcept;
-
-// The progress callback given to every plug-in: it never cancels.
-int WINAPI IgnoreProgress(int num, int denom, LONG_PTR data);
 
 }  // namespace SPI

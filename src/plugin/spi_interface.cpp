@@ -1,26 +1,26 @@
 #include "spi_interface.h"
 
 #include <cstring>
-#include <new>
-
-#include "../common/text.h"
 
 namespace SPI {
 
-SpiInterface::SpiInterface(const std::string& path) {
-    if (FAILED(Tamrix::ToWide(path.data(), path.size(), path_))) throw std::bad_alloc();
+namespace {
+
+// The full path of a loaded module, whatever its length.
+std::wstring ModulePath(HMODULE module) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return std::wstring();
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
 }
 
-std::string SpiInterface::Path() const {
-    std::string out;
-    if (path_.empty()) return out;
-    const int length = static_cast<int>(path_.size());
-    const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, path_.data(), length, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) throw std::bad_alloc();
-    out.resize(static_cast<size_t>(n));
-    WideCharToMultiByte(CP_THREAD_ACP, 0, path_.data(), length, out.data(), n, nullptr, nullptr);
-    return out;
-}
+}  // namespace
 
 SpiInterface::SpiInterface(const SpiInterface& other) {
     CopyFrom(other);
@@ -34,11 +34,12 @@ SpiInterface& SpiInterface::operator=(const SpiInterface& other) {
 void SpiInterface::CopyFrom(const SpiInterface& other) {
     module_.reset();
     path_ = other.path_;
-    // A plug-in served elsewhere: a copy loaded over there too, if the original is.
-    foreign_.reset();
-    if (other.foreign_) {
-        foreign_ = other.foreign_->Clone();
-        if (other.foreign_->IsLoaded()) foreign_->Load(path_);
+    modulePath_ = other.modulePath_;
+    // A remote plug-in: a copy loaded over there too, if the original is.
+    remote_.reset();
+    if (other.remote_) {
+        remote_ = other.remote_->Clone();
+        if (other.remote_->IsLoaded()) remote_->Load(path_);
     }
     getPluginInfo_ = other.getPluginInfo_;
     isSupported_ = other.isSupported_;
@@ -51,8 +52,15 @@ void SpiInterface::CopyFrom(const SpiInterface& other) {
     kind1W_ = other.kind1W_;
     kind2W_ = other.kind2W_;
     kind3W_ = other.kind3W_;
-    // The copy owns a load reference of its own; if the load fails it is simply unloaded.
-    if (other.module_) module_.reset(LoadLibraryW(path_.c_str()));
+    if (!other.module_) return;
+    // A load reference of its own, by the full path the original loaded: the bound path may
+    // be relative, and the current folder may have changed since. The entries are the
+    // original's only if the same module came back; otherwise the copy stays unloaded.
+    module_.reset(LoadLibraryW(modulePath_.c_str()));
+    if (module_.get() != other.module_.get()) {
+        module_.reset();
+        ClearEntries();
+    }
 }
 
 void SpiInterface::ClearEntries() noexcept {
@@ -65,25 +73,38 @@ void SpiInterface::ClearEntries() noexcept {
     kind1W_ = kind2W_ = kind3W_ = nullptr;
 }
 
+SpiInterface::InCallScope::InCallScope(const SpiInterface& binding) noexcept : binding_(binding) {
+    ++binding_.calls_;
+    // The module the binding holds, by its address: no path, no other module.
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(binding_.module_.get()),
+                       &held_);
+}
+
+SpiInterface::InCallScope::~InCallScope() {
+    if (held_) FreeLibrary(held_);
+    --binding_.calls_;
+}
+
 DWORD SpiInterface::AskKind() const noexcept {
     char kind[KIND_BUFFER_SIZE] = {};  // cleared: a plug-in that writes less gives no stale bytes
-    getPluginInfo_(0, kind, KIND_BUFFER_SIZE);
+    Invoke(getPluginInfo_, 0, kind, KIND_BUFFER_SIZE);
     DWORD value;
     std::memcpy(&value, kind, sizeof value);
     return value;
 }
 
 DWORD SpiInterface::Kind() const noexcept {
-    if (foreign_) return foreign_->Kind();
+    if (remote_) return remote_->Kind();
     return module_ && getPluginInfo_ ? AskKind() : 0;
 }
 
 DWORD SpiInterface::Probe() {
-    if (foreign_) return foreign_->IsLoaded() ? foreign_->Kind() : foreign_->Load(path_);
+    if (remote_) return remote_->IsLoaded() ? remote_->Kind() : remote_->Load(path_);
     if (module_) return getPluginInfo_ ? AskKind() : 0;
 
     module_.reset(LoadLibraryW(path_.c_str()));
     if (!module_) return 0;
+    modulePath_ = ModulePath(module_.get());
     // Entries of an earlier library must not outlive it into this one: a probe that stops
     // half-way leaves null entries, never addresses in a library that is gone.
     ClearEntries();
@@ -132,13 +153,39 @@ bool SpiInterface::IsBoundAs(DWORD kind) const noexcept {
 }
 
 bool SpiInterface::Free() noexcept {
-    if (foreign_) foreign_->Unload();
+    if (remote_) remote_->Unload();
     HMODULE m = module_.release();
     return !m || FreeLibrary(m) != FALSE;
 }
 
 FARPROC SpiInterface::Export(const char* name) const noexcept {
     return module_ ? GetProcAddress(module_.get(), name) : nullptr;
+}
+
+HRESULT MapResult(int code) noexcept {
+    switch (code) {
+    case SPI_OK:
+        return S_OK;
+    case SPI_ABORTED:
+        return E_ABORT;
+    case SPI_NO_MEMORY:
+    case SPI_MEMORY_ERROR:
+        return E_OUTOFMEMORY;
+    case SPI_UNKNOWN_FORMAT:
+    case SPI_BROKEN_DATA:
+    case SPI_READ_ERROR:
+    case SPI_WINDOW_ERROR:
+    case SPI_INTERNAL_ERROR:
+    case SPI_WRITE_ERROR:
+    case SPI_END_OF_FILE:
+        return E_FAIL;
+    default:
+        return E_NOTIMPL;
+    }
+}
+
+int WINAPI IgnoreProgress(int, int, LONG_PTR) {
+    return 0;
 }
 
 }  // namespace SPI

@@ -1,32 +1,53 @@
 // One plug-in file bound: its path, its library (one load reference per loaded binding)
-// and its entry points, the wide forms (spi_wide_api.h) beside the narrow ones where the
-// plug-in exports them. A value class: a copy of a loaded binding loads the library again
-// and owns that reference, so bindings never unload each other. A plug-in this process
-// cannot load is bound through a ForeignPlugin instead (foreign_plugin.h): loaded then
-// means loaded over there, and the binding has no entry points.
+// and its entry points, the wide forms beside the narrow ones where the plug-in exports
+// them. A value class: a copy of a loaded binding takes a load reference of its own on the
+// same module, so bindings never unload each other. A remote plug-in (remote_plugin.h) is
+// bound through a RemotePlugin instead: loaded then means loaded over there, and the
+// binding has no entry points.
+// Errors in this layer are HRESULTs (or a plain answer where nothing can fail); the only
+// exception that leaves it is std::bad_alloc.
 #pragma once
 #include <windows.h>
+#include <memory>
 #include <string>
 
-#include <memory>
-
 #include "../common/handles.h"
-#include "foreign_plugin.h"
+#include "remote_plugin.h"
 #include "spi_api.h"
-#include "spi_wide_api.h"
 
 namespace SPI {
+
+// Buffer sizes handed to GetPluginInfo.
+constexpr int KIND_BUFFER_SIZE = 8;      // information number 0
+constexpr int TEXT_BUFFER_SIZE = 260;    // number 1 and a client's numbers
+constexpr int PATTERN_BUFFER_SIZE = 64;  // numbers 2, 3, 4, ... (file type pairs)
+
+// The answer to a request that would unload a plug-in, or drop the list it is in, while a
+// call into it is running (a dialog that pumps messages, a callback into the server).
+inline constexpr HRESULT E_PLUGIN_IN_CALL = HRESULT_FROM_WIN32(ERROR_BUSY);
+
+// A plug-in result code as an HRESULT: 0 S_OK, 1 E_ABORT, 4 and 5 E_OUTOFMEMORY, the
+// other known failures E_FAIL, and every other code (-1 included) E_NOTIMPL.
+HRESULT MapResult(int code) noexcept;
+
+// The progress callback given to every plug-in: it never cancels.
+int WINAPI IgnoreProgress(int num, int denom, LONG_PTR data);
+
+// An export found by name, as the entry type it has (via the generic function type,
+// which is what GetProcAddress's result really is).
+template <class Fn>
+Fn EntryAs(FARPROC p) noexcept {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(p));
+}
 
 class SpiInterface {
 public:
     SpiInterface() = default;
     // The library's path, loaded through the system's wide functions.
     explicit SpiInterface(std::wstring path) : path_(std::move(path)) {}
-    // A plug-in served in another process through `foreign` (unloaded).
-    SpiInterface(std::wstring path, std::unique_ptr<ForeignPlugin> foreign)
-        : path_(std::move(path)), foreign_(std::move(foreign)) {}
-    // The same from narrow text in the thread's ANSI code page.
-    explicit SpiInterface(const std::string& path);
+    // A remote plug-in served through `remote` (unloaded).
+    SpiInterface(std::wstring path, std::unique_ptr<RemotePlugin> remote)
+        : path_(std::move(path)), remote_(std::move(remote)) {}
     SpiInterface(const SpiInterface& other);
     SpiInterface& operator=(const SpiInterface& other);
     SpiInterface(SpiInterface&& other) noexcept = default;
@@ -39,20 +60,28 @@ public:
     DWORD Probe();
     // Frees the library if loaded; path and entries stay.
     void Unload() noexcept {
-        if (foreign_) foreign_->Unload();
+        if (remote_) remote_->Unload();
         module_.reset();
     }
     // Frees the library and reports whether the system agreed.
     bool Free() noexcept;
 
-    bool IsLoaded() const noexcept { return foreign_ ? foreign_->IsLoaded() : static_cast<bool>(module_); }
-    // The plug-in served in another process, or null for one bound here.
-    ForeignPlugin* Foreign() const noexcept { return foreign_.get(); }
+    bool IsLoaded() const noexcept { return remote_ ? remote_->IsLoaded() : static_cast<bool>(module_); }
+    // The remote plug-in, or null for one bound here.
+    RemotePlugin* Remote() const noexcept { return remote_.get(); }
     HMODULE Module() const noexcept { return module_.get(); }
     const std::wstring& WidePath() const noexcept { return path_; }
-    // The path in the thread's ANSI code page (characters it cannot hold become '?').
-    std::string Path() const;
     void SetPath(std::wstring path) { path_ = std::move(path); }
+
+    // Calls `entry`, one of this binding's entries, holding a load reference on the library
+    // while it runs, so that nothing the plug-in sets off meanwhile can unload the code that
+    // runs; InCall() tells such re-entrant requests to wait (E_PLUGIN_IN_CALL).
+    template <class Entry, class... Args>
+    int Invoke(Entry entry, Args... args) const {
+        const InCallScope scope(*this);
+        return entry(args...);
+    }
+    bool InCall() const noexcept { return calls_ > 0; }
 
     // The kind as the loaded plug-in states it now (0 when not loaded).
     DWORD Kind() const noexcept;
@@ -60,10 +89,10 @@ public:
     bool HasEntriesFor(DWORD kind) const noexcept;
     // Loaded, with every entry of `kind`, and saying now that it is of `kind`: only then
     // may the kind's entries be called. Entries left from an earlier library never are.
-    // Never for a plug-in served elsewhere, which has none here.
+    // Never for a remote plug-in, which has none here.
     bool IsBoundAs(DWORD kind) const noexcept;
     // Loaded (here or over there) and saying now that it is of `kind`.
-    bool Is(DWORD kind) const noexcept { return foreign_ ? foreign_->Kind() == kind : IsBoundAs(kind); }
+    bool Is(DWORD kind) const noexcept { return remote_ ? remote_->Kind() == kind : IsBoundAs(kind); }
 
     GetPluginInfoFn GetPluginInfoEntry() const noexcept { return getPluginInfo_; }
     IsSupportedFn IsSupportedEntry() const noexcept { return isSupported_; }
@@ -103,13 +132,28 @@ public:
     FARPROC Export(const char* name) const noexcept;
 
 private:
+    // One call into the plug-in: counted, with a load reference of its own on the library.
+    class InCallScope {
+    public:
+        explicit InCallScope(const SpiInterface& binding) noexcept;
+        ~InCallScope();
+        InCallScope(const InCallScope&) = delete;
+        InCallScope& operator=(const InCallScope&) = delete;
+
+    private:
+        const SpiInterface& binding_;
+        HMODULE held_ = nullptr;
+    };
+
     DWORD AskKind() const noexcept;
     void CopyFrom(const SpiInterface& other);
     void ClearEntries() noexcept;
 
     std::wstring path_;
-    std::unique_ptr<ForeignPlugin> foreign_;
+    std::wstring modulePath_;  // the loaded module's full path, which a copy loads by
+    std::unique_ptr<RemotePlugin> remote_;
     Tamrix::UniqueHmodule module_;
+    mutable int calls_ = 0;
     GetPluginInfoFn getPluginInfo_ = nullptr;
     IsSupportedFn isSupported_ = nullptr;
     FARPROC kind1_ = nullptr;  // GetPictureInfo or GetArchiveInfo

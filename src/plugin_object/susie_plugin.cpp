@@ -1,181 +1,171 @@
 #include "susie_plugin.h"
 
-#include <cstring>
-#include <memory>
 #include <string>
 #include <utility>
 
+#include "../common/automation_types.h"
+#include "../common/boundary.h"
 #include "../common/handles.h"
 #include "../common/text.h"
 #include "../common/value_width.h"
-#include "../plugin/archive.h"
 #include "../plugin/names.h"
-#include "../plugin/picture.h"
+#include "../plugin/plugin_list.h"
 #include "../plugin/source.h"
-#include "../plugin/tamrix_host.h"
 #include "../results/spi_file_info.h"
 #include "../results/spi_file_info_collection.h"
 #include "../results/spi_local_heap.h"
 
 namespace Tamrix {
+namespace {
 
-HRESULT SusiePlugin::InfoText(int infoNo, int size, BSTR* out) noexcept {
+HRESULT NewBstr(const std::wstring& text, BSTR* out) noexcept {
+    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace
+
+HRESULT SusiePlugin::InfoText(int infoNo, int size, BSTR* out) {
     if (!out) return E_POINTER;
     if (!binding_.IsLoaded() || !binding_.GetPluginInfoEntry()) return E_FAIL;
-    // Cleared, and read only up to its size: a plug-in that writes nothing gives an empty
-    // text, one that writes no NUL cannot make us read past the buffer.
-    if (SPI::GetPluginInfoWFn wide = binding_.GetPluginInfoWEntry()) {
-        // The wide form's text needs no code page; the buffer holds as many characters.
-        wchar_t buffer[SPI::TEXT_BUFFER_SIZE] = {};
-        wide(infoNo, buffer, size);
-        BSTR text = SysAllocStringLen(buffer, static_cast<UINT>(wcsnlen(buffer, static_cast<size_t>(size))));
-        if (!text) return E_OUTOFMEMORY;
-        *out = text;
-        return S_OK;
-    }
-    char buffer[SPI::TEXT_BUFFER_SIZE] = {};
-    binding_.GetPluginInfoEntry()(infoNo, buffer, size);
-    BSTR text = nullptr;
-    HRESULT hr = ToBstr(buffer, static_cast<size_t>(size), &text);
-    if (FAILED(hr)) return hr;
-    *out = text;
-    return S_OK;
+    // Whatever the plug-in answers, the text is what its buffer holds.
+    std::wstring text;
+    SPI::PluginInfoText(binding_, infoNo, size, text);
+    return NewBstr(text, out);
 }
 
 STDMETHODIMP SusiePlugin::get_About(BSTR* pVal) {
-    return InfoText(1, SPI::TEXT_BUFFER_SIZE, pVal);
+    return Boundary([&] { return InfoText(1, SPI::TEXT_BUFFER_SIZE, pVal); });
 }
 
 STDMETHODIMP SusiePlugin::get_Version(BSTR* pVal) {
-    return InfoText(0, SPI::KIND_BUFFER_SIZE, pVal);
+    return Boundary([&] { return InfoText(0, SPI::KIND_BUFFER_SIZE, pVal); });
 }
 
 STDMETHODIMP SusiePlugin::get_PluginInfo(LONG infoNo, BSTR* pVal) {
-    return InfoText(infoNo, SPI::TEXT_BUFFER_SIZE, pVal);
+    return Boundary([&] { return InfoText(infoNo, SPI::TEXT_BUFFER_SIZE, pVal); });
 }
 
 STDMETHODIMP SusiePlugin::get_CanPreview(VARIANT_BOOL* pbCan) {
-    if (!pbCan) return E_POINTER;
-    // The kind matters: for an archive plug-in the same entry holds GetFileInfo.
-    *pbCan = binding_.IsBoundAs(SPI::KIND_PICTURE) && (binding_.GetPreviewEntry() || binding_.GetPreviewWEntry())
-                 ? VARIANT_TRUE
-                 : VARIANT_FALSE;
-    return S_OK;
+    return Boundary([&] {
+        if (!pbCan) return E_POINTER;
+        // The kind matters: for an archive plug-in the same entry holds GetFileInfo.
+        const bool picture = binding_.IsBoundAs(SPI::KIND_PICTURE);
+        *pbCan = picture && (binding_.GetPreviewEntry() || binding_.GetPreviewWEntry()) ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP SusiePlugin::get_CanConfigDlg(VARIANT_BOOL* pbCan) {
-    if (!pbCan) return E_POINTER;
-    *pbCan = binding_.Export(SPI::exports::ConfigurationDlg) ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return Boundary([&] {
+        if (!pbCan) return E_POINTER;
+        *pbCan = binding_.Export(SPI::exports::ConfigurationDlg) ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP SusiePlugin::ConfigurationDlg(LONG hParent, LONG function) {
-    // Looked up at every call: the binding does not keep optional exports.
-    auto dialog = SPI::EntryAs<SPI::ConfigurationDlgFn>(binding_.Export(SPI::exports::ConfigurationDlg));
-    const int code = dialog ? dialog(reinterpret_cast<HWND>(static_cast<LONG_PTR>(hParent)),
-                                     static_cast<int>(function))
-                            : SPI::SPI_NOT_IMPLEMENTED;
-    return SPI::MapResult(code);
+    return Boundary([&] {
+        // Looked up at every call: the binding does not keep optional exports.
+        auto dialog = SPI::EntryAs<SPI::ConfigurationDlgFn>(binding_.Export(SPI::exports::ConfigurationDlg));
+        if (!dialog) return SPI::MapResult(SPI::SPI_NOT_IMPLEMENTED);
+        const HWND parent = reinterpret_cast<HWND>(static_cast<LONG_PTR>(hParent));
+        return SPI::MapResult(binding_.Invoke(dialog, parent, static_cast<int>(function)));
+    });
 }
 
 STDMETHODIMP SusiePlugin::Load(BSTR spiPath, VARIANT_BOOL* pbOk) {
-    if (!pbOk) return E_POINTER;
-    *pbOk = VARIANT_TRUE;
-    try {
+    return Boundary([&] {
+        if (!pbOk) return E_POINTER;
+        *pbOk = VARIANT_FALSE;
+        // Not from inside one of this plug-in's calls: the library runs that call.
+        if (binding_.InCall()) return SPI::E_PLUGIN_IN_CALL;
         std::wstring path = SPI::TextOf(spiPath);
         // The old library goes first, so a failed Load leaves nothing of it behind.
         binding_.Unload();
         binding_.SetPath(std::move(path));
-        if (binding_.Probe() == 0) *pbOk = VARIANT_FALSE;
+        *pbOk = binding_.Probe() != 0 ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
-    } catch (...) {
-        *pbOk = VARIANT_FALSE;
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 STDMETHODIMP SusiePlugin::Free() {
-    if (!binding_.IsLoaded()) return S_OK;
-    return binding_.Free() ? S_OK : E_FAIL;
+    return Boundary([&] {
+        if (binding_.InCall()) return SPI::E_PLUGIN_IN_CALL;
+        if (!binding_.IsLoaded()) return S_OK;
+        return binding_.Free() ? S_OK : E_FAIL;
+    });
 }
 
 STDMETHODIMP SusiePlugin::IsSupported(BSTR FileName, VARIANT Header, VARIANT_BOOL* pbSupported) {
-    if (!pbSupported) return E_POINTER;
-    *pbSupported = VARIANT_FALSE;
-    // Entries outlive an unloaded library: only a loaded binding may be asked.
-    if (!binding_.IsLoaded()) return E_FAIL;
-    if (V_VT(&Header) != (VT_ARRAY | VT_UI1)) return E_INVALIDARG;
-    try {
+    return Boundary([&] {
+        if (!pbSupported) return E_POINTER;
+        *pbSupported = VARIANT_FALSE;
+        // Entries outlive an unloaded library: only a loaded binding may be asked.
+        if (!binding_.IsLoaded()) return E_FAIL;
+        if (V_VT(&Header) != (VT_ARRAY | VT_UI1)) return E_INVALIDARG;
         SPI::Source header;
         if (HRESULT hr = header.ConvertMemory(Header); FAILED(hr)) return hr;
-        // Plug-ins may read a whole header: a shorter array is shown as a padded copy.
-        BYTE copy[SPI::HEADER_SIZE] = {};
-        const void* shown = header.Buf();
-        if (header.ArrayBytes() < SPI::HEADER_SIZE) {
-            if (header.ArrayBytes() > 0) std::memcpy(copy, header.Buf(), header.ArrayBytes());
-            shown = copy;
-        }
+        BYTE copy[SPI::HEADER_SIZE];
         SPI::PluginName name = FileName ? SPI::PluginName(SPI::TextOf(FileName)) : SPI::PluginName();
-        const HRESULT hr = SPI::AskSupported(binding_, name, shown);
-        header.Release();
+        const HRESULT hr = SPI::AskSupported(binding_, name, SPI::ShownHeader(header, copy));
         if (FAILED(hr)) return hr;
         *pbSupported = hr == S_OK ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 STDMETHODIMP SusiePlugin::PluginInfoText(LONG infoNo, LONG bufferLength, BSTR* pText, VARIANT_BOOL* pbAnswered) {
-    if (!pText || !pbAnswered) return E_POINTER;
-    *pText = nullptr;
-    *pbAnswered = VARIANT_FALSE;
-    if (!binding_.IsLoaded() || !binding_.GetPluginInfoEntry()) return E_FAIL;
-    if (bufferLength < 0 || bufferLength > SPI::TEXT_BUFFER_SIZE) return E_INVALIDARG;
-    try {
+    return Boundary([&] {
+        if (!pText || !pbAnswered) return E_POINTER;
+        *pText = nullptr;
+        *pbAnswered = VARIANT_FALSE;
+        if (!binding_.IsLoaded() || !binding_.GetPluginInfoEntry()) return E_FAIL;
+        if (bufferLength < 0 || bufferLength > SPI::TEXT_BUFFER_SIZE) return E_INVALIDARG;
         std::wstring text;
-        const bool answered = SPI::PluginInfoText(binding_, static_cast<int>(infoNo), static_cast<int>(bufferLength), text);
-        BSTR result = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-        if (!result) return E_OUTOFMEMORY;
-        *pText = result;
+        const bool answered =
+            SPI::PluginInfoText(binding_, static_cast<int>(infoNo), static_cast<int>(bufferLength), text);
+        if (HRESULT hr = NewBstr(text, pText); FAILED(hr)) return hr;
         *pbAnswered = answered ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 STDMETHODIMP SusiePlugin::NewPlugin(ISusiePlugin** ppSpi) {
-    if (!ppSpi) return E_POINTER;
-    *ppSpi = nullptr;
-    // A sibling made here costs the 64-bit server one call, where a new activation of the
-    // class would cost it a start of the surrogate under Wine, which serves one per activation.
-    return HandOut(Make<SusiePlugin>(), IID_ISusiePlugin, reinterpret_cast<void**>(ppSpi));
+    return Boundary([&] {
+        if (!ppSpi) return E_POINTER;
+        *ppSpi = nullptr;
+        // A sibling made here costs the 64-bit server one call, where a new activation of the
+        // class would cost it a start of the surrogate under Wine, which serves one per activation.
+        return HandOut(Make<SusiePlugin>(), IID_ISusiePlugin, reinterpret_cast<void**>(ppSpi));
+    });
 }
 
 HRESULT SusiePlugin::QueryPictureInfo(const VARIANT& src, LONG offsetOrLength, SPI::PictureInfoRecord& record,
-                                      int& code) noexcept {
+                                      int& code) {
     SPI::Source source;
     if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
     if (SPI::GetPictureInfoWFn wide = binding_.GetPictureInfoWEntry()) {
-        code = wide(source.WideBuf(), source.Len(), source.Flag(), &record);
-    } else {
-        LPCSTR buf = nullptr;
-        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;  // the source releases itself
-        code = binding_.GetPictureInfoEntry()(buf, source.Len(), source.Flag(), &record);
+        code = binding_.Invoke(wide, source.WideBuf(), source.Len(), source.Flag(), &record);
+        return S_OK;
     }
-    source.Release();
+    LPCSTR buf = nullptr;
+    if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;
+    code = binding_.Invoke(binding_.GetPictureInfoEntry(), buf, source.Len(), source.Flag(), &record);
     return S_OK;
 }
 
 STDMETHODIMP SusiePlugin::GetPictureInfo(VARIANT src, LONG offsetOrLength, PictureInfo* pPictInfo) {
-    if (!pPictInfo) return E_POINTER;
-    if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
-    // The plug-in fills its own packed layout, never the caller's aligned record.
-    SPI::PictureInfoRecord record{};
-    int code = SPI::SPI_OK;
-    if (HRESULT hr = QueryPictureInfo(src, offsetOrLength, record, code); FAILED(hr)) return hr;
-    if (code == SPI::SPI_OK) {
+    return Boundary([&] {
+        if (!pPictInfo) return E_POINTER;
+        if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
+        // The plug-in fills its own packed layout, never the caller's aligned record.
+        SPI::PictureInfoRecord record{};
+        int code = SPI::SPI_OK;
+        ThrowIfFailed(QueryPictureInfo(src, offsetOrLength, record, code));
+        // With a failure nothing of the record is used, its handle least of all: the plug-in
+        // may have freed that block already.
+        if (code != SPI::SPI_OK) return SPI::MapResult(code);
         // Handed on as a number; the caller decides about the text block. A handle that no
         // long holds whole (64-bit) fails the call, and the block goes, as nobody could free it.
         LONG hInfo = 0;
@@ -191,16 +181,12 @@ STDMETHODIMP SusiePlugin::GetPictureInfo(VARIANT src, LONG offsetOrLength, Pictu
         pPictInfo->y_density = static_cast<SHORT>(record.y_density);
         pPictInfo->colorDepth = record.colorDepth;
         pPictInfo->hInfo = hInfo;
-    } else {
-        // A text comes back whatever the code (GetPictureText reads it so); with a failure no
-        // caller sees its handle, so it is freed here.
-        UniqueHlocal unseen(record.hInfo);
-    }
-    return SPI::MapResult(code);
+        return S_OK;
+    });
 }
 
-HRESULT SusiePlugin::DecodeToHeaps(SPI::Decoder which, const VARIANT& src, LONG offsetOrLength,
-                                   IDispatch** ppInfo, IDispatch** ppPixels) noexcept {
+HRESULT SusiePlugin::DecodeToHeaps(SPI::Decoder which, const VARIANT& src, LONG offsetOrLength, IDispatch** ppInfo,
+                                   IDispatch** ppPixels) {
     if (!ppInfo || !ppPixels) return E_POINTER;
     *ppInfo = nullptr;
     *ppPixels = nullptr;
@@ -220,85 +206,76 @@ HRESULT SusiePlugin::DecodeToHeaps(SPI::Decoder which, const VARIANT& src, LONG 
     return S_OK;
 }
 
-STDMETHODIMP SusiePlugin::GetPicture(VARIANT src, LONG offsetOrLength, IDispatch** ppInfo,
-                                     IDispatch** ppPixels) {
-    return DecodeToHeaps(SPI::Decoder::Picture, src, offsetOrLength, ppInfo, ppPixels);
+STDMETHODIMP SusiePlugin::GetPicture(VARIANT src, LONG offsetOrLength, IDispatch** ppInfo, IDispatch** ppPixels) {
+    return Boundary([&] { return DecodeToHeaps(SPI::Decoder::Picture, src, offsetOrLength, ppInfo, ppPixels); });
 }
 
-STDMETHODIMP SusiePlugin::GetPreview(VARIANT src, LONG offsetOrLength, IDispatch** ppInfo,
-                                     IDispatch** ppPixels) {
-    return DecodeToHeaps(SPI::Decoder::Preview, src, offsetOrLength, ppInfo, ppPixels);
+STDMETHODIMP SusiePlugin::GetPreview(VARIANT src, LONG offsetOrLength, IDispatch** ppInfo, IDispatch** ppPixels) {
+    return Boundary([&] { return DecodeToHeaps(SPI::Decoder::Preview, src, offsetOrLength, ppInfo, ppPixels); });
 }
 
 STDMETHODIMP SusiePlugin::GetPictureText(VARIANT src, LONG offsetOrLength, BSTR* pText) {
-    if (!pText) return E_POINTER;
-    if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
-    SPI::PictureInfoRecord record{};
-    record.hInfo = nullptr;
-    // The result code does not matter: only a text handle decides the outcome.
-    int code = SPI::SPI_OK;
-    if (HRESULT hr = QueryPictureInfo(src, offsetOrLength, record, code); FAILED(hr)) return hr;
-    UniqueHlocal block(record.hInfo);
-    if (!block) {
+    return Boundary([&] {
+        if (!pText) return E_POINTER;
         *pText = nullptr;
-        return S_OK;
-    }
-    const char* text = static_cast<const char*>(LocalLock(block.get()));
-    if (!text) return E_OUTOFMEMORY;
-    // Read no further than the block, even if the plug-in left out the NUL.
-    BSTR result = nullptr;
-    if (HRESULT hr = ToBstr(text, LocalSize(block.get()), &result); FAILED(hr)) return hr;
-    *pText = result;
-    return S_OK;
+        if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
+        SPI::PictureInfoRecord record{};
+        int code = SPI::SPI_OK;
+        ThrowIfFailed(QueryPictureInfo(src, offsetOrLength, record, code));
+        // A failing plug-in gives no text: a handle that comes with a failure is not ours.
+        if (code != SPI::SPI_OK || !record.hInfo) return S_OK;
+        UniqueHlocal block(record.hInfo);
+        const char* text = static_cast<const char*>(LocalLock(block.get()));
+        if (!text) return E_OUTOFMEMORY;
+        // Read no further than the block, even if the plug-in left out the NUL.
+        return ToBstr(text, LocalSize(block.get()), pText);
+    });
 }
 
 STDMETHODIMP SusiePlugin::GetPictureToFile(VARIANT src, LONG offsetOrLength, BSTR destPath) {
-    if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
-    try {
+    return Boundary([&] {
+        if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
         SPI::Source source;
-        if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
+        ThrowIfFailed(source.Convert(src, offsetOrLength));
         SPI::DecodedPicture picture;
-        if (HRESULT hr = picture.Decode(binding_, SPI::Decoder::Picture, source); FAILED(hr)) return hr;
+        ThrowIfFailed(picture.Decode(binding_, SPI::Decoder::Picture, source));
         return picture.WriteBitmapFile(SPI::TextOf(destPath));
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 STDMETHODIMP SusiePlugin::GetArchiveInfo(VARIANT src, LONG offsetOrLength, IDispatch** ppCollection) {
-    if (!ppCollection) return E_POINTER;
-    *ppCollection = nullptr;
-    if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
-    SPI::Source source;
-    if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
-    SPI::ArchiveListing listing;
-    if (HRESULT hr = listing.Read(binding_, source); FAILED(hr)) return hr;
-    // A plug-in that succeeds without a listing gives no collection.
-    if (!listing.HasListing()) return S_OK;
-    return SpiFileInfoCollection::Create(listing, ppCollection);
+    return Boundary([&] {
+        if (!ppCollection) return E_POINTER;
+        *ppCollection = nullptr;
+        if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
+        SPI::Source source;
+        ThrowIfFailed(source.Convert(src, offsetOrLength));
+        SPI::ArchiveListing listing;
+        ThrowIfFailed(listing.Read(binding_, source));
+        // A plug-in that succeeds without a listing gives no collection.
+        return listing.HasListing() ? SpiFileInfoCollection::Create(listing, ppCollection) : S_OK;
+    });
 }
 
 STDMETHODIMP SusiePlugin::GetFileInfo(VARIANT src, LONG offsetOrLength, BSTR FileName, IDispatch** ppInfo) {
-    if (!ppInfo) return E_POINTER;
-    *ppInfo = nullptr;
-    if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
-    try {
+    return Boundary([&] {
+        if (!ppInfo) return E_POINTER;
+        *ppInfo = nullptr;
+        if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
         SPI::Source source;
-        if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
+        ThrowIfFailed(source.Convert(src, offsetOrLength));
         // A missing name reaches the plug-in as an empty one, never as a null pointer.
         SPI::MemberRecord record;
-        if (HRESULT hr = SPI::QueryMemberInfo(binding_, source, SPI::TextOf(FileName), record); FAILED(hr)) return hr;
+        ThrowIfFailed(SPI::QueryMemberInfo(binding_, source, SPI::TextOf(FileName), record));
         ComPtr<ISpiFileInfo> entry;
-        if (HRESULT hr = SpiFileInfo::Create(std::move(record), entry.put()); FAILED(hr)) return hr;
+        ThrowIfFailed(SpiFileInfo::Create(std::move(record), entry.put()));
         *ppInfo = entry.detach();  // ISpiFileInfo is the entry's IDispatch
         return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 HRESULT SusiePlugin::ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::ExtractedMember& member,
-                                   SPI::RecordNumber& fileSize) noexcept {
+                                   SPI::RecordNumber& fileSize) {
     // Any object that implements the entry's interface names a member.
     ComPtr<ISpiFileInfo> entry;
     if (!pInfo || FAILED(pInfo->QueryInterface(IID_ISpiFileInfo, entry.put_void()))) return E_INVALIDARG;
@@ -330,27 +307,27 @@ HRESULT SusiePlugin::ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::Ex
 }
 
 STDMETHODIMP SusiePlugin::GetFile(VARIANT src, IDispatch* pInfo, IDispatch** ppDest) {
-    if (!ppDest) return E_POINTER;
-    *ppDest = nullptr;
-    SPI::ExtractedMember member;
-    SPI::RecordNumber fileSize = 0;
-    if (HRESULT hr = ExtractMember(src, pInfo, member, fileSize); FAILED(hr)) return hr;
-    // Any plug-in failure, or success without a block, is E_FAIL here.
-    if (member.Code() != SPI::SPI_OK || !member.Block()) return E_FAIL;
-    return SpiLocalHeap::Create(member.Block(), ppDest);
+    return Boundary([&] {
+        if (!ppDest) return E_POINTER;
+        *ppDest = nullptr;
+        SPI::ExtractedMember member;
+        SPI::RecordNumber fileSize = 0;
+        ThrowIfFailed(ExtractMember(src, pInfo, member, fileSize));
+        // Any plug-in failure, or success without a block, is E_FAIL here.
+        if (member.Code() != SPI::SPI_OK || !member.Block()) return E_FAIL;
+        return SpiLocalHeap::Create(member.Block(), ppDest);
+    });
 }
 
 STDMETHODIMP SusiePlugin::GetFileToFile(VARIANT src, IDispatch* pInfo, BSTR destPath) {
-    try {
+    return Boundary([&] {
         SPI::ExtractedMember member;
         SPI::RecordNumber fileSize = 0;
-        if (HRESULT hr = ExtractMember(src, pInfo, member, fileSize); FAILED(hr)) return hr;
+        ThrowIfFailed(ExtractMember(src, pInfo, member, fileSize));
         // The plug-in's own failure is reported as its code; success without a block writes nothing.
         if (member.Code() != SPI::SPI_OK || !member.Block()) return SPI::MapResult(member.Code());
         return member.WriteFile(SPI::TextOf(destPath), fileSize);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 }  // namespace Tamrix

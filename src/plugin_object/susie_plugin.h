@@ -1,6 +1,7 @@
 // The Automation object for one Susie plug-in: it holds the plug-in's binding and offers
 // the plug-in's information, configuration, picture decoding and bitmap output, archive
-// listing and member extraction.
+// listing and member extraction. Each member is a Boundary; the helpers below return
+// HRESULTs (std::bad_alloc passes through them).
 #pragma once
 #include <windows.h>
 #include <oaidl.h>
@@ -58,17 +59,16 @@ public:
     STDMETHODIMP NewPlugin(ISusiePlugin** ppSpi) override;
 
 private:
-    // Reads one information item into a cleared buffer of `size` bytes.
-    HRESULT InfoText(int infoNo, int size, BSTR* out) noexcept;
+    // Reads one information item into a cleared buffer of `size` characters.
+    HRESULT InfoText(int infoNo, int size, BSTR* out);
     // Converts the source and asks the plug-in for the picture's information record.
-    HRESULT QueryPictureInfo(const VARIANT& src, LONG offsetOrLength, SPI::PictureInfoRecord& record,
-                             int& code) noexcept;
+    HRESULT QueryPictureInfo(const VARIANT& src, LONG offsetOrLength, SPI::PictureInfoRecord& record, int& code);
     HRESULT DecodeToHeaps(SPI::Decoder which, const VARIANT& src, LONG offsetOrLength, IDispatch** ppInfo,
-                          IDispatch** ppPixels) noexcept;
+                          IDispatch** ppPixels);
     // Extracts the member that the entry `pInfo` names from the archive `src` into memory;
     // `fileSize` receives the entry's FileSize. E_INVALIDARG for an object that is no entry.
     HRESULT ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::ExtractedMember& member,
-                          SPI::RecordNumber& fileSize) noexcept;
+                          SPI::RecordNumber& fileSize);
 
     SPI::SpiInterface binding_;
 };

@@ -2,27 +2,30 @@
 
 #include <utility>
 
+#include "../common/boundary.h"
 #include "../common/value_width.h"
 
 namespace Tamrix {
 namespace {
 
-// A text property: *pVal is written only when the text could be made.
+// A text property, the whole of a member's body: *pVal is written only when the text could
+// be made.
 template <class Read>
 HRESULT TextProperty(const SPI::MemberRecord& record, BSTR* pVal, Read read) noexcept {
-    if (!pVal) return E_POINTER;
-    BSTR text = nullptr;
-    if (HRESULT hr = read(record, &text); FAILED(hr)) return hr;
-    *pVal = text;
-    return S_OK;
+    return Boundary([&] {
+        if (!pVal) return E_POINTER;
+        BSTR text = nullptr;
+        if (HRESULT hr = read(record, &text); FAILED(hr)) return hr;
+        *pVal = text;
+        return S_OK;
+    });
 }
 
 // The record's 32-bit fields are read bit for bit as signed numbers; a 64-bit record's
-// number only when it has no bits above them.
+// number only when it has no bits above them. The whole of a member's body, as above.
 template <class Field>
 HRESULT LongProperty(Field field, LONG* pVal) noexcept {
-    if (!pVal) return E_POINTER;
-    return LongOf(field, *pVal);
+    return Boundary([&] { return pVal ? LongOf(field, *pVal) : E_POINTER; });
 }
 
 }  // namespace
@@ -50,9 +53,11 @@ STDMETHODIMP SpiFileInfo::get_FileSize(LONG* pVal) {
 }
 
 STDMETHODIMP SpiFileInfo::get_TimeStamp(DATE* pVal) {
-    if (!pVal) return E_POINTER;
-    *pVal = SPI::LocalDateOf(record_.Timestamp());
-    return S_OK;
+    return Boundary([&] {
+        if (!pVal) return E_POINTER;
+        *pVal = SPI::LocalDateOf(record_.Timestamp());
+        return S_OK;
+    });
 }
 
 STDMETHODIMP SpiFileInfo::get_Path(BSTR* pVal) {
@@ -68,9 +73,11 @@ STDMETHODIMP SpiFileInfo::get_CRC(LONG* pVal) {
 }
 
 STDMETHODIMP SpiFileInfo::GetRecord(SPI::MemberRecord* out) {
-    if (!out) return E_POINTER;
-    *out = record_;
-    return S_OK;
+    return Boundary([&] {
+        if (!out) return E_POINTER;
+        *out = record_;
+        return S_OK;
+    });
 }
 
 // The name table's Invoke rows: every member is a reader that takes no argument.

@@ -1,8 +1,8 @@
 #include "spi_file_info_collection.h"
 
-#include <new>
 #include <utility>
 
+#include "../common/boundary.h"
 #include "spi_file_info.h"
 
 namespace Tamrix {
@@ -20,7 +20,7 @@ HRESULT CopyEntry(ISpiFileInfo* entry, VARIANT* dest) noexcept {
 
 }  // namespace
 
-HRESULT SpiFileInfoCollection::Create(const SPI::ArchiveListing& listing, IDispatch** out) noexcept {
+HRESULT SpiFileInfoCollection::Create(const SPI::ArchiveListing& listing, IDispatch** out) {
     *out = nullptr;
     auto collection = Make<SpiFileInfoCollection>();
     if (!collection) return E_OUTOFMEMORY;
@@ -28,13 +28,9 @@ HRESULT SpiFileInfoCollection::Create(const SPI::ArchiveListing& listing, IDispa
     return HandOut(std::move(collection), out);
 }
 
-HRESULT SpiFileInfoCollection::Fill(const SPI::ArchiveListing& listing) noexcept {
+HRESULT SpiFileInfoCollection::Fill(const SPI::ArchiveListing& listing) {
     listing_ = listing.Block();
-    try {
-        entries_.reserve(listing.Count());
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    entries_.reserve(listing.Count());
     for (size_t i = 0; i < listing.Count(); ++i) {
         ComPtr<ISpiFileInfo> entry;
         if (HRESULT hr = SpiFileInfo::Create(listing.Record(i), entry.put()); FAILED(hr)) return hr;
@@ -44,61 +40,67 @@ HRESULT SpiFileInfoCollection::Fill(const SPI::ArchiveListing& listing) noexcept
 }
 
 STDMETHODIMP SpiFileInfoCollection::get_Count(LONG* pVal) {
-    if (!pVal) return E_POINTER;
-    *pVal = static_cast<LONG>(entries_.size());
-    return S_OK;
+    return Boundary([&] {
+        if (!pVal) return E_POINTER;
+        *pVal = static_cast<LONG>(entries_.size());
+        return S_OK;
+    });
 }
 
 STDMETHODIMP SpiFileInfoCollection::get_Item(LONG Index, IDispatch** pVal) {
-    if (!pVal) return E_POINTER;
-    if (Index < 1) return E_INVALIDARG;
-    if (static_cast<ULONG>(Index) > entries_.size()) return E_FAIL;
-    return entries_[static_cast<size_t>(Index) - 1]->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(pVal));
+    return Boundary([&] {
+        if (!pVal) return E_POINTER;
+        if (Index < 1) return E_INVALIDARG;
+        if (static_cast<ULONG>(Index) > entries_.size()) return E_FAIL;
+        return entries_[static_cast<size_t>(Index) - 1]->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(pVal));
+    });
 }
 
 STDMETHODIMP SpiFileInfoCollection::get__NewEnum(IUnknown** pVal) {
-    if (!pVal) return E_POINTER;
-    *pVal = nullptr;
-    return HandOut(Make<FileInfoEnumerator>(ComPtr<ISpiFileInfoCollection>(this), entries_, 0), pVal);
+    return Boundary([&] {
+        if (!pVal) return E_POINTER;
+        *pVal = nullptr;
+        return HandOut(Make<FileInfoEnumerator>(ComPtr<ISpiFileInfoCollection>(this), entries_, 0), pVal);
+    });
 }
 
 STDMETHODIMP FileInfoEnumerator::Next(ULONG celt, VARIANT* rgVar, ULONG* pCeltFetched) {
-    if (!rgVar) return E_POINTER;
-    if (celt != 1 && !pCeltFetched) return E_POINTER;
-    if (pCeltFetched) *pCeltFetched = 0;
-    ULONG fetched = 0;
-    while (fetched < celt && position_ < entries_.size()) {
-        if (HRESULT hr = CopyEntry(entries_[position_].get(), &rgVar[fetched]); FAILED(hr)) {
-            // Nothing of a failed call stays with the caller.
-            for (ULONG i = 0; i < fetched; ++i) VariantClear(&rgVar[i]);
-            return hr;
+    return Boundary([&] {
+        if (!rgVar || (celt != 1 && !pCeltFetched)) return E_POINTER;
+        if (pCeltFetched) *pCeltFetched = 0;
+        ULONG fetched = 0;
+        while (fetched < celt && position_ < entries_.size()) {
+            if (HRESULT hr = CopyEntry(entries_[position_].get(), &rgVar[fetched]); FAILED(hr)) {
+                // Nothing of a failed call stays with the caller.
+                for (ULONG i = 0; i < fetched; ++i) VariantClear(&rgVar[i]);
+                return hr;
+            }
+            ++fetched;
+            ++position_;
         }
-        ++fetched;
-        ++position_;
-    }
-    if (pCeltFetched) *pCeltFetched = fetched;
-    return fetched == celt ? S_OK : S_FALSE;
+        if (pCeltFetched) *pCeltFetched = fetched;
+        return fetched == celt ? S_OK : S_FALSE;
+    });
 }
 
 STDMETHODIMP FileInfoEnumerator::Skip(ULONG celt) {
-    const size_t left = entries_.size() - position_;
-    if (celt > left) {
-        position_ = entries_.size();
-        return S_FALSE;
-    }
-    position_ += celt;
-    return S_OK;
+    return Boundary([&] {
+        const size_t left = entries_.size() - position_;
+        position_ += celt > left ? left : celt;
+        return celt > left ? S_FALSE : S_OK;
+    });
 }
 
 STDMETHODIMP FileInfoEnumerator::Reset() {
-    position_ = 0;
-    return S_OK;
+    return Boundary([&] { position_ = 0; });
 }
 
 STDMETHODIMP FileInfoEnumerator::Clone(IEnumVARIANT** ppEnum) {
-    if (!ppEnum) return E_POINTER;
-    *ppEnum = nullptr;
-    return HandOut(Make<FileInfoEnumerator>(owner_, entries_, position_), ppEnum);
+    return Boundary([&] {
+        if (!ppEnum) return E_POINTER;
+        *ppEnum = nullptr;
+        return HandOut(Make<FileInfoEnumerator>(owner_, entries_, position_), ppEnum);
+    });
 }
 
 }  // namespace Tamrix

@@ -1,6 +1,7 @@
 // An archive's listing as a collection: one entry per record, counted, indexed from 1 and
 // walked by an IEnumVARIANT enumerator (what a script's for-each uses). The entries are
-// made once, so every call hands out the same entry objects.
+// made once, so every call hands out the same entry objects. Each member is a Boundary;
+// the helpers return HRESULTs (std::bad_alloc passes through them).
 #pragma once
 #include <windows.h>
 #include <oaidl.h>
@@ -26,7 +27,7 @@ public:
 
     // A new collection of one entry per record of `listing`, with the caller's reference.
     // E_OUTOFMEMORY (and *out null) when it or an entry cannot be made.
-    static HRESULT Create(const SPI::ArchiveListing& listing, IDispatch** out) noexcept;
+    static HRESULT Create(const SPI::ArchiveListing& listing, IDispatch** out);
 
     const Entries& Items() const noexcept { return entries_; }
 
@@ -36,7 +37,7 @@ public:
     STDMETHODIMP get_Count(LONG* pVal) override;
 
 private:
-    HRESULT Fill(const SPI::ArchiveListing& listing) noexcept;
+    HRESULT Fill(const SPI::ArchiveListing& listing);
 
     // The listing is held here as well as by every entry, so it goes with whichever of them
     // goes last.

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "../common/automation_types.h"
+#include "../common/boundary.h"
 #include "../common/surrogate_process.h"
 #include "../common/value_width.h"
 
@@ -18,54 +19,52 @@ HRESULT SpiLocalHeap::Create(SharedLocalBlock block, IDispatch** out) noexcept {
 }
 
 STDMETHODIMP SpiLocalHeap::get_Buffer(LONG* pVal) {
-    if (!pVal) return E_POINTER;
-    *pVal = 0;
-    // The block lives in the surrogate; its address means nothing to the client.
-    if (InSurrogate()) return E_ADDRESS_ACROSS_PROCESSES;
-    // A 64-bit address never goes through a long, whatever its value: a script gets the same
-    // answer on every 64-bit system, and GetBytes is the way to the bytes.
-    if constexpr (!ADDRESSES_FIT_A_LONG) return E_EXCEEDS_32_BITS;
-    *pVal = static_cast<LONG>(reinterpret_cast<ULONG_PTR>(block_ ? block_->Address() : nullptr));
-    return S_OK;
+    return Boundary([&] {
+        if (!pVal) return E_POINTER;
+        *pVal = 0;
+        // The block lives in the surrogate; its address means nothing to the client.
+        if (InSurrogate()) return E_ADDRESS_ACROSS_PROCESSES;
+        // A 64-bit address never goes through a long, whatever its value: a script gets the
+        // same answer on every 64-bit system, and GetBytes is the way to the bytes.
+        if constexpr (!ADDRESSES_FIT_A_LONG) return E_EXCEEDS_32_BITS;
+        *pVal = static_cast<LONG>(reinterpret_cast<ULONG_PTR>(block_ ? block_->Address() : nullptr));
+        return S_OK;
+    });
 }
 
 STDMETHODIMP SpiLocalHeap::get_Length(LONG* pVal) {
-    if (!pVal) return E_POINTER;
-    if (!block_) {
+    return Boundary([&] {
+        if (!pVal) return E_POINTER;
         *pVal = 0;
+        if (!block_) return S_OK;
+        // A block of 2 GB or more (only a 64-bit plug-in can hand one back) has no long length.
+        if (block_->Size() > 0x7FFFFFFFu) return E_EXCEEDS_32_BITS;
+        *pVal = static_cast<LONG>(block_->Size());
         return S_OK;
-    }
-    // A block of 2 GB or more (only a 64-bit plug-in can hand one back) has no long length.
-    if (block_->Size() > 0x7FFFFFFFu) return E_EXCEEDS_32_BITS;
-    *pVal = static_cast<LONG>(block_->Size());
-    return S_OK;
+    });
 }
 
 STDMETHODIMP SpiLocalHeap::GetBytes(VARIANT* pArray) {
-    const SIZE_T n = block_ ? block_->Size() : 0;
-    const void* address = block_ ? block_->Address() : nullptr;
-    if (n > 0 && !address) return E_FAIL;  // a block that could not be locked has no bytes to read
-    if (n > 0x7FFFFFFFu) return E_EXCEEDS_32_BITS;  // an array's bounds are 32-bit
-    SAFEARRAYBOUND bound{static_cast<ULONG>(n), 0};
-    UniqueSafeArray array(SafeArrayCreate(VT_UI1, 1, &bound));
-    if (!array.get()) return E_OUTOFMEMORY;
-    if (n > 0) {
-        HRESULT hr = SafeArrayLock(array.get());
-        if (FAILED(hr)) return hr;
-        std::memcpy(array.get()->pvData, address, n);
-        SafeArrayUnlock(array.get());
-    }
-    if (!pArray) return E_POINTER;
-    HRESULT hr = VariantClear(pArray);
-    if (FAILED(hr)) return hr;
-    V_VT(pArray) = VT_ARRAY | VT_UI1;
-    V_ARRAY(pArray) = array.release();
-    return S_OK;
+    return Boundary([&] {
+        const SIZE_T n = block_ ? block_->Size() : 0;
+        const void* address = block_ ? block_->Address() : nullptr;
+        if (n > 0 && !address) return E_FAIL;  // a block that could not be locked has no bytes to read
+        if (n > 0x7FFFFFFFu) return E_EXCEEDS_32_BITS;  // an array's bounds are 32-bit
+        SAFEARRAYBOUND bound{static_cast<ULONG>(n), 0};
+        UniqueSafeArray array(SafeArrayCreate(VT_UI1, 1, &bound));
+        if (!array.get()) return E_OUTOFMEMORY;
+        if (n > 0) {
+            ThrowIfFailed(SafeArrayLock(array.get()));
+            std::memcpy(array.get()->pvData, address, n);
+            SafeArrayUnlock(array.get());
+        }
+        if (!pArray) return E_POINTER;
+        ThrowIfFailed(VariantClear(pArray));
+        V_VT(pArray) = VT_ARRAY | VT_UI1;
+        V_ARRAY(pArray) = array.release();
+        return S_OK;
+    });
 }
-
-}  // namespace Tamrix
-
-namespace Tamrix {
 
 HRESULT SpiLocalHeap::InvokeMember(DISPID id, DispatchCall& call) {
     ISpiLocalHeap* self = this;

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "../common/boundary.h"
 #include "../common/com_ptr.h"
 #include "../common/module_lock.h"
 
@@ -14,12 +15,14 @@ HRESULT ClassFactory::Create(CreateInstanceFn create, REFIID riid, void** ppv) n
 }
 
 STDMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
-    *ppv = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
+    return Boundary([&] {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
+        *ppv = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP_(ULONG) ClassFactory::AddRef() {
@@ -36,19 +39,17 @@ STDMETHODIMP_(ULONG) ClassFactory::Release() {
 }
 
 STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    // An aggregated object can hand its outer object only its own inner IUnknown.
-    if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-    return create_(outer, riid, ppv);
+    return Boundary([&] {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        // An aggregated object can hand its outer object only its own inner IUnknown.
+        if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+        return create_(outer, riid, ppv);
+    });
 }
 
 STDMETHODIMP ClassFactory::LockServer(BOOL lock) {
-    if (lock)
-        module_lock::Add();
-    else
-        module_lock::Remove();
-    return S_OK;
+    return Boundary([&] { lock ? module_lock::Add() : module_lock::Remove(); });
 }
 
 }  // namespace Tamrix

@@ -1,7 +1,8 @@
 // The class object of a creatable class: IUnknown and IClassFactory only. It is cached in
 // the class table for the life of the library and may be used from any thread, so its
 // count is interlocked; it holds a module lock only while someone other than the class
-// table holds it (its count stepping from 1 to 2 and back).
+// table holds it (its count stepping from 1 to 2 and back). Its members, like the exports,
+// are Boundaries; what they call answers HRESULTs.
 #pragma once
 #include <windows.h>
 #include <unknwn.h>

@@ -66,19 +66,16 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept {
 
     IUnknown* object = entry->classObject.load();
     if (!object) {
-        HRESULT hr = S_OK;
         EnterCriticalSection(&g_classTableLock);
         object = entry->classObject.load();  // another thread may have made it meanwhile
-        if (!object) {
-            hr = ClassFactory::Create(entry->createInstance, IID_IUnknown, reinterpret_cast<void**>(&object));
-            if (SUCCEEDED(hr)) entry->classObject.store(object);
-        }
+        void** made = reinterpret_cast<void**>(&object);
+        const HRESULT hr = object ? S_OK : ClassFactory::Create(entry->createInstance, IID_IUnknown, made);
+        entry->classObject.store(object);
         LeaveCriticalSection(&g_classTableLock);
         if (FAILED(hr)) return hr;
     }
-    HRESULT hr = object->QueryInterface(riid, ppv);
-    if (SUCCEEDED(hr) && !*ppv) hr = CLASS_E_CLASSNOTAVAILABLE;
-    return hr;
+    if (HRESULT hr = object->QueryInterface(riid, ppv); FAILED(hr)) return hr;
+    return *ppv ? S_OK : CLASS_E_CLASSNOTAVAILABLE;
 }
 
 }  // namespace Tamrix

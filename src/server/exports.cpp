@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "../common/boundary.h"
 #include "class_table.h"
 #include "module.h"
 #include "registration.h"
@@ -30,19 +31,19 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 }
 
 STDAPI DllCanUnloadNow() {
-    return Tamrix::Module().GetLockCount() == 0 ? S_OK : S_FALSE;
+    return Tamrix::Boundary([] { return Tamrix::Module().GetLockCount() == 0 ? S_OK : S_FALSE; });
 }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
-    return Tamrix::GetClassObject(rclsid, riid, ppv);
+    return Tamrix::Boundary([&] { return Tamrix::GetClassObject(rclsid, riid, ppv); });
 }
 
 STDAPI DllRegisterServer() {
-    return Tamrix::RegisterServer();
+    return Tamrix::Boundary([] { return Tamrix::RegisterServer(); });
 }
 
 STDAPI DllUnregisterServer() {
-    return Tamrix::UnregisterServer();
+    return Tamrix::Boundary([] { return Tamrix::UnregisterServer(); });
 }
 
 }  // extern "C"

@@ -1,15 +1,29 @@
 // The object template: QueryInterface from the interface list, reference counting and the
-// module lock held from construction to destruction.
+// module lock held from construction to destruction; and the boundary of COM members.
 #include <windows.h>
 #include <oaidl.h>
 #include <ocidl.h>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
+#include "common/boundary.h"
 #include "common/com_ptr.h"
 #include "common/module_lock.h"
 #include "common/object.h"
 
 namespace {
+
+TEST(Boundary, WhateverTheBodyDoesTheMemberAnswersOneHresult) {
+    using Tamrix::Boundary;
+    EXPECT_EQ(S_OK, Boundary([] {}));
+    EXPECT_EQ(S_FALSE, Boundary([] { return S_FALSE; }));
+    EXPECT_EQ(E_INVALIDARG, Boundary([] { return E_INVALIDARG; }));
+    EXPECT_EQ(E_OUTOFMEMORY, Boundary([] { throw std::bad_alloc(); }));
+    EXPECT_EQ(E_ACCESSDENIED, Boundary([] { return Tamrix::ThrowIfFailed(E_ACCESSDENIED); }));
+    EXPECT_EQ(S_FALSE, Boundary([] { return Tamrix::ThrowIfFailed(S_FALSE); }));
+    EXPECT_EQ(E_UNEXPECTED, Boundary([] { throw std::runtime_error("no code"); }));
+}
 
 int g_destroyed = 0;
 

@@ -38,6 +38,11 @@ inline std::string DllPath() {
 inline std::wstring Wide(const std::string& s) {
     return std::wstring(s.begin(), s.end());
 }
+inline std::string Narrow(const std::wstring& s) {  // ASCII text, as Wide makes it
+    std::string out;
+    for (wchar_t c : s) out += static_cast<char>(c);
+    return out;
+}
 
 // A scratch folder for files a test writes, removed by nothing: it lives in the build tree.
 inline std::string TempDir() {

@@ -83,9 +83,9 @@ TEST_F(Fallback, WhenTheFirstAcceptingPluginFailsTheNextOneDecodesAndOnlyItStays
         SHORT type = 0;
         EXPECT_EQ(S_OK, p->get_Type(&type));
         EXPECT_EQ(PICTYPE_BITMAP, type);
-        EXPECT_FALSE(host->Plugins()[0].IsLoaded()) << "loaded for the walk and failing: unloaded again";
+        EXPECT_FALSE(host->List().Plugins()[0].IsLoaded()) << "loaded for the walk and failing: unloaded again";
         EXPECT_FALSE(Mapped(First("qqa_broken")));
-        EXPECT_TRUE(host->Plugins()[1].IsLoaded()) << "the plug-in whose picture is the result";
+        EXPECT_TRUE(host->List().Plugins()[1].IsLoaded()) << "the plug-in whose picture is the result";
         EXPECT_EQ(0, SpiCounters(secondPath_).Outstanding());
     }
     EXPECT_EQ(0u, array->parray->cLocks) << "the array is unlocked after the whole walk";
@@ -109,8 +109,8 @@ TEST_F(Fallback, EachAcceptingPluginIsAskedOnceInOrderAndEntriesLoadedBeforeStay
     ASSERT_EQ(S_OK, host->GetPicture(*array.get(), 104, picture.put()));
     EXPECT_EQ(1, SpiCounters(First("qqa_broken")).DataCalls());
     EXPECT_EQ(1, SpiCounters(secondPath_).DataCalls());
-    EXPECT_TRUE(host->Plugins()[0].IsLoaded());
-    EXPECT_TRUE(host->Plugins()[1].IsLoaded());
+    EXPECT_TRUE(host->List().Plugins()[0].IsLoaded());
+    EXPECT_TRUE(host->List().Plugins()[1].IsLoaded());
     EXPECT_EQ(0, SpiCounters(First("qqa_broken")).Outstanding());
 }
 
@@ -147,7 +147,7 @@ TEST_F(Fallback, WhenEveryAcceptingPluginFailsTheFirstFailureIsTheAnswer) {
         IDispatch* picture = untouched;
         EXPECT_EQ(order.expected, host->GetPicture(*array.get(), 104, &picture));
         EXPECT_EQ(untouched, picture);
-        for (const SPI::SpiInterface& entry : host->Plugins()) EXPECT_FALSE(entry.IsLoaded()) << entry.Path();
+        for (const SPI::SpiInterface& entry : host->List().Plugins()) EXPECT_FALSE(entry.IsLoaded());
         EXPECT_FALSE(Mapped("all_first.spi"));
         EXPECT_FALSE(Mapped(second));
     }
@@ -159,10 +159,10 @@ TEST_F(Fallback, AnArchivePluginThatAcceptsStillEndsTheWalkWithTheFirstFailure) 
     SpiFolder elsewhere(Tag("archive"));
     const std::string greedy = elsewhere.Add("qqz_greedy", "greedy.spi");
     ComPtr<Manager> host = Host(14, "qqa_broken", "qqa");
-    SPI::SpiInterface archive{greedy};
+    SPI::SpiInterface archive{testenv::Wide(greedy)};
     ASSERT_EQ(SPI::KIND_ARCHIVE, archive.Probe());
-    host->Plugins().insert(host->Plugins().begin() + 1, std::move(archive));
-    ASSERT_EQ(secondPath_, host->Plugins()[2].Path());
+    host->List().Plugins().insert(host->List().Plugins().begin() + 1, std::move(archive));
+    ASSERT_EQ(secondPath_, testenv::Narrow(host->List().Plugins()[2].WidePath()));
     Variant array;
     plugtest::SetArray(array, PICTURE);
     IDispatch* picture = nullptr;
@@ -174,7 +174,7 @@ TEST_F(Fallback, AnArchivePluginThatAcceptsStillEndsTheWalkWithTheFirstFailure) 
     EXPECT_EQ(0, SpiCounters(secondPath_).IsSupportedCalls());
 
     // Without the failing one first, the archive plug-in's acceptance alone gives E_FAIL.
-    host->Plugins().erase(host->Plugins().begin());
+    host->List().Plugins().erase(host->List().Plugins().begin());
     EXPECT_EQ(E_FAIL, host->GetPicture(*array.get(), 104, &picture));
     EXPECT_EQ(0, SpiCounters(secondPath_).IsSupportedCalls());
 }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -39,9 +40,9 @@ std::string TestName() {
     return ::testing::UnitTest::GetInstance()->current_test_info()->name();
 }
 
-std::vector<std::string> Paths(const Manager& host) {
+std::vector<std::string> Paths(Manager& host) {
     std::vector<std::string> paths;
-    for (const SPI::SpiInterface& entry : host.Plugins()) paths.push_back(entry.Path());
+    for (const SPI::SpiInterface& entry : host.List().Plugins()) paths.push_back(testenv::Narrow(entry.WidePath()));
     return paths;
 }
 
@@ -75,6 +76,17 @@ protected:
         return host;
     }
 
+    // The first plug-in object `host` hands out.
+    static ComPtr<ISusiePlugin> FirstPlugin(Manager* host) {
+        ComPtr<IDispatch> item;
+        EXPECT_EQ(S_OK, host->get_Item(1, item.put()));
+        ComPtr<ISusiePlugin> plugin;
+        if (item) {
+            EXPECT_EQ(S_OK, item.query(plugin));
+        }
+        return plugin;
+    }
+
     SpiFolder cwd_;
     CurrentDirectory here_;
 };
@@ -88,12 +100,13 @@ TEST_F(Init, ANewManagerListsTheCurrentDirectoryWithTheDefaultFlags) {
     cwd_.Add("qqz", "new_qqz.spi");
     ComPtr<Manager> host = Tamrix::Make<Tamrix::TamrixHost>();
     ASSERT_TRUE(host);
-    EXPECT_EQ(15, host->LoadFlags());
-    ASSERT_GE(host->Plugins().size(), 2u);
-    std::vector<std::string> first = {host->Plugins()[0].Path(), host->Plugins()[1].Path()};
+    EXPECT_EQ(15, host->List().LoadFlags());
+    ASSERT_GE(host->List().Plugins().size(), 2u);
+    std::vector<std::string> first;
+    for (size_t i : {0, 1}) first.push_back(testenv::Narrow(host->List().Plugins()[i].WidePath()));
     std::sort(first.begin(), first.end());
     EXPECT_EQ((std::vector<std::string>{"new_qqa.spi", "new_qqz.spi"}), first) << "pictures and archives";
-    for (const SPI::SpiInterface& entry : host->Plugins()) EXPECT_FALSE(entry.IsLoaded()) << entry.Path();
+    for (const SPI::SpiInterface& entry : host->List().Plugins()) EXPECT_FALSE(entry.IsLoaded());
 }
 
 TEST_F(Init, ZeroMeansFifteenAndASecondInitGivesTheSameList) {
@@ -106,12 +119,12 @@ TEST_F(Init, ZeroMeansFifteenAndASecondInitGivesTheSameList) {
     Bstr path = MakeBstr(folder.Path());
     for (int round = 0; round < 2; ++round) {
         EXPECT_EQ(S_OK, host->Init(0, path.get()));
-        EXPECT_EQ(15, host->LoadFlags());
+        EXPECT_EQ(15, host->List().LoadFlags());
         EXPECT_EQ(fifteen, Paths(*host.get()));
         LONG count = -1;
         EXPECT_EQ(S_OK, host->get_Count(&count));
         EXPECT_EQ(static_cast<LONG>(fifteen.size()), count);
-        for (const SPI::SpiInterface& entry : host->Plugins()) EXPECT_FALSE(entry.IsLoaded());
+        for (const SPI::SpiInterface& entry : host->List().Plugins()) EXPECT_FALSE(entry.IsLoaded());
     }
     // No kind bit: nothing is listed, though the folders were scanned.
     for (LONG flags : {1, 8}) {
@@ -122,9 +135,9 @@ TEST_F(Init, ZeroMeansFifteenAndASecondInitGivesTheSameList) {
     }
     // Pictures only: the archive plug-in is probed, refused and unloaded.
     EXPECT_EQ(S_OK, host->Init(2, path.get()));
-    ASSERT_FALSE(host->Plugins().empty());
-    EXPECT_EQ(folder.PathOf("qqa.spi"), host->Plugins()[0].Path());
-    EXPECT_TRUE(host->Plugins()[0].IsLoaded());
+    ASSERT_FALSE(host->List().Plugins().empty());
+    EXPECT_EQ(folder.PathOf("qqa.spi"), testenv::Narrow(host->List().Plugins()[0].WidePath()));
+    EXPECT_TRUE(host->List().Plugins()[0].IsLoaded());
     EXPECT_FALSE(Mapped(folder.PathOf("qqz.spi")));
 }
 
@@ -166,7 +179,7 @@ public:
                 created_.push_back(path);
             }
         }
-        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SPI::SUSIE_KEY, 0, nullptr, 0, KEY_ALL_ACCESS,
+        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, SPI::SUSIE_KEY_W, 0, nullptr, 0, KEY_ALL_ACCESS,
                                                  nullptr, &key_, nullptr));
         DWORD size = sizeof old_;
         hadValue_ = RegQueryValueExA(key_, "Path", nullptr, &oldType_, old_, &size) == ERROR_SUCCESS;
@@ -206,13 +219,13 @@ TEST_F(Init, TheViewersFolderFromTheRegistryComesLastAndOnlyWithItsFlag) {
         SusieFolderValue value;
         value.Set(REG_SZ, std::string(viewer.Path().c_str(), viewer.Path().size() + 1));
         ComPtr<Manager> host = Tamrix::Make<Tamrix::TamrixHost>();
-        ASSERT_FALSE(host->Plugins().empty());
-        EXPECT_EQ(plugin, host->Plugins().back().Path()) << "a new manager scans the viewer's folder";
+        ASSERT_FALSE(host->List().Plugins().empty());
+        EXPECT_EQ(plugin, testenv::Narrow(host->List().Plugins().back().WidePath())) << "the viewer's folder is scanned";
 
         EXPECT_EQ(S_OK, host->Init(15, searchPath.get()));
-        ASSERT_GE(host->Plugins().size(), 2u);
-        EXPECT_EQ(search.PathOf("search_qqz.spi"), host->Plugins().front().Path());
-        EXPECT_EQ(plugin, host->Plugins().back().Path());
+        ASSERT_GE(host->List().Plugins().size(), 2u);
+        EXPECT_EQ(search.PathOf("search_qqz.spi"), testenv::Narrow(host->List().Plugins().front().WidePath()));
+        EXPECT_EQ(plugin, testenv::Narrow(host->List().Plugins().back().WidePath()));
 
         EXPECT_EQ(S_OK, host->Init(7, searchPath.get()));
         std::vector<std::string> paths = Paths(*host.get());
@@ -221,8 +234,8 @@ TEST_F(Init, TheViewersFolderFromTheRegistryComesLastAndOnlyWithItsFlag) {
         // A value stored without its NUL ends where it ends.
         value.Set(REG_BINARY, viewer.Path());
         EXPECT_EQ(S_OK, host->Init(15, nullptr));
-        ASSERT_FALSE(host->Plugins().empty());
-        EXPECT_EQ(plugin, host->Plugins().back().Path());
+        ASSERT_FALSE(host->List().Plugins().empty());
+        EXPECT_EQ(plugin, testenv::Narrow(host->List().Plugins().back().WidePath()));
 
         // A value too long for the buffer is skipped, not cut: its first 255 bytes name
         // the same folder.
@@ -233,7 +246,7 @@ TEST_F(Init, TheViewersFolderFromTheRegistryComesLastAndOnlyWithItsFlag) {
         EXPECT_EQ(0, std::count(paths.begin(), paths.end(), plugin));
     }
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, SPI::SUSIE_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, SPI::SUSIE_KEY_W, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         EXPECT_NE(ERROR_SUCCESS, RegQueryValueExA(key, "Path", nullptr, nullptr, nullptr, nullptr))
             << "the value was put back";
         RegCloseKey(key);
@@ -264,31 +277,31 @@ TEST_F(Collection, CountAndItemKeepTheirBoundsAndLoadOnDemand) {
     }
     EXPECT_EQ(E_POINTER, host->get_Item(1, nullptr));
 
-    EXPECT_FALSE(host->Plugins()[0].IsLoaded());
+    EXPECT_FALSE(host->List().Plugins()[0].IsLoaded());
     ComPtr<IDispatch> first, again;
     ASSERT_EQ(S_OK, host->get_Item(1, first.put()));
     EXPECT_EQ(ABOUT.at(names[0]), AboutOf(first.get()));
-    EXPECT_TRUE(host->Plugins()[0].IsLoaded()) << "loaded by Item, and it stays so";
-    EXPECT_FALSE(host->Plugins()[1].IsLoaded());
+    EXPECT_TRUE(host->List().Plugins()[0].IsLoaded()) << "loaded by Item, and it stays so";
+    EXPECT_FALSE(host->List().Plugins()[1].IsLoaded());
     ASSERT_EQ(S_OK, host->get_Item(1, again.put()));
     EXPECT_NE(first.get(), again.get()) << "every call gives a new object";
     ComPtr<IDispatch> last;
     ASSERT_EQ(S_OK, host->get_Item(count, last.put()));
     ComPtr<ISusiePlugin> lastPlugin;
     ASSERT_EQ(S_OK, last.query(lastPlugin));
-    EXPECT_EQ(host->Plugins().back().Path(),
-              static_cast<Tamrix::SusiePlugin*>(lastPlugin.get())->Binding().Path());
+    EXPECT_EQ(host->List().Plugins().back().WidePath(),
+              static_cast<Tamrix::SusiePlugin*>(lastPlugin.get())->Binding().WidePath());
     ComPtr<IDispatch> second;
     ASSERT_EQ(S_OK, host->get_Item(2, second.put()));
     EXPECT_EQ(ABOUT.at(names[1]), AboutOf(second.get()));
 
     // An enumeration loads whatever is left.
     ASSERT_EQ(S_OK, host->Init(15, MakeBstr(folder.Path()).get()));
-    EXPECT_FALSE(host->Plugins()[0].IsLoaded());
+    EXPECT_FALSE(host->List().Plugins()[0].IsLoaded());
     ComPtr<IUnknown> enumerator;
     EXPECT_EQ(E_POINTER, host->get__NewEnum(nullptr));
     ASSERT_EQ(S_OK, host->get__NewEnum(enumerator.put()));
-    for (const SPI::SpiInterface& entry : host->Plugins()) EXPECT_TRUE(entry.IsLoaded()) << entry.Path();
+    for (const SPI::SpiInterface& entry : host->List().Plugins()) EXPECT_TRUE(entry.IsLoaded());
 }
 
 TEST_F(Collection, AnEntryThatNoLongerLoadsGivesNoObject) {
@@ -299,7 +312,7 @@ TEST_F(Collection, AnEntryThatNoLongerLoadsGivesNoObject) {
     IDispatch* item = nullptr;
     EXPECT_EQ(E_FAIL, host->get_Item(1, &item));
     EXPECT_EQ(nullptr, item);
-    EXPECT_FALSE(host->Plugins()[0].IsLoaded());
+    EXPECT_FALSE(host->List().Plugins()[0].IsLoaded());
 }
 
 // ---- Enumeration -----------------------------------------------------------------------
@@ -322,7 +335,7 @@ TEST_F(Enumeration, NextComesInBatchesAndSkipResetAndCloneKeepTheirOwnPlace) {
     folder.Add("qqz");
     const std::vector<std::string> names = folder.Listed();
     ComPtr<Manager> host = Host(15, folder);
-    const ULONG count = static_cast<ULONG>(host->Plugins().size());
+    const ULONG count = static_cast<ULONG>(host->List().Plugins().size());
     ComPtr<IEnumVARIANT> e = EnumeratorOf(host.get());
     ASSERT_TRUE(e);
     ComPtr<IDispatch> dispatch;
@@ -403,10 +416,8 @@ TEST_F(PluginObjects, AHandedOutObjectOutlivesItsManagerAndAnInit) {
     SpiFolder folder(Tag("outlive"));
     const std::string path = folder.Add("qqa");
     ComPtr<Manager> host = Host(6, folder);
-    ComPtr<IDispatch> item;
-    ASSERT_EQ(S_OK, host->get_Item(1, item.put()));
-    ComPtr<ISusiePlugin> plugin;
-    ASSERT_EQ(S_OK, item.query(plugin));
+    ComPtr<ISusiePlugin> plugin = FirstPlugin(host.get());
+    ASSERT_TRUE(plugin);
 
     const std::string picture = plugtest::WriteTemp("tamrix_outlive.qqa", plugtest::Bytes(plugtest::Qqa(7, 5, 24)));
     Variant src;
@@ -417,12 +428,11 @@ TEST_F(PluginObjects, AHandedOutObjectOutlivesItsManagerAndAnInit) {
     };
     EXPECT_EQ(7, width());
     EXPECT_EQ(S_OK, host->Init(1, nullptr)) << "the manager's entries are destroyed";
-    EXPECT_TRUE(host->Plugins().empty());
+    EXPECT_TRUE(host->List().Plugins().empty());
     EXPECT_TRUE(Mapped(path));
     EXPECT_EQ(7, width());
     host.reset();
     EXPECT_EQ(7, width());
-    item.reset();
     plugin.reset();
     EXPECT_FALSE(Mapped(path)) << "the object's own reference was the last";
     DeleteFileA(picture.c_str());
@@ -486,6 +496,8 @@ TEST_F(Queries, QuerySpiTakesAnAddressOrAByteArrayAndNothingElse) {
     V_UI4(&address) = static_cast<ULONG>(reinterpret_cast<UINT_PTR>(whole.data()));
     ASSERT_EQ(S_OK, host->QuerySpi(name.get(), address, &spi));
     spi->Release();
+    V_UI4(&address) = 1234;  // no memory of ours, whose header no plug-in may read
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_ADDRESS), host->QuerySpi(name.get(), address, &spi));
 
     Variant text;
     plugtest::SetString(text, "named.qqa");
@@ -584,7 +596,7 @@ TEST_F(Pictures, FailuresLeaveTheOutPointerAsItWas) {
     spi->Release();
 
     // Without it, the picture plug-in decodes; a byte array by reference is unlocked after.
-    host->Plugins().erase(host->Plugins().begin());
+    host->List().Plugins().erase(host->List().Plugins().begin());
     VARIANT byRef = plugtest::RefTo(array.get());
     ComPtr<IDispatch> good;
     ASSERT_EQ(S_OK, host->GetPicture(byRef, 104, good.put()));
@@ -611,7 +623,7 @@ TEST_F(FilterString, GetFileFilterHandsOverTheWholeTextNulsIncluded) {
     SpiFolder folder(Tag("archive"));
     folder.Add("qqz");
     ComPtr<Manager> host = Host(15, folder);
-    host->Plugins().resize(2);  // whatever the system directory adds has texts of its own
+    host->List().Plugins().resize(2);  // whatever the system directory adds has texts of its own
     EXPECT_EQ(E_POINTER, host->GetFileFilter(0, nullptr));
     const std::wstring expected[] = {
         std::wstring(L"All images\0*.qqa;*.qqb;*.qqc;*.qqz\0QQA picture\0*.qqa\0QQB picture\0*.qqb;*.qqc\0"
@@ -693,6 +705,58 @@ TEST_F(ManagerTest, LateBoundCallsReachTheRealMembersThroughTheNameTable) {
     ASSERT_EQ(VT_BSTR, result->vt);
     EXPECT_GE(SysStringLen(result->bstrVal), 95u) << "the length counts every NUL inside";
     EXPECT_EQ(std::wstring(L"All images"), result->bstrVal);
+}
+
+// ---- Calls back from inside a plug-in -------------------------------------------------
+
+// A plug-in that runs the host's code while it is called (a dialog pumping messages, a
+// callback) cannot unload itself through its object, nor make the manager drop the list
+// it is being walked in: both answer HRESULT_FROM_WIN32(ERROR_BUSY), and both go on working.
+TEST_F(ManagerTest, WhileAPluginRunsItIsNeitherUnloadedNorIsItsListDropped) {
+    SpiFolder folder(Tag("reentry"));
+    const std::string path = folder.Add("qqa");
+    ComPtr<Manager> host = Host(6, folder);
+    ComPtr<ISusiePlugin> plugin = FirstPlugin(host.get());
+    ASSERT_TRUE(plugin);
+    Bstr file = MakeBstr(path), none = MakeBstr("none.qqa");
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    IDispatch* found = nullptr;
+    using Run = std::function<HRESULT()>;
+    const struct {
+        const char* what;
+        Run inside, call;
+    } cases[] = {
+        {"Free from a dialog", [&] { return plugin->Free(); }, [&] { return plugin->ConfigurationDlg(0, 1); }},
+        {"Load from a dialog", [&] { return plugin->Load(file.get(), &ok); },
+         [&] { return plugin->ConfigurationDlg(0, 1); }},
+        {"Init from a selection walk", [&] { return host->Init(6, nullptr); },
+         [&] { return host->QuerySpiFromFile(none.get(), 0, &found); }},
+    };
+    const size_t listed = host->List().Plugins().size();
+    // The test's own reference keeps the code mapped whatever happens.
+    HMODULE module = LoadLibraryA(path.c_str());
+    auto arm = reinterpret_cast<void(WINAPI*)(int(WINAPI*)(LONG_PTR), LONG_PTR)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "TestSetReentry")));
+    ASSERT_NE(nullptr, arm);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        struct Inside {
+            const Run* run;
+            HRESULT hr = E_UNEXPECTED;
+            static int WINAPI Call(LONG_PTR me) {
+                auto* self = reinterpret_cast<Inside*>(me);
+                self->hr = (*self->run)();
+                return 0;
+            }
+        } inside{&c.inside};
+        arm(&Inside::Call, reinterpret_cast<LONG_PTR>(&inside));
+        c.call();
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BUSY), inside.hr);
+        Bstr about;
+        EXPECT_EQ(S_OK, plugin->get_About(about.put())) << "the object is still loaded";
+        EXPECT_EQ(listed, host->List().Plugins().size()) << "the list is whole";
+    }
+    FreeLibrary(module);
 }
 
 }  // namespace

@@ -82,11 +82,11 @@ protected:
         EXPECT_EQ(S_OK, host->Init(flags, nullptr));
         std::vector<SPI::SpiInterface> list;
         for (const std::string& spi : spis) {
-            SPI::SpiInterface entry(cwd_.Add(spi));
+            SPI::SpiInterface entry(testenv::Wide(cwd_.Add(spi)));
             EXPECT_NE(0u, entry.Probe()) << spi;
             list.push_back(std::move(entry));
         }
-        host->Plugins().insert(host->Plugins().begin(), std::make_move_iterator(list.begin()),
+        host->List().Plugins().insert(host->List().Plugins().begin(), std::make_move_iterator(list.begin()),
                                std::make_move_iterator(list.end()));
         return host;
     }
@@ -149,18 +149,18 @@ TEST_F(ManagerNames, FoldersTheCodePageCannotNameAreScannedFromInitAndFromTheReg
     {
         ComPtr<Manager> host = Tamrix::Make<Tamrix::TamrixHost>();
         ASSERT_EQ(S_OK, host->Init(15, BstrOf(folder.Path()).get()));
-        ASSERT_FALSE(host->Plugins().empty());
-        EXPECT_EQ(plugin, host->Plugins()[0].WidePath());
+        ASSERT_FALSE(host->List().Plugins().empty());
+        EXPECT_EQ(plugin, host->List().Plugins()[0].WidePath());
         ComPtr<IDispatch> item;
         ASSERT_EQ(S_OK, host->get_Item(1, item.put())) << "the library loads by its UTF-16 path";
         EXPECT_EQ(L"QQW test plug-in, wide\u2026", AboutOf(item.get()));
 
         WideSusieFolderValue value(folder.Path());
         ASSERT_EQ(S_OK, host->Init(15, nullptr));
-        ASSERT_FALSE(host->Plugins().empty());
-        EXPECT_EQ(plugin, host->Plugins().back().WidePath()) << "the viewer's folder comes last";
+        ASSERT_FALSE(host->List().Plugins().empty());
+        EXPECT_EQ(plugin, host->List().Plugins().back().WidePath()) << "the viewer's folder comes last";
         ASSERT_EQ(S_OK, host->Init(7, nullptr));
-        for (const SPI::SpiInterface& entry : host->Plugins()) EXPECT_NE(plugin, entry.WidePath());
+        for (const SPI::SpiInterface& entry : host->List().Plugins()) EXPECT_NE(plugin, entry.WidePath());
     }
     EXPECT_EQ(nullptr, GetModuleHandleW(plugin.c_str()));
 }
@@ -229,7 +229,7 @@ TEST_F(ManagerNames, TheQueriesShowEachPluginTheNameAsItCanTakeIt) {
 
 TEST_F(ManagerNames, TheFilterTakesTheTextsOfAWidePluginThroughItsWideEntry) {
     ComPtr<Manager> host = Host(15, {"qqw", "qqa"});
-    host->Plugins().resize(2);  // whatever the system directory adds has texts of its own
+    host->List().Plugins().resize(2);  // whatever the system directory adds has texts of its own
     Bstr filter;
     ASSERT_EQ(S_OK, host->GetFileFilter(1, filter.put()));
     static const wchar_t TEXT[] = L"All images\0*.qqa;*.qqa;*.qqb;*.qqc\0QQA picture, wide\u2026\0*.qqa\0"

@@ -6,16 +6,18 @@
 #include <string>
 #include <vector>
 
-#include "common/test_env.h"
+#include "common/spi_folder.h"
 #include "plugin/spi_interface.h"
 
 using SPI::SpiInterface;
 
 namespace {
 
-// Whether the plug-in's library is mapped in this process (by any binding).
-bool Mapped(const std::string& path) {
-    return GetModuleHandleA(path.c_str()) != nullptr;
+using testenv::Mapped;
+
+// A binding of the test plug-in at `path`.
+SpiInterface Binding(const std::string& path) {
+    return SpiInterface(testenv::Wide(path));
 }
 
 DWORD KindOf(const char (&text)[5]) {
@@ -25,7 +27,7 @@ DWORD KindOf(const char (&text)[5]) {
 
 TEST(Binding, NewBindingIsEmptyAndUnloaded) {
     SpiInterface b;
-    EXPECT_TRUE(b.Path().empty());
+    EXPECT_TRUE(b.WidePath().empty());
     EXPECT_FALSE(b.IsLoaded());
     EXPECT_EQ(nullptr, b.GetPluginInfoEntry());
     EXPECT_EQ(nullptr, b.IsSupportedEntry());
@@ -35,7 +37,7 @@ TEST(Binding, NewBindingIsEmptyAndUnloaded) {
 
 TEST(Binding, ProbeClassifiesAndResolvesByKind) {
     const std::string qqa = testenv::SpiPath("qqa");
-    SpiInterface pic(qqa);
+    SpiInterface pic = Binding(qqa);
     EXPECT_EQ(SPI::KIND_PICTURE, pic.Probe());
     EXPECT_EQ(KindOf("00IN"), SPI::KIND_PICTURE);
     EXPECT_TRUE(pic.IsLoaded());
@@ -45,7 +47,7 @@ TEST(Binding, ProbeClassifiesAndResolvesByKind) {
     EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(m, "GetPreview")), reinterpret_cast<void*>(pic.GetPreviewEntry()));
     EXPECT_NE(nullptr, pic.GetPreviewEntry());
 
-    SpiInterface arc(testenv::SpiPath("qqz"));
+    SpiInterface arc = Binding(testenv::SpiPath("qqz"));
     EXPECT_EQ(SPI::KIND_ARCHIVE, arc.Probe());
     EXPECT_EQ(KindOf("00AM"), SPI::KIND_ARCHIVE);
     m = arc.Module();
@@ -55,7 +57,7 @@ TEST(Binding, ProbeClassifiesAndResolvesByKind) {
 }
 
 TEST(Binding, PictureWithoutPreviewStillProbes) {
-    SpiInterface b(testenv::SpiPath("qqa_plain"));
+    SpiInterface b = Binding(testenv::SpiPath("qqa_plain"));
     EXPECT_EQ(SPI::KIND_PICTURE, b.Probe());
     EXPECT_EQ(nullptr, b.GetPreviewEntry());
     EXPECT_NE(nullptr, b.GetPictureEntry());
@@ -66,7 +68,7 @@ TEST(Binding, FailedProbesKeepTheLibraryLoaded) {
         SCOPED_TRACE(name);
         const std::string path = testenv::SpiPath(name);
         {
-            SpiInterface b(path);
+            SpiInterface b = Binding(path);
             EXPECT_EQ(0u, b.Probe());
             EXPECT_TRUE(b.IsLoaded());
             EXPECT_TRUE(Mapped(path));
@@ -76,14 +78,14 @@ TEST(Binding, FailedProbesKeepTheLibraryLoaded) {
 }
 
 TEST(Binding, MissingFileProbesAsZeroAndStaysUnloaded) {
-    SpiInterface b(testenv::SpiDir() + "\\no_such_plugin.spi");
+    SpiInterface b = Binding(testenv::SpiDir() + "\\no_such_plugin.spi");
     EXPECT_EQ(0u, b.Probe());
     EXPECT_FALSE(b.IsLoaded());
 }
 
 TEST(Binding, ProbeOnLoadedBindingOnlyAsksTheKindAgain) {
     const std::string path = testenv::SpiPath("badkind");
-    SpiInterface b(path);
+    SpiInterface b = Binding(path);
     ASSERT_EQ(0u, b.Probe());
     // Loaded now: the second probe reports the bytes as they are, unjudged...
     EXPECT_EQ(KindOf("00XX"), b.Probe());
@@ -93,23 +95,23 @@ TEST(Binding, ProbeOnLoadedBindingOnlyAsksTheKindAgain) {
 }
 
 TEST(Binding, UnloadKeepsPathAndEntries) {
-    SpiInterface b(testenv::SpiPath("qqa"));
+    SpiInterface b = Binding(testenv::SpiPath("qqa"));
     ASSERT_EQ(SPI::KIND_PICTURE, b.Probe());
     auto entry = b.GetPictureEntry();
     b.Unload();
     EXPECT_FALSE(b.IsLoaded());
     EXPECT_EQ(entry, b.GetPictureEntry());
-    EXPECT_EQ(testenv::SpiPath("qqa"), b.Path());
+    EXPECT_EQ(testenv::Wide(testenv::SpiPath("qqa")), b.WidePath());
     EXPECT_EQ(0u, b.Kind()) << "an unloaded binding is not asked";
 }
 
 TEST(Binding, CopiesOwnTheirOwnLibraryReference) {
     const std::string path = testenv::SpiPath("qqa");
-    SpiInterface unloaded(path);
+    SpiInterface unloaded = Binding(path);
     SpiInterface copyOfUnloaded(unloaded);
     EXPECT_FALSE(copyOfUnloaded.IsLoaded());
 
-    auto* source = new SpiInterface(path);
+    auto* source = new SpiInterface(testenv::Wide(path));
     ASSERT_EQ(SPI::KIND_PICTURE, source->Probe());
     source->Unload();
     ASSERT_EQ(SPI::KIND_PICTURE, source->Probe());
@@ -129,7 +131,7 @@ TEST(Binding, CopiesOwnTheirOwnLibraryReference) {
     EXPECT_FALSE(Mapped(path));
 
     // A copy of an unloaded binding carries the same entries, unloaded.
-    SpiInterface stale(path);
+    SpiInterface stale = Binding(path);
     ASSERT_EQ(SPI::KIND_PICTURE, stale.Probe());
     stale.Unload();
     SpiInterface staleCopy(stale);
@@ -137,11 +139,32 @@ TEST(Binding, CopiesOwnTheirOwnLibraryReference) {
     EXPECT_EQ(stale.GetPictureEntry(), staleCopy.GetPictureEntry());
 }
 
+TEST(Binding, ACopyTakesTheModuleOfItsOriginalWhereverTheCurrentFolderIs) {
+    // Bound by a relative path; from the next current folder the same path names an archive
+    // plug-in, which a copy must never mistake for the original.
+    testenv::SpiFolder folder("relative");
+    const std::string a = folder.AddFolder("a"), b = folder.AddFolder("b"), ba = folder.AddFolder("b\\a");
+    folder.Add("qqa", "a\\rel.spi");
+    folder.Add("qqz", "b\\a\\rel.spi");
+    {
+        testenv::CurrentDirectory first(folder.Path());
+        SpiInterface original(L"a\\rel.spi");
+        ASSERT_EQ(SPI::KIND_PICTURE, original.Probe());
+        testenv::CurrentDirectory second(b);
+        const SpiInterface copy(original);
+        EXPECT_EQ(original.Module(), copy.Module());
+        EXPECT_TRUE(copy.IsBoundAs(SPI::KIND_PICTURE));
+    }
+    // The folder removes one level of its own; the deeper one goes first.
+    for (const std::string& file : {a + "\\rel.spi", ba + "\\rel.spi"}) DeleteFileA(file.c_str());
+    RemoveDirectoryA(ba.c_str());
+}
+
 TEST(Binding, GrowingListKeepsLibrariesLoaded) {
     const std::string path = testenv::SpiPath("qqa");
     std::vector<SpiInterface> list;
     for (int i = 0; i < 20; ++i) {
-        SpiInterface b(path);
+        SpiInterface b = Binding(path);
         ASSERT_EQ(SPI::KIND_PICTURE, b.Probe());
         list.push_back(b);
         for (const SpiInterface& e : list) ASSERT_TRUE(e.IsLoaded());

@@ -50,9 +50,9 @@ TEST(BitmapLayout, SizeArithmeticThatOverflowsIsRefused) {
 namespace {
 
 BITMAPINFOHEADER Header(LONG width, LONG height, WORD bits, DWORD compression = BI_RGB, DWORD clrUsed = 0,
-                        DWORD sizeImage = 0) {
+                        DWORD sizeImage = 0, DWORD size = 40) {
     BITMAPINFOHEADER h{};
-    h.biSize = 40;
+    h.biSize = size;
     h.biPlanes = 1;
     h.biWidth = width;
     h.biHeight = height;
@@ -94,6 +94,10 @@ TEST(BitmapLayout, WhatCannotBeAPictureIsRefused) {
         {"257 colours of 8 bits", Header(4, 4, 8, BI_RGB, 257)},
         {"3 colours of 1 bit", Header(4, 4, 1, BI_RGB, 3)},
         {"RLE8 without its size", Header(4, 4, 8, BI_RLE8, 0, 0)},
+        {"a header size of no version", Header(4, 4, 24, BI_RGB, 0, 0, 41)},
+        {"a core header's size", Header(4, 4, 24, BI_RGB, 0, 0, 12)},
+        {"PNG of 8 bits", Header(4, 4, 8, BI_PNG, 0, 10)},
+        {"JPEG of 24 bits", Header(4, 4, 24, BI_JPEG, 0, 10)},
     };
     std::vector<BYTE> info(AMPLE);
     for (const auto& c : cases) {
@@ -103,18 +107,19 @@ TEST(BitmapLayout, WhatCannotBeAPictureIsRefused) {
     }
 }
 
-TEST(BitmapLayout, RedundantFieldsAreCorrectedNotRefused) {
+TEST(BitmapLayout, ValidFieldsAreKeptAndOnlyAWrongImageSizeIsCorrected) {
     const struct {
         const char* what;
         BITMAPINFOHEADER h;
         size_t pixelBlock;
         DWORD dataOffset, pixelBytes, sizeImage, clrUsed;
     } cases[] = {
-        {"24 bits, no image size", Header(3, 2, 24), 24, 54, 24, 24, 0},
+        {"24 bits, no image size", Header(3, 2, 24), 24, 54, 24, 0, 0},
         {"24 bits, wrong image size", Header(3, 2, 24, BI_RGB, 0, 999), 24, 54, 24, 24, 0},
         {"top-down 24 bits", Header(3, -2, 24, BI_RGB, 0, 5), 24, 54, 24, 24, 0},
-        {"32 bits announcing 5 colours", Header(2, 2, 32, BI_RGB, 5), 16, 54, 16, 16, 0},
-        {"16 bits, bit fields", Header(4, 3, 16, BI_BITFIELDS), 24, 66, 24, 24, 0},
+        {"32 bits with a palette of 5 colours", Header(2, 2, 32, BI_RGB, 5), 16, 74, 16, 0, 5},
+        {"a version 5 header", Header(3, 2, 24, BI_RGB, 0, 24, 124), 24, 138, 24, 24, 0},
+        {"16 bits, bit fields", Header(4, 3, 16, BI_BITFIELDS), 24, 66, 24, 0, 0},
         // Compressed rows have no stride: the header's size is the pixel data, however
         // much smaller than rows of the full width it is.
         {"RLE8", Header(100, 100, 8, BI_RLE8, 0, 10), 10, 1078, 10, 10, 0},
@@ -132,7 +137,7 @@ TEST(BitmapLayout, RedundantFieldsAreCorrectedNotRefused) {
         EXPECT_EQ(c.dataOffset + c.pixelBytes, layout.fileSize);
         EXPECT_EQ(c.sizeImage, layout.header.biSizeImage);
         EXPECT_EQ(c.clrUsed, layout.header.biClrUsed);
-        // What the file carries, byte for byte: the corrected header, then the block's own bytes.
+        // What the file carries: the header as corrected, then the block's own bytes.
         std::vector<BYTE> pixels(c.pixelBlock, 0x5A);
         std::vector<BYTE> file(layout.fileSize);
         SPI::bitmap::Compose(layout, info.data(), pixels.data(), file.data());

@@ -7,16 +7,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/spi_folder.h"
 #include "common/test_env.h"
-#include "plugin/tamrix_host.h"
+#include "plugin/plugin_list.h"
 #include "plugin_object/plugin_fixture.h"
 #include "plugins/test_formats.h"
 
-using Host = SPI::TamrixHost;  // the global name is the coclass of the type library
+using Host = SPI::PluginList;
 using testenv::CurrentDirectory;
 using testenv::Mapped;
 using testenv::SpiCounters;
@@ -26,8 +27,29 @@ namespace {
 
 std::vector<std::string> Paths(const Host& host) {
     std::vector<std::string> paths;
-    for (const SPI::SpiInterface& entry : host.Plugins()) paths.push_back(entry.Path());
+    for (const SPI::SpiInterface& entry : host.Plugins()) paths.push_back(testenv::Narrow(entry.WidePath()));
     return paths;
+}
+
+// Discovery with a search folder, and the selection walk with a file name (null: none), in
+// narrow text.
+void Load(Host& host, LONG flags, const char* folder) {
+    EXPECT_EQ(S_OK, host.LoadPlugins(flags, folder ? std::optional(testenv::Wide(folder)) : std::nullopt));
+}
+SPI::PluginName Name(const char* name) {
+    return name ? SPI::PluginName(testenv::Wide(name)) : SPI::PluginName();
+}
+SPI::SpiInterface* Find(Host& host, const char* name, const void* header) {
+    SPI::PluginName n = Name(name);
+    return host.FindSupporting(n, header);
+}
+SPI::SpiInterface* FindFile(Host& host, const char* name, HANDLE file, LONG offset) {
+    SPI::PluginName n = Name(name);
+    return host.FindSupportingFile(n, file, offset);
+}
+SPI::SpiInterface* FindMemory(Host& host, const char* name, const SPI::Source& source) {
+    SPI::PluginName n = Name(name);
+    return host.FindSupportingMemory(n, source);
 }
 
 std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<std::string>& b) {
@@ -50,7 +72,7 @@ protected:
     std::vector<std::string> Baseline(LONG flags) {
         CurrentDirectory there(empty_.Path());
         Host host;
-        host.LoadPlugins(flags & ~SPI::SPI_SUSIE_FOLDER, nullptr);
+        Load(host, flags & ~SPI::SPI_SUSIE_FOLDER, nullptr);
         return Paths(host);
     }
 
@@ -81,7 +103,7 @@ TEST_F(Discovery, KindBitsAndTheUnloadBitDecideWhatIsListedAndLoaded) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "flags " << c.flags);
         Host host;
-        EXPECT_EQ(Paths(host).size(), host.LoadPlugins(c.flags, folder.Path().c_str()));
+        Load(host, c.flags, folder.Path().c_str());
         EXPECT_EQ(c.flags, host.LoadFlags());
         std::vector<std::string> expected;
         for (const std::string& name : folder.Listed())
@@ -112,7 +134,7 @@ TEST_F(Discovery, FoldersComeInOrderTheCurrentOneWithBareNamesAndARescanReplaces
     SpiFolder folder(Tag("search"));
     folder.Add("qqz", "order_search.spi");
     Host host;
-    host.LoadPlugins(7, folder.Path().c_str());
+    Load(host, 7, folder.Path().c_str());
     const std::vector<std::string> expected =
         Joined({"order_cwd.spi", folder.PathOf("order_search.spi")}, Baseline(7));
     EXPECT_EQ(expected, Paths(host));
@@ -122,7 +144,7 @@ TEST_F(Discovery, FoldersComeInOrderTheCurrentOneWithBareNamesAndARescanReplaces
     EXPECT_EQ(SPI::KIND_PICTURE, host.Plugins()[0].Probe());
     EXPECT_TRUE(Mapped("order_cwd.spi"));
 
-    host.LoadPlugins(7, folder.Path().c_str());
+    Load(host, 7, folder.Path().c_str());
     EXPECT_EQ(expected, Paths(host)) << "a second discovery gives the same list, not a doubled one";
     EXPECT_FALSE(Mapped("order_cwd.spi")) << "the old entries went before the scan";
 
@@ -130,7 +152,7 @@ TEST_F(Discovery, FoldersComeInOrderTheCurrentOneWithBareNamesAndARescanReplaces
     Host fresh;
     EXPECT_EQ(SPI::SPI_DEFAULT_FLAGS, fresh.LoadFlags());
     ASSERT_FALSE(fresh.Plugins().empty());
-    EXPECT_EQ("order_cwd.spi", fresh.Plugins()[0].Path());
+    EXPECT_EQ("order_cwd.spi", testenv::Narrow(fresh.Plugins()[0].WidePath()));
     EXPECT_FALSE(fresh.Plugins()[0].IsLoaded());
 }
 
@@ -146,10 +168,10 @@ TEST_F(Discovery, AnEmptySearchFolderIsTheRootOfTheCurrentDriveAndNoFolderIsNot)
     }
     {
         Host host;
-        host.LoadPlugins(7, "");
+        Load(host, 7, "");
         const std::vector<std::string> paths = Paths(host);
         EXPECT_EQ(1, std::count(paths.begin(), paths.end(), "\\" + name));
-        host.LoadPlugins(7, nullptr);
+        Load(host, 7, nullptr);
         EXPECT_EQ(Baseline(7), Paths(host));
     }
     DeleteFileA(atRoot.c_str());
@@ -169,12 +191,12 @@ TEST_F(Discovery, PathsThatDoNotFitTheirBuffersAreSkippedNotCut) {
     ASSERT_TRUE(CopyFileW(longPath(testenv::SpiPath("qqz")).c_str(), longPath(tooLong).c_str(), FALSE));
     {
         Host host;
-        host.LoadPlugins(7, deep.c_str());
+        Load(host, 7, deep.c_str());
         EXPECT_EQ(Joined({decoy}, Baseline(7)), Paths(host));
         for (const std::string& path : Paths(host)) EXPECT_LT(path.size(), SPI::PATH_BUFFER_SIZE);
 
         // A search folder whose pattern cannot fit is not scanned at all.
-        host.LoadPlugins(7, (deep + "\\" + std::string(8, 'e')).c_str());
+        Load(host, 7, (deep + "\\" + std::string(8, 'e')).c_str());
         EXPECT_EQ(Baseline(7), Paths(host));
     }
     DeleteFileW(longPath(decoy).c_str());
@@ -199,9 +221,9 @@ TEST_F(Selection, TheEarlierOfTwoAcceptingPluginsWinsAndTheLaterIsNotAsked) {
     for (LONG flags : {6, 7}) {
         SCOPED_TRACE(testing::Message() << "flags " << flags);
         Host host;
-        host.LoadPlugins(flags, folder.Path().c_str());
+        Load(host, flags, folder.Path().c_str());
         ASSERT_GE(host.Plugins().size(), 2u);
-        EXPECT_EQ(&host.Plugins()[0], host.FindSupporting("picture.qqa", header.data()));
+        EXPECT_EQ(&host.Plugins()[0], Find(host, "picture.qqa", header.data()));
         std::string name;
         EXPECT_EQ(1, SpiCounters("sel_first.spi").IsSupportedCalls(&name));
         EXPECT_EQ("picture.qqa", name);
@@ -221,17 +243,17 @@ TEST_F(Selection, EntriesLoadedForTheWalkThatDeclineAreUnloadedAndOthersKeepThei
     SpiFolder folder(Tag("accepting"));
     const std::string accepting = folder.Add("qqa", "walk_a.spi");
     Host host;
-    host.LoadPlugins(7, folder.Path().c_str());
+    Load(host, 7, folder.Path().c_str());
     ASSERT_GE(host.Plugins().size(), 3u);
     SPI::SpiInterface& loadedBefore = host.Plugins()[0];  // either of the two archive plug-ins
-    const std::string other = host.Plugins()[1].Path();
+    const std::string other = testenv::Narrow(host.Plugins()[1].WidePath());
     ASSERT_TRUE(SPI::LoadOnDemand(loadedBefore));
 
     std::vector<BYTE> header = QqaBytes();
     header.resize(SPI::HEADER_SIZE);
-    EXPECT_EQ(&host.Plugins()[2], host.FindSupporting("x.qqa", header.data()));
+    EXPECT_EQ(&host.Plugins()[2], Find(host, "x.qqa", header.data()));
     EXPECT_TRUE(loadedBefore.IsLoaded()) << "loaded before the walk: stays, though it declined";
-    EXPECT_EQ(1, SpiCounters(loadedBefore.Path()).IsSupportedCalls());
+    EXPECT_EQ(1, SpiCounters(testenv::Narrow(loadedBefore.WidePath())).IsSupportedCalls());
     EXPECT_FALSE(host.Plugins()[1].IsLoaded());
     EXPECT_FALSE(Mapped(other)) << "loaded for the walk and declining: unloaded again";
     EXPECT_TRUE(host.Plugins()[2].IsLoaded()) << "the chosen one stays loaded";
@@ -239,7 +261,7 @@ TEST_F(Selection, EntriesLoadedForTheWalkThatDeclineAreUnloadedAndOthersKeepThei
 
     // No plug-in takes it: every entry ends as it was.
     header[0] = 'X';
-    EXPECT_EQ(nullptr, host.FindSupporting("x.qqa", header.data()));
+    EXPECT_EQ(nullptr, Find(host, "x.qqa", header.data()));
     EXPECT_TRUE(host.Plugins()[0].IsLoaded());
     EXPECT_FALSE(host.Plugins()[1].IsLoaded());
     EXPECT_TRUE(host.Plugins()[2].IsLoaded());
@@ -249,30 +271,30 @@ TEST_F(Selection, AMissingFileIsStillOfferedByName) {
     SpiFolder folder(Tag("byname"));
     const std::string byName = folder.Add("qqn");
     Host host;
-    host.LoadPlugins(6, folder.Path().c_str());
+    Load(host, 6, folder.Path().c_str());
     const std::string missing = folder.PathOf("no such picture.qqn");
-    EXPECT_EQ(&host.Plugins()[0], host.FindSupportingFile(missing.c_str(), INVALID_HANDLE_VALUE, 0));
+    EXPECT_EQ(&host.Plugins()[0], FindFile(host, missing.c_str(), INVALID_HANDLE_VALUE, 0));
     std::string name;
     EXPECT_EQ(1, SpiCounters(byName).IsSupportedCalls(&name));
     EXPECT_EQ(missing, name);
     std::vector<BYTE> seen;
     EXPECT_NE(nullptr, SpiCounters(byName).LastHeader(seen));
     EXPECT_EQ(std::vector<BYTE>(SPI::HEADER_SIZE, 0), seen) << "an unread header is all zeros";
-    EXPECT_EQ(nullptr, host.FindSupportingFile(folder.PathOf("other.qqa").c_str(), INVALID_HANDLE_VALUE, 0));
+    EXPECT_EQ(nullptr, FindFile(host, folder.PathOf("other.qqa").c_str(), INVALID_HANDLE_VALUE, 0));
 }
 
 TEST_F(Selection, TheHeaderIsReadAtTheOffsetAndWhatTheFileLacksIsZero) {
     SpiFolder folder(Tag("header"));
     const std::string plugin = folder.Add("qqa");
     Host host;
-    host.LoadPlugins(6, folder.Path().c_str());
+    Load(host, 6, folder.Path().c_str());
     // A long file first, so a header left unfilled later would still hold its bytes.
     const std::string full = plugtest::WriteTemp("tamrix_header_full.bin", std::vector<BYTE>(4096, 0xEE));
     const std::vector<BYTE> qqa = QqaBytes();
     const std::string shortFile = plugtest::WriteTemp("tamrix_header_short.qqa", qqa, 128);
     auto walk = [&](const std::string& path, LONG offset) {
         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        SPI::SpiInterface* chosen = host.FindSupportingFile(path.c_str(), file, offset);
+        SPI::SpiInterface* chosen = FindFile(host, path.c_str(), file, offset);
         CloseHandle(file);
         return chosen;
     };
@@ -305,7 +327,7 @@ TEST_F(Selection, AByteArrayShorterThanAHeaderIsShownAsAPaddedCopy) {
     SpiFolder folder(Tag("memory"));
     const std::string plugin = folder.Add("qqa");
     Host host;
-    host.LoadPlugins(6, folder.Path().c_str());
+    Load(host, 6, folder.Path().c_str());
     const std::vector<BYTE> qqa = QqaBytes();
     std::vector<BYTE> seen;
 
@@ -313,7 +335,7 @@ TEST_F(Selection, AByteArrayShorterThanAHeaderIsShownAsAPaddedCopy) {
     plugtest::SetArray(shortArray, qqa);
     SPI::Source source;
     ASSERT_EQ(S_OK, source.ConvertMemory(*shortArray.get()));
-    EXPECT_EQ(&host.Plugins()[0], host.FindSupportingMemory("a.qqa", source));
+    EXPECT_EQ(&host.Plugins()[0], FindMemory(host, "a.qqa", source));
     EXPECT_NE(static_cast<const void*>(source.Buf()), SpiCounters(plugin).LastHeader(seen));
     EXPECT_EQ(0, std::memcmp(seen.data(), qqa.data(), qqa.size()));
     EXPECT_EQ(std::vector<BYTE>(SPI::HEADER_SIZE - qqa.size(), 0),
@@ -330,7 +352,7 @@ TEST_F(Selection, AByteArrayShorterThanAHeaderIsShownAsAPaddedCopy) {
     plugtest::SetArray(bigArray, big);
     SPI::Source bigSource;
     ASSERT_EQ(S_OK, bigSource.ConvertMemory(*bigArray.get()));
-    EXPECT_EQ(&host.Plugins()[0], host.FindSupportingMemory(nullptr, bigSource));
+    EXPECT_EQ(&host.Plugins()[0], FindMemory(host, nullptr, bigSource));
     EXPECT_EQ(static_cast<const void*>(bigSource.Buf()), SpiCounters(plugin).LastHeader(seen));
     SpiCounters(plugin).IsSupportedCalls(&name);
     EXPECT_EQ("<null>", name);
@@ -341,7 +363,7 @@ TEST_F(Selection, AByteArrayShorterThanAHeaderIsShownAsAPaddedCopy) {
     V_I4(&address) = static_cast<LONG>(reinterpret_cast<INT_PTR>(big.data()));
     SPI::Source addressSource;
     ASSERT_EQ(S_OK, addressSource.ConvertMemory(address));
-    EXPECT_EQ(&host.Plugins()[0], host.FindSupportingMemory(nullptr, addressSource));
+    EXPECT_EQ(&host.Plugins()[0], FindMemory(host, nullptr, addressSource));
     EXPECT_EQ(static_cast<const void*>(big.data()), SpiCounters(plugin).LastHeader(seen));
 }
 
@@ -368,7 +390,7 @@ TEST_F(Composing, TheBitmapFileHasTheDataOffsetOfItsColourTable) {
     SpiFolder folder(Tag("pictures"));
     const std::string plugin = folder.Add("qqa");
     Host host;
-    host.LoadPlugins(6, folder.Path().c_str());
+    Load(host, 6, folder.Path().c_str());
     const struct {
         uint16_t bits;
         uint32_t clrUsed;
@@ -412,7 +434,7 @@ TEST_F(Composing, RefusalsAndFailuresLeaveNoBlockBehind) {
     SpiFolder folder(Tag("failures"));
     const std::string plugin = folder.Add("qqa");
     Host host;
-    host.LoadPlugins(6, folder.Path().c_str());
+    Load(host, 6, folder.Path().c_str());
     auto compose = [&](const testspi::QqaHeader& q) {
         plugtest::Variant src;
         plugtest::SetArray(src, plugtest::Bytes(q));
@@ -449,7 +471,7 @@ TEST_F(Composing, AnArchivePluginAcceptingFirstEndsTheWalkWithoutAPicture) {
     SpiFolder folder(Tag("picture"));
     const std::string picturePlugin = folder.Add("qqa", "greedy_picture.spi");
     Host host;
-    host.LoadPlugins(6, folder.Path().c_str());
+    Load(host, 6, folder.Path().c_str());
     ASSERT_GE(host.Plugins().size(), 2u);
     plugtest::Variant src;
     plugtest::SetArray(src, QqaBytes());
@@ -483,7 +505,7 @@ TEST_F(Filter, TheWorkedExampleForEachTypeLeavesLoadStatesAsTheyWere) {
     SpiFolder folder(Tag("archive"));
     const std::string archive = folder.Add("qqz", "filter_qqz.spi");
     Host host;
-    host.LoadPlugins(7, folder.Path().c_str());
+    Load(host, 7, folder.Path().c_str());
     ASSERT_EQ(Joined({"filter_qqa.spi", folder.PathOf("filter_qqz.spi")}, Baseline(7)), Paths(host));
     host.Plugins().resize(2);  // whatever the system directory adds has texts of its own
     ASSERT_TRUE(SPI::LoadOnDemand(host.Plugins()[1]));
@@ -530,7 +552,7 @@ TEST_F(Filter, PluginsThatAnswerEveryNumberOrWriteNoNulStillGiveAFiniteText) {
         SpiFolder folder(Tag(c.spi));
         folder.Add(c.spi);
         Host host;
-        host.LoadPlugins(7, folder.Path().c_str());
+        Load(host, 7, folder.Path().c_str());
         host.Plugins().resize(1);
         EXPECT_EQ(c.text, Text(host.CollectFileFilter(0)));
     }
@@ -539,7 +561,7 @@ TEST_F(Filter, PluginsThatAnswerEveryNumberOrWriteNoNulStillGiveAFiniteText) {
     SpiFolder folder(Tag("endless"));
     folder.Add("anyinfo_nonul");
     Host host;
-    host.LoadPlugins(7, folder.Path().c_str());
+    Load(host, 7, folder.Path().c_str());
     host.Plugins().resize(1);
     const SPI::FileFilter filter = host.CollectFileFilter(0);
     EXPECT_EQ(static_cast<size_t>(SPI::MAX_FILE_TYPES), filter.Pairs());

@@ -191,7 +191,7 @@ TEST(Identity, ObjectsOnOnePluginNeverUnloadEachOther) {
     ComPtr<ISusiePlugin> a = LoadPlugin("qqa");
     ComPtr<ISusiePlugin> b = LoadPlugin("qqa");
     // A third, bound as the manager binds: from a copy of a binding.
-    SPI::SpiInterface binding(testenv::SpiPath("qqa"));
+    SPI::SpiInterface binding(testenv::Wide(testenv::SpiPath("qqa")));
     ASSERT_EQ(SPI::KIND_PICTURE, binding.Probe());
     ComPtr<ISusiePlugin> c;
     ASSERT_EQ(S_OK, Tamrix::CreateInstance<Tamrix::SusiePlugin>(IID_ISusiePlugin, c.put_void(),

@@ -202,14 +202,18 @@ TEST_F(PictureTest, PictureText) {
     EXPECT_EQ("hello text", Narrow(text.get()));
     EXPECT_EQ(0, counters->Outstanding());  // the member frees the text block
 
-    // A failing plug-in that still hands text back: the text counts, not the code.
+    // A failing plug-in that still hands a text back: a handle that comes with a failure is
+    // the plug-in's (it may have freed the block), so neither member reads or frees it.
     h.resultCode = 3;
     h.flags = testspi::QQA_TEXT_ON_FAILURE;
     Variant failing;
     SetArray(failing, Bytes(h));
+    PictureInfo info{};
+    EXPECT_EQ(E_FAIL, plugin->GetPictureInfo(*failing.get(), sizeof h, &info));
+    EXPECT_EQ(1, counters->Outstanding());
     ASSERT_EQ(S_OK, plugin->GetPictureText(*failing.get(), sizeof h, text.put()));
-    EXPECT_EQ("hello text", Narrow(text.get()));
-    EXPECT_EQ(0, counters->Outstanding());
+    EXPECT_EQ(nullptr, text.get());
+    EXPECT_EQ(2, counters->Outstanding());
 
     // No text, and a source the plug-in rejects: a null string.
     h = Qqa(2, 2, 24);

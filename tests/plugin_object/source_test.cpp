@@ -1,5 +1,6 @@
 // Source arguments as the plug-in sees them, the byte-array access around a call, and the
 // mapping of plug-in result codes to HRESULTs.
+#include "common/value_width.h"
 #include "plugin_fixture.h"
 
 namespace plugtest {
@@ -158,6 +159,46 @@ TEST_F(SourceTest, RejectedFormsFailBeforeThePluginIsCalled) {
     }
     EXPECT_EQ(callsBefore, counters->Calls());
     SafeArrayDestroy(array);
+}
+
+TEST_F(SourceTest, AnAddressIsCheckedBeforeAnyPluginReadsThere) {
+    // A readable page, a committed page nobody may read, and a reserved one; the picture ends
+    // where the readable memory does.
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const ULONG page = system.dwPageSize;
+    BYTE* region = static_cast<BYTE*>(VirtualAlloc(nullptr, 3 * page, MEM_RESERVE, PAGE_NOACCESS));
+    ASSERT_NE(nullptr, VirtualAlloc(region, page, MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(nullptr, VirtualAlloc(region + page, page, MEM_COMMIT, PAGE_NOACCESS));
+    std::memcpy(region + page - picture.size(), picture.data(), picture.size());
+    const ULONG start = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(region));
+    const ULONG at = start + page - static_cast<ULONG>(picture.size());
+    const LONG size = static_cast<LONG>(picture.size());
+    const HRESULT refused = sizeof(void*) == 8 ? Tamrix::E_EXCEEDS_32_BITS : HRESULT_FROM_WIN32(ERROR_INVALID_ADDRESS);
+    const struct {
+        const char* what;
+        ULONG address;
+        LONG length;
+        HRESULT expected;
+    } cases[] = {
+        {"the readable bytes", at, size, S_OK},
+        {"a byte beyond them", at, size + 1, refused},
+        {"a number", 1234, 100, refused},
+        {"the last address below 64 KB", 0xFFFF, 0, refused},
+        {"a page nobody may read", start + page, 16, refused},
+        {"a reserved page", start + 2 * page, 16, refused},
+    };
+    const std::string dest = testenv::TempDir() + "address.bmp";
+    for (const auto& c : cases) {
+        Variant src;
+        V_VT(src.get()) = VT_UI4;
+        V_UI4(src.get()) = c.address;
+        const int callsBefore = counters->Calls();
+        EXPECT_EQ(c.expected, plugin->GetPictureToFile(*src.get(), c.length, MakeBstr(dest).get())) << c.what;
+        EXPECT_EQ(callsBefore + (c.expected == S_OK ? 1 : 0), counters->Calls()) << c.what;
+    }
+    DeleteFileA(dest.c_str());
+    VirtualFree(region, 0, MEM_RELEASE);
 }
 
 TEST_F(SourceTest, ByteArrayIsReleasedAfterEveryCall) {

@@ -10,8 +10,8 @@
 //                   larger than the buffer, negative, 0 for an item that exists).
 //   IsSupported     reads all 2048 header bytes; the picture variant accepts data starting
 //                   with "QQH1", the archive variant one such seed in eight.
-//   GetPictureInfo  any record; a text block (fixed or movable, with or without its NUL,
-//                   empty) or none, also with a failure code.
+//   GetPictureInfo  any record; on code 0 a text block (fixed or movable, with or without
+//                   its NUL, empty) or none; on failure hInfo as GetPicture's handles.
 //   GetPicture,     on code 0: a BITMAPINFOHEADER with any width, height, planes, bit
 //   GetPreview      count, biSize, compression, biSizeImage and biClrUsed, in blocks
 //                   shorter or longer than it implies, fixed or movable, empty, null, or one
@@ -27,10 +27,10 @@
 //   ConfigurationDlg  any code, without a dialog.
 //
 // The contract the plug-ins keep, which is the one the server relies on: a block handed
-// back is the server's when the code is 0, and for GetArchiveInfo's listing and
-// GetPictureInfo's text whatever the code; blocks that come with a failure from
-// GetPicture, GetPreview and GetFile are never the server's to free (a plug-in may have
-// freed them already, as these do).
+// back is the server's when the code is 0, and for GetArchiveInfo's listing whatever the
+// code; blocks that come with a failure from GetPictureInfo, GetPicture, GetPreview and
+// GetFile are never the server's to free (a plug-in may have freed them already, as these
+// do).
 //
 // The seed: data starting with "QQH1" followed by a 32-bit seed (memory, or a file at the
 // offset given) carries its own; otherwise the seed set with HostileSetSeed applies.

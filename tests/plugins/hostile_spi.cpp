@@ -520,9 +520,12 @@ SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, long len, unsigned flag, Pictur
     info.colorDepth = seed == TAME_SEED ? 24 : static_cast<short>(r.Next());
     g_report.width = info.width;
     g_report.height = info.height;
-    // A text is the server's whatever the code, so only a record that reaches it carries one.
+    // A text is the server's with code 0 only; with a failure the record may carry a handle
+    // the plug-in has freed already, or garbage, which the server must leave alone.
     const bool written = code == 0 || r.OneIn(2);
-    if (written && seed != TAME_SEED) {
+    if (written && seed != TAME_SEED && code != 0) {
+        fail_outputs(r, &info.hInfo, nullptr);
+    } else if (written && seed != TAME_SEED) {
         char text[300];
         switch (r.Below(4)) {
         case 0:

@@ -287,9 +287,9 @@ void test_archive() {
         LocalFree(list);
     }
     FileInfo fi = {};
-    CHECK(fileInfo(path.c_str(), 50, "DOCS\\README.TXT", 0, &fi) == 0 && fi.position == 174);
-    CHECK(fileInfo(mem, static_cast<LONG_PTR>(z.size()), "B.BIN", 1, &fi) == 0 && fi.position == 229);
-    CHECK(fileInfo(mem, static_cast<LONG_PTR>(z.size()), "B.BIN", 0x81, &fi) == 8);
+    CHECK(fileInfo(path.c_str(), 50, "DOCS\\README.TXT", 0x80, &fi) == 0 && fi.position == 174);
+    CHECK(fileInfo(mem, static_cast<LONG_PTR>(z.size()), "B.BIN", 0x81, &fi) == 0 && fi.position == 229);
+    CHECK(fileInfo(mem, static_cast<LONG_PTR>(z.size()), "B.BIN", 1, &fi) == 8);
     CHECK(fileInfo(mem, static_cast<LONG_PTR>(z.size()), "nothing", 1, &fi) == 8);
 
     HLOCAL out = nullptr;
@@ -422,7 +422,7 @@ void test_wide() {
     CHECK(r[0].position == 124 && r[0].filesize == 4 && r[1].method[0] == 0);
     LocalFree(list);
     FileInfoW fi = {};
-    CHECK(qqzw.fn<FileInfoWFn>("GetFileInfoW")(arc.c_str(), 0, L"\u03A9\\\u0416.TXT", 0, &fi) == 0 && fi.position == 124);
+    CHECK(qqzw.fn<FileInfoWFn>("GetFileInfoW")(arc.c_str(), 0, L"\u03A9\\\u0416.TXT", 0x80, &fi) == 0 && fi.position == 124);
     HLOCAL out = nullptr;
     CHECK(qqzw.fn<GetFileWFn>("GetFileW")(arc.c_str(), 124, reinterpret_cast<LPWSTR>(&out), 0x100, nullptr, 0) == 0 &&
           block(out) == data);

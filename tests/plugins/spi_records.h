@@ -124,7 +124,7 @@ enum SpiSource : unsigned {
     SPI_SOURCE_MEMORY = 1,    // buf = data address, len = data length
     SPI_SOURCE_MASK = 7,
 };
-const unsigned SPI_FILEINFO_CASE_SENSITIVE = 0x80;  // GetFileInfo: names must match in case
+const unsigned SPI_FILEINFO_IGNORE_CASE = 0x80;  // GetFileInfo: names match whatever their case
 const unsigned SPI_OUTPUT_MEMORY = 0x100;           // GetFile: dest is an HLOCAL*
 
 typedef int(WINAPI* ProgressCallback)(int nNum, int nDenom, LONG_PTR lData);

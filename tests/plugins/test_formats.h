@@ -99,8 +99,7 @@ inline int64_t qqa_pixel_bytes(int32_t width, int32_t height, uint16_t bitCount)
 // (the plug-in's `len` for a file source; 0 for a memory source), compsize = filesize =
 // size, method copied as 8 raw bytes, path/filename up to the first NUL (at most 40).
 // GetFileInfo finds a member whose name, or path immediately followed by name, equals
-// `filename` ignoring ASCII case (flag bit 0x80 set: case must match too); unknown
-// member -> 8.
+// `filename` (ignoring ASCII case with flag bit 0x80); unknown member -> 8.
 // GetFile with a file source: `len` is a member's `position`. The plug-in reads the
 // whole file and looks for an archive in it, at any offset, that has a member whose
 // data starts exactly at `len` (so archives may sit after other bytes in a file);
@@ -205,6 +204,9 @@ static_assert(sizeof(QqzMember) == 100, "QqzMember layout");
 //
 // ConfigurationDlg(hParent, function) records its arguments and returns hParent as its
 // result code, so a test chooses the code through the window handle it passes.
+//   void TestSetReentry(int (WINAPI* fn)(LONG_PTR), LONG_PTR data)  the next ConfigurationDlg
+//        or IsSupported call first calls fn(data), once, as a dialog that pumps messages or a
+//        plug-in that calls back into its host would run the host's code there
 //
 // GetPluginInfo(infono, buf, buflen): infono 0 kind ("00IN", "00AM", ...), 1 about text,
 // 2n+2 / 2n+3 pattern / description of file type n; an item that does not exist answers

@@ -192,6 +192,15 @@ HeaderRecord g_header = {nullptr, {0}};
         std::memcpy(g_header.bytes, dw, sizeof g_header.bytes);
 }
 
+// A call into the host from inside a plug-in call (TestSetReentry), made once.
+int(WINAPI* g_reentry)(LONG_PTR) = nullptr;
+LONG_PTR g_reentryData = 0;
+
+void reenter() {
+    if (auto fn = InterlockedExchangePointer(reinterpret_cast<void**>(&g_reentry), nullptr))
+        reinterpret_cast<int(WINAPI*)(LONG_PTR)>(fn)(g_reentryData);
+}
+
 // ---------------------------------------------------------------------------------------
 // Input helpers.
 
@@ -677,6 +686,7 @@ SPI_EXPORT int WINAPI GetPluginInfoW(int infono, LPWSTR buf, int buflen) {
 
 #ifndef TESTSPI_NO_ISSUPPORTED
 static int is_supported(LPCSTR filename, void* dw) {
+    reenter();
     record_header(dw);
     {
         RecLock lock;
@@ -718,6 +728,7 @@ SPI_EXPORT int WINAPI IsSupportedW(LPCWSTR filename, void* dw) {
 
 #ifndef TESTSPI_NO_CONFIG
 SPI_EXPORT int WINAPI ConfigurationDlg(HWND parent, int fnc) {
+    reenter();
     RecLock lock;
     ++g_rec.configCalls;
     g_rec.configParent = static_cast<int>(reinterpret_cast<INT_PTR>(parent));
@@ -846,7 +857,7 @@ static int file_info(const Ch* buf, LONG_PTR len, LPCSTR filename, unsigned flag
     if (rc != SPI_OK) return rc;
     if (!lpInfo) return SPI_MEMORY_ERROR;
     if (!filename) return SPI_INTERNAL_ERROR;
-    const bool caseSensitive = (flag & SPI_FILEINFO_CASE_SENSITIVE) != 0;
+    const bool caseSensitive = (flag & SPI_FILEINFO_IGNORE_CASE) == 0;
     bool found = false;
     rc = walk_members(a.data, a.size, [&](const QqzMember& m, size_t dataOffset) {
         if (!name_matches(m, filename, caseSensitive)) return false;
@@ -976,6 +987,11 @@ SPI_EXPORT int WINAPI GetFileW(LPCWSTR src, LONG_PTR len, LPWSTR dest, unsigned 
 // Test-only exports (test_formats.h).
 
 SPI_EXPORT int WINAPI TestOutstandingBlocks() { return outstanding_blocks(); }
+
+SPI_EXPORT void WINAPI TestSetReentry(int(WINAPI* fn)(LONG_PTR), LONG_PTR data) {
+    g_reentryData = data;
+    g_reentry = fn;
+}
 
 SPI_EXPORT void WINAPI TestResetCounters() {
     forget_own_blocks();

@@ -36,7 +36,8 @@ inline std::string CheckBitmapFile(const std::vector<BYTE>& file, const PictureB
 
     BITMAPINFOHEADER h;
     std::memcpy(&h, file.data() + 14, sizeof h);
-    if (h.biSize < 40 || 14ull + h.biSize > offBits) return "biSize " + std::to_string(h.biSize);
+    const bool version = h.biSize == 40 || h.biSize == 52 || h.biSize == 56 || h.biSize == 108 || h.biSize == 124;
+    if (!version || 14ull + h.biSize > offBits) return "biSize " + std::to_string(h.biSize);
     if (h.biPlanes != 1) return "planes";
     if (h.biWidth <= 0) return "width " + std::to_string(h.biWidth);
     if (h.biHeight == 0) return "height 0";
@@ -58,7 +59,7 @@ inline std::string CheckBitmapFile(const std::vector<BYTE>& file, const PictureB
         break;
     case BI_JPEG:
     case BI_PNG:
-        if (bits != 0 && !standardBits) return "embedded picture with " + std::to_string(bits) + " bits";
+        if (bits != 0) return "embedded picture with " + std::to_string(bits) + " bits";
         compressed = true;
         break;
     default:
@@ -70,8 +71,8 @@ inline std::string CheckBitmapFile(const std::vector<BYTE>& file, const PictureB
     if (bits >= 1 && bits <= 8) {
         if (h.biClrUsed > (1u << bits)) return "more colours than " + std::to_string(bits) + " bits allow";
         colours = h.biClrUsed ? h.biClrUsed : 1u << bits;
-    } else if (h.biClrUsed != 0) {
-        return "a colour count without its table";
+    } else {
+        colours = h.biClrUsed;  // a palette to display with
     }
     uint64_t masks = 0;
     if (h.biSize == 40 && h.biCompression == BI_BITFIELDS) masks = 12;
@@ -85,7 +86,7 @@ inline std::string CheckBitmapFile(const std::vector<BYTE>& file, const PictureB
         const uint64_t rows = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
         const uint64_t rowSize = (static_cast<uint64_t>(h.biWidth) * bits + 31) / 32 * 4;
         if (rowSize * rows != pixelBytes) return "pixel bytes do not match the rows";
-        if (h.biSizeImage != pixelBytes) return "biSizeImage " + std::to_string(h.biSizeImage);
+        if (h.biSizeImage != 0 && h.biSizeImage != pixelBytes) return "biSizeImage " + std::to_string(h.biSizeImage);
     }
 
     // Where the bytes came from.
@@ -95,10 +96,9 @@ inline std::string CheckBitmapFile(const std::vector<BYTE>& file, const PictureB
     if (from.info.size() < infoBytes || from.pixels.size() < pixelBytes) return "blocks not known in full";
     BITMAPINFOHEADER original;
     std::memcpy(&original, from.info.data(), sizeof original);
-    // Only the redundant fields may be corrected.
-    original.biSizeImage = h.biSizeImage;
-    original.biClrUsed = h.biClrUsed;
-    original.biClrImportant = h.biClrImportant;
+    // Only an invalid image size of uncompressed rows may be corrected; valid bytes stay.
+    if (!compressed && original.biSizeImage != 0 && original.biSizeImage != pixelBytes)
+        original.biSizeImage = static_cast<DWORD>(pixelBytes);
     if (std::memcmp(&original, &h, sizeof h) != 0) return "header fields changed";
     if (std::memcmp(file.data() + 54, from.info.data() + 40, infoBytes - 40) != 0) return "colour table or masks changed";
     if (std::memcmp(file.data() + offBits, from.pixels.data(), static_cast<size_t>(pixelBytes)) != 0)

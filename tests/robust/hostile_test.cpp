@@ -399,7 +399,7 @@ void HostileTest::BitmapWriters(const SeedData& d) {
     ASSERT_EQ(S_OK, source.Convert(*d.src, d.len));
     Tamrix::UniqueHglobal composed;
     before = pic_->Calls();
-    const HRESULT memoryHr = host_->ComposePicture(source, composed);
+    const HRESULT memoryHr = host_->List().ComposePicture(source, composed);
     if (pic_->LastCall(r) == before) {
         EXPECT_EQ(E_FAIL, memoryHr) << "no picture plug-in took it";
         return;

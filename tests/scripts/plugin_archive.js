@@ -50,8 +50,8 @@ function main() {
     }
     equal(i, members.length, "for-each visits every entry");
 
-    // Looked up by name: the plug-in matches path and name, in any case.
-    var found = p.GetFileInfo(archivePath, PREFIX, "SRC\\MAIN.C");
+    // Looked up by name: the plug-in matches path and name, case and all.
+    var found = p.GetFileInfo(archivePath, PREFIX, "src\\main.c");
     equal(found.FileName, "main.c", "GetFileInfo");
     var missing = 0;
     try { p.GetFileInfo(archivePath, PREFIX, "nothing"); } catch (x) { missing = x.number >>> 0; }

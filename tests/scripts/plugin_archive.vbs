@@ -107,7 +107,7 @@ Sub Main()
     fso.DeleteFile out
 
     ' Looked up by name; a missing one fails with E_FAIL.
-    Equal p.GetFileInfo(archivePath, PREFIX, "SRC\MAIN.C").FileName, "main.c", "GetFileInfo"
+    Equal p.GetFileInfo(archivePath, PREFIX, "src\main.c").FileName, "main.c", "GetFileInfo"
     On Error Resume Next
     Set e = p.GetFileInfo(archivePath, PREFIX, "nothing")
     Equal Hex(Err.Number), "80004005", "GetFileInfo of a missing member"

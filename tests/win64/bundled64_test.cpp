@@ -53,7 +53,7 @@ bundled::Dib ManagerBitmap(Manager& host, const std::string& file) {
     SPI::Source source;
     EXPECT_EQ(S_OK, source.Convert(*name.get(), 0));
     Tamrix::UniqueHglobal bitmap;
-    EXPECT_EQ(S_OK, host.ComposePicture(source, bitmap));
+    EXPECT_EQ(S_OK, host.List().ComposePicture(source, bitmap));
     if (!bitmap) return bundled::Dib{};
     const auto* bytes = static_cast<const uint8_t*>(GlobalLock(bitmap.get()));
     const bundled::Bytes copy(bytes, bytes + GlobalSize(bitmap.get()));

@@ -139,7 +139,7 @@ Sub Main()
     Equal qqz.PluginInfo(2), "*.qqz", "QuerySpiFromFile chooses the QQZ plug-in"
     Set readme = qqz.GetArchiveInfo(qqzPath, 0).Item(1)
     Equal readme.FileName, "readme.txt", "the QQZ1 listing"
-    Equal qqz.GetFileInfo(qqzPath, 0, "DOCS\README.TXT").FileSize, Len(data), "GetFileInfo looks the member up by name"
+    Equal qqz.GetFileInfo(qqzPath, 0, "docs\readme.txt").FileSize, Len(data), "GetFileInfo looks the member up by name"
     member = qqz.GetFile(qqzPath, readme).GetBytes()
     out = temp & "\host64_vbs_readme.txt"
     qqz.GetFileToFile member, readme, out

@@ -130,7 +130,7 @@ Sub Main()
     Set qqz = host.QuerySpiFromFile(qqzPath, 0)
     Set readme = qqz.GetArchiveInfo(qqzPath, 0).Item(1)
     Equal readme.FileName, "readme.txt", "the QQZ1 listing"
-    Equal qqz.GetFileInfo(qqzPath, 0, "DOCS\README.TXT").FileSize, Len(data), "GetFileInfo looks the member up by name"
+    Equal qqz.GetFileInfo(qqzPath, 0, "docs\readme.txt").FileSize, Len(data), "GetFileInfo looks the member up by name"
     member = qqz.GetFile(qqzPath, readme).GetBytes()
     out = temp & "\surrogate_vbs_readme.txt"
     qqz.GetFileToFile member, readme, out

@@ -1,4 +1,4 @@
-#include "tamrix_host.h"
+#include "plugin_list.h"
 
 #include <cstring>
 #include <iterator>
@@ -50,17 +50,6 @@ void ReadHeader(HANDLE file, LONG offset, BYTE (&header)[HEADER_SIZE]) {
     std::memset(header + read, 0, HEADER_SIZE - read);
 }
 
-// The header shown for a memory source: plug-ins may read a whole header, so a shorter
-// array is shown as a copy padded with zeros; anything else where it is.
-const void* MemoryHeader(const Source& source, BYTE (&copy)[HEADER_SIZE]) {
-    if (source.IsArray() && source.ArrayBytes() < HEADER_SIZE) {
-        std::memset(copy, 0, HEADER_SIZE);
-        if (source.ArrayBytes() > 0) std::memcpy(copy, source.Buf(), source.ArrayBytes());
-        return copy;
-    }
-    return source.Buf();
-}
-
 // The files discovery looks at: 32-bit plug-ins (".spi"), and, in the 64-bit build, 64-bit
 // ones (".sph") too, both listed by one enumeration so that each folder keeps the system's
 // order; the extension is checked on the long name.
@@ -88,6 +77,13 @@ Tamrix::UniqueFile OpenForHeader(const PluginName& name) {
 
 }  // namespace
 
+const void* ShownHeader(const Source& source, BYTE (&copy)[HEADER_SIZE]) {
+    if (source.Bytes() >= HEADER_SIZE) return source.Buf();
+    std::memset(copy, 0, HEADER_SIZE);
+    if (source.Bytes() > 0) std::memcpy(copy, source.Buf(), source.Bytes());
+    return copy;
+}
+
 // ---- Loading on demand -----------------------------------------------------------------
 
 LoadedForCall::LoadedForCall(SpiInterface& entry) : entry_(entry), loadedHere_(!entry.IsLoaded()) {
@@ -107,32 +103,30 @@ bool LoadOnDemand(SpiInterface& entry) {
 
 bool PluginInfoText(const SpiInterface& entry, int infoNo, int size, std::wstring& text) {
     if (size < 0 || size > TEXT_BUFFER_SIZE) size = TEXT_BUFFER_SIZE;
-    if (ForeignPlugin* foreign = entry.Foreign()) return foreign->InfoText(infoNo, size, text);
+    if (RemotePlugin* remote = entry.Remote()) return remote->InfoText(infoNo, size, text);
     const size_t length = static_cast<size_t>(size);
     // Read only as far as the buffer goes: some plug-ins write no NUL. GetPluginInfoW's where
     // the plug-in has it.
     if (GetPluginInfoWFn wide = entry.GetPluginInfoWEntry()) {
         wchar_t buffer[TEXT_BUFFER_SIZE] = {};
-        if (wide(infoNo, buffer, size) == 0) return false;
+        const int answer = entry.Invoke(wide, infoNo, buffer, size);
         text.assign(buffer, wcsnlen(buffer, length));
-        return true;
+        return answer != 0;
     }
     char buffer[TEXT_BUFFER_SIZE] = {};
-    if (entry.GetPluginInfoEntry()(infoNo, buffer, size) == 0) return false;
+    const int answer = entry.Invoke(entry.GetPluginInfoEntry(), infoNo, buffer, size);
     if (FAILED(Tamrix::ToWide(buffer, strnlen(buffer, length), text))) throw std::bad_alloc();
-    return true;
+    return answer != 0;
 }
 
 // ---- Discovery -------------------------------------------------------------------------
 
-TamrixHost::TamrixHost() : TamrixHost(nullptr) {}
-
-TamrixHost::TamrixHost(std::unique_ptr<ForeignPlugins> foreign) : foreign_(std::move(foreign)) {
-    LoadPlugins(SPI_DEFAULT_FLAGS, nullptr);
+PluginList::PluginList(std::unique_ptr<RemotePlugins> remote) : remote_(std::move(remote)) {
+    LoadPlugins(SPI_DEFAULT_FLAGS, std::nullopt);
 }
 
-SpiInterface TamrixHost::Binding(std::wstring path) const {
-    if (foreign_) {
+SpiInterface PluginList::Binding(std::wstring path) const {
+    if (remote_) {
         const WORD machine = ImageMachine(path);
         if (machine != 0 && machine != OWN_MACHINE) {
             // Another process loads it, from another current directory: by its full path.
@@ -140,7 +134,7 @@ SpiInterface TamrixHost::Binding(std::wstring path) const {
             const DWORD n = GetFullPathNameW(path.c_str(), PATH_BUFFER_SIZE, full.data(), nullptr);
             if (n > 0 && n < PATH_BUFFER_SIZE) {
                 full.resize(n);
-                if (std::unique_ptr<ForeignPlugin> plugin = foreign_->Bind())
+                if (std::unique_ptr<RemotePlugin> plugin = remote_->Bind())
                     return SpiInterface(std::move(full), std::move(plugin));
             }
         }
@@ -148,13 +142,14 @@ SpiInterface TamrixHost::Binding(std::wstring path) const {
     return SpiInterface(std::move(path));
 }
 
-bool TamrixHost::Accepts(DWORD kind) const noexcept {
+bool PluginList::Accepts(DWORD kind) const noexcept {
     if (kind == KIND_PICTURE) return (loadFlags_ & SPI_PICTURE) != 0;
     if (kind == KIND_ARCHIVE) return (loadFlags_ & SPI_ARCHIVE) != 0;
     return false;  // Probe answers only the two kinds, or 0 for a failure
 }
 
-size_t TamrixHost::LoadPlugins(LONG flags, const std::optional<std::wstring>& folder) {
+HRESULT PluginList::LoadPlugins(LONG flags, const std::optional<std::wstring>& folder) {
+    if (walks_ > 0) return E_PLUGIN_IN_CALL;
     loadFlags_ = flags;
     // Old entries go first: their libraries are unloaded before the first folder is read.
     plugins_.clear();
@@ -168,19 +163,10 @@ size_t TamrixHost::LoadPlugins(LONG flags, const std::optional<std::wstring>& fo
         std::wstring susie;
         if (ReadSusieFolder(susie)) AddFolder(susie.c_str());
     }
-    return plugins_.size();
+    return S_OK;
 }
 
-size_t TamrixHost::LoadPlugins(LONG flags, const char* folder) {
-    std::optional<std::wstring> wide;
-    if (folder) {
-        wide.emplace();
-        if (FAILED(Tamrix::ToWide(folder, std::strlen(folder), *wide))) throw std::bad_alloc();
-    }
-    return LoadPlugins(flags, wide);
-}
-
-bool TamrixHost::AddFolder(const wchar_t* folder) {
+bool PluginList::AddFolder(const wchar_t* folder) {
     // Entries of the current directory carry the bare file name.
     const std::wstring prefix = folder ? std::wstring(folder) + L"\\" : std::wstring();
     const std::wstring pattern = prefix + PLUGIN_PATTERN;
@@ -205,25 +191,26 @@ bool TamrixHost::AddFolder(const wchar_t* folder) {
 
 // ---- Selection -------------------------------------------------------------------------
 
-HRESULT AskSupported(const SpiInterface& entry, PluginName& name, const void* header) noexcept {
-    if (ForeignPlugin* foreign = entry.Foreign()) {
-        const HRESULT hr = foreign->IsSupported(name, header);
+HRESULT AskSupported(const SpiInterface& entry, PluginName& name, const void* header) {
+    if (RemotePlugin* remote = entry.Remote()) {
+        const HRESULT hr = remote->IsSupported(name, header);
         // Its narrow entry over there could not be given the name, as a narrow entry here.
         if (hr == E_INVALIDARG) name.MarkRefused();
         return hr;
     }
     int answer = 0;
     if (IsSupportedWFn wide = entry.IsSupportedWEntry()) {
-        answer = wide(name.Wide(), const_cast<void*>(header));
+        answer = entry.Invoke(wide, name.Wide(), const_cast<void*>(header));
     } else if (IsSupportedFn narrow = entry.IsSupportedEntry()) {
         LPCSTR text = nullptr;
         if (HRESULT hr = name.Narrow(text); FAILED(hr)) return hr;
-        answer = narrow(text, const_cast<void*>(header));
+        answer = entry.Invoke(narrow, text, const_cast<void*>(header));
     }
     return answer != 0 ? S_OK : S_FALSE;
 }
 
-SpiInterface* TamrixHost::FindSupporting(PluginName& name, const void* header) {
+SpiInterface* PluginList::FindSupporting(PluginName& name, const void* header) {
+    const Walk walk(*this);
     for (SpiInterface& entry : plugins_) {
         LoadedForCall loaded(entry);
         if (!loaded.Ok()) continue;
@@ -235,35 +222,34 @@ SpiInterface* TamrixHost::FindSupporting(PluginName& name, const void* header) {
     return nullptr;
 }
 
-SpiInterface* TamrixHost::FindSupportingFile(PluginName& name, HANDLE file, LONG offset) {
+SpiInterface* PluginList::FindSupportingFile(PluginName& name, HANDLE file, LONG offset) {
     BYTE header[HEADER_SIZE];
     ReadHeader(file, offset, header);
     return FindSupporting(name, header);
 }
 
-SpiInterface* TamrixHost::FindSupportingMemory(PluginName& name, const Source& source) {
+SpiInterface* PluginList::FindSupportingMemory(PluginName& name, const Source& source) {
     BYTE copy[HEADER_SIZE];
-    return FindSupporting(name, MemoryHeader(source, copy));
-}
-
-SpiInterface* TamrixHost::FindSupporting(const char* name, const void* header) {
-    PluginName wide = PluginName::FromNarrow(name);
-    return FindSupporting(wide, header);
-}
-
-SpiInterface* TamrixHost::FindSupportingFile(const char* name, HANDLE file, LONG offset) {
-    PluginName wide = PluginName::FromNarrow(name);
-    return FindSupportingFile(wide, file, offset);
-}
-
-SpiInterface* TamrixHost::FindSupportingMemory(const char* name, const Source& source) {
-    PluginName wide = PluginName::FromNarrow(name);
-    return FindSupportingMemory(wide, source);
+    return FindSupporting(name, ShownHeader(source, copy));
 }
 
 // ---- Picture ---------------------------------------------------------------------------
 
-HRESULT TamrixHost::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap) {
+HRESULT PluginList::Decode(SpiInterface& entry, Source& source, Tamrix::UniqueHglobal& bitmap) {
+    if (RemotePlugin* remote = entry.Remote()) {
+        // Decoded over there; the blocks' bytes make the bitmap here.
+        std::vector<BYTE> info, pixels;
+        if (HRESULT hr = remote->Decode(source, info, pixels); FAILED(hr)) return hr;
+        if (info.empty() || pixels.empty()) return E_OUTOFMEMORY;
+        return ComposeBitmapFile(info.data(), info.size(), pixels.data(), pixels.size(), bitmap);
+    }
+    DecodedPicture picture;
+    if (HRESULT hr = picture.DecodeHeld(entry, Decoder::Picture, source); FAILED(hr)) return hr;
+    return picture.HasBothBlocks() ? picture.ComposeBitmap(bitmap) : E_OUTOFMEMORY;
+}
+
+HRESULT PluginList::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap) {
+    const Walk walk(*this);
     // One header for the whole walk: read from the file, or shown from memory (which has no
     // name).
     BYTE header[HEADER_SIZE];
@@ -275,7 +261,7 @@ HRESULT TamrixHost::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap
         // A file source's offset is the client's long.
         ReadHeader(file.get(), static_cast<LONG>(source.Len()), header);
     } else {
-        shown = MemoryHeader(source, header);
+        shown = ShownHeader(source, header);
     }
 
     HRESULT firstFailure = S_OK;
@@ -284,21 +270,7 @@ HRESULT TamrixHost::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap
         if (!loaded.Ok() || AskSupported(entry, name, shown) != S_OK) continue;
         // The walk asks every kind; an archive plug-in that accepts is not asked to decode.
         if (!entry.Is(KIND_PICTURE)) break;
-        HRESULT hr = S_OK;
-        if (ForeignPlugin* foreign = entry.Foreign()) {
-            // Decoded over there; the blocks' bytes make the bitmap here.
-            std::vector<BYTE> info, pixels;
-            hr = foreign->Decode(source, info, pixels);
-            if (SUCCEEDED(hr)) {
-                hr = info.empty() || pixels.empty()
-                         ? E_OUTOFMEMORY
-                         : ComposeBitmapFile(info.data(), info.size(), pixels.data(), pixels.size(), bitmap);
-            }
-        } else {
-            DecodedPicture picture;
-            hr = picture.DecodeHeld(entry, Decoder::Picture, source);
-            if (SUCCEEDED(hr)) hr = picture.HasBothBlocks() ? picture.ComposeBitmap(bitmap) : E_OUTOFMEMORY;
-        }
+        const HRESULT hr = Decode(entry, source, bitmap);
         if (SUCCEEDED(hr)) {
             loaded.Keep();
             source.Release();
@@ -339,7 +311,8 @@ void FileFilter::WriteTo(wchar_t* dest) const noexcept {
     for (const std::wstring& entry : entries_) put(entry.data(), entry.size());
 }
 
-FileFilter TamrixHost::CollectFileFilter(LONG type) {
+FileFilter PluginList::CollectFileFilter(LONG type) {
+    const Walk walk(*this);
     if (type == 0) type = FILTER_PICTURE | FILTER_ARCHIVE;
     FileFilter filter;
     for (SpiInterface& entry : plugins_) {

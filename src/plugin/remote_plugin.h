@@ -1,8 +1,8 @@
-// Plug-ins this process cannot load: 32-bit ones (".spi") seen from the 64-bit server.
-// Such a plug-in is served by a plug-in object of the 32-bit server in another process (the
-// system's DLL surrogate); what the plug-in list needs of it is declared here and made
-// above this layer, where COM objects live. A binding (SpiInterface) that holds one has no
-// entry points of its own: everything it is asked goes to the plug-in over there.
+// Remote plug-ins: those this process cannot load, 32-bit ones (".spi") seen from the 64-bit
+// server. Such a plug-in is served by a plug-in object of the 32-bit server in another
+// process (the system's DLL surrogate); what the plug-in list needs of it is declared here
+// and made above this layer, where COM objects live. A binding (SpiInterface) that holds one
+// has no entry points of its own: everything it is asked goes to the plug-in over there.
 #pragma once
 #include <windows.h>
 #include <memory>
@@ -14,12 +14,12 @@
 
 namespace SPI {
 
-class ForeignPlugin {
+class RemotePlugin {
 public:
-    virtual ~ForeignPlugin() = default;
+    virtual ~RemotePlugin() = default;
 
     // A new, unloaded one of the same kind, for a copy of the binding.
-    virtual std::unique_ptr<ForeignPlugin> Clone() const = 0;
+    virtual std::unique_ptr<RemotePlugin> Clone() const = 0;
 
     // Loads the plug-in file at `path` over there: its kind (KIND_PICTURE, KIND_ARCHIVE),
     // or 0 when it cannot be loaded or is no plug-in; then it stays loaded all the same, as a
@@ -40,24 +40,24 @@ public:
     // GetPicture on `source` (a file name and offset, or a byte array and length): the bytes
     // of the two blocks the plug-in handed back, an empty vector for a missing block; the
     // plug-in's failure as its code mapped.
-    virtual HRESULT Decode(Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) noexcept = 0;
+    virtual HRESULT Decode(Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) = 0;
 
     // A new plug-in object of the other server loaded with the same file, asked for riid:
     // what the manager hands out for this binding.
     virtual HRESULT NewObject(const std::wstring& path, REFIID riid, void** out) noexcept = 0;
 };
 
-// Makes the ForeignPlugin for each plug-in file discovery finds it cannot load; one for each
+// Makes the RemotePlugin for each plug-in file discovery finds it cannot load; one for each
 // plug-in list, which owns it.
-class ForeignPlugins {
+class RemotePlugins {
 public:
-    virtual ~ForeignPlugins() = default;
-    virtual std::unique_ptr<ForeignPlugin> Bind() const = 0;
+    virtual ~RemotePlugins() = default;
+    virtual std::unique_ptr<RemotePlugin> Bind() const = 0;
 };
 
 // The machine a module file is built for (IMAGE_FILE_MACHINE_I386, _AMD64, ...), read from
 // its headers; 0 when the file is no module or cannot be read.
-WORD ImageMachine(const std::wstring& path) noexcept;
+WORD ImageMachine(const std::wstring& path);
 
 // This process's own machine.
 constexpr WORD OWN_MACHINE = sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;

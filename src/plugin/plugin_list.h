@@ -3,7 +3,8 @@
 // plug-ins decode, first success wins, as a bitmap file in memory, and the file-dialog
 // filter made from every plug-in's file types. Names and folders are UTF-16 throughout;
 // each plug-in is asked through its wide entries where it has them (names.h tells what a
-// narrow one gets). No COM here: the manager class above adds the Automation members.
+// narrow one gets). No COM here: the manager class above holds one list and adds the
+// Automation members. Errors: HRESULTs; only std::bad_alloc is thrown.
 #pragma once
 #include <windows.h>
 #include <memory>
@@ -12,8 +13,8 @@
 #include <vector>
 
 #include "../common/handles.h"
-#include "foreign_plugin.h"
 #include "names.h"
+#include "remote_plugin.h"
 #include "source.h"
 #include "spi_interface.h"
 
@@ -27,8 +28,6 @@ constexpr LONG SPI_SUSIE_FOLDER = 0x8;        // the viewer's own plug-in folder
 constexpr LONG SPI_DEFAULT_FLAGS = 15;
 
 // Where the viewer names its plug-in folder (under HKEY_CURRENT_USER).
-constexpr const char* SUSIE_KEY = "Software\\Velkarin\\Susie\\Plug-in";
-constexpr const char* SUSIE_PATH_VALUE = "Path";
 constexpr const wchar_t* SUSIE_KEY_W = L"Software\\Velkarin\\Susie\\Plug-in";
 constexpr const wchar_t* SUSIE_PATH_VALUE_W = L"Path";
 
@@ -60,27 +59,23 @@ private:
     std::wstring patterns_;              // every pattern followed by ";"
 };
 
-class TamrixHost {
+class PluginList {
 public:
-    // Discovery with the default flags and no search folder.
-    TamrixHost();
-    // The same, binding the plug-ins this process cannot load through `foreign`; null binds
-    // every file here.
-    explicit TamrixHost(std::unique_ptr<ForeignPlugins> foreign);
-    TamrixHost(const TamrixHost&) = delete;
-    TamrixHost& operator=(const TamrixHost&) = delete;
-    ~TamrixHost() = default;
+    // Discovery with the default flags and no search folder, binding the remote plug-ins
+    // through `remote`; null binds every file here.
+    explicit PluginList(std::unique_ptr<RemotePlugins> remote = nullptr);
+    PluginList(const PluginList&) = delete;
+    PluginList& operator=(const PluginList&) = delete;
+    ~PluginList() = default;
 
     // Replaces the list: the current directory, `folder` when given (an empty one is a
     // folder too), the system directory and, with SPI_SUSIE_FOLDER, the viewer's folder.
-    // Returns the number of entries.
-    size_t LoadPlugins(LONG flags, const std::optional<std::wstring>& folder);
-    // The same with a folder named in the thread's ANSI code page (null for none).
-    size_t LoadPlugins(LONG flags, const char* folder);
+    // E_PLUGIN_IN_CALL, the list untouched, while a walk over it is running.
+    HRESULT LoadPlugins(LONG flags, const std::optional<std::wstring>& folder);
     // Appends the plug-ins of one folder (null: the current directory) that the load flags
     // accept: "*.spi" files, and in the 64-bit build ".sph" and ".spi" files alike, in the
-    // order the system lists them; a 32-bit one is bound through the foreign plug-ins when
-    // there are. False when no file matched.
+    // order the system lists them; a 32-bit one is bound as a remote plug-in when there are
+    // remote plug-ins. False when no file matched.
     bool AddFolder(const wchar_t* folder);
 
     // The first entry whose IsSupported (IsSupportedW where it has one) accepts `name` and
@@ -92,13 +87,9 @@ public:
     // The same with a header of HEADER_SIZE bytes read from `file` at `offset`; bytes the
     // file does not fill are zero.
     SpiInterface* FindSupportingFile(PluginName& name, HANDLE file, LONG offset);
-    // The same for a memory source: an address is shown as it is, a byte array shorter than
-    // HEADER_SIZE as a copy padded with zeros.
+    // The same for a memory source: HEADER_SIZE bytes at its address, or a copy padded with
+    // zeros of a shorter source (Source::Bytes).
     SpiInterface* FindSupportingMemory(PluginName& name, const Source& source);
-    // The three with a name in the thread's ANSI code page (may be null).
-    SpiInterface* FindSupporting(const char* name, const void* header);
-    SpiInterface* FindSupportingFile(const char* name, HANDLE file, LONG offset);
-    SpiInterface* FindSupportingMemory(const char* name, const Source& source);
 
     // Decodes `source` into a bitmap file in a new movable global block. The plug-ins that
     // accept it are asked in list order, as FindSupporting asks them; when one fails (its
@@ -119,15 +110,30 @@ public:
     std::vector<SpiInterface>& Plugins() noexcept { return plugins_; }
     const std::vector<SpiInterface>& Plugins() const noexcept { return plugins_; }
 
+    // Marks the list as walked for its lifetime: LoadPlugins is refused meanwhile, so a
+    // plug-in that calls back into the manager cannot drop the entries being walked.
+    class Walk {
+    public:
+        explicit Walk(PluginList& list) noexcept : list_(list) { ++list_.walks_; }
+        ~Walk() { --list_.walks_; }
+        Walk(const Walk&) = delete;
+        Walk& operator=(const Walk&) = delete;
+
+    private:
+        PluginList& list_;
+    };
+
 private:
     bool Accepts(DWORD kind) const noexcept;
-    // A binding for the plug-in file at `path`: here, or through the foreign plug-ins for a
-    // module of another machine.
+    HRESULT Decode(SpiInterface& entry, Source& source, Tamrix::UniqueHglobal& bitmap);
+    // A binding for the plug-in file at `path`: here, or as a remote plug-in for a module of
+    // another machine.
     SpiInterface Binding(std::wstring path) const;
 
-    std::unique_ptr<ForeignPlugins> foreign_;  // before the list, which may use it to the end
+    std::unique_ptr<RemotePlugins> remote_;  // before the list, which may use it to the end
     LONG loadFlags_ = SPI_DEFAULT_FLAGS;
     std::vector<SpiInterface> plugins_;
+    int walks_ = 0;
 };
 
 // Loads an unloaded entry for the length of one question and unloads it again at the end,
@@ -154,15 +160,18 @@ private:
 // longer probes as a plug-in.
 bool LoadOnDemand(SpiInterface& entry);
 
-// IsSupported(W) of one loaded entry (here or served elsewhere) with the HEADER_SIZE bytes at
+// The header a memory source shows IsSupported: HEADER_SIZE bytes at its address, or, as
+// plug-ins may read a whole header, `copy` holding a shorter source padded with zeros.
+const void* ShownHeader(const Source& source, BYTE (&copy)[HEADER_SIZE]);
+
+// IsSupported(W) of one loaded entry (here or remote) with the HEADER_SIZE bytes at
 // `header`: S_OK accepted, S_FALSE declined or no entry, E_INVALIDARG when a narrow entry
 // cannot be given the name (it is not called).
-HRESULT AskSupported(const SpiInterface& entry, PluginName& name, const void* header) noexcept;
+HRESULT AskSupported(const SpiInterface& entry, PluginName& name, const void* header);
 
 // GetPluginInfo(W) number `infoNo` of a loaded entry into a cleared buffer of `size`
 // characters (at most TEXT_BUFFER_SIZE): false when the plug-in answers 0. The text is what
-// the buffer holds up to its first NUL, never past the buffer, whatever count the plug-in
-// returned. Throws std::bad_alloc.
+// the buffer holds up to its first NUL, never past the buffer, whatever the plug-in answered.
 bool PluginInfoText(const SpiInterface& entry, int infoNo, int size, std::wstring& text);
 
 }  // namespace SPI

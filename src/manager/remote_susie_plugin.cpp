@@ -1,14 +1,17 @@
-#include "surrogate_plugin.h"
+#include "remote_susie_plugin.h"
 
 #include <climits>
 #include <cstring>
 
 #include "../common/automation_types.h"
 #include "../common/value_width.h"
-#include "../plugin/spi_api.h"
+#include "../plugin/spi_interface.h"
 
 namespace Tamrix {
 namespace {
+
+// How the 32-bit server's plug-in objects are asked for: out of process, as a 32-bit server.
+constexpr DWORD REMOTE_CONTEXT = CLSCTX_LOCAL_SERVER | CLSCTX_ACTIVATE_32_BIT_SERVER;
 
 // A byte array of `size` bytes copied from `data`.
 HRESULT ByteArray(const void* data, size_t size, UniqueSafeArray& out) noexcept {
@@ -25,7 +28,7 @@ HRESULT ByteArray(const void* data, size_t size, UniqueSafeArray& out) noexcept 
 
 // The bytes of a block handed back by the other server (an SpiLocalHeap there), read with
 // GetBytes: none for a null block or one that is empty.
-HRESULT BlockBytes(IDispatch* block, std::vector<BYTE>& out) noexcept {
+HRESULT BlockBytes(IDispatch* block, std::vector<BYTE>& out) {
     out.clear();
     if (!block) return S_OK;
     ComPtr<ISpiLocalHeap> heap;
@@ -37,12 +40,8 @@ HRESULT BlockBytes(IDispatch* block, std::vector<BYTE>& out) noexcept {
     const size_t size = array->cDims == 1 ? array->rgsabound[0].cElements : 0;
     SafeArrayDataAccess access;
     if (HRESULT hr = access.access(V_ARRAY(bytes.get())); FAILED(hr)) return hr;
-    try {
-        const BYTE* data = static_cast<const BYTE*>(access.data());
-        out.assign(data, data + size);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    const BYTE* data = static_cast<const BYTE*>(access.data());
+    out.assign(data, data + size);
     return S_OK;
 }
 
@@ -51,23 +50,23 @@ HRESULT NewBstr(const std::wstring& text, Bstr& out) noexcept {
     return out.get() ? S_OK : E_OUTOFMEMORY;
 }
 
-class SurrogatePlugins final : public SPI::ForeignPlugins {
+class RemoteSusiePlugins final : public SPI::RemotePlugins {
 public:
-    std::unique_ptr<SPI::ForeignPlugin> Bind() const override { return std::make_unique<SurrogatePlugin>(session_); }
+    std::unique_ptr<SPI::RemotePlugin> Bind() const override { return std::make_unique<RemoteSusiePlugin>(session_); }
 
 private:
-    std::shared_ptr<SurrogateSession> session_ = std::make_shared<SurrogateSession>();
+    std::shared_ptr<RemoteSession> session_ = std::make_shared<RemoteSession>();
 };
 
 }  // namespace
 
-HRESULT SurrogateSession::NewObject(const std::wstring& path, ComPtr<ISusiePlugin>& out, bool& loaded) noexcept {
+HRESULT RemoteSession::NewObject(const std::wstring& path, ComPtr<ISusiePlugin>& out, bool& loaded) noexcept {
     loaded = false;
     ComPtr<ISusiePlugin> object;
     // A surrogate that has gone (ended by a failing plug-in, say) is started again.
     if (first_ && FAILED(first_->NewPlugin(object.put()))) first_.reset();
     if (!first_) {
-        if (HRESULT hr = CoCreateInstance(CLSID_SusiePlugin, nullptr, SURROGATE_CONTEXT, IID_ISusiePlugin,
+        if (HRESULT hr = CoCreateInstance(CLSID_SusiePlugin, nullptr, REMOTE_CONTEXT, IID_ISusiePlugin,
                                           object.put_void());
             FAILED(hr))
             return hr;
@@ -82,7 +81,7 @@ HRESULT SurrogateSession::NewObject(const std::wstring& path, ComPtr<ISusiePlugi
     return S_OK;
 }
 
-DWORD SurrogatePlugin::Load(const std::wstring& path) noexcept {
+DWORD RemoteSusiePlugin::Load(const std::wstring& path) noexcept {
     Unload();
     ComPtr<ISusiePlugin> object;
     bool loaded = false;
@@ -94,12 +93,12 @@ DWORD SurrogatePlugin::Load(const std::wstring& path) noexcept {
     return loaded ? Kind() : 0;
 }
 
-void SurrogatePlugin::Unload() noexcept {
+void RemoteSusiePlugin::Unload() noexcept {
     remote_.reset();
     object_.reset();
 }
 
-DWORD SurrogatePlugin::Kind() const noexcept {
+DWORD RemoteSusiePlugin::Kind() const noexcept {
     if (!remote_) return 0;
     // Asked again every time, as a kind is: the first four characters of information 0.
     Bstr text;
@@ -114,7 +113,7 @@ DWORD SurrogatePlugin::Kind() const noexcept {
     return kind;
 }
 
-HRESULT SurrogatePlugin::IsSupported(const SPI::PluginName& name, const void* header) noexcept {
+HRESULT RemoteSusiePlugin::IsSupported(const SPI::PluginName& name, const void* header) noexcept {
     if (!remote_) return S_FALSE;
     Bstr text;  // null for no name
     if (!name.IsNull() && FAILED(NewBstr(name.Text(), text))) return S_FALSE;
@@ -130,7 +129,7 @@ HRESULT SurrogatePlugin::IsSupported(const SPI::PluginName& name, const void* he
     return SUCCEEDED(hr) && accepted != VARIANT_FALSE ? S_OK : S_FALSE;
 }
 
-bool SurrogatePlugin::InfoText(int infoNo, int size, std::wstring& text) {
+bool RemoteSusiePlugin::InfoText(int infoNo, int size, std::wstring& text) {
     if (!remote_) return false;
     Bstr result;
     VARIANT_BOOL answered = VARIANT_FALSE;
@@ -139,7 +138,7 @@ bool SurrogatePlugin::InfoText(int infoNo, int size, std::wstring& text) {
     return answered != VARIANT_FALSE;
 }
 
-HRESULT SurrogatePlugin::Decode(SPI::Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) noexcept {
+HRESULT RemoteSusiePlugin::Decode(SPI::Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) {
     info.clear();
     pixels.clear();
     if (!object_) return E_FAIL;
@@ -167,7 +166,7 @@ HRESULT SurrogatePlugin::Decode(SPI::Source& source, std::vector<BYTE>& info, st
     return BlockBytes(pixelBlock.get(), pixels);
 }
 
-HRESULT SurrogatePlugin::NewObject(const std::wstring& path, REFIID riid, void** out) noexcept {
+HRESULT RemoteSusiePlugin::NewObject(const std::wstring& path, REFIID riid, void** out) noexcept {
     if (!out) return E_POINTER;
     *out = nullptr;
     ComPtr<ISusiePlugin> object;
@@ -178,8 +177,8 @@ HRESULT SurrogatePlugin::NewObject(const std::wstring& path, REFIID riid, void**
     return object->QueryInterface(riid, out);
 }
 
-std::unique_ptr<SPI::ForeignPlugins> NewSurrogatePlugins() {
-    if constexpr (sizeof(void*) == 8) return std::make_unique<SurrogatePlugins>();
+std::unique_ptr<SPI::RemotePlugins> NewRemotePlugins() {
+    if constexpr (sizeof(void*) == 8) return std::make_unique<RemoteSusiePlugins>();
     return nullptr;
 }
 
