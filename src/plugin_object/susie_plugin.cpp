@@ -303,7 +303,21 @@ HRESULT SusiePlugin::ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::Ex
     // every length is, to a byte array's data); for a file source its position.
     SPI::Source source;
     if (HRESULT hr = source.Convert(src, static_cast<LONG_PTR>(compSize)); FAILED(hr)) return hr;
-    return member.Extract(binding_, source, static_cast<LONG_PTR>(position));
+    const HRESULT hr = member.Extract(binding_, source, static_cast<LONG_PTR>(position));
+    if (FAILED(hr) || member.Code() == SPI::SPI_OK || source.Flag() != SPI::FLAG_FILE) return hr;
+    // Some plug-ins extract only from the archive they listed last, and forget that listing
+    // when asked about another file (as every selection walk asks them): the archive is
+    // listed again, from the file's start, and the member asked for once more. The first
+    // answer stands unless the second one succeeds.
+    SPI::Source listed;
+    SPI::ArchiveListing listing;
+    if (FAILED(listed.Convert(src, 0)) || FAILED(listing.Read(binding_, listed)) || !listing.HasListing()) return hr;
+    SPI::Source again;
+    SPI::ExtractedMember retry;
+    if (SUCCEEDED(again.Convert(src, static_cast<LONG_PTR>(compSize))) &&
+        SUCCEEDED(retry.Extract(binding_, again, static_cast<LONG_PTR>(position))) && retry.Code() == SPI::SPI_OK)
+        member = std::move(retry);
+    return hr;
 }
 
 STDMETHODIMP SusiePlugin::GetFile(VARIANT src, IDispatch* pInfo, IDispatch** ppDest) {

@@ -67,6 +67,7 @@ private:
                           IDispatch** ppPixels);
     // Extracts the member that the entry `pInfo` names from the archive `src` into memory;
     // `fileSize` receives the entry's FileSize. E_INVALIDARG for an object that is no entry.
+    // A file source the plug-in fails is listed again and asked once more.
     HRESULT ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::ExtractedMember& member,
                           SPI::RecordNumber& fileSize);
 

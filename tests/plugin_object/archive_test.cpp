@@ -356,8 +356,9 @@ TEST_F(ArchiveTest, PluginFailuresGetFileFailsAndGetFileToFileMapsTheCode) {
         EXPECT_EQ(before, ReadFileBytes(dest)) << "a failure leaves the file that was there";
         c.reset();
         // A block that comes with a failure is not the server's: the plug-in may have freed
-        // it already. This one was abandoned, once by each call.
-        EXPECT_EQ(flags ? 2 : 0, counters->Outstanding());
+        // it already. This one was abandoned twice by each call: a file source's failure is
+        // asked again after a fresh listing (whose own block the server frees).
+        EXPECT_EQ(flags ? 4 : 0, counters->Outstanding());
         counters = std::make_unique<Counters>("qqz");  // forgets them
     }
     // Success without a block: GetFile fails, GetFileToFile reports the code 0 and writes nothing.
@@ -503,6 +504,48 @@ TEST(ArchiveKinds, ArchiveMembersNeedABoundArchivePlugin) {
     EXPECT_EQ(0, qqa.Calls());
     EXPECT_EQ(0, nofile.Calls());
     EXPECT_EQ(0, qqz.Calls());
+}
+
+// A plug-in that extracts only from the archive it listed last and forgets it whenever
+// IsSupported names another file (as every selection walk between two extractions does):
+// each member still comes out, because a failed file extraction is listed and asked again.
+// Listed from the file's start only: an archive further in keeps the first failure.
+TEST(ArchiveRelisting, ForgetfulPluginsGetEveryMemberAfterAFreshListing) {
+    ComPtr<ISusiePlugin> plugin = LoadPlugin("qqz_forgetful");
+    ASSERT_TRUE(plugin);
+    using IsSupportedFn = int(WINAPI*)(LPCSTR, void*);
+    auto isSupported = reinterpret_cast<IsSupportedFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(LoadedModule("qqz_forgetful"), "IsSupported")));
+    ASSERT_NE(nullptr, isSupported);
+    BYTE header[2048] = {};
+    const std::string dest = testenv::TempDir() + "forgetful.out";
+    Bstr d = MakeBstr(dest);
+    for (const LONG base : {0, 64}) {
+        SCOPED_TRACE(base);
+        const std::string file = WriteTemp("forgetful.qqz", Qqz(THREE), base);
+        Variant name;
+        SetString(name, file);
+        ComPtr<IDispatch> list;
+        ASSERT_EQ(S_OK, plugin->GetArchiveInfo(*name.get(), base, list.put()));
+        ComPtr<ISpiFileInfoCollection> c;
+        ASSERT_EQ(S_OK, list->QueryInterface(IID_ISpiFileInfoCollection, c.put_void()));
+        for (LONG i = 1; i <= static_cast<LONG>(THREE.size()); ++i) {
+            ComPtr<IDispatch> entry;
+            ASSERT_EQ(S_OK, c->get_Item(i, entry.put()));
+            isSupported("another.qqz", header);
+            ComPtr<IDispatch> heap;
+            EXPECT_EQ(base == 0 ? S_OK : E_FAIL, plugin->GetFile(*name.get(), entry.get(), heap.put()));
+            if (base == 0) {
+                EXPECT_EQ(THREE[i - 1].data, HeapBytes(heap.get()));
+            }
+            isSupported("another.qqz", header);
+            DeleteFileA(dest.c_str());
+            // The plug-in's own code (internal error) is the first failure's and the one told.
+            EXPECT_EQ(base == 0 ? S_OK : E_FAIL, plugin->GetFileToFile(*name.get(), entry.get(), d.get()));
+            EXPECT_EQ(base == 0, FileExists(dest));
+        }
+    }
+    DeleteFileA(dest.c_str());
 }
 
 }  // namespace
