@@ -85,7 +85,11 @@ DWORD RemoteSusiePlugin::Load(const std::wstring& path) noexcept {
     Unload();
     ComPtr<ISusiePlugin> object;
     bool loaded = false;
-    if (FAILED(session_->NewObject(path, object, loaded))) return 0;
+    if (HRESULT hr = session_->NewObject(path, object, loaded); FAILED(hr)) {
+        loadFailure_ = hr;
+        return 0;
+    }
+    loadFailure_ = E_FAIL;
     // Loaded over there even when it is no plug-in, as a library that fails its probe stays
     // loaded here; whoever asked unloads it.
     object_ = std::move(object);

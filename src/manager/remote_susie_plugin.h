@@ -39,6 +39,7 @@ public:
     DWORD Load(const std::wstring& path) noexcept override;
     void Unload() noexcept override;
     bool IsLoaded() const noexcept override { return static_cast<bool>(object_); }
+    HRESULT LoadFailure() const noexcept override { return loadFailure_; }
     DWORD Kind() const noexcept override;
 
     HRESULT IsSupported(const SPI::PluginName& name, const void* header) noexcept override;
@@ -50,6 +51,7 @@ private:
     std::shared_ptr<RemoteSession> session_;
     ComPtr<ISusiePlugin> object_;
     ComPtr<ISusiePluginRemote> remote_;
+    HRESULT loadFailure_ = E_FAIL;
 };
 
 // The remote plug-ins of a new manager of the 64-bit server; null in the 32-bit server,

@@ -88,6 +88,13 @@ HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
         hr = GetFileFilter(number, &out);
         return call.ReturnString(hr, out);
     }
+    case 10: {
+        if (FAILED(hr = call.Expect(1)) || FAILED(hr = call.String(0, &text))) return hr;
+        VARIANT out;
+        VariantInit(&out);
+        hr = CheckPlugin(text, &out);
+        return call.ReturnVariant(hr, &out);
+    }
     default:
         return DISP_E_MEMBERNOTFOUND;
     }
@@ -201,6 +208,32 @@ STDMETHODIMP TamrixHost::GetFileFilter(LONG type, BSTR* pVal) {
         if (!text) return E_OUTOFMEMORY;
         filter.WriteTo(text);
         *pVal = text;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP TamrixHost::CheckPlugin(BSTR FileName, VARIANT* pResult) {
+    return Boundary([&] {
+        if (!pResult) return E_POINTER;
+        VariantInit(pResult);
+        if (SysStringLen(FileName) == 0) return E_INVALIDARG;
+        const SPI::PluginCheck check = list_.Check(SPI::TextOf(FileName));
+        // An array of two variants: the reason as a number, the detail as text.
+        SAFEARRAYBOUND bound{2, 0};
+        UniqueSafeArray array(SafeArrayCreate(VT_VARIANT, 1, &bound));
+        if (!array.get()) return E_OUTOFMEMORY;
+        Variant code, detail;
+        V_VT(code.get()) = VT_I4;
+        V_I4(code.get()) = check.code;
+        V_VT(detail.get()) = VT_BSTR;
+        V_BSTR(detail.get()) = SysAllocStringLen(check.detail.data(), static_cast<UINT>(check.detail.size()));
+        if (!V_BSTR(detail.get())) return E_OUTOFMEMORY;
+        LONG index = 0;
+        ThrowIfFailed(SafeArrayPutElement(array.get(), &index, code.get()));
+        index = 1;
+        ThrowIfFailed(SafeArrayPutElement(array.get(), &index, detail.get()));
+        V_VT(pResult) = VT_ARRAY | VT_VARIANT;
+        V_ARRAY(pResult) = array.release();
         return S_OK;
     });
 }

@@ -1,6 +1,7 @@
 #include "plugin_list.h"
 
 #include <cstring>
+#include <cwchar>
 #include <iterator>
 #include <new>
 
@@ -67,6 +68,39 @@ bool IsPluginName(const wchar_t*, size_t) {
     return true;  // the pattern alone decides, as it always has
 }
 #endif
+
+// The extensions discovery lists (the long name's), as Check names them.
+#ifdef _WIN64
+constexpr wchar_t PLUGIN_ENDINGS[] = L".spi .sph";
+#else
+constexpr wchar_t PLUGIN_ENDINGS[] = L".spi";
+#endif
+bool HasPluginEnding(const std::wstring& path) {
+#ifdef _WIN64
+    return IsPluginName(path.c_str(), path.size());
+#else
+    return path.size() >= 4 && CompareStringOrdinal(path.c_str() + path.size() - 4, 4, L".spi", 4, TRUE) == CSTR_EQUAL;
+#endif
+}
+
+// A machine's usual name, or its number.
+std::wstring MachineName(WORD machine) {
+    switch (machine) {
+    case IMAGE_FILE_MACHINE_I386:
+        return L"x86";
+    case IMAGE_FILE_MACHINE_AMD64:
+        return L"x64";
+    case 0xAA64:  // IMAGE_FILE_MACHINE_ARM64
+        return L"ARM64";
+    case IMAGE_FILE_MACHINE_ARMNT:
+        return L"ARM";
+    default: {
+        wchar_t number[8];
+        swprintf(number, 8, L"0x%04X", machine);
+        return number;
+    }
+    }
+}
 
 // A file opened for reading its header, by any name the system takes.
 Tamrix::UniqueFile OpenForHeader(const PluginName& name) {
@@ -140,6 +174,39 @@ SpiInterface PluginList::Binding(std::wstring path) const {
         }
     }
     return SpiInterface(std::move(path));
+}
+
+PluginCheck PluginList::Check(const std::wstring& path) const {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return {HRESULT_FROM_WIN32(GetLastError()), {}};
+    const WORD machine = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : ImageMachine(path);
+    if (machine == 0) return {HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT), {}};
+    if (machine != OWN_MACHINE && !remote_) return {HRESULT_FROM_WIN32(ERROR_EXE_MACHINE_TYPE_MISMATCH), MachineName(machine)};
+    if (!HasPluginEnding(path)) return {HRESULT_FROM_WIN32(ERROR_INVALID_NAME), PLUGIN_ENDINGS};
+
+    SpiInterface probe = Binding(path);
+    // Loaded here first by the caller's own request, so that the loader's reason is told;
+    // the probe takes a reference of its own on the same module.
+    Tamrix::UniqueHmodule module;
+    if (!probe.Remote()) {
+        module.reset(LoadLibraryW(path.c_str()));
+        if (!module) return {HRESULT_FROM_WIN32(GetLastError()), {}};
+    }
+    const DWORD probed = probe.Probe();
+    if (probe.Remote() && probed == 0) return {probe.Remote()->LoadFailure(), MachineName(machine)};
+    std::wstring kindText;
+    if (probe.IsLoaded() && (probe.Remote() || probe.GetPluginInfoEntry()))
+        PluginInfoText(probe, 0, KIND_BUFFER_SIZE, kindText);
+    if (probed == 0) {
+        const DWORD kind = probe.Kind();
+        if (const char* missing = probe.MissingEntry(kind)) {
+            std::wstring name;
+            for (const char* c = missing; *c; ++c) name += static_cast<wchar_t>(*c);
+            return {HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), name};
+        }
+        return {HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), kindText};
+    }
+    return {Accepts(probed) ? S_OK : S_FALSE, kindText};
 }
 
 bool PluginList::Accepts(DWORD kind) const noexcept {

@@ -59,6 +59,27 @@ private:
     std::wstring patterns_;              // every pattern followed by ";"
 };
 
+// Why discovery lists one file or not: Check's answer. `code` is
+//   S_OK           listed; `detail` is its kind (information number 0, e.g. "00IN");
+//   S_FALSE        a plug-in of a kind the load flags leave out; `detail` is its kind;
+//   the system's code for a file that cannot be read (HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ...);
+//   HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT)             no module at all (a text file, a folder);
+//   HRESULT_FROM_WIN32(ERROR_EXE_MACHINE_TYPE_MISMATCH)  a module for another machine that this
+//                  server does not serve; `detail` names the machine ("x64", "x86", ...);
+//   HRESULT_FROM_WIN32(ERROR_INVALID_NAME)  a name discovery does not look at; `detail` the endings;
+//   the loader's code as an HRESULT (ERROR_MOD_NOT_FOUND for a missing dependency,
+//                  ERROR_DLL_INIT_FAILED for a library whose start-up failed ...);
+//   HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND)  an entry the plug-in must export is missing;
+//                  `detail` is its export name;
+//   HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED)   a kind no plug-in of this server has; `detail`
+//                  is what the library answered;
+//   for a plug-in served by another process, the reason it could not be served there
+//                  (RemotePlugin::LoadFailure); `detail` names its machine.
+struct PluginCheck {
+    HRESULT code = S_OK;
+    std::wstring detail;
+};
+
 class PluginList {
 public:
     // Discovery with the default flags and no search folder, binding the remote plug-ins
@@ -101,6 +122,10 @@ public:
     // E_FAIL. Only the plug-in whose picture is the result stays loaded of those the walk
     // loaded. Releases `source`.
     HRESULT ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap);
+
+    // Whether discovery with this list's load flags and remote plug-ins would list the file
+    // at `path`, and why not. The file is loaded for the question and unloaded again.
+    PluginCheck Check(const std::wstring& path) const;
 
     // The file types of the plug-ins whose kind `type` selects; every entry ends in the
     // load state it had.

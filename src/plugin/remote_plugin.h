@@ -27,6 +27,9 @@ public:
     virtual DWORD Load(const std::wstring& path) noexcept = 0;
     virtual void Unload() noexcept = 0;
     virtual bool IsLoaded() const noexcept = 0;
+    // Why the last Load answered 0: the failure to reach the other process (its activation's
+    // HRESULT), else E_FAIL for a file that the other process could not load as a plug-in.
+    virtual HRESULT LoadFailure() const noexcept { return E_FAIL; }
     // The kind as the loaded plug-in states it now; 0 when not loaded.
     virtual DWORD Kind() const noexcept = 0;
 

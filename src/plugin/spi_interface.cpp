@@ -140,11 +140,22 @@ DWORD SpiInterface::Probe() {
     return 0;
 }
 
+const char* SpiInterface::MissingEntry(DWORD kind) const noexcept {
+    if (!getPluginInfo_) return exports::GetPluginInfo;
+    if (!isSupported_) return exports::IsSupported;
+    if (kind == KIND_PICTURE) {  // GetPreview is optional
+        if (!kind1_) return exports::GetPictureInfo;
+        if (!kind2_) return exports::GetPicture;
+    } else if (kind == KIND_ARCHIVE) {
+        if (!kind1_) return exports::GetArchiveInfo;
+        if (!kind2_) return exports::GetFile;
+        if (!kind3_) return exports::GetFileInfo;
+    }
+    return nullptr;
+}
+
 bool SpiInterface::HasEntriesFor(DWORD kind) const noexcept {
-    if (!getPluginInfo_ || !isSupported_) return false;
-    if (kind == KIND_PICTURE) return kind1_ && kind2_;  // GetPreview is optional
-    if (kind == KIND_ARCHIVE) return kind1_ && kind2_ && kind3_;
-    return false;
+    return (kind == KIND_PICTURE || kind == KIND_ARCHIVE) && !MissingEntry(kind);
 }
 
 bool SpiInterface::IsBoundAs(DWORD kind) const noexcept {

@@ -87,6 +87,10 @@ public:
     DWORD Kind() const noexcept;
     // Whether every entry a plug-in of `kind` must export was resolved.
     bool HasEntriesFor(DWORD kind) const noexcept;
+    // The export name of the first entry a plug-in of `kind` must export that was not
+    // resolved, null when none is missing; of an unknown kind only the two entries every
+    // plug-in has are asked for.
+    const char* MissingEntry(DWORD kind) const noexcept;
     // Loaded, with every entry of `kind`, and saying now that it is of `kind`: only then
     // may the kind's entries be called. Entries left from an earlier library never are.
     // Never for a remote plug-in, which has none here.

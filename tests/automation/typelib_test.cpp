@@ -37,6 +37,7 @@ struct Interface {
     const IID* iid;
     const wchar_t* name;
     std::vector<Member> members;
+    const wchar_t* base = L"IDispatch";  // a later version derives from the one before
 };
 
 const std::vector<Interface>& Expected() {
@@ -74,6 +75,9 @@ const std::vector<Interface>& Expected() {
           {L"QuerySpi", 4, METHOD, {{L"FileName", PARAM_IN, 0}, {L"Buffer", PARAM_IN, 0}, {L"ppSpi", PARAM_RETVAL, 0}}},
           {L"GetPicture", 5, METHOD, {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"ppPicture", PARAM_RETVAL, 0}}},
           {L"GetFileFilter", 6, METHOD, {{L"type", PARAM_OPT, 0}, {L"pVal", PARAM_RETVAL, 0}}}}},
+        {&IID_ITamrixHost2, L"ITamrixHost2",
+         {{L"CheckPlugin", 10, METHOD, {{L"FileName", PARAM_IN, 0}, {L"pResult", PARAM_RETVAL, 0}}}},
+         L"ITamrixHost"},
         {&IID_ISpiFileInfo, L"ISpiFileInfo",
          {{L"Method", 1, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
           {L"Position", 2, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
@@ -152,7 +156,7 @@ TEST_F(TypeLibrary, InterfacesAreDualAndListMembersInVtableOrder) {
         ASSERT_NE(nullptr, help.get());
         EXPECT_EQ(AsStored(std::wstring(want.name) + L" インターフェイス"), help.get());
 
-        // The vtable view: derives from IDispatch, own members from slot 7 on.
+        // The vtable view: derives from its base, own members from the base's last slot on.
         HREFTYPE ref = 0;
         ASSERT_EQ(S_OK, disp->GetRefTypeOfImplType(-1, &ref));
         ComPtr<ITypeInfo> vt;
@@ -167,7 +171,10 @@ TEST_F(TypeLibrary, InterfacesAreDualAndListMembersInVtableOrder) {
         ASSERT_EQ(S_OK, vt->GetRefTypeOfImplType(0, &baseRef));
         ComPtr<ITypeInfo> base;
         ASSERT_EQ(S_OK, vt->GetRefTypeInfo(baseRef, base.put()));
-        EXPECT_EQ(L"IDispatch", Name(base.get(), -1));
+        EXPECT_EQ(want.base, Name(base.get(), -1));
+        ASSERT_EQ(S_OK, base->GetTypeAttr(&attr));
+        const UINT firstSlot = attr->cbSizeVft / sizeof(void*);
+        base->ReleaseTypeAttr(attr);
         ASSERT_EQ(want.members.size(), funcs);
 
         for (UINT i = 0; i < funcs; ++i) {
@@ -177,7 +184,7 @@ TEST_F(TypeLibrary, InterfacesAreDualAndListMembersInVtableOrder) {
             SCOPED_TRACE(testing::Message() << "member " << i);
             EXPECT_EQ(m.id, fd->memid);
             EXPECT_EQ(m.kind, fd->invkind);
-            EXPECT_EQ(static_cast<SHORT>((7 + i) * sizeof(void*)), fd->oVft);
+            EXPECT_EQ(static_cast<SHORT>((firstSlot + i) * sizeof(void*)), fd->oVft);
             EXPECT_EQ(VT_HRESULT, fd->elemdescFunc.tdesc.vt);
             EXPECT_EQ(m.hidden, (fd->wFuncFlags & FUNCFLAG_FHIDDEN) != 0);
             ASSERT_EQ(m.params.size(), static_cast<size_t>(fd->cParams));
@@ -261,7 +268,7 @@ TEST_F(TypeLibrary, CoclassesAndWhichOnesClientsMayCreate) {
         bool creatable;
     } classes[] = {
         {&CLSID_SusiePlugin, L"SusiePlugin", &IID_ISusiePlugin, true},
-        {&CLSID_TamrixHost, L"TamrixHost", &IID_ITamrixHost, true},
+        {&CLSID_TamrixHost, L"TamrixHost", &IID_ITamrixHost2, true},
         {&CLSID_SpiFileInfo, L"SpiFileInfo", &IID_ISpiFileInfo, false},
         {&CLSID_SpiFileInfoCollection, L"SpiFileInfoCollection", &IID_ISpiFileInfoCollection, false},
         {&CLSID_SpiLocalHeap, L"SpiLocalHeap", &IID_ISpiLocalHeap, false},

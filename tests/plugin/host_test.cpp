@@ -572,4 +572,46 @@ TEST_F(Filter, PluginsThatAnswerEveryNumberOrWriteNoNulStillGiveAFiniteText) {
     EXPECT_NE(std::wstring::npos, text.find(firstPair));
 }
 
+// ---- Check -----------------------------------------------------------------------------
+
+using Checking = HostTest;
+
+// Each file a plug-in folder may hold that discovery leaves out says why; nothing stays loaded.
+TEST_F(Checking, EveryFileDiscoveryLeavesOutSaysWhy) {
+    SpiFolder folder(Tag("check"));
+    std::string module(0x80, '\0');  // a module header of the machine this build is not
+    module[0] = 'M', module[1] = 'Z', module[0x3C] = 0x40;
+    module.replace(0x40, 4, std::string("PE\0\0", 4));
+    const WORD other = sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
+    module[0x44] = static_cast<char>(other & 0xFF), module[0x45] = static_cast<char>(other >> 8);
+    Host host;
+    Load(host, SPI::SPI_PICTURE, nullptr);  // archive plug-ins left out
+    const auto win32 = [](DWORD e) { return HRESULT_FROM_WIN32(e); };
+    const struct {
+        std::string path;
+        HRESULT code;
+        std::wstring detail;
+    } cases[] = {
+        {testenv::SpiPath("qqa"), S_OK, L"00IN"},
+        {testenv::SpiPath("qqz"), S_FALSE, L"00AM"},
+        {testenv::SpiPath("qqa_nopicture"), win32(ERROR_PROC_NOT_FOUND), L"GetPicture"},
+        {testenv::SpiPath("qqz_nofileinfo"), win32(ERROR_PROC_NOT_FOUND), L"GetFileInfo"},
+        {testenv::SpiPath("noissupported"), win32(ERROR_PROC_NOT_FOUND), L"IsSupported"},
+        {testenv::SpiPath("badkind"), win32(ERROR_NOT_SUPPORTED), L"00XX"},
+        {testenv::SpiPath("qqa_loadfails"), win32(ERROR_DLL_INIT_FAILED), L""},
+        {folder.AddFile("notes.spi", "not a module"), win32(ERROR_BAD_EXE_FORMAT), L""},
+        {folder.AddFile("other.spi", module), win32(ERROR_EXE_MACHINE_TYPE_MISMATCH),
+         sizeof(void*) == 8 ? L"x86" : L"x64"},
+        {folder.Add("qqa", "qqa.dll"), win32(ERROR_INVALID_NAME), sizeof(void*) == 8 ? L".spi .sph" : L".spi"},
+        {folder.PathOf("missing.spi"), win32(ERROR_FILE_NOT_FOUND), L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const SPI::PluginCheck check = host.Check(testenv::Wide(c.path));
+        EXPECT_EQ(c.code, check.code);
+        EXPECT_EQ(c.detail, check.detail);
+        EXPECT_EQ(nullptr, GetModuleHandleA(c.path.c_str()));
+    }
+}
+
 }  // namespace

@@ -8,11 +8,14 @@
 //   TESTSPI_MAGIC         first four header bytes IsSupported accepts
 //   TESTSPI_ACCEPT_EXT    accept by file-name ending (e.g. ".qqn") instead of by magic
 //   TESTSPI_NO_ISSUPPORTED, TESTSPI_NO_PREVIEW, TESTSPI_NO_CONFIG, TESTSPI_NO_ARCHIVEINFO,
-//   TESTSPI_NO_FILEINFO, TESTSPI_NO_FILE   leave that export out
+//   TESTSPI_NO_FILEINFO, TESTSPI_NO_FILE, TESTSPI_NO_PICTURE   leave that export out
+//   TESTSPI_LOAD_FAILS    DllMain refuses the process attach, so the library never loads
 //   TESTSPI_NO_NUL        GetPluginInfo fills whole buffers without a NUL
 //   TESTSPI_ANSWER_EVERY_INFO  GetPluginInfo answers every number, even those it does not have
 //   TESTSPI_WIDE          the wide entry points too (IsSupportedW ... GetPluginInfoW)
 //   TESTSPI_DECODE_RESULT GetPicture and GetPreview answer this code for any QQA1 picture
+//   TESTSPI_FORGETFUL     GetFile from a file works only on the archive listed last, which
+//                         IsSupported about any other name forgets
 //   TESTSPI_FILL_EVERY_FIELD  records leave no byte unset: member names run to the end of
 //                         their fields (FILL_CHARACTER, no NUL), 64-bit padding is FILL_PADDING
 // Input formats, results and the Test* exports: test_formats.h.
@@ -165,6 +168,12 @@ struct CallRecord {
 };
 CallRecord g_rec = {0, 0, 0, -1, 0, 0, 0, 0, false, {0}, false, {}};
 SRWLOCK g_recLock = SRWLOCK_INIT;
+
+#ifdef TESTSPI_FORGETFUL
+// The archive file listed last (narrow name, under RecLock): GetFile from a file extracts
+// only from it, and IsSupported about any other name forgets it, as some real plug-ins do.
+static std::string g_listedArchive;
+#endif
 
 class RecLock {
 public:
@@ -699,6 +708,12 @@ static int is_supported(LPCSTR filename, void* dw) {
             g_rec.lastName[n] = 0;
         }
     }
+#ifdef TESTSPI_FORGETFUL
+    {
+        RecLock lock;
+        if (!filename || g_listedArchive != filename) g_listedArchive.clear();
+    }
+#endif
 #ifdef TESTSPI_ACCEPT_EXT
     (void)dw;
     if (!filename) return 0;
@@ -777,10 +792,12 @@ SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, Pi
     return picture_info(buf, len, flag, lpInfo);
 }
 
+#ifndef TESTSPI_NO_PICTURE
 SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                                  ProgressCallback lpPrgressCallback, LONG_PTR lData) {
     return decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, false);
 }
+#endif
 
 #ifndef TESTSPI_NO_PREVIEW
 SPI_EXPORT int WINAPI GetPreview(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
@@ -836,6 +853,12 @@ static int archive_info(const Ch* buf, LONG_PTR len, unsigned flag, HLOCAL* lphI
         });  // the terminator, if any, stays zeroed
     });
     if (!list) return SPI_NO_MEMORY;
+#ifdef TESTSPI_FORGETFUL
+    if constexpr (sizeof(Ch) == 1) {
+        RecLock lock;
+        if (source_of(flag) == SPI_SOURCE_FILE) g_listedArchive = buf;
+    }
+#endif
     record_block(list);
     *lphInf = list;
     return a.header.archiveInfoCode;
@@ -903,6 +926,12 @@ static int get_file(const Ch* src, LONG_PTR len, void* dest, unsigned flag, Prog
         break;
     }
     case SPI_SOURCE_FILE: {
+#ifdef TESTSPI_FORGETFUL
+        if constexpr (sizeof(Ch) == 1) {
+            RecLock lock;
+            if (g_listedArchive != src) return SPI_INTERNAL_ERROR;
+        }
+#endif
         int rc = read_file_from(src, 0, file);
         if (rc != SPI_OK) return rc;
         QqzHeader header;
@@ -1062,6 +1091,11 @@ SPI_EXPORT int WINAPI TestLastHeader(unsigned char* bytes, int n) {
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+#ifdef TESTSPI_LOAD_FAILS
+    // Refused before anything is set up: the loader fails the load and unloads the library.
+    (void)reserved;
+    return reason == DLL_PROCESS_ATTACH ? FALSE : TRUE;
+#endif
     if (reason == DLL_PROCESS_ATTACH) {
         open_shared_table();
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {  // FreeLibrary, not exit
