@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cwctype>
+#include <initializer_list>
 #include <iterator>
 #include <map>
 #include <set>
@@ -29,24 +30,22 @@ struct LibraryMember {
     UINT inParams;  // parameters a caller passes (the retval parameter excluded)
 };
 
-// The members and parameter names of one vtable interface and the interfaces it derives
-// from, IDispatch excluded.
-inline void ReadVtable(ITypeInfo* info, std::map<std::wstring, LibraryMember>& members,
-                       std::map<std::wstring, std::set<DISPID>>& paramNames) {
+// The interface's members and parameter names as the type library in Tamrix.dll has them.
+inline void ReadLibrary(REFIID iid, std::map<std::wstring, LibraryMember>& members,
+                        std::map<std::wstring, std::set<DISPID>>& paramNames) {
+    Tamrix::ComPtr<ITypeLib> lib;
+    ASSERT_EQ(S_OK, LoadTypeLib(testenv::Wide(testenv::DllPath()).c_str(), lib.put()));
+    Tamrix::ComPtr<ITypeInfo> dispatch;
+    ASSERT_EQ(S_OK, lib->GetTypeInfoOfGuid(iid, dispatch.put()));
+    // The vtable half of the dual interface, which still names the retval parameters.
+    HREFTYPE ref = 0;
+    ASSERT_EQ(S_OK, dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
+    Tamrix::ComPtr<ITypeInfo> info;
+    ASSERT_EQ(S_OK, dispatch->GetRefTypeInfo(ref, info.put()));
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
     const UINT funcs = attr->cFuncs;
-    const bool derived = attr->cImplTypes > 0;
     info->ReleaseTypeAttr(attr);
-    if (derived) {
-        HREFTYPE baseRef = 0;
-        Tamrix::ComPtr<ITypeInfo> base;
-        ASSERT_EQ(S_OK, info->GetRefTypeOfImplType(0, &baseRef));
-        ASSERT_EQ(S_OK, info->GetRefTypeInfo(baseRef, base.put()));
-        Tamrix::Bstr name;
-        ASSERT_EQ(S_OK, base->GetDocumentation(-1, name.put(), nullptr, nullptr, nullptr));
-        if (std::wstring(name.get()) != L"IDispatch") ReadVtable(base.get(), members, paramNames);
-    }
     for (UINT i = 0; i < funcs; ++i) {
         FUNCDESC* fd = nullptr;
         ASSERT_EQ(S_OK, info->GetFuncDesc(i, &fd));
@@ -65,30 +64,16 @@ inline void ReadVtable(ITypeInfo* info, std::map<std::wstring, LibraryMember>& m
     }
 }
 
-// The interface's members and parameter names as the type library in Tamrix.dll has them,
-// those of the interfaces it derives from included.
-inline void ReadLibrary(REFIID iid, std::map<std::wstring, LibraryMember>& members,
-                        std::map<std::wstring, std::set<DISPID>>& paramNames) {
-    Tamrix::ComPtr<ITypeLib> lib;
-    ASSERT_EQ(S_OK, LoadTypeLib(testenv::Wide(testenv::DllPath()).c_str(), lib.put()));
-    Tamrix::ComPtr<ITypeInfo> dispatch;
-    ASSERT_EQ(S_OK, lib->GetTypeInfoOfGuid(iid, dispatch.put()));
-    // The vtable half of the dual interface, which still names the retval parameters.
-    HREFTYPE ref = 0;
-    ASSERT_EQ(S_OK, dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
-    Tamrix::ComPtr<ITypeInfo> info;
-    ASSERT_EQ(S_OK, dispatch->GetRefTypeInfo(ref, info.put()));
-    ReadVtable(info.get(), members, paramNames);
-}
-
 // Every name of the table is a member (or a property reader's get_ name) with the library's
 // DISPID, or a parameter name; every member is in the table, readers under get_ too; and
-// every member's DISPID has a row in Invoke. `maxArgs` is the class's argument limit.
+// every member's DISPID has a row in Invoke. `iids` are the interface and those it derives
+// from; `maxArgs` is the class's argument limit.
 template <class NameT, size_t N>
-void ExpectNameTableMatchesTypeLib(REFIID iid, const NameT (&table)[N], IDispatch* object, UINT maxArgs) {
+void ExpectNameTableMatchesTypeLib(std::initializer_list<IID> iids, const NameT (&table)[N], IDispatch* object,
+                                   UINT maxArgs) {
     std::map<std::wstring, LibraryMember> members;
     std::map<std::wstring, std::set<DISPID>> paramNames;
-    ReadLibrary(iid, members, paramNames);
+    for (const IID& iid : iids) ReadLibrary(iid, members, paramNames);
     ASSERT_FALSE(members.empty());
 
     std::map<std::wstring, DISPID> names;

@@ -16,21 +16,22 @@ using nametablecheck::ExpectNameTableMatchesTypeLib;
 TEST(NameTables, TamrixHostAgreesWithTheTypeLibrary) {
     auto host = Tamrix::Make<Tamrix::TamrixHost>();
     ASSERT_TRUE(host);
-    ExpectNameTableMatchesTypeLib(IID_ITamrixHost2, Tamrix::TamrixHost::NAMES, static_cast<ITamrixHost2*>(host.get()),
+    ExpectNameTableMatchesTypeLib({IID_ITamrixHost, IID_ITamrixHost2}, Tamrix::TamrixHost::NAMES,
+                                  static_cast<ITamrixHost2*>(host.get()),
                                   Tamrix::TamrixHost::MAX_ARGS);
 }
 
 TEST(NameTables, SpiLocalHeapAgreesWithTheTypeLibrary) {
     auto heap = Tamrix::Make<Tamrix::SpiLocalHeap>();
     ASSERT_TRUE(heap);
-    ExpectNameTableMatchesTypeLib(IID_ISpiLocalHeap, Tamrix::SpiLocalHeap::NAMES,
+    ExpectNameTableMatchesTypeLib({IID_ISpiLocalHeap}, Tamrix::SpiLocalHeap::NAMES,
                                   static_cast<ISpiLocalHeap*>(heap.get()), Tamrix::SpiLocalHeap::MAX_ARGS);
 }
 
 TEST(NameTables, SpiFileInfoAgreesWithTheTypeLibrary) {
     auto entry = Tamrix::Make<Tamrix::SpiFileInfo>(std::make_shared<const SPI::fileInfo>());
     ASSERT_TRUE(entry);
-    ExpectNameTableMatchesTypeLib(IID_ISpiFileInfo, Tamrix::SpiFileInfo::NAMES, static_cast<ISpiFileInfo*>(entry.get()),
+    ExpectNameTableMatchesTypeLib({IID_ISpiFileInfo}, Tamrix::SpiFileInfo::NAMES, static_cast<ISpiFileInfo*>(entry.get()),
                                   Tamrix::SpiFileInfo::MAX_ARGS);
 }
 

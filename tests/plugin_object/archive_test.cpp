@@ -506,42 +506,33 @@ TEST(ArchiveKinds, ArchiveMembersNeedABoundArchivePlugin) {
     EXPECT_EQ(0, qqz.Calls());
 }
 
-// A plug-in that extracts only from the archive it listed last and forgets it whenever
-// IsSupported names another file (as every selection walk between two extractions does):
-// each member still comes out, because a failed file extraction is listed and asked again.
-// Listed from the file's start only: an archive further in keeps the first failure.
+// A plug-in that extracts only from the archive it listed last, and forgets it whenever
+// IsSupported names another file (as selection walks do), still gives every member: a failed
+// file extraction is listed again from the file's start and asked once more. An archive
+// further into its file keeps the first failure.
 TEST(ArchiveRelisting, ForgetfulPluginsGetEveryMemberAfterAFreshListing) {
     ComPtr<ISusiePlugin> plugin = LoadPlugin("qqz_forgetful");
-    ASSERT_TRUE(plugin);
-    using IsSupportedFn = int(WINAPI*)(LPCSTR, void*);
-    auto isSupported = reinterpret_cast<IsSupportedFn>(
+    auto isSupported = reinterpret_cast<int(WINAPI*)(LPCSTR, void*)>(
         reinterpret_cast<void (*)()>(GetProcAddress(LoadedModule("qqz_forgetful"), "IsSupported")));
-    ASSERT_NE(nullptr, isSupported);
+    ASSERT_TRUE(plugin && isSupported);
     BYTE header[2048] = {};
     const std::string dest = testenv::TempDir() + "forgetful.out";
     Bstr d = MakeBstr(dest);
     for (const LONG base : {0, 64}) {
-        SCOPED_TRACE(base);
-        const std::string file = WriteTemp("forgetful.qqz", Qqz(THREE), base);
         Variant name;
-        SetString(name, file);
-        ComPtr<IDispatch> list;
-        ASSERT_EQ(S_OK, plugin->GetArchiveInfo(*name.get(), base, list.put()));
+        SetString(name, WriteTemp("forgetful.qqz", Qqz(THREE), base));
+        ComPtr<IDispatch> list, entry, heap;
         ComPtr<ISpiFileInfoCollection> c;
+        ASSERT_EQ(S_OK, plugin->GetArchiveInfo(*name.get(), base, list.put()));
         ASSERT_EQ(S_OK, list->QueryInterface(IID_ISpiFileInfoCollection, c.put_void()));
-        for (LONG i = 1; i <= static_cast<LONG>(THREE.size()); ++i) {
-            ComPtr<IDispatch> entry;
+        for (LONG i = 1; i <= 3; ++i) {
             ASSERT_EQ(S_OK, c->get_Item(i, entry.put()));
             isSupported("another.qqz", header);
-            ComPtr<IDispatch> heap;
-            EXPECT_EQ(base == 0 ? S_OK : E_FAIL, plugin->GetFile(*name.get(), entry.get(), heap.put()));
-            if (base == 0) {
-                EXPECT_EQ(THREE[i - 1].data, HeapBytes(heap.get()));
-            }
+            EXPECT_EQ(base ? E_FAIL : S_OK, plugin->GetFile(*name.get(), entry.get(), heap.put())) << base;
+            EXPECT_EQ(base ? std::vector<BYTE>() : THREE[i - 1].data, heap ? HeapBytes(heap.get()) : std::vector<BYTE>());
             isSupported("another.qqz", header);
             DeleteFileA(dest.c_str());
-            // The plug-in's own code (internal error) is the first failure's and the one told.
-            EXPECT_EQ(base == 0 ? S_OK : E_FAIL, plugin->GetFileToFile(*name.get(), entry.get(), d.get()));
+            EXPECT_EQ(base ? E_FAIL : S_OK, plugin->GetFileToFile(*name.get(), entry.get(), d.get())) << base;
             EXPECT_EQ(base == 0, FileExists(dest));
         }
     }
