@@ -15,11 +15,11 @@
 
 namespace Tamrix {
 
-class TamrixHost : public NameTableDispatch<TamrixHost, ITamrixHost>,
+class TamrixHost : public NameTableDispatch<TamrixHost, ITamrixHost2>,
                    public ProvideClassInfo<typelib::TID_TAMRIX_HOST_CLASS> {
 public:
     using Interfaces =
-        InterfaceList<ITamrixHost, As<IDispatch, ITamrixHost>, IProvideClassInfo>;
+        InterfaceList<ITamrixHost2, As<ITamrixHost, ITamrixHost2>, As<IDispatch, ITamrixHost2>, IProvideClassInfo>;
 
     // Names late-bound clients may use; property readers also answer to their get_ names.
     static constexpr DispName NAMES[] = {
@@ -28,7 +28,8 @@ public:
         {L"Count", 1},                 {L"get_Count", 1},
         {L"Init", 2},                  {L"QuerySpiFromFile", 3},
         {L"QuerySpi", 4},              {L"GetPicture", 5},
-        {L"GetFileFilter", 6},
+        {L"GetFileFilter", 6},         {L"GetPictureProperties", 8},
+        {L"ConvertFile", 9},
     };
     static constexpr UINT MAX_ARGS = 3;
     static constexpr bool CHECKS_NAMED_ARGS = true;
@@ -51,6 +52,10 @@ public:
     STDMETHODIMP QuerySpi(BSTR FileName, VARIANT Buffer, IDispatch** ppSpi) override;
     STDMETHODIMP GetPicture(VARIANT src, LONG offsetOrLength, IDispatch** ppPicture) override;
     STDMETHODIMP GetFileFilter(LONG type, BSTR* pVal) override;
+
+    // ITamrixHost2
+    STDMETHODIMP GetPictureProperties(VARIANT src, LONG offsetOrLength, IDispatch** ppProperties) override;
+    STDMETHODIMP ConvertFile(VARIANT src, LONG offsetOrLength, BSTR destPath) override;
 
 private:
     SPI::PluginList list_;

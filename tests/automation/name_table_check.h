@@ -41,14 +41,17 @@ inline void ReadLibrary(REFIID iid, std::map<std::wstring, LibraryMember>& membe
     ASSERT_EQ(S_OK, dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
     Tamrix::ComPtr<ITypeInfo> info;
     ASSERT_EQ(S_OK, dispatch->GetRefTypeInfo(ref, info.put()));
-    TYPEATTR* attr = nullptr;
-    ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
-    const UINT funcs = attr->cFuncs;
-    info->ReleaseTypeAttr(attr);
-    for (UINT i = 0; i < funcs; ++i) {
-        FUNCDESC* fd = nullptr;
-        ASSERT_EQ(S_OK, info->GetFuncDesc(i, &fd));
-        {
+    // The interface and those it derives from, down to IDispatch.
+    while (info) {
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+        const UINT funcs = attr->cFuncs;
+        const bool last = IsEqualGUID(attr->guid, IID_IDispatch) || attr->cImplTypes == 0;
+        info->ReleaseTypeAttr(attr);
+        if (last) break;
+        for (UINT i = 0; i < funcs; ++i) {
+            FUNCDESC* fd = nullptr;
+            ASSERT_EQ(S_OK, info->GetFuncDesc(i, &fd));
             BSTR names[8] = {};
             UINT count = 0;
             info->GetNames(fd->memid, names, 8, &count);
@@ -58,8 +61,11 @@ inline void ReadLibrary(REFIID iid, std::map<std::wstring, LibraryMember>& membe
             if (count > 0) members[Lower(names[0])] = {fd->memid, fd->invkind, in};
             for (UINT n = 1; n < count; ++n) paramNames[Lower(names[n])].insert(fd->memid);
             for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
+            info->ReleaseFuncDesc(fd);
         }
-        info->ReleaseFuncDesc(fd);
+        Tamrix::ComPtr<ITypeInfo> base;
+        if (FAILED(info->GetRefTypeOfImplType(0, &ref)) || FAILED(info->GetRefTypeInfo(ref, base.put()))) break;
+        info = std::move(base);
     }
 }
 
