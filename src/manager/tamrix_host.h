@@ -31,7 +31,7 @@ public:
         {L"GetFileFilter", 6},         {L"GetPictureProperties", 8},
         {L"ConvertFile", 9},
     };
-    static constexpr UINT MAX_ARGS = 3;
+    static constexpr UINT MAX_ARGS = 4;
     static constexpr bool CHECKS_NAMED_ARGS = true;
     // Checks the count, converts the arguments and calls the member of DISPID id.
     HRESULT InvokeMember(DISPID id, DispatchCall& call);

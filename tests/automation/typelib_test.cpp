@@ -260,11 +260,12 @@ TEST_F(TypeLibrary, CoclassesAndWhichOnesClientsMayCreate) {
         const IID* iface;
         bool creatable;
     } classes[] = {
-        {&CLSID_SusiePlugin, L"SusiePlugin", &IID_ISusiePlugin, true},
-        {&CLSID_TamrixHost, L"TamrixHost", &IID_ITamrixHost, true},
+        {&CLSID_SusiePlugin, L"SusiePlugin", &IID_ISusiePlugin2, true},
+        {&CLSID_TamrixHost, L"TamrixHost", &IID_ITamrixHost2, true},
         {&CLSID_SpiFileInfo, L"SpiFileInfo", &IID_ISpiFileInfo, false},
         {&CLSID_SpiFileInfoCollection, L"SpiFileInfoCollection", &IID_ISpiFileInfoCollection, false},
         {&CLSID_SpiLocalHeap, L"SpiLocalHeap", &IID_ISpiLocalHeap, false},
+        {&CLSID_PictureProperties, L"PictureProperties", &IID_IPictureProperties, false},
     };
     for (const Class& c : classes) {
         SCOPED_TRACE(testing::Message() << "class " << std::string(c.name, c.name + wcslen(c.name)));
