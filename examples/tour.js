@@ -1,12 +1,15 @@
-// A tour of Tamrix: for every file it is given, names the Susie plug-in that reads it,
-// converts pictures to bitmap files, lists archives and converts the pictures inside
-// them, then writes a contact sheet (index.html) of everything it converted and every failure.
+// A tour of Tamrix: for every file it is given, names the Susie plug-in that reads it and
+// the picture's size, converts pictures to bitmap files, lists archives and converts the
+// pictures inside them, then writes a contact sheet (index.html) of everything it converted
+// and every failure.
 //
-//   cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] <file or folder>...
+//   cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] [/to:<type>] <file or folder>...
 //
 // /plugins: a folder of Susie plug-ins searched besides the usual places (the current
 // folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
-// and index.html go (default: a "tamrix-tour" folder in the temporary folder).
+// and index.html go (default: a "tamrix-tour" folder in the temporary folder); /to: a file
+// type (png, jpg, ...) every picture is also converted to by the plug-ins, which the
+// contact sheet then shows.
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 
 // A path made absolute. (Wine 8's GetAbsolutePathName drops the last part of a full path
@@ -16,6 +19,7 @@ function absolute(path) {
 }
 
 var pluginFolder = null;
+var toType = null;
 var outFolder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "tamrix-tour");
 var inputs = [];
 for (var a = 0; a < WScript.Arguments.length; ++a) {
@@ -23,10 +27,11 @@ for (var a = 0; a < WScript.Arguments.length; ++a) {
     var lower = arg.toLowerCase();
     if (lower.indexOf("/plugins:") === 0) pluginFolder = absolute(arg.substr(9));
     else if (lower.indexOf("/out:") === 0) outFolder = absolute(arg.substr(5));
+    else if (lower.indexOf("/to:") === 0) toType = lower.substr(4).replace(/^\./, "");
     else inputs.push(absolute(arg));
 }
 if (inputs.length === 0) {
-    WScript.Echo("usage: cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] <file or folder>...");
+    WScript.Echo("usage: cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] [/to:<type>] <file or folder>...");
     WScript.Quit(2);
 }
 
@@ -52,53 +57,6 @@ function makeFolders(path) {
     var parent = fso.GetParentFolderName(path);
     if (parent && !fso.FolderExists(parent)) makeFolders(parent);
     fso.CreateFolder(path);
-}
-
-// ---- Reading a bitmap file's header back -------------------------------------------------
-// Scripts have no byte type. On Windows, ADODB.Stream reads a file as ISO-8859-1 text, one
-// character per byte. Where it is missing (Wine registers no type library for it), the
-// file is read as text in the ANSI code page and the characters that Windows-1252 puts
-// above 0xFF are mapped back to their bytes.
-var cp1252 = {0x20AC: 0x80, 0x201A: 0x82, 0x0192: 0x83, 0x201E: 0x84, 0x2026: 0x85, 0x2020: 0x86,
-              0x2021: 0x87, 0x02C6: 0x88, 0x2030: 0x89, 0x0160: 0x8A, 0x2039: 0x8B, 0x0152: 0x8C,
-              0x017D: 0x8E, 0x2018: 0x91, 0x2019: 0x92, 0x201C: 0x93, 0x201D: 0x94, 0x2022: 0x95,
-              0x2013: 0x96, 0x2014: 0x97, 0x02DC: 0x98, 0x2122: 0x99, 0x0161: 0x9A, 0x203A: 0x9B,
-              0x0153: 0x9C, 0x017E: 0x9E, 0x0178: 0x9F};
-function readHead(path, n) {
-    try {
-        var stream = new ActiveXObject("ADODB.Stream");
-        stream.Type = 2;
-        stream.Charset = "iso-8859-1";
-        stream.Open();
-        stream.LoadFromFile(path);
-        var text = stream.ReadText(n);
-        stream.Close();
-        var bytes = [];
-        for (var i = 0; i < text.length; ++i) bytes.push(text.charCodeAt(i) & 0xFF);
-        return bytes;
-    } catch (e) {
-    }
-    var file = fso.OpenTextFile(path, 1);
-    var chars = file.Read(n);
-    file.Close();
-    var out = [];
-    for (var k = 0; k < chars.length; ++k) {
-        var c = chars.charCodeAt(k);
-        out.push(c < 0x100 ? c : (cp1252[c] !== undefined ? cp1252[c] : 0x3F));
-    }
-    return out;
-}
-function le(bytes, at, n) {
-    var v = 0;
-    for (var k = n - 1; k >= 0; --k) v = v * 256 + bytes[at + k];
-    return v;
-}
-function signed32(v) { return v >= 0x80000000 ? v - 0x100000000 : v; }
-// Width, height and depth from a bitmap file that Tamrix wrote.
-function bitmapFacts(path) {
-    var b = readHead(path, 30);
-    if (b.length < 30 || b[0] !== 0x42 || b[1] !== 0x4D) return null;
-    return {width: signed32(le(b, 18, 4)), height: Math.abs(signed32(le(b, 22, 4))), depth: le(b, 28, 2)};
 }
 
 // ---- The plug-ins -------------------------------------------------------------------------
@@ -155,10 +113,12 @@ var sheet = [];     // the pictures the contact sheet shows
 var failures = [];  // and the failures it lists
 var usedNames = {};
 
-function outputName(base) {
-    var name = base.replace(/[\\\/:*?"<>|]/g, "_") + ".bmp";
+// A new name in the output folder for `base` with the extension `type`.
+function outputName(base, type) {
+    var stem = base.replace(/[\\\/:*?"<>|]/g, "_");
+    var name = stem + "." + type;
     var n = 2;
-    while (usedNames[name.toLowerCase()]) name = base.replace(/[\\\/:*?"<>|]/g, "_") + "-" + n++ + ".bmp";
+    while (usedNames[name.toLowerCase()]) name = stem + "-" + n++ + "." + type;
     usedNames[name.toLowerCase()] = true;
     return name;
 }
@@ -180,23 +140,36 @@ function failed(label, plugin, what, err) {
 }
 
 // Converts one picture, from a file (src a file name, at offset 0) or from memory (src an
-// address, with its length), with the plug-in that accepted it.
+// address, with its length), with the plug-in that accepted it; with /to: also to that type
+// through the manager, which the contact sheet then shows. The size comes from the plug-in's
+// picture facts, without decoding.
 function convert(spi, src, lengthOrOffset, label) {
-    var name = outputName(label);
+    var name = outputName(label, "bmp");
     var dest = fso.BuildPath(outFolder, name);
+    var facts;
     try {
+        facts = spi.GetPictureProperties(src, lengthOrOffset);
         spi.GetPictureToFile(src, lengthOrOffset, dest);
     } catch (err) {
         failed(label, shortName(spi), "cannot decode", err);
         row(label, shortName(spi), "cannot decode", hex(err));
         return;
     }
-    var facts = bitmapFacts(dest);
-    var what = facts ? facts.width + " x " + facts.height + ", " + facts.depth + " bits" : "?";
+    var what = facts.Width + " x " + facts.Height + ", " + facts.ColorDepth + " bits";
     ++stats.pictures;
-    row(label, shortName(spi), what, name);
-    sheet.push({image: name, label: label, what: what, plugin: shortName(spi),
-                small: facts !== null && facts.width < BOX && facts.height < BOX});
+    var shown = name;
+    if (toType !== null) {
+        shown = outputName(label, toType);
+        try {
+            host.ConvertFile(src, lengthOrOffset, fso.BuildPath(outFolder, shown));
+        } catch (err) {
+            failed(label, shortName(spi), "cannot convert to " + toType, err);
+            shown = name;
+        }
+    }
+    row(label, shortName(spi), what, shown === name ? name : name + ", " + shown);
+    sheet.push({image: shown, label: label, what: what, plugin: shortName(spi),
+                small: facts.Width < BOX && facts.Height < BOX});
 }
 
 // An archive member's date; 0 means the plug-in gave none. (The date is made a number

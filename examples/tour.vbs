@@ -1,12 +1,15 @@
-' A tour of Tamrix: for every file it is given, names the Susie plug-in that reads it,
-' converts pictures to bitmap files, lists archives and converts the pictures inside
-' them, then writes a contact sheet (index.html) of everything it converted and every failure.
+' A tour of Tamrix: for every file it is given, names the Susie plug-in that reads it and
+' the picture's size, converts pictures to bitmap files, lists archives and converts the
+' pictures inside them, then writes a contact sheet (index.html) of everything it converted
+' and every failure.
 '
-'   cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] <file or folder>...
+'   cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/to:<type>] <file or folder>...
 '
 ' /plugins: a folder of Susie plug-ins searched besides the usual places (the current
 ' folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
-' and index.html go (default: a "tamrix-tour" folder in the temporary folder).
+' and index.html go (default: a "tamrix-tour" folder in the temporary folder); /to: a file
+' type (png, jpg, ...) every picture is also converted to by the plug-ins, which the
+' contact sheet then shows.
 Option Explicit
 
 Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
@@ -21,6 +24,7 @@ Function Absolute(path)
 End Function
 
 Dim pluginFolder : pluginFolder = ""
+Dim toType : toType = ""
 Dim outFolder : outFolder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "tamrix-tour")
 Dim inputs : Set inputs = CreateObject("Scripting.Dictionary")
 Dim a, arg
@@ -30,12 +34,15 @@ For a = 0 To WScript.Arguments.Count - 1
         pluginFolder = Absolute(Mid(arg, 10))
     ElseIf LCase(Left(arg, 5)) = "/out:" Then
         outFolder = Absolute(Mid(arg, 6))
+    ElseIf LCase(Left(arg, 4)) = "/to:" Then
+        toType = LCase(Mid(arg, 5))
+        If Left(toType, 1) = "." Then toType = Mid(toType, 2)
     Else
         inputs.Add inputs.Count, Absolute(arg)
     End If
 Next
 If inputs.Count = 0 Then
-    WScript.Echo "usage: cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] <file or folder>..."
+    WScript.Echo "usage: cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/to:<type>] <file or folder>..."
     WScript.Quit 2
 End If
 
@@ -79,75 +86,6 @@ Sub MakeFolders(path)
     If parent <> "" And Not fso.FolderExists(parent) Then MakeFolders parent
     fso.CreateFolder path
 End Sub
-
-' ---- Reading a bitmap file's header back --------------------------------------------------
-' Scripts have no byte type. On Windows, ADODB.Stream reads a file as ISO-8859-1 text, one
-' character per byte, which AscW turns back into the byte. Where it is missing (Wine
-' registers no type library for it), the file is read as text in the ANSI code page and
-' Asc gives each character's byte back (Wine 8's VBScript has no working AscW).
-' The first n characters of a file through ADODB.Stream as ISO-8859-1; ok tells whether it
-' worked. It stops at the first failure (Wine 8 creates the object but cannot use it).
-Function TextViaStream(path, n, ok)
-    ok = False
-    TextViaStream = ""
-    On Error Resume Next
-    Dim stream : Set stream = CreateObject("ADODB.Stream")
-    If Err.Number <> 0 Then Exit Function
-    stream.Type = 2
-    If Err.Number <> 0 Then Exit Function
-    stream.Charset = "iso-8859-1"
-    stream.Open
-    If Err.Number <> 0 Then Exit Function
-    stream.LoadFromFile path
-    If Err.Number <> 0 Then Exit Function
-    TextViaStream = stream.ReadText(n)
-    ok = (Err.Number = 0)
-    stream.Close
-End Function
-
-Function ReadHead(path, n)
-    Dim text, ok, bytes, k
-    text = TextViaStream(path, n, ok)
-    If Not ok Then
-        Dim file : Set file = fso.OpenTextFile(path, 1)
-        text = file.Read(n)
-        file.Close
-    End If
-    If Len(text) = 0 Then
-        ReadHead = Array()
-        Exit Function
-    End If
-    ReDim bytes(Len(text) - 1)
-    For k = 1 To Len(text)
-        If ok Then
-            bytes(k - 1) = AscW(Mid(text, k, 1)) And &HFF
-        Else
-            bytes(k - 1) = Asc(Mid(text, k, 1)) And &HFF
-        End If
-    Next
-    ReadHead = bytes
-End Function
-
-Function LittleEndian(bytes, at, n)
-    Dim v, k : v = 0
-    For k = n - 1 To 0 Step -1
-        v = v * 256 + bytes(at + k)
-    Next
-    LittleEndian = v
-End Function
-
-Function Signed32(v)
-    If v >= 2147483648 Then Signed32 = v - 4294967296 Else Signed32 = v
-End Function
-
-' Width, height and depth from a bitmap file that Tamrix wrote, or Empty.
-Function BitmapFacts(path)
-    Dim b : b = ReadHead(path, 30)
-    BitmapFacts = Empty
-    If UBound(b) < 29 Then Exit Function
-    If b(0) <> &H42 Or b(1) <> &H4D Then Exit Function
-    BitmapFacts = Array(Signed32(LittleEndian(b, 18, 4)), Abs(Signed32(LittleEndian(b, 22, 4))), LittleEndian(b, 28, 2))
-End Function
 
 ' ---- The plug-ins -------------------------------------------------------------------------
 Dim host : Set host = CreateObject("Tamrix.TamrixHost.1")
@@ -200,16 +138,17 @@ Dim sheet : Set sheet = CreateObject("Scripting.Dictionary")        ' the pictur
 Dim failures : Set failures = CreateObject("Scripting.Dictionary")  ' and the failures it lists
 Dim usedNames : Set usedNames = CreateObject("Scripting.Dictionary")
 
-Function OutputName(base)
+' A new name in the output folder for base with the extension fileType.
+Function OutputName(base, fileType)
     Dim clean, name, n, ch
     clean = base
     For Each ch In Array("\", "/", ":", "*", "?", """", "<", ">", "|")
         clean = Replace(clean, ch, "_")
     Next
-    name = clean & ".bmp"
+    name = clean & "." & fileType
     n = 2
     Do While usedNames.Exists(LCase(name))
-        name = clean & "-" & n & ".bmp"
+        name = clean & "-" & n & "." & fileType
         n = n + 1
     Loop
     usedNames.Add LCase(name), True
@@ -237,31 +176,40 @@ Sub Failed(label, pluginText, what, code)
 End Sub
 
 ' Converts one picture, from a file (src a file name, at offset 0) or from memory (src an
-' address, with its length), with the plug-in that accepted it.
+' address, with its length), with the plug-in that accepted it; with /to: also to that type
+' through the manager, which the contact sheet then shows. The size comes from the plug-in's
+' picture facts, without decoding.
 Sub Convert(spi, src, lengthOrOffset, label)
-    Dim name, dest, what, facts, small
-    name = OutputName(label)
+    Dim name, dest, what, facts, shown, code
+    name = OutputName(label, "bmp")
     dest = fso.BuildPath(outFolder, name)
     On Error Resume Next
-    spi.GetPictureToFile src, lengthOrOffset, dest
+    Set facts = spi.GetPictureProperties(src, lengthOrOffset)
+    If Err.Number = 0 Then spi.GetPictureToFile src, lengthOrOffset, dest
     If Err.Number <> 0 Then
-        Dim code : code = Err.Number
+        code = Err.Number
         On Error GoTo 0
         Failed label, ShortName(spi), "cannot decode", code
         Row label, ShortName(spi), "cannot decode", HexOf(code)
         Exit Sub
     End If
     On Error GoTo 0
-    facts = BitmapFacts(dest)
-    what = "?"
-    small = False
-    If Not IsEmpty(facts) Then
-        what = facts(0) & " x " & facts(1) & ", " & facts(2) & " bits"
-        small = facts(0) < BOX And facts(1) < BOX
-    End If
+    what = facts.Width & " x " & facts.Height & ", " & facts.ColorDepth & " bits"
     pictureCount = pictureCount + 1
-    Row label, ShortName(spi), what, name
-    sheet.Add sheet.Count, Array(name, label, what, ShortName(spi), small)
+    shown = name
+    If toType <> "" Then
+        shown = OutputName(label, toType)
+        On Error Resume Next
+        host.ConvertFile src, lengthOrOffset, fso.BuildPath(outFolder, shown)
+        code = Err.Number
+        On Error GoTo 0
+        If code <> 0 Then
+            Failed label, ShortName(spi), "cannot convert to " & toType, code
+            shown = name
+        End If
+    End If
+    If shown = name Then Row label, ShortName(spi), what, name Else Row label, ShortName(spi), what, name & ", " & shown
+    sheet.Add sheet.Count, Array(shown, label, what, ShortName(spi), facts.Width < BOX And facts.Height < BOX)
 End Sub
 
 Function DateText(d)

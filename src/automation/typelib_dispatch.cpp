@@ -29,7 +29,7 @@ struct Slot {
     std::vector<DISPID> readersOnly;  // property readers with no method of the same DISPID
 };
 
-const GUID* const TID_GUIDS[TID_COUNT] = {&IID_ISusiePlugin, &IID_ISpiFileInfoCollection, &CLSID_SusiePlugin,
+const GUID* const TID_GUIDS[TID_COUNT] = {&IID_ISusiePlugin2, &IID_ISpiFileInfoCollection, &CLSID_SusiePlugin,
                                           &CLSID_TamrixHost};
 Slot g_slots[TID_COUNT];
 // A slim lock needs no making, so the cache adds nothing that could fail at load.
@@ -63,22 +63,30 @@ bool IsObjectOut(ITypeInfo* owner, const ELEMDESC& e) {
     return object;
 }
 
-// Everything later calls need from the descriptions, read once. The descriptions are
-// walked by index: Wine's GetFuncIndexOfMemId counts differently from its GetFuncDesc on a
-// dual interface.
-void ReadFacts(ITypeInfo* info, Slot& slot) {
+// The members of `info` and of the interfaces it derives from (a dual interface's
+// dispatch form reaches them through its vtable form), IUnknown's and IDispatch's left out.
+// The descriptions are walked by index: Wine's GetFuncIndexOfMemId counts differently from
+// its GetFuncDesc on a dual interface.
+void ReadMembers(ITypeInfo* info, Slot& slot, std::vector<DISPID>& methods, std::vector<DISPID>& readers,
+                 int depth = 0) {
     TYPEATTR* attr = nullptr;
-    if (FAILED(info->GetTypeAttr(&attr))) return;
+    if (depth > 8 || FAILED(info->GetTypeAttr(&attr))) return;
     const UINT funcs = attr->cFuncs;
+    const TYPEKIND kind = attr->typekind;
+    const bool dual = (attr->wTypeFlags & TYPEFLAG_FDUAL) != 0;
+    const bool bases = attr->cImplTypes > 0;
+    const bool platform = IsEqualGUID(attr->guid, IID_IDispatch) || IsEqualGUID(attr->guid, IID_IUnknown);
     info->ReleaseTypeAttr(attr);
-    std::vector<DISPID> methods, readers;
+    if (platform) return;
     for (UINT i = 0; i < funcs; ++i) {
         FUNCDESC* fd = nullptr;
         if (FAILED(info->GetFuncDesc(i, &fd))) continue;
         Bstr name;
-        if (SUCCEEDED(info->GetDocumentation(fd->memid, name.put(), nullptr, nullptr, nullptr)) && name.get())
+        if (SUCCEEDED(info->GetDocumentation(fd->memid, name.put(), nullptr, nullptr, nullptr)) && name.get() &&
+            std::find(slot.names.begin(), slot.names.end(), std::pair<std::wstring, DISPID>(name.get(), fd->memid)) ==
+                slot.names.end())
             slot.names.emplace_back(name.get(), fd->memid);
-        if (fd->invkind & INVOKE_FUNC) {
+        if ((fd->invkind & INVOKE_FUNC) && std::find(methods.begin(), methods.end(), fd->memid) == methods.end()) {
             methods.push_back(fd->memid);
             ObjectOuts outs{fd->memid, {}};
             for (SHORT p = 0; p < fd->cParams; ++p)
@@ -88,8 +96,23 @@ void ReadFacts(ITypeInfo* info, Slot& slot) {
         if (fd->invkind & INVOKE_PROPERTYGET) readers.push_back(fd->memid);
         info->ReleaseFuncDesc(fd);
     }
+    HREFTYPE ref = 0;
+    const bool found = kind == TKIND_DISPATCH ? dual && SUCCEEDED(info->GetRefTypeOfImplType(-1, &ref))
+                                              : kind == TKIND_INTERFACE && bases &&
+                                                    SUCCEEDED(info->GetRefTypeOfImplType(0, &ref));
+    ComPtr<ITypeInfo> base;
+    if (found && SUCCEEDED(info->GetRefTypeInfo(ref, base.put())))
+        ReadMembers(base.get(), slot, methods, readers, depth + 1);
+}
+
+// Everything later calls need from the descriptions, read once.
+void ReadFacts(ITypeInfo* info, Slot& slot) {
+    std::vector<DISPID> methods, readers;
+    ReadMembers(info, slot, methods, readers);
     for (DISPID id : readers)
-        if (std::find(methods.begin(), methods.end(), id) == methods.end()) slot.readersOnly.push_back(id);
+        if (std::find(methods.begin(), methods.end(), id) == methods.end() &&
+            std::find(slot.readersOnly.begin(), slot.readersOnly.end(), id) == slot.readersOnly.end())
+            slot.readersOnly.push_back(id);
 }
 
 // The filled slot of tid, filling it on first use.

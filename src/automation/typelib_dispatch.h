@@ -15,7 +15,7 @@ namespace typelib {
 
 // One slot per type description the server serves from the registered library.
 enum Tid : int {
-    TID_SUSIE_PLUGIN,          // interface ISusiePlugin
+    TID_SUSIE_PLUGIN,          // interface ISusiePlugin2 (ISusiePlugin's members too)
     TID_FILE_INFO_COLLECTION,  // interface ISpiFileInfoCollection
     TID_SUSIE_PLUGIN_CLASS,    // coclass SusiePlugin
     TID_TAMRIX_HOST_CLASS,     // coclass TamrixHost

@@ -69,6 +69,11 @@ struct RegKeyTraits {
     static type none() noexcept { return nullptr; }
     static void close(type h) noexcept { RegCloseKey(h); }
 };
+struct BitmapTraits {
+    using type = HBITMAP;
+    static type none() noexcept { return nullptr; }
+    static void close(type h) noexcept { DeleteObject(h); }
+};
 
 using UniqueHlocal = UniqueHandle<LocalTraits>;
 using UniqueHglobal = UniqueHandle<GlobalTraits>;
@@ -76,5 +81,6 @@ using UniqueHmodule = UniqueHandle<ModuleTraits>;
 using UniqueFile = UniqueHandle<FileTraits>;
 using UniqueFind = UniqueHandle<FindTraits>;
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
+using UniqueBitmap = UniqueHandle<BitmapTraits>;  // gdi32
 
 }  // namespace Tamrix

@@ -1,8 +1,6 @@
 #include "tamrix_host.h"
 
-#include <olectl.h>
 
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -12,6 +10,8 @@
 #include "../common/text.h"
 #include "../plugin/names.h"
 #include "../plugin/source.h"
+#include "../results/picture_properties.h"
+#include "picture_object.h"
 #include "plugin_enumerator.h"
 #include "remote_susie_plugin.h"
 
@@ -88,6 +88,19 @@ HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
         hr = GetFileFilter(number, &out);
         return call.ReturnString(hr, out);
     }
+    case 8: {
+        if (FAILED(hr = call.Expect(2)) || FAILED(hr = call.Unconverted(1, &value)) ||
+            FAILED(hr = call.Long(0, &number)))
+            return hr;
+        IDispatch* out = nullptr;
+        hr = GetPictureProperties(value, number, &out);
+        return call.ReturnDispatch(hr, out);
+    }
+    case 9:
+        if (FAILED(hr = call.Expect(3)) || FAILED(hr = call.Unconverted(2, &value)) ||
+            FAILED(hr = call.Long(1, &number)) || FAILED(hr = call.String(0, &text)))
+            return hr;
+        return call.Return(ConvertFile(value, number, text));
     case 10: {
         if (FAILED(hr = call.Expect(1)) || FAILED(hr = call.String(0, &text))) return hr;
         VARIANT out;
@@ -179,22 +192,9 @@ STDMETHODIMP TamrixHost::GetPicture(VARIANT src, LONG offsetOrLength, IDispatch*
         if (!ppPicture) return E_POINTER;
         SPI::Source source;
         ThrowIfFailed(source.Convert(src, offsetOrLength));
-        UniqueHglobal bitmap;
-        ThrowIfFailed(list_.ComposePicture(source, bitmap));
-        // The loader reads as many bytes as the file says it holds.
-        const BYTE* file = static_cast<const BYTE*>(GlobalLock(bitmap.get()));
-        if (!file) return E_OUTOFMEMORY;
-        DWORD fileSize = 0;
-        std::memcpy(&fileSize, file + 2, sizeof fileSize);
-        GlobalUnlock(bitmap.get());
-        ComPtr<IStream> stream;
-        ThrowIfFailed(CreateStreamOnHGlobal(bitmap.get(), TRUE, stream.put()));
-        bitmap.release();  // the stream frees it
-        IDispatch* picture = nullptr;
-        const HRESULT hr = OleLoadPicture(stream.get(), static_cast<LONG>(fileSize), TRUE, IID_IPictureDisp,
-                                          reinterpret_cast<void**>(&picture));
-        *ppPicture = picture;
-        return hr;
+        SPI::DecodedPicture picture;
+        ThrowIfFailed(list_.DecodePicture(source, picture));
+        return NewPictureObject(picture, ppPicture);
     });
 }
 
@@ -209,6 +209,28 @@ STDMETHODIMP TamrixHost::GetFileFilter(LONG type, BSTR* pVal) {
         filter.WriteTo(text);
         *pVal = text;
         return S_OK;
+    });
+}
+
+STDMETHODIMP TamrixHost::GetPictureProperties(VARIANT src, LONG offsetOrLength, IDispatch** ppProperties) {
+    return Boundary([&] {
+        if (!ppProperties) return E_POINTER;
+        *ppProperties = nullptr;
+        SPI::Source source;
+        ThrowIfFailed(source.Convert(src, offsetOrLength));
+        SPI::PictureProperties facts;
+        ThrowIfFailed(list_.ReadPictureProperties(source, facts));
+        return PictureProperties::Create(std::move(facts), ppProperties);
+    });
+}
+
+STDMETHODIMP TamrixHost::ConvertFile(VARIANT src, LONG offsetOrLength, BSTR destPath) {
+    return Boundary([&] {
+        SPI::Source source;
+        ThrowIfFailed(source.Convert(src, offsetOrLength));
+        SPI::DecodedPicture picture;
+        ThrowIfFailed(list_.DecodePicture(source, picture));
+        return list_.WritePicture(SPI::TextOf(destPath), picture);
     });
 }
 

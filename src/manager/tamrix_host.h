@@ -19,7 +19,7 @@ class TamrixHost : public NameTableDispatch<TamrixHost, ITamrixHost2>,
                    public ProvideClassInfo<typelib::TID_TAMRIX_HOST_CLASS> {
 public:
     using Interfaces =
-        InterfaceList<ITamrixHost2, ITamrixHost, As<IDispatch, ITamrixHost2>, IProvideClassInfo>;
+        InterfaceList<ITamrixHost2, As<ITamrixHost, ITamrixHost2>, As<IDispatch, ITamrixHost2>, IProvideClassInfo>;
 
     // Names late-bound clients may use; property readers also answer to their get_ names.
     static constexpr DispName NAMES[] = {
@@ -28,9 +28,10 @@ public:
         {L"Count", 1},                 {L"get_Count", 1},
         {L"Init", 2},                  {L"QuerySpiFromFile", 3},
         {L"QuerySpi", 4},              {L"GetPicture", 5},
-        {L"GetFileFilter", 6},         {L"CheckPlugin", 10},
+        {L"GetFileFilter", 6},         {L"GetPictureProperties", 8},
+        {L"ConvertFile", 9},           {L"CheckPlugin", 10},
     };
-    static constexpr UINT MAX_ARGS = 3;
+    static constexpr UINT MAX_ARGS = 4;
     static constexpr bool CHECKS_NAMED_ARGS = true;
     // Checks the count, converts the arguments and calls the member of DISPID id.
     HRESULT InvokeMember(DISPID id, DispatchCall& call);
@@ -53,6 +54,8 @@ public:
     STDMETHODIMP GetFileFilter(LONG type, BSTR* pVal) override;
 
     // ITamrixHost2
+    STDMETHODIMP GetPictureProperties(VARIANT src, LONG offsetOrLength, IDispatch** ppProperties) override;
+    STDMETHODIMP ConvertFile(VARIANT src, LONG offsetOrLength, BSTR destPath) override;
     STDMETHODIMP CheckPlugin(BSTR FileName, VARIANT* pResult) override;
 
 private:

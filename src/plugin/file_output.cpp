@@ -28,9 +28,16 @@ std::wstring FolderPartOf(const std::wstring& path) {
     return path.size() >= 2 && path[1] == L':' ? path.substr(0, 2) : std::wstring();
 }
 
-// Creates a new, empty file "tmxXXXX.tmp" in the folder part `folder` (XXXX four hex digits,
-// as the system's temporary names have), open for writing; its name is ours alone.
-Tamrix::UniqueFile CreateTemporary(const std::wstring& folder, std::wstring& name) {
+// The extension of a path's last component, its dot included ("" for none).
+std::wstring ExtensionOf(const std::wstring& path) {
+    const size_t dot = path.find_last_of(L".\\/:");
+    return dot != std::wstring::npos && path[dot] == L'.' ? path.substr(dot) : std::wstring();
+}
+
+// Creates a new, empty file "tmxXXXX" + suffix in the folder part `folder` (XXXX four hex
+// digits, as the system's temporary names have), open for writing; its name is ours alone.
+Tamrix::UniqueFile CreateTemporary(const std::wstring& folder, std::wstring& name,
+                                   const std::wstring& suffix = L".tmp") {
     static constexpr wchar_t HEX[] = L"0123456789ABCDEF";
     const DWORD start = (GetTickCount() ^ (GetCurrentProcessId() << 4) ^ GetCurrentThreadId()) & 0xFFFF;
     for (DWORD i = 0; i < 0x10000; ++i) {
@@ -38,7 +45,7 @@ Tamrix::UniqueFile CreateTemporary(const std::wstring& folder, std::wstring& nam
         if (unique == 0) continue;
         std::wstring candidate = folder + L"tmx";
         for (int shift = 12; shift >= 0; shift -= 4) candidate += HEX[(unique >> shift) & 15];
-        candidate += L".tmp";
+        candidate += suffix;
         Tamrix::UniqueFile file(CreateFileW(SystemPath(candidate).c_str(), GENERIC_READ | GENERIC_WRITE,
                                             FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr));
         if (file) {
@@ -51,15 +58,33 @@ Tamrix::UniqueFile CreateTemporary(const std::wstring& folder, std::wstring& nam
     return Tamrix::UniqueFile();
 }
 
+// A destination that may be replaced: a path, and no read-only file or folder there.
+// Windows' move refuses both, and Wine's replaces a read-only file, so the attributes are
+// looked at here.
+bool Replaceable(const std::wstring& destPath) {
+    if (destPath.empty()) return false;
+    const DWORD existing = GetFileAttributesW(SystemPath(destPath).c_str());
+    return existing == INVALID_FILE_ATTRIBUTES || !(existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+}
+
 }  // namespace
 
+HRESULT WriteThroughReplacing(const std::wstring& destPath, const std::function<HRESULT(const std::wstring&)>& write) {
+    if (!Replaceable(destPath)) return E_FAIL;
+    std::wstring temp;
+    Tamrix::UniqueFile file = CreateTemporary(FolderPartOf(destPath), temp, ExtensionOf(destPath));
+    if (!file) return E_FAIL;
+    file.reset();  // the name is ours; the writer opens it itself
+    const std::wstring tempPath = SystemPath(temp);
+    HRESULT hr = write(temp);
+    if (SUCCEEDED(hr) && !MoveFileExW(tempPath.c_str(), SystemPath(destPath).c_str(), MOVEFILE_REPLACE_EXISTING))
+        hr = E_FAIL;
+    if (FAILED(hr)) DeleteFileW(tempPath.c_str());
+    return hr;
+}
+
 HRESULT WriteFileReplacing(const std::wstring& destPath, std::initializer_list<std::span<const BYTE>> parts) {
-    if (destPath.empty()) return E_FAIL;
-    // A read-only file is not replaced, nor is a folder: Windows' move refuses both, and
-    // Wine's replaces a read-only file, so the attributes are looked at here.
-    const DWORD existing = GetFileAttributesW(SystemPath(destPath).c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES && (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
-        return E_FAIL;
+    if (!Replaceable(destPath)) return E_FAIL;
     std::wstring temp;
     Tamrix::UniqueFile file = CreateTemporary(FolderPartOf(destPath), temp);
     if (!file) return E_FAIL;

@@ -3,6 +3,7 @@
 // complete, so a failure never damages a file that was there before.
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -15,5 +16,11 @@ namespace SPI {
 // exist or cannot take the file, a read-only file or a folder at destPath, a short write),
 // with nothing left behind and an existing file untouched; std::bad_alloc is thrown.
 HRESULT WriteFileReplacing(const std::wstring& destPath, std::initializer_list<std::span<const BYTE>> parts);
+
+// The same for a file that `write` makes at the path it is given: a new, empty temporary
+// file "tmxXXXX" with destPath's extension beside it (a writer may choose the format by
+// it). The temporary file goes whatever happens; destPath is replaced only when `write`
+// succeeds. `write`'s failure is the result, E_FAIL one here.
+HRESULT WriteThroughReplacing(const std::wstring& destPath, const std::function<HRESULT(const std::wstring&)>& write);
 
 }  // namespace SPI

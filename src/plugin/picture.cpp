@@ -1,8 +1,10 @@
 #include "picture.h"
 
-#include <span>
+#include <cstring>
 
+#include "../common/text.h"
 #include "file_output.h"
+#include "names.h"
 
 namespace SPI {
 
@@ -48,6 +50,25 @@ HRESULT DecodedPicture::DecodeHeld(const SpiInterface& plugin, Decoder which, So
     return S_OK;
 }
 
+namespace {
+
+HRESULT CopyBlock(std::span<const BYTE> bytes, Tamrix::SharedLocalBlock& out) noexcept {
+    Tamrix::UniqueHlocal block(LocalAlloc(LMEM_FIXED, bytes.size()));
+    if (!block) return E_OUTOFMEMORY;
+    std::memcpy(block.get(), bytes.data(), bytes.size());
+    return Tamrix::ShareLocalBlock(std::move(block), out);
+}
+
+}  // namespace
+
+HRESULT DecodedPicture::Adopt(std::span<const BYTE> info, std::span<const BYTE> pixels) noexcept {
+    info_.reset();
+    pixels_.reset();
+    if (info.empty() || pixels.empty()) return E_OUTOFMEMORY;
+    if (HRESULT hr = CopyBlock(info, info_); FAILED(hr)) return hr;
+    return CopyBlock(pixels, pixels_);
+}
+
 bool DecodedPicture::HasBothBlocks() const noexcept {
     return info_ && info_->Address() && pixels_ && pixels_->Address();
 }
@@ -88,6 +109,64 @@ HRESULT ComposeBitmapFile(const void* info, size_t infoSize, const void* pixels,
     GlobalUnlock(block.get());
     out = std::move(block);
     return S_OK;
+}
+
+HRESULT ReadPictureProperties(const SpiInterface& plugin, Source& source, PictureProperties& out) {
+    out = PictureProperties{};
+    if (!plugin.IsBoundAs(KIND_PICTURE)) return E_FAIL;
+    // The plug-in fills its own packed layout.
+    PictureInfoRecord record{};
+    int code = SPI_OK;
+    if (GetPictureInfoWFn wide = plugin.GetPictureInfoWEntry()) {
+        code = plugin.Invoke(wide, source.WideBuf(), source.Len(), source.Flag(), &record);
+    } else {
+        LPCSTR buf = nullptr;
+        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;
+        code = plugin.Invoke(plugin.GetPictureInfoEntry(), buf, source.Len(), source.Flag(), &record);
+    }
+    if (code != SPI_OK) return MapResult(code);
+    Tamrix::UniqueHlocal text(record.hInfo);
+    out.left = record.left;
+    out.top = record.top;
+    out.width = record.width;
+    out.height = record.height;
+    out.xDensity = record.x_density;
+    out.yDensity = record.y_density;
+    out.colorDepth = record.colorDepth;
+    if (!text) return S_OK;
+    const char* bytes = static_cast<const char*>(LocalLock(text.get()));
+    if (!bytes) return E_OUTOFMEMORY;
+    // No further than the block, nor past its first NUL.
+    const size_t size = LocalSize(text.get());
+    size_t length = 0;
+    while (length < size && bytes[length]) ++length;
+    const HRESULT hr = Tamrix::ToWide(bytes, length, out.text);
+    LocalUnlock(text.get());
+    return hr;
+}
+
+HRESULT WritePictureFile(const SpiInterface& plugin, const std::wstring& destPath, HLOCAL info, HLOCAL pixels) {
+    if (!plugin.IsBoundAs(KIND_PICTURE)) return E_FAIL;
+    CreatePictureWFn wide = plugin.CreatePictureWEntry();
+    CreatePictureFn narrow = plugin.CreatePictureEntry();
+    if (!wide && !narrow) return E_TYPE_NOT_WRITTEN;
+    return WriteThroughReplacing(destPath, [&](const std::wstring& temp) {
+        // The plug-in gets the handles' own addresses: it reads the blocks and keeps none.
+        HLOCAL infoHandle = info;
+        HLOCAL pixelHandle = pixels;
+        constexpr UINT flag = FLAG_REJECT_UNKNOWN_TYPE;  // to a file
+        int code = SPI_NOT_IMPLEMENTED;
+        PluginName name(temp);
+        if (wide) {
+            code = plugin.Invoke(wide, name.Wide(), flag, &infoHandle, &pixelHandle, nullptr, IgnoreProgress, 0);
+        } else {
+            LPCSTR text = nullptr;
+            if (HRESULT hr = name.Narrow(text); FAILED(hr)) return hr;
+            code = plugin.Invoke(narrow, text, flag, &infoHandle, &pixelHandle, nullptr, IgnoreProgress, 0);
+        }
+        if (code == SPI_UNKNOWN_FORMAT || code == SPI_NOT_IMPLEMENTED) return E_TYPE_NOT_WRITTEN;
+        return MapResult(code);
+    });
 }
 
 }  // namespace SPI

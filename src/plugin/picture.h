@@ -4,6 +4,7 @@
 // decode through here. Errors: HRESULTs; only std::bad_alloc is thrown.
 #pragma once
 #include <windows.h>
+#include <span>
 #include <string>
 
 #include "../common/handles.h"
@@ -22,6 +23,32 @@ enum class Decoder { Picture, Preview };
 HRESULT ComposeBitmapFile(const void* info, size_t infoSize, const void* pixels, size_t pixelSize,
                           Tamrix::UniqueHglobal& out) noexcept;
 
+// What GetPictureInfo(W) tells of a picture, without decoding it.
+struct PictureProperties {
+    LONG left = 0, top = 0, width = 0, height = 0;
+    LONG xDensity = 0, yDensity = 0, colorDepth = 0;
+    std::wstring text;  // the plug-in's text block, empty when it gives none
+};
+
+// GetPictureInfo(W) of a bound picture plug-in on `source` (left held, so the next
+// plug-in of a walk can be asked):
+// E_FAIL without calling in when `plugin` is not one, E_INVALIDARG for a name a narrow entry
+// cannot be given, a plug-in failure as its code mapped. The text block that comes with
+// success is read (no further than the block) and freed; one that comes with a failure is
+// left alone, as the plug-in may have freed it already.
+HRESULT ReadPictureProperties(const SpiInterface& plugin, Source& source, PictureProperties& out);
+
+// The answer of a writer that does not write the destination's type.
+inline constexpr HRESULT E_TYPE_NOT_WRITTEN = HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+
+// CreatePicture(W) of a bound picture plug-in: the picture of the blocks `info` and
+// `pixels` (which it only reads) as the file destPath, written beside it and moved over it
+// only when complete (WriteThroughReplacing). E_TYPE_NOT_WRITTEN when the plug-in has no
+// writer or answers 2 or -1 (it does not write that extension), with nothing written; E_FAIL
+// for no bound picture plug-in or a destination that cannot be written; E_INVALIDARG for a
+// name a narrow entry cannot be given; another failure as its code mapped.
+HRESULT WritePictureFile(const SpiInterface& plugin, const std::wstring& destPath, HLOCAL info, HLOCAL pixels);
+
 class DecodedPicture {
 public:
     // Decodes `source` with the plug-in's GetPicture or GetPreview (their wide forms where
@@ -33,6 +60,10 @@ public:
     HRESULT Decode(const SpiInterface& plugin, Decoder which, Source& source);
     // The same without releasing the source, so that another plug-in can be asked next.
     HRESULT DecodeHeld(const SpiInterface& plugin, Decoder which, Source& source);
+
+    // Blocks of its own holding the bytes a remote plug-in decoded: E_OUTOFMEMORY when they
+    // cannot be had.
+    HRESULT Adopt(std::span<const BYTE> info, std::span<const BYTE> pixels) noexcept;
 
     // Either may be null: a plug-in can succeed and still hand back no block.
     const Tamrix::SharedLocalBlock& Info() const noexcept { return info_; }

@@ -6,7 +6,6 @@
 #include <new>
 
 #include "../common/text.h"
-#include "picture.h"
 
 namespace SPI {
 
@@ -302,20 +301,38 @@ SpiInterface* PluginList::FindSupportingMemory(PluginName& name, const Source& s
 
 // ---- Picture ---------------------------------------------------------------------------
 
-HRESULT PluginList::Decode(SpiInterface& entry, Source& source, Tamrix::UniqueHglobal& bitmap) {
+HRESULT PluginList::Decode(SpiInterface& entry, Source& source, DecodedPicture& picture) {
     if (RemotePlugin* remote = entry.Remote()) {
-        // Decoded over there; the blocks' bytes make the bitmap here.
+        // Decoded over there; the blocks' bytes come here.
         std::vector<BYTE> info, pixels;
         if (HRESULT hr = remote->Decode(source, info, pixels); FAILED(hr)) return hr;
-        if (info.empty() || pixels.empty()) return E_OUTOFMEMORY;
-        return ComposeBitmapFile(info.data(), info.size(), pixels.data(), pixels.size(), bitmap);
+        if (HRESULT hr = picture.Adopt(info, pixels); FAILED(hr)) return hr;
+    } else {
+        if (HRESULT hr = picture.DecodeHeld(entry, Decoder::Picture, source); FAILED(hr)) return hr;
+        if (!picture.HasBothBlocks()) return E_OUTOFMEMORY;
     }
-    DecodedPicture picture;
-    if (HRESULT hr = picture.DecodeHeld(entry, Decoder::Picture, source); FAILED(hr)) return hr;
-    return picture.HasBothBlocks() ? picture.ComposeBitmap(bitmap) : E_OUTOFMEMORY;
+    bitmap::Layout layout;
+    return picture.Layout(layout);
 }
 
 HRESULT PluginList::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap) {
+    DecodedPicture picture;
+    if (HRESULT hr = DecodePicture(source, picture); FAILED(hr)) return hr;
+    return picture.ComposeBitmap(bitmap);
+}
+
+HRESULT PluginList::DecodePicture(Source& source, DecodedPicture& picture) {
+    return FirstAccepting(source, [&](SpiInterface& entry) { return Decode(entry, source, picture); });
+}
+
+HRESULT PluginList::ReadPictureProperties(Source& source, PictureProperties& properties) {
+    return FirstAccepting(source, [&](SpiInterface& entry) {
+        return entry.Remote() ? E_NOTIMPL : SPI::ReadPictureProperties(entry, source, properties);
+    });
+}
+
+template <class Ask>
+HRESULT PluginList::FirstAccepting(Source& source, Ask&& ask) {
     const Walk walk(*this);
     // One header for the whole walk: read from the file, or shown from memory (which has no
     // name).
@@ -337,7 +354,7 @@ HRESULT PluginList::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap
         if (!loaded.Ok() || AskSupported(entry, name, shown) != S_OK) continue;
         // The walk asks every kind; an archive plug-in that accepts is not asked to decode.
         if (!entry.Is(KIND_PICTURE)) break;
-        const HRESULT hr = Decode(entry, source, bitmap);
+        const HRESULT hr = ask(entry);
         if (SUCCEEDED(hr)) {
             loaded.Keep();
             source.Release();
@@ -348,6 +365,21 @@ HRESULT PluginList::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap
     source.Release();
     if (FAILED(firstFailure)) return firstFailure;
     return name.Refused() ? E_INVALIDARG : MapResult(SPI_UNKNOWN_FORMAT);
+}
+
+HRESULT PluginList::WritePicture(const std::wstring& destPath, const DecodedPicture& picture) {
+    if (!picture.HasBothBlocks()) return E_FAIL;
+    const size_t dot = destPath.find_last_of(L".\\/:");
+    if (dot != std::wstring::npos && CompareStringOrdinal(destPath.c_str() + dot, -1, L".bmp", -1, TRUE) == CSTR_EQUAL)
+        return picture.WriteBitmapFile(destPath);
+    const Walk walk(*this);
+    for (SpiInterface& entry : plugins_) {
+        LoadedForCall loaded(entry);
+        if (!loaded.Ok() || entry.Remote() || !entry.IsBoundAs(KIND_PICTURE)) continue;
+        const HRESULT hr = WritePictureFile(entry, destPath, picture.Info()->Handle(), picture.Pixels()->Handle());
+        if (hr != E_TYPE_NOT_WRITTEN) return hr;
+    }
+    return E_TYPE_NOT_WRITTEN;
 }
 
 // ---- File filter -----------------------------------------------------------------------

@@ -14,6 +14,7 @@
 
 #include "../common/handles.h"
 #include "names.h"
+#include "picture.h"
 #include "remote_plugin.h"
 #include "source.h"
 #include "spi_interface.h"
@@ -122,6 +123,16 @@ public:
     // E_FAIL. Only the plug-in whose picture is the result stays loaded of those the walk
     // loaded. Releases `source`.
     HRESULT ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap);
+    // The same walk, handing back the decoded blocks themselves, their layout accepted.
+    HRESULT DecodePicture(Source& source, DecodedPicture& picture);
+    // The same walk over GetPictureInfo (ReadPictureProperties): nothing is decoded. A
+    // plug-in served in another process is passed over with E_NOTIMPL.
+    HRESULT ReadPictureProperties(Source& source, PictureProperties& properties);
+    // `picture` as the file destPath: a ".bmp" (any case) as the bitmap file, another type
+    // by the first picture plug-in in list order that writes it (WritePictureFile); one
+    // answering E_TYPE_NOT_WRITTEN hands on to the next. E_TYPE_NOT_WRITTEN, nothing
+    // written, when none writes it; E_FAIL when `picture` holds no blocks.
+    HRESULT WritePicture(const std::wstring& destPath, const DecodedPicture& picture);
 
     // Whether discovery with this list's load flags and remote plug-ins would list the file
     // at `path`, and why not. The file is loaded for the question and unloaded again.
@@ -150,7 +161,11 @@ public:
 
 private:
     bool Accepts(DWORD kind) const noexcept;
-    HRESULT Decode(SpiInterface& entry, Source& source, Tamrix::UniqueHglobal& bitmap);
+    HRESULT Decode(SpiInterface& entry, Source& source, DecodedPicture& picture);
+    // Asks `ask(entry)` of the picture plug-ins accepting `source`, in list order, until one
+    // succeeds; the failures and the result as DecodePicture tells. Releases `source`.
+    template <class Ask>
+    HRESULT FirstAccepting(Source& source, Ask&& ask);
     // A binding for the plug-in file at `path`: here, or as a remote plug-in for a module of
     // another machine.
     SpiInterface Binding(std::wstring path) const;

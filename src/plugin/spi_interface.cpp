@@ -52,6 +52,8 @@ void SpiInterface::CopyFrom(const SpiInterface& other) {
     kind1W_ = other.kind1W_;
     kind2W_ = other.kind2W_;
     kind3W_ = other.kind3W_;
+    create_ = other.create_;
+    createW_ = other.createW_;
     if (!other.module_) return;
     // A load reference of its own, by the full path the original loaded: the bound path may
     // be relative, and the current folder may have changed since. The entries are the
@@ -71,6 +73,7 @@ void SpiInterface::ClearEntries() noexcept {
     isSupportedW_ = nullptr;
     kind_ = 0;
     kind1W_ = kind2W_ = kind3W_ = nullptr;
+    create_ = createW_ = nullptr;
 }
 
 SpiInterface::InCallScope::InCallScope(const SpiInterface& binding) noexcept : binding_(binding) {
@@ -125,6 +128,8 @@ DWORD SpiInterface::Probe() {
         kind1W_ = GetProcAddress(m, exports::GetPictureInfoW);
         kind2W_ = GetProcAddress(m, exports::GetPictureW);
         kind3W_ = GetProcAddress(m, exports::GetPreviewW);
+        create_ = GetProcAddress(m, exports::CreatePicture);
+        createW_ = GetProcAddress(m, exports::CreatePictureW);
         return HasEntriesFor(kind) ? kind : 0;
     }
     if (kind == KIND_ARCHIVE) {

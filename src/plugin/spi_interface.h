@@ -119,6 +119,14 @@ public:
     GetPreviewWFn GetPreviewWEntry() const noexcept {
         return kind_ == KIND_PICTURE ? EntryAs<GetPreviewWFn>(kind3W_) : nullptr;
     }
+    // A picture plug-in's writer, optional in both forms; null unless bound as one.
+    CreatePictureFn CreatePictureEntry() const noexcept {
+        return kind_ == KIND_PICTURE ? EntryAs<CreatePictureFn>(create_) : nullptr;
+    }
+    CreatePictureWFn CreatePictureWEntry() const noexcept {
+        return kind_ == KIND_PICTURE ? EntryAs<CreatePictureWFn>(createW_) : nullptr;
+    }
+
     // Archive plug-in entries.
     GetArchiveInfoFn GetArchiveInfoEntry() const noexcept {
         return EntryAs<GetArchiveInfoFn>(kind1_);
@@ -170,6 +178,8 @@ private:
     FARPROC kind1W_ = nullptr;
     FARPROC kind2W_ = nullptr;
     FARPROC kind3W_ = nullptr;
+    FARPROC create_ = nullptr;  // CreatePicture and CreatePictureW
+    FARPROC createW_ = nullptr;
 };
 
 }  // namespace SPI

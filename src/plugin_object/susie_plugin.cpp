@@ -1,5 +1,6 @@
 #include "susie_plugin.h"
 
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -13,10 +14,43 @@
 #include "../plugin/source.h"
 #include "../results/spi_file_info.h"
 #include "../results/spi_file_info_collection.h"
+#include "../results/picture_properties.h"
 #include "../results/spi_local_heap.h"
 
 namespace Tamrix {
 namespace {
+
+// A block for the plug-in holding what `value` holds: a byte array, or the bytes of a
+// memory object (ISpiLocalHeap, from this process or another). E_INVALIDARG for anything else.
+HRESULT BlockOf(const VARIANT& value, UniqueHlocal& out) {
+    const VARIANT* v = V_VT(&value) == (VT_BYREF | VT_VARIANT) ? V_VARIANTREF(&value) : &value;
+    VARIANT bytes;
+    VariantInit(&bytes);
+    struct Clear {
+        VARIANT& v;
+        ~Clear() { VariantClear(&v); }
+    } const clear{bytes};
+    if (V_VT(v) == VT_DISPATCH || V_VT(v) == VT_UNKNOWN) {
+        ComPtr<ISpiLocalHeap> heap;
+        if (!V_UNKNOWN(v) || FAILED(V_UNKNOWN(v)->QueryInterface(IID_ISpiLocalHeap, heap.put_void())))
+            return E_INVALIDARG;
+        if (HRESULT hr = heap->GetBytes(&bytes); FAILED(hr)) return hr;
+        v = &bytes;
+    }
+    SAFEARRAY* array = nullptr;
+    if (V_VT(v) == (VT_ARRAY | VT_UI1)) array = V_ARRAY(v);
+    if (V_VT(v) == (VT_BYREF | VT_ARRAY | VT_UI1)) array = *V_ARRAYREF(v);
+    if (!array || SafeArrayGetDim(array) != 1) return E_INVALIDARG;
+    const size_t size = array->rgsabound[0].cElements;
+    out.reset(LocalAlloc(LMEM_MOVEABLE, size ? size : 1));
+    if (!out) return E_OUTOFMEMORY;
+    void* data = nullptr;
+    if (HRESULT hr = SafeArrayAccessData(array, &data); FAILED(hr)) return hr;
+    std::memcpy(LocalLock(out.get()), data, size);
+    LocalUnlock(out.get());
+    SafeArrayUnaccessData(array);
+    return S_OK;
+}
 
 HRESULT NewBstr(const std::wstring& text, BSTR* out) noexcept {
     *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
@@ -341,6 +375,38 @@ STDMETHODIMP SusiePlugin::GetFileToFile(VARIANT src, IDispatch* pInfo, BSTR dest
         // The plug-in's own failure is reported as its code; success without a block writes nothing.
         if (member.Code() != SPI::SPI_OK || !member.Block()) return SPI::MapResult(member.Code());
         return member.WriteFile(SPI::TextOf(destPath), fileSize);
+    });
+}
+
+STDMETHODIMP SusiePlugin::get_CanCreatePicture(VARIANT_BOOL* pbCan) {
+    return Boundary([&] {
+        if (!pbCan) return E_POINTER;
+        const bool writes = binding_.CreatePictureEntry() || binding_.CreatePictureWEntry();
+        *pbCan = binding_.IsBoundAs(SPI::KIND_PICTURE) && writes ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP SusiePlugin::CreatePicture(BSTR destPath, VARIANT info, VARIANT pixels) {
+    return Boundary([&] {
+        if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
+        UniqueHlocal infoBlock, pixelBlock;
+        ThrowIfFailed(BlockOf(info, infoBlock));
+        ThrowIfFailed(BlockOf(pixels, pixelBlock));
+        return SPI::WritePictureFile(binding_, SPI::TextOf(destPath), infoBlock.get(), pixelBlock.get());
+    });
+}
+
+STDMETHODIMP SusiePlugin::GetPictureProperties(VARIANT src, LONG offsetOrLength, IDispatch** ppProperties) {
+    return Boundary([&] {
+        if (!ppProperties) return E_POINTER;
+        *ppProperties = nullptr;
+        if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
+        SPI::Source source;
+        ThrowIfFailed(source.Convert(src, offsetOrLength));
+        SPI::PictureProperties facts;
+        ThrowIfFailed(SPI::ReadPictureProperties(binding_, source, facts));
+        return PictureProperties::Create(std::move(facts), ppProperties);
     });
 }
 

@@ -16,12 +16,13 @@
 
 namespace Tamrix {
 
-class SusiePlugin : public TypeLibDispatch<ISusiePlugin, typelib::TID_SUSIE_PLUGIN>,
+class SusiePlugin : public TypeLibDispatch<ISusiePlugin2, typelib::TID_SUSIE_PLUGIN>,
                     public ProvideClassInfo<typelib::TID_SUSIE_PLUGIN_CLASS>,
                     public ISusiePluginRemote {
 public:
     using Interfaces =
-        InterfaceList<ISusiePlugin, As<IDispatch, ISusiePlugin>, IProvideClassInfo, ISusiePluginRemote>;
+        InterfaceList<ISusiePlugin2, As<ISusiePlugin, ISusiePlugin2>, As<IDispatch, ISusiePlugin2>,
+                      IProvideClassInfo, ISusiePluginRemote>;
 
     SusiePlugin() = default;
     // Bound to a copy of an existing binding (the copy owns its own library reference).
@@ -52,6 +53,11 @@ public:
     STDMETHODIMP GetPictureText(VARIANT src, LONG offsetOrLength, BSTR* pText) override;
     STDMETHODIMP Load(BSTR spiPath, VARIANT_BOOL* pbOk) override;
     STDMETHODIMP Free() override;
+
+    // ISusiePlugin2
+    STDMETHODIMP get_CanCreatePicture(VARIANT_BOOL* pbCan) override;
+    STDMETHODIMP CreatePicture(BSTR destPath, VARIANT info, VARIANT pixels) override;
+    STDMETHODIMP GetPictureProperties(VARIANT src, LONG offsetOrLength, IDispatch** ppProperties) override;
 
     // ISusiePluginRemote: the 64-bit server's manager asking this object in a surrogate.
     STDMETHODIMP IsSupported(BSTR FileName, VARIANT Header, VARIANT_BOOL* pbSupported) override;

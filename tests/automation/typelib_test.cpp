@@ -76,8 +76,26 @@ const std::vector<Interface>& Expected() {
           {L"GetPicture", 5, METHOD, {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"ppPicture", PARAM_RETVAL, 0}}},
           {L"GetFileFilter", 6, METHOD, {{L"type", PARAM_OPT, 0}, {L"pVal", PARAM_RETVAL, 0}}}}},
         {&IID_ITamrixHost2, L"ITamrixHost2",
-         {{L"CheckPlugin", 10, METHOD, {{L"FileName", PARAM_IN, 0}, {L"pResult", PARAM_RETVAL, 0}}}},
+         {{L"GetPictureProperties", 8, METHOD,
+           {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"ppProperties", PARAM_RETVAL, 0}}},
+          {L"ConvertFile", 9, METHOD, {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"destPath", PARAM_IN, 0}}},
+          {L"CheckPlugin", 10, METHOD, {{L"FileName", PARAM_IN, 0}, {L"pResult", PARAM_RETVAL, 0}}}},
          L"ITamrixHost"},
+        {&IID_ISusiePlugin2, L"ISusiePlugin2",
+         {{L"CanCreatePicture", 22, PROPGET, {{L"pbCan", PARAM_RETVAL, 0}}},
+          {L"CreatePicture", 23, METHOD, {{L"destPath", PARAM_IN, 0}, {L"info", PARAM_IN, 0}, {L"pixels", PARAM_IN, 0}}},
+          {L"GetPictureProperties", 24, METHOD,
+           {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"ppProperties", PARAM_RETVAL, 0}}}},
+         L"ISusiePlugin"},
+        {&IID_IPictureProperties, L"IPictureProperties",
+         {{L"Left", 1, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"Top", 2, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"Width", 3, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"Height", 4, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"XDensity", 5, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"YDensity", 6, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"ColorDepth", 7, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"Text", 8, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}}}},
         {&IID_ISpiFileInfo, L"ISpiFileInfo",
          {{L"Method", 1, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
           {L"Position", 2, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
@@ -267,11 +285,12 @@ TEST_F(TypeLibrary, CoclassesAndWhichOnesClientsMayCreate) {
         const IID* iface;
         bool creatable;
     } classes[] = {
-        {&CLSID_SusiePlugin, L"SusiePlugin", &IID_ISusiePlugin, true},
+        {&CLSID_SusiePlugin, L"SusiePlugin", &IID_ISusiePlugin2, true},
         {&CLSID_TamrixHost, L"TamrixHost", &IID_ITamrixHost2, true},
         {&CLSID_SpiFileInfo, L"SpiFileInfo", &IID_ISpiFileInfo, false},
         {&CLSID_SpiFileInfoCollection, L"SpiFileInfoCollection", &IID_ISpiFileInfoCollection, false},
         {&CLSID_SpiLocalHeap, L"SpiLocalHeap", &IID_ISpiLocalHeap, false},
+        {&CLSID_PictureProperties, L"PictureProperties", &IID_IPictureProperties, false},
     };
     for (const Class& c : classes) {
         SCOPED_TRACE(testing::Message() << "class " << std::string(c.name, c.name + wcslen(c.name)));

@@ -5,6 +5,7 @@
 #include <initguid.h>
 #include <objbase.h>
 #include <oleauto.h>
+#include <olectl.h>
 
 #include <Tamrix.h>
 
@@ -76,6 +77,21 @@ protected:
         ASSERT_EQ(VARIANT_TRUE, ok);
     }
     void SetUp() override { Bind("iftamrix.spi"); }
+    // A manager of this DLL over the bundled plug-ins' folder.
+    ITamrixHost2* NewHost() {
+        using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+        auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void (*)()>(GetProcAddress(dll_, "DllGetClassObject")));
+        IClassFactory* factory = nullptr;
+        ITamrixHost2* host = nullptr;
+        if (!get || FAILED(get(CLSID_TamrixHost, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) return host;
+        factory->CreateInstance(nullptr, IID_ITamrixHost2, reinterpret_cast<void**>(&host));
+        factory->Release();
+        Bstr folder(testenv::WinPath(testenv::Env("TAMRIX_BUNDLED_DIR")));
+        if (host) {
+            EXPECT_EQ(S_OK, host->Init(0, folder.s));
+        }
+        return host;
+    }
     void TearDown() override {
         if (spi_) spi_->Release();
         // The library stays loaded: COM objects of it may still be on their way out.
@@ -121,12 +137,256 @@ TEST_P(EveryPictureThroughTamrix, MemoryObjectsAndBitmapFileCarryTheKnownPixels)
     ExpectPicture(ParseBmpFile(ReadAll(bmp)), p);
 }
 
+// A picture's pixels as GDI reads them back from its handle: 32-bit rows, top-down.
+std::vector<uint32_t> HandlePixels(IPicture* picture, LONG width, LONG height) {
+    OLE_HANDLE handle = 0;
+    picture->get_Handle(&handle);
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<uint32_t> out(static_cast<size_t>(width) * height);
+    HDC dc = GetDC(nullptr);
+    const int rows = GetDIBits(dc, reinterpret_cast<HBITMAP>(static_cast<INT_PTR>(handle)), 0, height, out.data(),
+                               &bi, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, dc);
+    if (rows != height) out.clear();
+    return out;
+}
+
+IPicture* LoadPicture(const Bytes& file) {
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, file.size());
+    std::memcpy(GlobalLock(block), file.data(), file.size());
+    GlobalUnlock(block);
+    IStream* stream = nullptr;
+    CreateStreamOnHGlobal(block, TRUE, &stream);
+    IPicture* picture = nullptr;
+    OleLoadPicture(stream, static_cast<LONG>(file.size()), TRUE, IID_IPicture, reinterpret_cast<void**>(&picture));
+    stream->Release();
+    return picture;
+}
+
+// The manager's picture against the system loader's picture of the same decoded blocks: a
+// client sees the same type, size, pixels through the handle, palette presence, and a
+// SaveAsFile bitmap of the same pixels. Under Wine the loader gives 8-bit bitmaps no hPal.
+TEST_P(EveryPictureThroughTamrix, HostPictureIsTheLoadersPicture) {
+    const samples::Picture& p = GetParam();
+    FileName src(Picture(p));
+    std::string bmp = testenv::TempDir() + "bundled-tamrix-loader-" + p.file + ".bmp";
+    Bstr dest(bmp);
+    ASSERT_EQ(S_OK, spi_->GetPictureToFile(src.v, 0, dest.s));
+    IPicture* loaded = LoadPicture(ReadAll(bmp));
+    ASSERT_NE(nullptr, loaded);
+
+    ITamrixHost2* host = NewHost();
+    ASSERT_NE(nullptr, host);
+    IDispatch* disp = nullptr;
+    ASSERT_EQ(S_OK, host->GetPicture(src.v, 0, &disp));
+    host->Release();
+    IPicture* made = nullptr;
+    ASSERT_EQ(S_OK, disp->QueryInterface(IID_IPicture, reinterpret_cast<void**>(&made)));
+    disp->Release();
+
+    // Type, HIMETRIC size and whether there is a palette, as a client reads them.
+    auto seen = [](IPicture* picture) {
+        SHORT type = 0;
+        OLE_XSIZE_HIMETRIC width = 0;
+        OLE_YSIZE_HIMETRIC height = 0;
+        OLE_HANDLE palette = 0;
+        picture->get_Type(&type);
+        picture->get_Width(&width);
+        picture->get_Height(&height);
+        picture->get_hPal(&palette);
+        return std::to_string(type) + " " + std::to_string(width) + "x" + std::to_string(height) + (palette ? " hPal" : "");
+    };
+    EXPECT_EQ(seen(loaded), seen(made));
+    const std::vector<uint32_t> expected = HandlePixels(loaded, p.width, p.height);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(expected, HandlePixels(made, p.width, p.height)) << "pixels through the handle";
+
+    IStream* saved = nullptr;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &saved));
+    LONG size = 0;
+    ASSERT_EQ(S_OK, made->SaveAsFile(saved, TRUE, &size));
+    if (size == 0) {
+        // Wine 8's SaveAsFile writes only the bytes a picture was loaded from, so nothing for
+        // one made from a handle (Windows writes the bitmap); its persisted form is checked.
+        IPersistStream* persist = nullptr;
+        ASSERT_EQ(S_OK, made->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&persist)));
+        ASSERT_EQ(S_OK, persist->Save(saved, TRUE));
+        persist->Release();
+        ULARGE_INTEGER end{};
+        saved->Seek({}, STREAM_SEEK_CUR, &end);
+        size = static_cast<LONG>(end.QuadPart);
+    }
+    HGLOBAL block = nullptr;
+    GetHGlobalFromStream(saved, &block);
+    const auto* bytes = static_cast<const uint8_t*>(GlobalLock(block));
+    const Bytes file(bytes, bytes + size);
+    GlobalUnlock(block);
+    saved->Release();
+    IPicture* reread = LoadPicture(file);
+    ASSERT_NE(nullptr, reread);
+    EXPECT_EQ(expected, HandlePixels(reread, p.width, p.height)) << "pixels of the saved bitmap";
+    reread->Release();
+    made->Release();
+    loaded->Release();
+}
+
+// The decoded picture of `file` through the plug-in object.
+Dib DecodeThroughTamrix(ISusiePlugin* spi, const std::string& file) {
+    FileName src(file);
+    IDispatch* infoBlock = nullptr;
+    IDispatch* pixelBlock = nullptr;
+    if (FAILED(spi->GetPicture(src.v, 0, &infoBlock, &pixelBlock))) return Dib{};
+    Bytes i = HeapBytes(infoBlock), px = HeapBytes(pixelBlock);
+    infoBlock->Release();
+    pixelBlock->Release();
+    return ParseDib(i.data(), i.size(), px.data(), px.size());
+}
+
+// Through the manager, the picture converts to PNG (the same pixels, transparency included)
+// and to JPEG (opaque pixels within a mean brightness error of 8: the sharp test patterns'
+// worst at quality 90 is about 5), each read back by the plug-in.
+TEST_P(EveryPictureThroughTamrix, ConvertsThroughTheManager) {
+    const samples::Picture& p = GetParam();
+    FileName src(Picture(p));
+    ITamrixHost2* host = NewHost();
+    ASSERT_NE(nullptr, host);
+    const Dib original = DecodeThroughTamrix(spi_, Picture(p));
+    ASSERT_TRUE(original.ok);
+    for (const char* type : {".png", ".jpg"}) {
+        SCOPED_TRACE(type);
+        const std::string path = testenv::TempDir() + "bundled-tamrix-converted-" + p.file + type;
+        DeleteFileA(path.c_str());
+        Bstr dest(path);
+        ASSERT_EQ(S_OK, host->ConvertFile(src.v, 0, dest.s));
+        const Dib back = DecodeThroughTamrix(spi_, path);
+        ASSERT_TRUE(back.ok);
+        ASSERT_EQ(p.width, back.width);
+        ASSERT_EQ(p.height, back.height);
+        const bool lossy = type[1] == 'j';
+        int wrong = 0;
+        double luma = 0;
+        for (int y = 0; y < p.height; ++y)
+            for (int x = 0; x < p.width; ++x) {
+                const samples::Rgba a = original.At(x, y), b = back.At(x, y);
+                if (lossy && a.a != 255) continue;  // JPEG has no transparency
+                if (!lossy && a.a == 0) {
+                    wrong += b.a != 0;
+                    continue;
+                }
+                const int d[4] = {a.r - b.r, a.g - b.g, a.b - b.b, lossy ? 0 : a.a - b.a};
+                wrong += d[0] != 0 || d[1] != 0 || d[2] != 0 || d[3] != 0;
+                luma += std::abs(0.299 * d[0] + 0.587 * d[1] + 0.114 * d[2]) / (p.width * p.height);
+            }
+        if (lossy) {
+            EXPECT_LE(luma, 8.0);
+        } else {
+            EXPECT_EQ(0, wrong) << "pixels differ after the round trip";
+        }
+    }
+    host->Release();
+}
+
 INSTANTIATE_TEST_SUITE_P(Samples, EveryPictureThroughTamrix, ::testing::ValuesIn(samples::PICTURES),
                          [](const ::testing::TestParamInfo<samples::Picture>& i) {
                              std::string n = i.param.file;
                              std::replace(n.begin(), n.end(), '.', '_');
                              return n;
                          });
+
+// A byte array holding `bytes`.
+struct ByteArray {
+    VARIANT v;
+    explicit ByteArray(const Bytes& bytes) {
+        VariantInit(&v);
+        V_VT(&v) = VT_ARRAY | VT_UI1;
+        V_ARRAY(&v) = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+        void* p = nullptr;
+        SafeArrayAccessData(V_ARRAY(&v), &p);
+        if (!bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
+        SafeArrayUnaccessData(V_ARRAY(&v));
+    }
+    ~ByteArray() { VariantClear(&v); }
+};
+
+// Palette pictures of 1, 4 and 8 bits written from byte arrays keep their colours; and every
+// failure leaves an existing destination as it was: an extension nobody writes (the clear
+// code, nothing written), a source no plug-in reads, a header cut short, a read-only file.
+TEST_F(ThroughTamrix, WritesPalettePicturesAndKeepsDestinationsOnFailure) {
+    ISusiePlugin2* spi = nullptr;
+    ASSERT_EQ(S_OK, spi_->QueryInterface(IID_ISusiePlugin2, reinterpret_cast<void**>(&spi)));
+    VARIANT_BOOL can = VARIANT_FALSE;
+    EXPECT_EQ(S_OK, spi->get_CanCreatePicture(&can));
+    EXPECT_EQ(VARIANT_TRUE, can);
+    const RGBQUAD colours[4] = {{10, 20, 30, 0}, {200, 100, 50, 0}, {0, 255, 0, 0}, {255, 255, 255, 0}};
+    for (int bits : {1, 4, 8}) {
+        SCOPED_TRACE(bits);
+        const int w = 13, h = 5, used = bits == 1 ? 2 : 4;
+        const int stride = (w * bits + 31) / 32 * 4;
+        BITMAPINFOHEADER bih{sizeof bih, w, h, 1, static_cast<WORD>(bits), BI_RGB, 0, 0, 0, static_cast<DWORD>(used), 0};
+        Bytes info(sizeof bih + used * 4), pixels(static_cast<size_t>(stride) * h);
+        std::memcpy(info.data(), &bih, sizeof bih);
+        std::memcpy(info.data() + sizeof bih, colours, used * 4);
+        auto index = [&](int x, int y) { return (x + 2 * y) % used; };  // y from the bottom
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const int bit = x * bits;
+                pixels[y * stride + bit / 8] |= static_cast<uint8_t>(index(x, y) << (8 - bits - bit % 8));
+            }
+        const std::string path = testenv::TempDir() + "bundled-tamrix-palette-" + std::to_string(bits) + ".png";
+        DeleteFileA(path.c_str());
+        Bstr dest(path);
+        ByteArray i(info), px(pixels);
+        ASSERT_EQ(S_OK, spi->CreatePicture(dest.s, i.v, px.v));
+        const Dib back = DecodeThroughTamrix(spi_, path);
+        ASSERT_TRUE(back.ok);
+        int wrong = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const RGBQUAD& c = colours[index(x, h - 1 - y)];
+                const samples::Rgba got = back.At(x, y);
+                wrong += got.r != c.rgbRed || got.g != c.rgbGreen || got.b != c.rgbBlue;
+            }
+        EXPECT_EQ(0, wrong);
+    }
+
+    ITamrixHost2* host = NewHost();
+    ASSERT_NE(nullptr, host);
+    const std::string folder = ScratchFolder("bundled-tamrix-keep"), keep = folder + "\\keep.png";
+    const Bytes old = {'o', 'l', 'd'};
+    FileName good(Picture(samples::PICTURES[0])), broken(Sample("hostile\\truncated.png"));
+    ByteArray cutInfo(Bytes(20, 0)), somePixels(Bytes(64, 0));
+    struct Case {
+        const char* what;
+        std::string dest;
+        std::function<HRESULT(BSTR)> call;
+        HRESULT expected;
+        bool readOnly;
+    } const cases[] = {
+        {"unknown extension", folder + "\\keep.xyz",
+         [&](BSTR d) { return host->ConvertFile(good.v, 0, d); }, HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), false},
+        {"unknown extension, plug-in", folder + "\\keep.xyz",
+         [&](BSTR d) { return spi->CreatePicture(d, cutInfo.v, somePixels.v); }, HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED),
+         false},
+        {"broken source", keep, [&](BSTR d) { return host->ConvertFile(broken.v, 0, d); }, E_FAIL, false},
+        {"header cut short", keep, [&](BSTR d) { return spi->CreatePicture(d, cutInfo.v, somePixels.v); }, E_FAIL, false},
+        {"read-only destination", keep, [&](BSTR d) { return host->ConvertFile(good.v, 0, d); }, E_FAIL, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetFileAttributesA(c.dest.c_str(), FILE_ATTRIBUTE_NORMAL);
+        WriteAll(c.dest, old);
+        if (c.readOnly) SetFileAttributesA(c.dest.c_str(), FILE_ATTRIBUTE_READONLY);
+        Bstr dest(c.dest);
+        EXPECT_EQ(c.expected, c.call(dest.s));
+        EXPECT_EQ(old, ReadAll(c.dest)) << "the destination is untouched";
+        SetFileAttributesA(c.dest.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(1u, Listing(folder).size()) << "nothing left beside it";
+        DeleteFileA(c.dest.c_str());
+    }
+    host->Release();
+    spi->Release();
+}
 
 TEST_F(ThroughTamrix, PreviewAndHostileFiles) {
     FileName large(Sample("pictures\\large.png"));

@@ -179,9 +179,10 @@ TEST_F(NameTable, CountsAndNamedArgumentsAreCheckedBeforeAnyMemberRuns) {
     EXPECT_EQ(DISP_E_BADVARTYPE, dispatch_->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr));
 
     VARIANT result = I4(77);
-    EXPECT_EQ(DISP_E_BADPARAMCOUNT, Invoke(dispatch_.get(), 1, {{I4(1), I4(2), I4(3), I4(4)}, {}, DISPATCH_METHOD, &result}));
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT,
+              Invoke(dispatch_.get(), 1, {{I4(1), I4(2), I4(3), I4(4), I4(5)}, {}, DISPATCH_METHOD, &result}));
     EXPECT_EQ(VT_I4, result.vt) << "too many arguments leave the result alone";
-    EXPECT_EQ(DISP_E_BADPARAMCOUNT, Invoke(dispatch_.get(), 999, {{I4(1), I4(2), I4(3), I4(4)}}))
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, Invoke(dispatch_.get(), 999, {{I4(1), I4(2), I4(3), I4(4), I4(5)}}))
         << "the count is checked before the DISPID";
     EXPECT_EQ(DISP_E_MEMBERNOTFOUND, Invoke(dispatch_.get(), 7, {{}, {}, DISPATCH_METHOD, &result}));
     EXPECT_EQ(VT_EMPTY, result.vt);

@@ -545,7 +545,7 @@ TEST_F(Pictures, GetPictureMakesAPictureObjectOfThePicturesSizeFromEverySource) 
         int32_t width, height;
         uint16_t bits;
         uint32_t clrUsed;
-    } cases[] = {{37, 23, 24, 0}, {16, 9, 8, 0}, {5, -7, 8, 16}, {64, 48, 32, 0}, {9, 3, 1, 0}};
+    } cases[] = {{37, 23, 24, 0}, {16, 9, 8, 0}, {5, -7, 8, 16}, {64, 48, 32, 0}, {9, 3, 1, 0}, {11, -6, 16, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "x" << c.bits);
         const std::vector<BYTE> bytes = plugtest::Bytes(plugtest::Qqa(c.width, c.height, c.bits, c.clrUsed));
@@ -570,6 +570,14 @@ TEST_F(Pictures, GetPictureMakesAPictureObjectOfThePicturesSizeFromEverySource) 
             EXPECT_EQ(c.width, size.cx);
             EXPECT_EQ(c.height < 0 ? -c.height : c.height, size.cy);
             EXPECT_EQ(0, SpiCounters(plugin).Outstanding());
+
+            // The facts come from one GetPictureInfo call, nothing decoded, its text freed.
+            const int before = SpiCounters(plugin).DataCalls();
+            ComPtr<IDispatch> facts;
+            ASSERT_EQ(S_OK, host->GetPictureProperties(*s.src, s.offsetOrLength, facts.put()));
+            EXPECT_EQ(before + 1, SpiCounters(plugin).DataCalls()) << "no decoding";
+            EXPECT_EQ(0, SpiCounters(plugin).Outstanding());
+            EXPECT_EQ((std::vector<LONG>{c.width, c.height, c.bits}), plugtest::SizeAndDepth(facts.get()));
         }
         DeleteFileA(file.c_str());
     }

@@ -180,4 +180,15 @@ inline std::vector<BYTE> HeapBytes(IDispatch* heap) {
     return out;
 }
 
+// Width, height and depth read from a PictureProperties object.
+inline std::vector<LONG> SizeAndDepth(IDispatch* facts) {
+    ComPtr<IPictureProperties> read;
+    std::vector<LONG> out(3);
+    if (!facts || FAILED(facts->QueryInterface(IID_IPictureProperties, read.put_void()))) return {};
+    read->get_Width(&out[0]);
+    read->get_Height(&out[1]);
+    read->get_ColorDepth(&out[2]);
+    return out;
+}
+
 }  // namespace plugtest

@@ -341,6 +341,24 @@ void HostileTest::PictureMembers(const SeedData& d) {
     }
 
     Trace("GetPictureText");
+    g_member = "GetPictureProperties";
+    ComPtr<ISusiePlugin2> spi2;
+    ASSERT_EQ(S_OK, spi->QueryInterface(IID_ISusiePlugin2, spi2.put_void()));
+    ComPtr<IDispatch> facts;
+    before = pic_->Calls();
+    hr = spi2->GetPictureProperties(*d.src, d.len, facts.put());
+    if (pic_->LastCall(r) == before) {
+        EXPECT_EQ(E_FAIL, hr);
+    } else if (r.code != 0) {
+        EXPECT_EQ(ExpectedFor(r.code), hr) << "a text that comes with a failure is left alone";
+    } else {
+        // A live text block is read and freed; one that cannot be locked fails the call.
+        const bool lockable = r.outputs != hostile::OUT_LIVE || r.size[0] > 0 || r.fixed[0];
+        EXPECT_EQ(lockable ? S_OK : E_OUTOFMEMORY, hr);
+    }
+    facts.reset();
+
+    Trace("GetPictureProperties");
     for (bool preview : {false, true}) {
         g_member = preview ? "GetPreview" : "GetPicture";
         ComPtr<IDispatch> infoHeap, pixelHeap;

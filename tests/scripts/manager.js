@@ -60,6 +60,13 @@ function main() {
           "its size has the picture's proportions: " + pic.Width + " x " + pic.Height);
     pic = null;
 
+    // The picture's facts, late-bound; a type no plug-in writes is refused, nothing written.
+    var facts = host.GetPictureProperties(picturePath, 0);
+    equal(facts.Width + "x" + facts.Height + "x" + facts.ColorDepth + "[" + facts.Text + "]", "40x20x24[]", "facts");
+    threw = false;
+    try { host.ConvertFile(picturePath, 0, temp + "\\manager_script.xyz"); } catch (e) { threw = (e.number >>> 0) === 0x80070032; }
+    check(threw && !fso.FileExists(temp + "\\manager_script.xyz"), "no plug-in writes .xyz, and nothing is written");
+
     // The filter: exactly the folder's plug-ins (flags 7 leave the viewer's folder out).
     host.Init(7, folder);
     var filter = host.GetFileFilter(0);

@@ -45,6 +45,16 @@ Sub Main()
           "its size has the picture's proportions: " & pic.Width & " x " & pic.Height
     Set pic = Nothing
 
+    ' The picture's facts, late-bound; a type no plug-in writes is refused, nothing written.
+    Dim facts : Set facts = host.GetPictureProperties(picturePath, 16)
+    Equal facts.Width & "x" & facts.Height & "x" & facts.ColorDepth & "[" & facts.Text & "]", "30x10x24[]", "facts"
+    On Error Resume Next
+    host.ConvertFile picturePath, 16, temp & "\manager_script_vbs.xyz"
+    Equal Hex(Err.Number), "80070032", "no plug-in writes .xyz"
+    Err.Clear
+    On Error GoTo 0
+    Check Not fso.FileExists(temp & "\manager_script_vbs.xyz"), "and nothing is written"
+
     ' The filter: exactly the folder's plug-ins (flags 7 leave the viewer's folder out).
     host.Init 7, folder
     filter = host.GetFileFilter(0)

@@ -9,7 +9,7 @@ Sub Main()
     Set host = CreateObject("Tamrix.TamrixHost.1")
     Set plugin = CreateObject("Tamrix.SusiePlugin")
     Check TypeName(host) = "ITamrixHost2", "TypeName(host) = " & TypeName(host)
-    Check TypeName(plugin) = "ISusiePlugin", "TypeName(plugin) = " & TypeName(plugin)
+    Check TypeName(plugin) = "ISusiePlugin2", "TypeName(plugin) = " & TypeName(plugin)
 
     On Error Resume Next
     x = host.GetFileFilter()

@@ -3,7 +3,8 @@
 // through the plug-in object and through the manager's picture, and from the 32-bit
 // iftamrix.spi through the manager too, whose bitmap is made here from the blocks fetched
 // from the surrogate; every sample archive listed and extracted alike by the 64-bit plug-in
-// here and the 32-bit one there.
+// here and the 32-bit one there; the manager's picture facts and a PNG written through the
+// 64-bit plug-in.
 #include <windows.h>
 #include <Tamrix.h>
 #include <gtest/gtest.h>
@@ -96,6 +97,21 @@ TEST_P(Pictures64, DecodeToTheSamplesPixelsThroughEitherPlugIn) {
     {
         SCOPED_TRACE("iftamrix.sph through the manager");
         bundled::ExpectPicture(ManagerBitmap(*here_->host.get(), file), p);
+    }
+    {
+        SCOPED_TRACE("iftamrix.sph through the manager: its facts, and a PNG it writes read back");
+        Manager& host = *here_->host.get();
+        Variant src;
+        SetString(src, file);
+        ComPtr<IDispatch> facts;
+        ASSERT_EQ(S_OK, host.GetPictureProperties(*src.get(), 0, facts.put()));
+        EXPECT_EQ((std::vector<LONG>{p.width, p.height, p.bits}), SizeAndDepth(facts.get()));
+        const std::string png = testenv::TempDir() + "x64-converted-" + p.file + ".png";
+        ASSERT_EQ(S_OK, host.ConvertFile(*src.get(), 0, MakeBstr(png).get()));
+        const bundled::Dib back = ManagerBitmap(host, png);
+        samples::Picture same = p;
+        same.bits = back.bits;  // palettes come back expanded
+        bundled::ExpectPicture(back, same);
     }
     {
         SCOPED_TRACE("iftamrix.spi through the manager, decoded in the surrogate");

@@ -1,0 +1,20 @@
+// The OLE picture object that TamrixHost.GetPicture hands out for a decoded picture.
+// Uncompressed bitmaps of 16 and 24 bits become a DIB section filled with one copy of the
+// pixels, owned by the picture object. Compressed ones (RLE, JPEG or PNG inside) go through
+// the system's picture loader, which expands them; so do palette pictures, whose hPal the
+// loader owns (a picture object made from handles deletes the bitmap but never the palette,
+// which would leak one GDI object a call), and 32-bit ones, which Wine persists wrongly when
+// made from a section.
+#pragma once
+#include <windows.h>
+#include <oaidl.h>
+
+#include "../plugin/picture.h"
+
+namespace Tamrix {
+
+// An IPictureDisp for `picture`: E_FAIL for a layout refused, or whatever the system
+// answers. Throws only std::bad_alloc.
+HRESULT NewPictureObject(const SPI::DecodedPicture& picture, IDispatch** out);
+
+}  // namespace Tamrix
