@@ -12,14 +12,15 @@
 #include "../automation/typelib_dispatch.h"
 #include "../common/object.h"
 #include "../plugin/plugin_list.h"
+#include "remote_susie_plugin.h"
 
 namespace Tamrix {
 
-class TamrixHost : public NameTableDispatch<TamrixHost, ITamrixHost>,
+class TamrixHost : public NameTableDispatch<TamrixHost, ITamrixHost2>,
                    public ProvideClassInfo<typelib::TID_TAMRIX_HOST_CLASS> {
 public:
     using Interfaces =
-        InterfaceList<ITamrixHost, As<IDispatch, ITamrixHost>, IProvideClassInfo>;
+        InterfaceList<ITamrixHost2, As<ITamrixHost, ITamrixHost2>, As<IDispatch, ITamrixHost2>, IProvideClassInfo>;
 
     // Names late-bound clients may use; property readers also answer to their get_ names.
     static constexpr DispName NAMES[] = {
@@ -28,7 +29,8 @@ public:
         {L"Count", 1},                 {L"get_Count", 1},
         {L"Init", 2},                  {L"QuerySpiFromFile", 3},
         {L"QuerySpi", 4},              {L"GetPicture", 5},
-        {L"GetFileFilter", 6},
+        {L"GetFileFilter", 6},         {L"CallTimeout", 7},
+        {L"get_CallTimeout", 7},       {L"put_CallTimeout", 7},
     };
     static constexpr UINT MAX_ARGS = 3;
     static constexpr bool CHECKS_NAMED_ARGS = true;
@@ -36,7 +38,7 @@ public:
     HRESULT InvokeMember(DISPID id, DispatchCall& call);
 
     // Discovery runs at once, with the default flags; in the 64-bit server 32-bit plug-ins
-    // are remote, served by plug-in objects of the 32-bit server (remote_susie_plugin.h).
+    // are remote, as are all with Init flag 16 (remote_susie_plugin.h).
     TamrixHost();
     virtual ~TamrixHost() = default;
 
@@ -51,9 +53,14 @@ public:
     STDMETHODIMP QuerySpi(BSTR FileName, VARIANT Buffer, IDispatch** ppSpi) override;
     STDMETHODIMP GetPicture(VARIANT src, LONG offsetOrLength, IDispatch** ppPicture) override;
     STDMETHODIMP GetFileFilter(LONG type, BSTR* pVal) override;
+    // ITamrixHost2
+    STDMETHODIMP get_CallTimeout(LONG* pVal) override;
+    STDMETHODIMP put_CallTimeout(LONG newVal) override;
 
 private:
+    std::shared_ptr<RemoteSessions> sessions_;  // before the list, whose entries use them
     SPI::PluginList list_;
+    LONG callTimeout_ = DEFAULT_CALL_TIMEOUT;
 };
 
 }  // namespace Tamrix

@@ -128,13 +128,14 @@ PluginList::PluginList(std::unique_ptr<RemotePlugins> remote) : remote_(std::mov
 SpiInterface PluginList::Binding(std::wstring path) const {
     if (remote_) {
         const WORD machine = ImageMachine(path);
-        if (machine != 0 && machine != OWN_MACHINE) {
+        const bool isolate = (loadFlags_ & SPI_ISOLATE) != 0;
+        if (machine != 0 && (machine != OWN_MACHINE || isolate)) {
             // Another process loads it, from another current directory: by its full path.
             std::wstring full(PATH_BUFFER_SIZE, L'\0');
             const DWORD n = GetFullPathNameW(path.c_str(), PATH_BUFFER_SIZE, full.data(), nullptr);
             if (n > 0 && n < PATH_BUFFER_SIZE) {
                 full.resize(n);
-                if (std::unique_ptr<RemotePlugin> plugin = remote_->Bind())
+                if (std::unique_ptr<RemotePlugin> plugin = remote_->Bind(machine, isolate))
                     return SpiInterface(std::move(full), std::move(plugin));
             }
         }
@@ -181,7 +182,9 @@ bool PluginList::AddFolder(const wchar_t* folder) {
         if (!IsPluginName(found.cFileName, nameLength)) continue;
         SpiInterface probe = Binding(prefix + std::wstring(found.cFileName, nameLength));
         // A directory matching the pattern fails to load and is skipped like any failure.
-        if (!Accepts(probe.Probe())) continue;  // the probe binding unloads what it loaded
+        const DWORD kind = probe.Probe();
+        const bool unserved = probe.Remote() && FAILED(probe.Remote()->LoadFailure());
+        if (!Accepts(kind) && !unserved) continue;  // the probe binding unloads what it loaded
         if (loadFlags_ & SPI_UNLOAD_AFTER_PROBE) probe.Unload();
         // The entry takes the probe's library reference over, if it still holds one.
         plugins_.push_back(std::move(probe));
