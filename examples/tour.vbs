@@ -2,11 +2,12 @@
 ' converts pictures to bitmap files, lists archives and converts the pictures inside
 ' them, then writes a contact sheet (index.html) of everything it converted and every failure.
 '
-'   cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] <file or folder>...
+'   cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/isolate] <file or folder>...
 '
 ' /plugins: a folder of Susie plug-ins searched besides the usual places (the current
 ' folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
-' and index.html go (default: a "tamrix-tour" folder in the temporary folder).
+' and index.html go (default: a "tamrix-tour" folder in the temporary folder); /isolate:
+' the plug-ins run in a helper process, so that one that crashes or hangs only fails its file.
 Option Explicit
 
 Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
@@ -21,6 +22,7 @@ Function Absolute(path)
 End Function
 
 Dim pluginFolder : pluginFolder = ""
+Dim isolate : isolate = False
 Dim outFolder : outFolder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "tamrix-tour")
 Dim inputs : Set inputs = CreateObject("Scripting.Dictionary")
 Dim a, arg
@@ -30,12 +32,14 @@ For a = 0 To WScript.Arguments.Count - 1
         pluginFolder = Absolute(Mid(arg, 10))
     ElseIf LCase(Left(arg, 5)) = "/out:" Then
         outFolder = Absolute(Mid(arg, 6))
+    ElseIf LCase(arg) = "/isolate" Then
+        isolate = True
     Else
         inputs.Add inputs.Count, Absolute(arg)
     End If
 Next
 If inputs.Count = 0 Then
-    WScript.Echo "usage: cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] <file or folder>..."
+    WScript.Echo "usage: cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/isolate] <file or folder>..."
     WScript.Quit 2
 End If
 
@@ -151,7 +155,13 @@ End Function
 
 ' ---- The plug-ins -------------------------------------------------------------------------
 Dim host : Set host = CreateObject("Tamrix.TamrixHost.1")
-If pluginFolder <> "" Then host.Init 0, pluginFolder
+'' Flag 16 isolates the plug-ins; without a folder of its own the search names the temporary
+' folder, which holds none.
+If isolate Then
+    If pluginFolder <> "" Then host.Init 16 + 15, pluginFolder Else host.Init 16 + 15, fso.GetSpecialFolder(2).Path
+ElseIf pluginFolder <> "" Then
+    host.Init 0, pluginFolder
+End If
 Dim note : note = ""
 If pluginFolder <> "" Then note = " (searched " & pluginFolder & " too)"
 WScript.Echo "Tamrix tour: " & host.Count & " plug-in(s)" & note

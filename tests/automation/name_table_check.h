@@ -41,14 +41,16 @@ inline void ReadLibrary(REFIID iid, std::map<std::wstring, LibraryMember>& membe
     ASSERT_EQ(S_OK, dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
     Tamrix::ComPtr<ITypeInfo> info;
     ASSERT_EQ(S_OK, dispatch->GetRefTypeInfo(ref, info.put()));
-    TYPEATTR* attr = nullptr;
-    ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
-    const UINT funcs = attr->cFuncs;
-    info->ReleaseTypeAttr(attr);
-    for (UINT i = 0; i < funcs; ++i) {
-        FUNCDESC* fd = nullptr;
-        ASSERT_EQ(S_OK, info->GetFuncDesc(i, &fd));
-        {
+    // The interface's own members, then those of each interface it derives from, up to IDispatch.
+    while (info) {
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+        const UINT funcs = attr->cFuncs;
+        const bool derived = attr->cImplTypes > 0;
+        info->ReleaseTypeAttr(attr);
+        for (UINT i = 0; i < funcs; ++i) {
+            FUNCDESC* fd = nullptr;
+            ASSERT_EQ(S_OK, info->GetFuncDesc(i, &fd));
             BSTR names[8] = {};
             UINT count = 0;
             info->GetNames(fd->memid, names, 8, &count);
@@ -58,8 +60,18 @@ inline void ReadLibrary(REFIID iid, std::map<std::wstring, LibraryMember>& membe
             if (count > 0) members[Lower(names[0])] = {fd->memid, fd->invkind, in};
             for (UINT n = 1; n < count; ++n) paramNames[Lower(names[n])].insert(fd->memid);
             for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
+            info->ReleaseFuncDesc(fd);
         }
-        info->ReleaseFuncDesc(fd);
+        Tamrix::ComPtr<ITypeInfo> base;
+        HREFTYPE baseRef = 0;
+        if (derived && SUCCEEDED(info->GetRefTypeOfImplType(0, &baseRef))) info->GetRefTypeInfo(baseRef, base.put());
+        TYPEATTR* baseAttr = nullptr;
+        if (base && SUCCEEDED(base->GetTypeAttr(&baseAttr))) {
+            const bool dispatchBase = IsEqualGUID(baseAttr->guid, IID_IDispatch);
+            base->ReleaseTypeAttr(baseAttr);
+            if (dispatchBase) base.reset();
+        }
+        info = std::move(base);
     }
 }
 

@@ -16,7 +16,7 @@ using nametablecheck::ExpectNameTableMatchesTypeLib;
 TEST(NameTables, TamrixHostAgreesWithTheTypeLibrary) {
     auto host = Tamrix::Make<Tamrix::TamrixHost>();
     ASSERT_TRUE(host);
-    ExpectNameTableMatchesTypeLib(IID_ITamrixHost, Tamrix::TamrixHost::NAMES, static_cast<ITamrixHost*>(host.get()),
+    ExpectNameTableMatchesTypeLib(IID_ITamrixHost2, Tamrix::TamrixHost::NAMES, static_cast<ITamrixHost2*>(host.get()),
                                   Tamrix::TamrixHost::MAX_ARGS);
 }
 
