@@ -30,7 +30,6 @@ public:
         {L"Init", 2},                  {L"QuerySpiFromFile", 3},
         {L"QuerySpi", 4},              {L"GetPicture", 5},
         {L"GetFileFilter", 6},         {L"CallTimeout", 7},
-        {L"get_CallTimeout", 7},       {L"put_CallTimeout", 7},
     };
     static constexpr UINT MAX_ARGS = 3;
     static constexpr bool CHECKS_NAMED_ARGS = true;
