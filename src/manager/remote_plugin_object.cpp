@@ -39,7 +39,8 @@ HRESULT LocalHeapCopy(IDispatch* remote, IDispatch** out) {
     }
     SharedLocalBlock shared;
     if (HRESULT hr = ShareLocalBlock(std::move(block), shared); FAILED(hr)) return hr;
-    return SpiLocalHeap::Create(std::move(shared), out);
+    // Its address would be one the client never had from a plug-in of its own process.
+    return SpiLocalHeap::Create(std::move(shared), out, false);
 }
 
 template <class Call>

@@ -1,7 +1,8 @@
 // The plug-in object a manager hands out for a plug-in isolated in a helper process: ours,
 // in the client, with the plug-in object's interfaces, passing each member to the plug-in
-// object over there. Blocks come back as local copies (an SpiLocalHeap here, whose Buffer is
-// an address here); once the helper has ended, every member answers how it ended
+// object over there. Blocks come back as local copies (an SpiLocalHeap here, whose Buffer
+// answers as for 64-bit clients, as does an integer source over there); once the helper has
+// ended, every member answers how it ended
 // (E_PLUGIN_CRASHED or E_PLUGIN_TIMEOUT) without calling anything.
 #pragma once
 #include <windows.h>
@@ -59,7 +60,7 @@ private:
 // The bytes of a block (an SpiLocalHeap of another process), read with GetBytes: none for a
 // null block.
 HRESULT BlockBytes(IDispatch* block, std::vector<BYTE>& out);
-// A new SpiLocalHeap here holding a copy of the block `remote` (null stays null).
+// A new SpiLocalHeap here holding a copy of the block `remote` (null stays null), with no Buffer.
 HRESULT LocalHeapCopy(IDispatch* remote, IDispatch** out);
 
 }  // namespace Tamrix

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "../common/automation_types.h"
+#include "../common/surrogate_process.h"
 #include "../common/value_width.h"
 #include "../plugin/spi_interface.h"
 #include "remote_plugin_object.h"
@@ -193,7 +194,7 @@ HRESULT RemoteSusiePlugin::Decode(SPI::Source& source, std::vector<BYTE>& info, 
         V_VT(&src) = VT_ARRAY | VT_UI1;
         V_ARRAY(&src) = source.Array();
     } else {
-        return E_INVALIDARG;  // an address means nothing over there
+        return E_ADDRESS_ACROSS_PROCESSES;  // an address means nothing over there
     }
     // A long there; here it came from one, or from an array's size.
     if (source.Len() < LONG_MIN || source.Len() > LONG_MAX) return E_EXCEEDS_32_BITS;

@@ -33,6 +33,7 @@ struct Interface {
 inline const Interface CLIENT_INTERFACES[] = {
     {"{8AA39C5E-B04B-452A-A300-20935EC7B6C5}", "ISusiePlugin"},
     {"{F5F637FF-7518-4628-A662-50382A210732}", "ITamrixHost"},
+    {"{76587637-775E-4B08-9936-D8B892BBBF2D}", "ITamrixHost2"},
     {"{54BD6FBA-42C6-4374-8234-E0ED9A767FBB}", "ISpiFileInfo"},
     {"{FAF4797D-86CE-46D8-A099-8B22AF949577}", "ISpiFileInfoCollection"},
     {"{5A0D7644-9F6D-4C35-B53B-6E737D80BC3A}", "ISpiLocalHeap"},
