@@ -264,9 +264,12 @@ struct Server {
     }
 };
 
-void Init(ITamrixHost* host, const std::string& folder) {
+// Flag 16 isolates the plug-ins in a helper process.
+constexpr LONG ISOLATED = 16 + 15;
+
+void Init(ITamrixHost* host, const std::string& folder, LONG flags = 0) {
     BSTR path = Bstr(folder);
-    Check(host->Init(0, path), "Init");
+    Check(host->Init(flags, path), "Init");
     SysFreeString(path);
 }
 
@@ -365,15 +368,16 @@ int main(int argc, char** argv) {
     V_VT(&src) = VT_BSTR;
     V_BSTR(&src) = Bstr(png);
     std::printf("\n  %-58s %13s  %13s  %7s\n", "", "Tamrix", "baseline", "ratio");
-    auto viaHost = [&] {
+    auto pictureFrom = [&](ITamrixHost* from) {
         Ref<IDispatch> picture;
-        Check(host->GetPicture(src, 0, picture.put()), "TamrixHost.GetPicture");
+        Check(from->GetPicture(src, 0, picture.put()), "TamrixHost.GetPicture");
         OLE_HANDLE bitmap = 0;
         Ref<IPicture> p;
         Check(picture->QueryInterface(IID_IPicture, p.put_void()), "IPicture");
         p->get_Handle(&bitmap);  // a client's first use; the picture owns its bitmap
         return -1.0;
     };
+    auto viaHost = [&] { return pictureFrom(host.get()); };
     TimeRow("TamrixHost.GetPicture, 24-MP PNG", "plug-in's GetPicture", Compare(reps, direct, viaHost), 1.10);
     {
         // Where the time goes: the same bitmap file composed from the plug-in's blocks, and
@@ -442,9 +446,9 @@ int main(int argc, char** argv) {
 
     Ref<ISusiePlugin> spi;
     server.NewPlugin(iftamrix, spi);
-    auto viaPlugin = [&] {
+    auto bytesFrom = [&](ISusiePlugin* from) {
         Ref<IDispatch> info, pixels;
-        Check(spi->GetPicture(src, 0, info.put(), pixels.put()), "SusiePlugin.GetPicture");
+        Check(from->GetPicture(src, 0, info.put(), pixels.put()), "SusiePlugin.GetPicture");
         Ref<ISpiLocalHeap> heap;
         Check(pixels->QueryInterface(IID_ISpiLocalHeap, heap.put_void()), "ISpiLocalHeap");
         VARIANT bytes;
@@ -453,8 +457,23 @@ int main(int argc, char** argv) {
         VariantClear(&bytes);
         return -1.0;
     };
+    auto viaPlugin = [&] { return bytesFrom(spi.get()); };
     TimeRow("SusiePlugin.GetPicture + GetBytes, same picture", "plug-in's GetPicture",
             Compare(reps, direct, viaPlugin), 1.05);
+    {
+        // The same two with the plug-ins isolated in a helper process, against in process.
+        Ref<ITamrixHost> isolated;
+        server.NewHost(isolated);
+        Init(isolated.get(), bundled, ISOLATED);
+        TimeRow("TamrixHost.GetPicture isolated (Init flag 16)", "the same in process",
+                Compare(reps, viaHost, [&] { return pictureFrom(isolated.get()); }), 1.3);
+        Ref<IDispatch> chosen;
+        Check(isolated->QuerySpiFromFile(V_BSTR(&src), 0, chosen.put()), "QuerySpiFromFile isolated");
+        Ref<ISusiePlugin> isolatedSpi;
+        Check(chosen->QueryInterface(IID_ISusiePlugin, isolatedSpi.put_void()), "ISusiePlugin");
+        TimeRow("SusiePlugin.GetPicture + GetBytes isolated", "the same in process",
+                Compare(reps, viaPlugin, [&] { return bytesFrom(isolatedSpi.get()); }), 1.3);
+    }
 
     // GetBytes against memcpy of the same block, as bandwidth: for the big pixel block, and
     // for a small one. A new array needs new memory, so memcpy into new memory (taken from
@@ -600,16 +619,21 @@ int main(int argc, char** argv) {
         Ref<ITamrixHost> selecting;
         server.NewHost(selecting);
         BSTR name = Bstr(data);
-        auto query = [&] {
-            Init(selecting.get(), folder);  // every entry unloaded again, untimed
+        auto queryWith = [&](ITamrixHost* with, LONG flags) {
+            Init(with, folder, flags);  // every entry unloaded again, untimed
             const double start = Now();
             Ref<IDispatch> found;
-            Check(selecting->QuerySpiFromFile(name, 0, found.put()), "QuerySpiFromFile");
+            Check(with->QuerySpiFromFile(name, 0, found.put()), "QuerySpiFromFile");
             found.reset();
             return Now() - start;
         };
+        auto query = [&] { return queryWith(selecting.get(), 0); };
         TimeRow("QuerySpiFromFile over 100 plug-ins, the last accepting", "probing them directly",
                 Compare(reps, probe, query), 1.1);
+        Ref<ITamrixHost> isolated;
+        server.NewHost(isolated);
+        TimeRow("the same isolated (Init flag 16)", "the same in process",
+                Compare(reps, query, [&] { return queryWith(isolated.get(), ISOLATED); }), 2.0);
         SysFreeString(name);
     }
 

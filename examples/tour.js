@@ -3,13 +3,14 @@
 // pictures inside them, then writes a contact sheet (index.html) of everything it converted
 // and every failure.
 //
-//   cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] [/to:<type>] <file or folder>...
+//   cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/isolate] <file or folder>...
 //
 // /plugins: a folder of Susie plug-ins searched besides the usual places (the current
 // folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
 // and index.html go (default: a "tamrix-tour" folder in the temporary folder); /to: a file
 // type (png, jpg, ...) every picture is also converted to by the plug-ins, which the
-// contact sheet then shows.
+// contact sheet then shows; /isolate: the plug-ins run in a helper process, so that one that
+// crashes or hangs only fails its file.
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 
 // A path made absolute. (Wine 8's GetAbsolutePathName drops the last part of a full path
@@ -20,6 +21,7 @@ function absolute(path) {
 
 var pluginFolder = null;
 var toType = null;
+var isolate = false;
 var outFolder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "tamrix-tour");
 var inputs = [];
 for (var a = 0; a < WScript.Arguments.length; ++a) {
@@ -28,10 +30,11 @@ for (var a = 0; a < WScript.Arguments.length; ++a) {
     if (lower.indexOf("/plugins:") === 0) pluginFolder = absolute(arg.substr(9));
     else if (lower.indexOf("/out:") === 0) outFolder = absolute(arg.substr(5));
     else if (lower.indexOf("/to:") === 0) toType = lower.substr(4).replace(/^\./, "");
+    else if (lower === "/isolate") isolate = true;
     else inputs.push(absolute(arg));
 }
 if (inputs.length === 0) {
-    WScript.Echo("usage: cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] [/to:<type>] <file or folder>...");
+    WScript.Echo("usage: cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/isolate] <file or folder>...");
     WScript.Quit(2);
 }
 
@@ -61,7 +64,10 @@ function makeFolders(path) {
 
 // ---- The plug-ins -------------------------------------------------------------------------
 var host = new ActiveXObject("Tamrix.TamrixHost.1");
-if (pluginFolder !== null) host.Init(0, pluginFolder);
+// Flag 16 isolates the plug-ins; without a folder of its own the search names the temporary
+// folder, which holds none.
+if (pluginFolder !== null || isolate)
+    host.Init(isolate ? 16 + 15 : 0, pluginFolder !== null ? pluginFolder : fso.GetSpecialFolder(2).Path);
 var pluginNames = [];
 for (var e = new Enumerator(host); !e.atEnd(); e.moveNext()) {
     var p = e.item();

@@ -3,13 +3,14 @@
 ' pictures inside them, then writes a contact sheet (index.html) of everything it converted
 ' and every failure.
 '
-'   cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/to:<type>] <file or folder>...
+'   cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/isolate] <file or folder>...
 '
 ' /plugins: a folder of Susie plug-ins searched besides the usual places (the current
 ' folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
 ' and index.html go (default: a "tamrix-tour" folder in the temporary folder); /to: a file
 ' type (png, jpg, ...) every picture is also converted to by the plug-ins, which the
-' contact sheet then shows.
+' contact sheet then shows; /isolate: the plug-ins run in a helper process, so that one that
+' crashes or hangs only fails its file.
 Option Explicit
 
 Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
@@ -25,6 +26,7 @@ End Function
 
 Dim pluginFolder : pluginFolder = ""
 Dim toType : toType = ""
+Dim isolate : isolate = False
 Dim outFolder : outFolder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "tamrix-tour")
 Dim inputs : Set inputs = CreateObject("Scripting.Dictionary")
 Dim a, arg
@@ -37,12 +39,14 @@ For a = 0 To WScript.Arguments.Count - 1
     ElseIf LCase(Left(arg, 4)) = "/to:" Then
         toType = LCase(Mid(arg, 5))
         If Left(toType, 1) = "." Then toType = Mid(toType, 2)
+    ElseIf LCase(arg) = "/isolate" Then
+        isolate = True
     Else
         inputs.Add inputs.Count, Absolute(arg)
     End If
 Next
 If inputs.Count = 0 Then
-    WScript.Echo "usage: cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/to:<type>] <file or folder>..."
+    WScript.Echo "usage: cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/isolate] <file or folder>..."
     WScript.Quit 2
 End If
 
@@ -89,7 +93,13 @@ End Sub
 
 ' ---- The plug-ins -------------------------------------------------------------------------
 Dim host : Set host = CreateObject("Tamrix.TamrixHost.1")
-If pluginFolder <> "" Then host.Init 0, pluginFolder
+'' Flag 16 isolates the plug-ins; without a folder of its own the search names the temporary
+' folder, which holds none.
+If isolate Then
+    If pluginFolder <> "" Then host.Init 16 + 15, pluginFolder Else host.Init 16 + 15, fso.GetSpecialFolder(2).Path
+ElseIf pluginFolder <> "" Then
+    host.Init 0, pluginFolder
+End If
 Dim note : note = ""
 If pluginFolder <> "" Then note = " (searched " & pluginFolder & " too)"
 WScript.Echo "Tamrix tour: " & host.Count & " plug-in(s)" & note

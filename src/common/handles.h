@@ -59,6 +59,12 @@ struct FileTraits {
     static type none() noexcept { return INVALID_HANDLE_VALUE; }
     static void close(type h) noexcept { CloseHandle(h); }
 };
+// Processes, events, mappings: null when there is none.
+struct KernelTraits {
+    using type = HANDLE;
+    static type none() noexcept { return nullptr; }
+    static void close(type h) noexcept { CloseHandle(h); }
+};
 struct FindTraits {
     using type = HANDLE;
     static type none() noexcept { return INVALID_HANDLE_VALUE; }
@@ -80,6 +86,7 @@ using UniqueHglobal = UniqueHandle<GlobalTraits>;
 using UniqueHmodule = UniqueHandle<ModuleTraits>;
 using UniqueFile = UniqueHandle<FileTraits>;
 using UniqueFind = UniqueHandle<FindTraits>;
+using UniqueKernelHandle = UniqueHandle<KernelTraits>;
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 using UniqueBitmap = UniqueHandle<BitmapTraits>;  // gdi32
 

@@ -39,10 +39,18 @@ bool IsSurrogateCommandLine(const wchar_t* commandLine) noexcept {
     return false;
 }
 
+namespace {
+bool g_remoteHost = false;
+}  // namespace
+
+void MarkRemoteHost() noexcept {
+    g_remoteHost = true;
+}
+
 bool InSurrogate() noexcept {
     // A process's command line does not change, so one look is enough.
     static const bool surrogate = IsSurrogateCommandLine(GetCommandLineW());
-    return surrogate;
+    return surrogate || g_remoteHost;
 }
 
 }  // namespace Tamrix

@@ -16,7 +16,9 @@ inline constexpr HRESULT E_ADDRESS_ACROSS_PROCESSES = static_cast<HRESULT>(0x800
 // does), letters in any case.
 bool IsSurrogateCommandLine(const wchar_t* commandLine) noexcept;
 
-// True when this process is such a surrogate; read once from the process's command line.
+// True when this process is such a surrogate (read once from the process's command line), or
+// a helper process that a client of ours started to serve its plug-ins (MarkRemoteHost).
 bool InSurrogate() noexcept;
+void MarkRemoteHost() noexcept;
 
 }  // namespace Tamrix

@@ -4,8 +4,10 @@
 #include <cstring>
 
 #include "../common/automation_types.h"
+#include "../common/surrogate_process.h"
 #include "../common/value_width.h"
 #include "../plugin/spi_interface.h"
+#include "remote_plugin_object.h"
 
 namespace Tamrix {
 namespace {
@@ -26,25 +28,6 @@ HRESULT ByteArray(const void* data, size_t size, UniqueSafeArray& out) noexcept 
     return S_OK;
 }
 
-// The bytes of a block handed back by the other server (an SpiLocalHeap there), read with
-// GetBytes: none for a null block or one that is empty.
-HRESULT BlockBytes(IDispatch* block, std::vector<BYTE>& out) {
-    out.clear();
-    if (!block) return S_OK;
-    ComPtr<ISpiLocalHeap> heap;
-    if (HRESULT hr = block->QueryInterface(IID_ISpiLocalHeap, heap.put_void()); FAILED(hr)) return hr;
-    Variant bytes;
-    if (HRESULT hr = heap->GetBytes(bytes.get()); FAILED(hr)) return hr;
-    if (V_VT(bytes.get()) != (VT_ARRAY | VT_UI1) || !V_ARRAY(bytes.get())) return E_FAIL;
-    const SAFEARRAY* array = V_ARRAY(bytes.get());
-    const size_t size = array->cDims == 1 ? array->rgsabound[0].cElements : 0;
-    SafeArrayDataAccess access;
-    if (HRESULT hr = access.access(V_ARRAY(bytes.get())); FAILED(hr)) return hr;
-    const BYTE* data = static_cast<const BYTE*>(access.data());
-    out.assign(data, data + size);
-    return S_OK;
-}
-
 HRESULT NewBstr(const std::wstring& text, Bstr& out) noexcept {
     out.reset(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
     return out.get() ? S_OK : E_OUTOFMEMORY;
@@ -52,32 +35,80 @@ HRESULT NewBstr(const std::wstring& text, Bstr& out) noexcept {
 
 class RemoteSusiePlugins final : public SPI::RemotePlugins {
 public:
-    std::unique_ptr<SPI::RemotePlugin> Bind() const override { return std::make_unique<RemoteSusiePlugin>(session_); }
+    explicit RemoteSusiePlugins(std::shared_ptr<RemoteSessions> sessions) noexcept : sessions_(std::move(sessions)) {}
+
+    std::unique_ptr<SPI::RemotePlugin> Bind(WORD machine, bool isolate) const override {
+        if (machine == SPI::OWN_MACHINE) return std::make_unique<RemoteSusiePlugin>(sessions_->isolated);
+        // Only the 64-bit server has another width's server to ask.
+        if (sizeof(void*) == 8 && machine == IMAGE_FILE_MACHINE_I386)
+            return std::make_unique<RemoteSusiePlugin>(isolate ? sessions_->foreign : sessions_->surrogate);
+        return nullptr;
+    }
 
 private:
-    std::shared_ptr<RemoteSession> session_ = std::make_shared<RemoteSession>();
+    std::shared_ptr<RemoteSessions> sessions_;
 };
 
 }  // namespace
 
-HRESULT RemoteSession::NewObject(const std::wstring& path, ComPtr<ISusiePlugin>& out, bool& loaded) noexcept {
-    loaded = false;
-    ComPtr<ISusiePlugin> object;
-    // A surrogate that has gone (ended by a failing plug-in, say) is started again.
-    if (first_ && FAILED(first_->NewPlugin(object.put()))) first_.reset();
-    if (!first_) {
+RemoteSessions::RemoteSessions()
+    : isolated(std::make_shared<RemoteSession>(true, SPI::OWN_MACHINE)),
+      foreign(std::make_shared<RemoteSession>(true, IMAGE_FILE_MACHINE_I386)),
+      surrogate(std::make_shared<RemoteSession>(false, IMAGE_FILE_MACHINE_I386)) {}
+
+void RemoteSessions::SetCallTimeout(LONG timeout) noexcept {
+    isolated->SetCallTimeout(timeout);
+    foreign->SetCallTimeout(timeout);
+}
+
+void RemoteSession::SetCallTimeout(LONG timeout) noexcept {
+    timeout_ = timeout;
+    if (helper_) helper_->SetCallTimeout(timeout);
+}
+
+HRESULT RemoteSession::Connect() noexcept {
+    if (!helperRoad_) {
+        // A surrogate that has gone (ended by a failing plug-in, say) is started again.
+        ComPtr<ISusiePlugin> object;
         if (HRESULT hr = CoCreateInstance(CLSID_SusiePlugin, nullptr, REMOTE_CONTEXT, IID_ISusiePlugin,
                                           object.put_void());
             FAILED(hr))
             return hr;
-        if (HRESULT hr = object.query(first_); FAILED(hr)) return hr;
+        return object.query(first_);
+    }
+    std::wstring host, server;
+    if (!HelperFor(machine_, host, server)) return REGDB_E_CLASSNOTREG;
+    try {
+        return HelperProcess::Start(host, server, timeout_, helper_, first_);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT RemoteSession::NewObject(const std::wstring& path, ComPtr<ISusiePlugin>& out, bool& loaded,
+                                 std::shared_ptr<HelperProcess>& helper) noexcept {
+    loaded = false;
+    helper.reset();
+    ComPtr<ISusiePlugin> object;
+    if (helper_ && helper_->Ended()) {
+        first_.reset();
+        helper_.reset();
+    }
+    HRESULT hr = first_ ? first_->NewPlugin(object.put()) : E_FAIL;
+    if (FAILED(hr)) {
+        first_.reset();
+        helper_.reset();
+        if (FAILED(hr = Connect())) return hr;
+        if (FAILED(hr = first_->NewPlugin(object.put()))) return helper_ ? helper_->Answer(hr) : hr;
     }
     Bstr name;
-    if (HRESULT hr = NewBstr(path, name); FAILED(hr)) return hr;
+    if (FAILED(hr = NewBstr(path, name))) return hr;
     VARIANT_BOOL ok = VARIANT_FALSE;
-    if (HRESULT hr = object->Load(name.get(), &ok); FAILED(hr)) return hr;
+    // Loading runs the plug-in's own code over there: it may end the helper too.
+    if (hr = object->Load(name.get(), &ok); FAILED(hr)) return helper_ ? helper_->Answer(hr) : hr;
     loaded = ok != VARIANT_FALSE;
     out = std::move(object);
+    helper = helper_;
     return S_OK;
 }
 
@@ -85,11 +116,13 @@ DWORD RemoteSusiePlugin::Load(const std::wstring& path) noexcept {
     Unload();
     ComPtr<ISusiePlugin> object;
     bool loaded = false;
-    if (HRESULT hr = session_->NewObject(path, object, loaded); FAILED(hr)) {
-        loadFailure_ = hr;
+    loadFailure_ = session_->NewObject(path, object, loaded, helper_);
+    if (FAILED(loadFailure_)) {
+        // A helper that ended while the plug-in loaded says nothing against the file being a
+        // plug-in... but nothing for it either: the file is no plug-in now.
+        if (loadFailure_ == E_PLUGIN_CRASHED || loadFailure_ == E_PLUGIN_TIMEOUT) loadFailure_ = S_OK;
         return 0;
     }
-    loadFailure_ = E_FAIL;
     // Loaded over there even when it is no plug-in, as a library that fails its probe stays
     // loaded here; whoever asked unloads it.
     object_ = std::move(object);
@@ -100,10 +133,11 @@ DWORD RemoteSusiePlugin::Load(const std::wstring& path) noexcept {
 void RemoteSusiePlugin::Unload() noexcept {
     remote_.reset();
     object_.reset();
+    helper_.reset();
 }
 
 DWORD RemoteSusiePlugin::Kind() const noexcept {
-    if (!remote_) return 0;
+    if (!remote_ || !IsLoaded()) return 0;
     // Asked again every time, as a kind is: the first four characters of information 0.
     Bstr text;
     VARIANT_BOOL answered = VARIANT_FALSE;
@@ -118,7 +152,7 @@ DWORD RemoteSusiePlugin::Kind() const noexcept {
 }
 
 HRESULT RemoteSusiePlugin::IsSupported(const SPI::PluginName& name, const void* header) noexcept {
-    if (!remote_) return S_FALSE;
+    if (!remote_ || !IsLoaded()) return S_FALSE;
     Bstr text;  // null for no name
     if (!name.IsNull() && FAILED(NewBstr(name.Text(), text))) return S_FALSE;
     UniqueSafeArray bytes;
@@ -134,7 +168,7 @@ HRESULT RemoteSusiePlugin::IsSupported(const SPI::PluginName& name, const void* 
 }
 
 bool RemoteSusiePlugin::InfoText(int infoNo, int size, std::wstring& text) {
-    if (!remote_) return false;
+    if (!remote_ || !IsLoaded()) return false;
     Bstr result;
     VARIANT_BOOL answered = VARIANT_FALSE;
     if (FAILED(remote_->PluginInfoText(infoNo, size, result.put(), &answered))) return false;
@@ -146,6 +180,7 @@ HRESULT RemoteSusiePlugin::Decode(SPI::Source& source, std::vector<BYTE>& info, 
     info.clear();
     pixels.clear();
     if (!object_) return E_FAIL;
+    if (helper_ && helper_->Ended()) return helper_->EndCode();
     // The source as the client gave it: a file's name with the offset, or the byte array
     // (still accessed here; the call copies it) with its length.
     VARIANT src;
@@ -159,31 +194,33 @@ HRESULT RemoteSusiePlugin::Decode(SPI::Source& source, std::vector<BYTE>& info, 
         V_VT(&src) = VT_ARRAY | VT_UI1;
         V_ARRAY(&src) = source.Array();
     } else {
-        return E_INVALIDARG;  // an address means nothing over there
+        return E_ADDRESS_ACROSS_PROCESSES;  // an address means nothing over there
     }
     // A long there; here it came from one, or from an array's size.
     if (source.Len() < LONG_MIN || source.Len() > LONG_MAX) return E_EXCEEDS_32_BITS;
     const LONG length = static_cast<LONG>(source.Len());
     ComPtr<IDispatch> infoBlock, pixelBlock;
-    if (HRESULT hr = object_->GetPicture(src, length, infoBlock.put(), pixelBlock.put()); FAILED(hr)) return hr;
-    if (HRESULT hr = BlockBytes(infoBlock.get(), info); FAILED(hr)) return hr;
-    return BlockBytes(pixelBlock.get(), pixels);
+    HRESULT hr = object_->GetPicture(src, length, infoBlock.put(), pixelBlock.put());
+    if (SUCCEEDED(hr)) hr = BlockBytes(infoBlock.get(), info);
+    if (SUCCEEDED(hr)) hr = BlockBytes(pixelBlock.get(), pixels);
+    return helper_ ? helper_->Answer(hr) : hr;
 }
 
 HRESULT RemoteSusiePlugin::NewObject(const std::wstring& path, REFIID riid, void** out) noexcept {
     if (!out) return E_POINTER;
     *out = nullptr;
     ComPtr<ISusiePlugin> object;
+    std::shared_ptr<HelperProcess> helper;
     bool loaded = false;
     // Handed out whether the file loads over there or not, as a copy that fails to load
     // again is here.
-    if (HRESULT hr = session_->NewObject(path, object, loaded); FAILED(hr)) return hr;
-    return object->QueryInterface(riid, out);
+    if (HRESULT hr = session_->NewObject(path, object, loaded, helper); FAILED(hr)) return hr;
+    if (!helper) return object->QueryInterface(riid, out);
+    return HandOut(Make<RemotePluginObject>(std::move(object), std::move(helper)), riid, out);
 }
 
-std::unique_ptr<SPI::RemotePlugins> NewRemotePlugins() {
-    if constexpr (sizeof(void*) == 8) return std::make_unique<RemoteSusiePlugins>();
-    return nullptr;
+std::unique_ptr<SPI::RemotePlugins> NewRemotePlugins(std::shared_ptr<RemoteSessions> sessions) {
+    return std::make_unique<RemoteSusiePlugins>(std::move(sessions));
 }
 
 }  // namespace Tamrix

@@ -1,9 +1,11 @@
-// The remote plug-ins of the 64-bit server, its 32-bit ones. A 64-bit process cannot load a
-// 32-bit library, so each is served by a plug-in object of the 32-bit server (Tamrix.dll,
-// registered as for 64-bit clients), which COM runs in the system's DLL surrogate when asked
-// for it out of process as a 32-bit server. The manager's list, selection walk, picture
-// loading and file filter use it through SPI::RemotePlugin; the objects handed to clients
-// are that server's own plug-in objects, with the same interfaces as ours.
+// Remote plug-ins: those a manager has served by another process. A plug-in isolated on
+// request (Init flag 16) is served by the manager's helper process (helper_process.h), and so
+// is, in the 64-bit server, every 32-bit plug-in, by a helper running the 32-bit server. The
+// 64-bit server's 32-bit plug-ins of a manager without isolation still go the old road, a
+// plug-in object of the 32-bit server in the system's DLL surrogate. The manager's list,
+// selection walk, picture loading and file filter use them through SPI::RemotePlugin; the
+// objects handed to clients are RemotePluginObjects (or, through the surrogate, that server's
+// own plug-in objects), with the same interfaces as ours.
 #pragma once
 #include <windows.h>
 #include <memory>
@@ -13,21 +15,47 @@
 #include "Tamrix.h"
 #include "../common/com_ptr.h"
 #include "../plugin/remote_plugin.h"
+#include "helper_process.h"
 
 namespace Tamrix {
 
-// One manager's way to the 32-bit server: the first plug-in object activated there, which
-// makes every further one in its own process (ISusiePluginRemote::NewPlugin). One activation
-// per manager, not one per object: Wine 8 starts a surrogate for each activation, a second
-// or more apiece, where Windows keeps one. Apartment-bound, like the manager that holds it.
+// One manager's way to the plug-ins served for it in one kind of process: the first plug-in
+// object there, which makes every further one in its own process (ISusiePluginRemote::NewPlugin),
+// and the helper process it lives in. One process per manager and road, not one per object;
+// one that has ended is replaced when next needed. Apartment-bound, like the manager.
 class RemoteSession {
 public:
-    // A new plug-in object of the 32-bit server, loaded with the file at `path`; `loaded`
-    // tells whether the file loaded as a plug-in there. The failure when no object could be had.
-    HRESULT NewObject(const std::wstring& path, ComPtr<ISusiePlugin>& out, bool& loaded) noexcept;
+    // Served by a helper for plug-ins of `machine`, or (helper false) by the surrogate.
+    RemoteSession(bool helper, WORD machine) noexcept : helperRoad_(helper), machine_(machine) {}
+
+    // A new plug-in object over there, loaded with the file at `path`; `loaded` tells whether
+    // the file loaded as a plug-in there, `helper` the process it lives in (null for the
+    // surrogate). The failure when no object could be had: the activation's, or how the
+    // helper ended.
+    HRESULT NewObject(const std::wstring& path, ComPtr<ISusiePlugin>& out, bool& loaded,
+                      std::shared_ptr<HelperProcess>& helper) noexcept;
+
+    // The time limit of calls into the helper's plug-ins, ms (0: none).
+    void SetCallTimeout(LONG timeout) noexcept;
 
 private:
+    HRESULT Connect() noexcept;
+
+    bool helperRoad_;
+    WORD machine_;
+    LONG timeout_ = DEFAULT_CALL_TIMEOUT;
     ComPtr<ISusiePluginRemote> first_;
+    std::shared_ptr<HelperProcess> helper_;
+};
+
+// The sessions of one manager: they outlive the list, so that its entries can use them to the end.
+struct RemoteSessions {
+    RemoteSessions();
+    void SetCallTimeout(LONG timeout) noexcept;
+
+    std::shared_ptr<RemoteSession> isolated;  // this width's plug-ins, in a helper
+    std::shared_ptr<RemoteSession> foreign;   // the 64-bit server's 32-bit ones, in a helper
+    std::shared_ptr<RemoteSession> surrogate; // the same without isolation, in the surrogate
 };
 
 class RemoteSusiePlugin final : public SPI::RemotePlugin {
@@ -38,7 +66,8 @@ public:
 
     DWORD Load(const std::wstring& path) noexcept override;
     void Unload() noexcept override;
-    bool IsLoaded() const noexcept override { return static_cast<bool>(object_); }
+    // Loaded, and in a helper that still runs.
+    bool IsLoaded() const noexcept override { return object_ && !(helper_ && helper_->Ended()); }
     HRESULT LoadFailure() const noexcept override { return loadFailure_; }
     DWORD Kind() const noexcept override;
 
@@ -49,13 +78,13 @@ public:
 
 private:
     std::shared_ptr<RemoteSession> session_;
+    std::shared_ptr<HelperProcess> helper_;
     ComPtr<ISusiePlugin> object_;
     ComPtr<ISusiePluginRemote> remote_;
-    HRESULT loadFailure_ = E_FAIL;
+    HRESULT loadFailure_ = S_OK;
 };
 
-// The remote plug-ins of a new manager of the 64-bit server; null in the 32-bit server,
-// which binds every plug-in itself.
-std::unique_ptr<SPI::RemotePlugins> NewRemotePlugins();
+// The remote plug-ins of a new manager, bound through `sessions`.
+std::unique_ptr<SPI::RemotePlugins> NewRemotePlugins(std::shared_ptr<RemoteSessions> sessions);
 
 }  // namespace Tamrix

@@ -26,7 +26,7 @@ SPI::PluginName NameOf(BSTR name) {
 
 }  // namespace
 
-TamrixHost::TamrixHost() : list_(NewRemotePlugins()) {}
+TamrixHost::TamrixHost() : sessions_(std::make_shared<RemoteSessions>()), list_(NewRemotePlugins(sessions_)) {}
 
 // The name table's Invoke rows: exact argument counts, no declared defaults.
 HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
@@ -88,6 +88,17 @@ HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
         hr = GetFileFilter(number, &out);
         return call.ReturnString(hr, out);
     }
+    case 7: {
+        // Read with no argument, set with one.
+        if (SUCCEEDED(call.Expect(1))) {
+            if (FAILED(hr = call.Long(0, &number))) return hr;
+            return call.Return(put_CallTimeout(number));
+        }
+        if (FAILED(hr = call.Expect(0))) return hr;
+        LONG out = 0;
+        hr = get_CallTimeout(&out);
+        return call.ReturnLong(hr, out);
+    }
     case 8: {
         if (FAILED(hr = call.Expect(2)) || FAILED(hr = call.Unconverted(1, &value)) ||
             FAILED(hr = call.Long(0, &number)))
@@ -133,7 +144,11 @@ STDMETHODIMP TamrixHost::get_Item(LONG Index, IDispatch** pVal) {
         if (Index < 1 || static_cast<ULONG>(Index) > list_.Plugins().size()) return E_INVALIDARG;
         const SPI::PluginList::Walk walk(list_);
         SPI::SpiInterface& entry = list_.Plugins()[static_cast<size_t>(Index) - 1];
-        if (!SPI::LoadOnDemand(entry)) return E_FAIL;
+        if (!SPI::LoadOnDemand(entry)) {
+            // A plug-in that no process could be had for says why.
+            const SPI::RemotePlugin* remote = entry.Remote();
+            return remote && FAILED(remote->LoadFailure()) ? remote->LoadFailure() : E_FAIL;
+        }
         return NewPluginObject(entry, IID_IDispatch, reinterpret_cast<void**>(pVal));
     });
 }
@@ -256,6 +271,23 @@ STDMETHODIMP TamrixHost::CheckPlugin(BSTR FileName, VARIANT* pResult) {
         ThrowIfFailed(SafeArrayPutElement(array.get(), &index, detail.get()));
         V_VT(pResult) = VT_ARRAY | VT_VARIANT;
         V_ARRAY(pResult) = array.release();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP TamrixHost::get_CallTimeout(LONG* pVal) {
+    return Boundary([&] {
+        if (!pVal) return E_POINTER;
+        *pVal = callTimeout_;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP TamrixHost::put_CallTimeout(LONG newVal) {
+    return Boundary([&] {
+        if (newVal < 0) return E_INVALIDARG;
+        callTimeout_ = newVal;
+        sessions_->SetCallTimeout(newVal);
         return S_OK;
     });
 }

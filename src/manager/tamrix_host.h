@@ -12,6 +12,7 @@
 #include "../automation/typelib_dispatch.h"
 #include "../common/object.h"
 #include "../plugin/plugin_list.h"
+#include "remote_susie_plugin.h"
 
 namespace Tamrix {
 
@@ -28,8 +29,9 @@ public:
         {L"Count", 1},                 {L"get_Count", 1},
         {L"Init", 2},                  {L"QuerySpiFromFile", 3},
         {L"QuerySpi", 4},              {L"GetPicture", 5},
-        {L"GetFileFilter", 6},         {L"GetPictureProperties", 8},
-        {L"ConvertFile", 9},           {L"CheckPlugin", 10},
+        {L"GetFileFilter", 6},         {L"CallTimeout", 7},
+        {L"GetPictureProperties", 8},  {L"ConvertFile", 9},
+        {L"CheckPlugin", 10},
     };
     static constexpr UINT MAX_ARGS = 4;
     static constexpr bool CHECKS_NAMED_ARGS = true;
@@ -37,7 +39,7 @@ public:
     HRESULT InvokeMember(DISPID id, DispatchCall& call);
 
     // Discovery runs at once, with the default flags; in the 64-bit server 32-bit plug-ins
-    // are remote, served by plug-in objects of the 32-bit server (remote_susie_plugin.h).
+    // are remote, as are all with Init flag 16 (remote_susie_plugin.h).
     TamrixHost();
     virtual ~TamrixHost() = default;
 
@@ -54,12 +56,16 @@ public:
     STDMETHODIMP GetFileFilter(LONG type, BSTR* pVal) override;
 
     // ITamrixHost2
+    STDMETHODIMP get_CallTimeout(LONG* pVal) override;
+    STDMETHODIMP put_CallTimeout(LONG newVal) override;
     STDMETHODIMP GetPictureProperties(VARIANT src, LONG offsetOrLength, IDispatch** ppProperties) override;
     STDMETHODIMP ConvertFile(VARIANT src, LONG offsetOrLength, BSTR destPath) override;
     STDMETHODIMP CheckPlugin(BSTR FileName, VARIANT* pResult) override;
 
 private:
+    std::shared_ptr<RemoteSessions> sessions_;  // before the list, whose entries use them
     SPI::PluginList list_;
+    LONG callTimeout_ = DEFAULT_CALL_TIMEOUT;
 };
 
 }  // namespace Tamrix

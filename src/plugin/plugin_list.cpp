@@ -161,13 +161,14 @@ PluginList::PluginList(std::unique_ptr<RemotePlugins> remote) : remote_(std::mov
 SpiInterface PluginList::Binding(std::wstring path) const {
     if (remote_) {
         const WORD machine = ImageMachine(path);
-        if (machine != 0 && machine != OWN_MACHINE) {
+        const bool isolate = (loadFlags_ & SPI_ISOLATE) != 0;
+        if (machine != 0 && (machine != OWN_MACHINE || isolate)) {
             // Another process loads it, from another current directory: by its full path.
             std::wstring full(PATH_BUFFER_SIZE, L'\0');
             const DWORD n = GetFullPathNameW(path.c_str(), PATH_BUFFER_SIZE, full.data(), nullptr);
             if (n > 0 && n < PATH_BUFFER_SIZE) {
                 full.resize(n);
-                if (std::unique_ptr<RemotePlugin> plugin = remote_->Bind())
+                if (std::unique_ptr<RemotePlugin> plugin = remote_->Bind(machine, isolate))
                     return SpiInterface(std::move(full), std::move(plugin));
             }
         }
@@ -180,7 +181,9 @@ PluginCheck PluginList::Check(const std::wstring& path) const {
     if (attributes == INVALID_FILE_ATTRIBUTES) return {HRESULT_FROM_WIN32(GetLastError()), {}};
     const WORD machine = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : ImageMachine(path);
     if (machine == 0) return {HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT), {}};
-    if (machine != OWN_MACHINE && !remote_) return {HRESULT_FROM_WIN32(ERROR_EXE_MACHINE_TYPE_MISMATCH), MachineName(machine)};
+    // Another machine's module is served only where another process can load it.
+    if (machine != OWN_MACHINE && !(remote_ && remote_->Bind(machine, false)))
+        return {HRESULT_FROM_WIN32(ERROR_EXE_MACHINE_TYPE_MISMATCH), MachineName(machine)};
     if (!HasPluginEnding(path)) return {HRESULT_FROM_WIN32(ERROR_INVALID_NAME), PLUGIN_ENDINGS};
 
     SpiInterface probe = Binding(path);
@@ -192,7 +195,11 @@ PluginCheck PluginList::Check(const std::wstring& path) const {
         if (!module) return {HRESULT_FROM_WIN32(GetLastError()), {}};
     }
     const DWORD probed = probe.Probe();
-    if (probe.Remote() && probed == 0) return {probe.Remote()->LoadFailure(), MachineName(machine)};
+    if (probe.Remote() && probed == 0) {
+        // Looked at over there and found no plug-in: the other process's own reason is not told.
+        const HRESULT failure = probe.Remote()->LoadFailure();
+        return {FAILED(failure) ? failure : E_FAIL, MachineName(machine)};
+    }
     std::wstring kindText;
     if (probe.IsLoaded() && (probe.Remote() || probe.GetPluginInfoEntry()))
         PluginInfoText(probe, 0, KIND_BUFFER_SIZE, kindText);
@@ -247,7 +254,9 @@ bool PluginList::AddFolder(const wchar_t* folder) {
         if (!IsPluginName(found.cFileName, nameLength)) continue;
         SpiInterface probe = Binding(prefix + std::wstring(found.cFileName, nameLength));
         // A directory matching the pattern fails to load and is skipped like any failure.
-        if (!Accepts(probe.Probe())) continue;  // the probe binding unloads what it loaded
+        const DWORD kind = probe.Probe();
+        const bool unserved = probe.Remote() && FAILED(probe.Remote()->LoadFailure());
+        if (!Accepts(kind) && !unserved) continue;  // the probe binding unloads what it loaded
         if (loadFlags_ & SPI_UNLOAD_AFTER_PROBE) probe.Unload();
         // The entry takes the probe's library reference over, if it still holds one.
         plugins_.push_back(std::move(probe));

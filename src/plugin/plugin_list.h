@@ -26,6 +26,7 @@ constexpr LONG SPI_UNLOAD_AFTER_PROBE = 0x1;  // list entries start unloaded
 constexpr LONG SPI_PICTURE = 0x2;             // picture plug-ins are listed
 constexpr LONG SPI_ARCHIVE = 0x4;             // archive plug-ins are listed
 constexpr LONG SPI_SUSIE_FOLDER = 0x8;        // the viewer's own plug-in folder is scanned too
+constexpr LONG SPI_ISOLATE = 0x10;            // plug-ins run in a helper process, not this one
 constexpr LONG SPI_DEFAULT_FLAGS = 15;
 
 // Where the viewer names its plug-in folder (under HKEY_CURRENT_USER).
@@ -97,7 +98,9 @@ public:
     // Appends the plug-ins of one folder (null: the current directory) that the load flags
     // accept: "*.spi" files, and in the 64-bit build ".sph" and ".spi" files alike, in the
     // order the system lists them; a 32-bit one is bound as a remote plug-in when there are
-    // remote plug-ins. False when no file matched.
+    // remote plug-ins, and with SPI_ISOLATE every one is. A remote one that no process could
+    // be had for is listed whatever its kind: it fails its calls, it is never left out
+    // unseen. False when no file matched.
     bool AddFolder(const wchar_t* folder);
 
     // The first entry whose IsSupported (IsSupportedW where it has one) accepts `name` and

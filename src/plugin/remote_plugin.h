@@ -1,7 +1,7 @@
-// Remote plug-ins: those this process cannot load, 32-bit ones (".spi") seen from the 64-bit
-// server. Such a plug-in is served by a plug-in object of the 32-bit server in another
-// process (the system's DLL surrogate); what the plug-in list needs of it is declared here
-// and made above this layer, where COM objects live. A binding (SpiInterface) that holds one
+// Remote plug-ins: those this process cannot load (32-bit ones, ".spi", seen from the 64-bit
+// server), and those a client asks to have isolated. Such a plug-in is served by a plug-in
+// object of ours in another process; what the plug-in list needs of it is declared here and
+// made above this layer, where COM objects live. A binding (SpiInterface) that holds one
 // has no entry points of its own: everything it is asked goes to the plug-in over there.
 #pragma once
 #include <windows.h>
@@ -27,9 +27,9 @@ public:
     virtual DWORD Load(const std::wstring& path) noexcept = 0;
     virtual void Unload() noexcept = 0;
     virtual bool IsLoaded() const noexcept = 0;
-    // Why the last Load answered 0: the failure to reach the other process (its activation's
-    // HRESULT), else E_FAIL for a file that the other process could not load as a plug-in.
-    virtual HRESULT LoadFailure() const noexcept { return E_FAIL; }
+    // Why the last Load found no plug-in when no process could serve it (the activation's
+    // failure); S_OK when the file was looked at over there.
+    virtual HRESULT LoadFailure() const noexcept { return S_OK; }
     // The kind as the loaded plug-in states it now; 0 when not loaded.
     virtual DWORD Kind() const noexcept = 0;
 
@@ -55,7 +55,8 @@ public:
 class RemotePlugins {
 public:
     virtual ~RemotePlugins() = default;
-    virtual std::unique_ptr<RemotePlugin> Bind() const = 0;
+    // For a module of `machine`; `isolate` when the list isolates its plug-ins.
+    virtual std::unique_ptr<RemotePlugin> Bind(WORD machine, bool isolate) const = 0;
 };
 
 // The machine a module file is built for (IMAGE_FILE_MACHINE_I386, _AMD64, ...), read from

@@ -10,8 +10,10 @@
 #include <windows.h>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "../common/handles.h"
+#include "call_guard.h"
 #include "remote_plugin.h"
 #include "spi_api.h"
 
@@ -75,11 +77,22 @@ public:
 
     // Calls `entry`, one of this binding's entries, holding a load reference on the library
     // while it runs, so that nothing the plug-in sets off meanwhile can unload the code that
-    // runs; InCall() tells such re-entrant requests to wait (E_PLUGIN_IN_CALL).
+    // runs; InCall() tells such re-entrant requests to wait (E_PLUGIN_IN_CALL). In a
+    // helper process the call runs guarded (call_guard.h).
     template <class Entry, class... Args>
     int Invoke(Entry entry, Args... args) const {
         const InCallScope scope(*this);
-        return entry(args...);
+        if (!PluginCallsGuarded()) return entry(args...);
+        struct Call {
+            Entry entry;
+            std::tuple<Args...> args;
+            int result;
+        } call{entry, {args...}, 0};
+        RunGuarded([](void* p) {
+            Call& c = *static_cast<Call*>(p);
+            c.result = std::apply(c.entry, c.args);
+        }, &call);
+        return call.result;
     }
     bool InCall() const noexcept { return calls_ > 0; }
 

@@ -104,6 +104,7 @@ STDMETHODIMP SusiePlugin::ConfigurationDlg(LONG hParent, LONG function) {
         auto dialog = SPI::EntryAs<SPI::ConfigurationDlgFn>(binding_.Export(SPI::exports::ConfigurationDlg));
         if (!dialog) return SPI::MapResult(SPI::SPI_NOT_IMPLEMENTED);
         const HWND parent = reinterpret_cast<HWND>(static_cast<LONG_PTR>(hParent));
+        const SPI::UntimedCalls untimed;  // a dialog waits for its user
         return SPI::MapResult(binding_.Invoke(dialog, parent, static_cast<int>(function)));
     });
 }

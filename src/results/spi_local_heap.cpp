@@ -10,11 +10,12 @@
 
 namespace Tamrix {
 
-HRESULT SpiLocalHeap::Create(SharedLocalBlock block, IDispatch** out) noexcept {
+HRESULT SpiLocalHeap::Create(SharedLocalBlock block, IDispatch** out, bool handsOutAddress) noexcept {
     *out = nullptr;
     auto heap = Make<SpiLocalHeap>();
     if (!heap) return E_OUTOFMEMORY;
     heap->Attach(std::move(block));
+    heap->handsOutAddress_ = handsOutAddress;
     return HandOut(std::move(heap), out);
 }
 
@@ -23,7 +24,7 @@ STDMETHODIMP SpiLocalHeap::get_Buffer(LONG* pVal) {
         if (!pVal) return E_POINTER;
         *pVal = 0;
         // The block lives in the surrogate; its address means nothing to the client.
-        if (InSurrogate()) return E_ADDRESS_ACROSS_PROCESSES;
+        if (InSurrogate() || !handsOutAddress_) return E_ADDRESS_ACROSS_PROCESSES;
         // A 64-bit address never goes through a long, whatever its value: a script gets the
         // same answer on every 64-bit system, and GetBytes is the way to the bytes.
         if constexpr (!ADDRESSES_FIT_A_LONG) return E_EXCEEDS_32_BITS;

@@ -33,8 +33,9 @@ public:
     void Attach(SharedLocalBlock block) noexcept { block_ = std::move(block); }
 
     // A new object holding `block`, handed out with the caller's reference; E_OUTOFMEMORY
-    // (and *out null) when it cannot be made.
-    static HRESULT Create(SharedLocalBlock block, IDispatch** out) noexcept;
+    // (and *out null) when it cannot be made. Without `handsOutAddress` (a copy of a block
+    // that a plug-in made in a helper process) Buffer answers as it does in a surrogate.
+    static HRESULT Create(SharedLocalBlock block, IDispatch** out, bool handsOutAddress = true) noexcept;
 
     // ISpiLocalHeap
     STDMETHODIMP get_Buffer(LONG* pVal) override;
@@ -43,6 +44,7 @@ public:
 
 private:
     SharedLocalBlock block_;
+    bool handsOutAddress_ = true;
 };
 
 }  // namespace Tamrix

@@ -6,6 +6,7 @@
 #include "class_table.h"
 #include "module.h"
 #include "registration.h"
+#include "remote_host.h"
 
 namespace {
 
@@ -44,6 +45,13 @@ STDAPI DllRegisterServer() {
 
 STDAPI DllUnregisterServer() {
     return Tamrix::Boundary([] { return Tamrix::UnregisterServer(); });
+}
+
+// rundll32's way into a helper process (remote_host.h).
+void CALLBACK RemoteHostW(HWND, HINSTANCE, LPWSTR commandLine, int) {
+    Tamrix::ServeRemoteHost(commandLine);
+    // The process is ours: it ends here, whatever rundll32 would do next.
+    ExitProcess(0);
 }
 
 }  // extern "C"

@@ -34,7 +34,7 @@ case $mode in
 server)
     f=$1
     got=$(exports_of "$f" | sort -n | tr '\n' ' ')
-    want="1 DllCanUnloadNow 2 DllGetClassObject 3 DllMain 4 DllRegisterServer 5 DllUnregisterServer "
+    want="1 DllCanUnloadNow 2 DllGetClassObject 3 DllMain 4 DllRegisterServer 5 DllUnregisterServer 6 RemoteHostW "
     if [ "$got" != "$want" ]; then echo "FAIL exports of $f: $got"; fail=1; fi
     format=${PE_FORMAT:-pei-i386}
     grep -q "file format $format\$" <<< "$("$OBJDUMP" -f "$f")" || { echo "FAIL $f is not $format"; fail=1; }

@@ -67,6 +67,11 @@ Sub Main()
     Equal Len(host.GetFileFilter(1)), 71, "pictures only"
     Equal Len(host.GetFileFilter(2)), 35, "archives only"
     Equal host.GetFileFilter(4), "All images" & Chr(0) & Chr(0), "no kind"
+    ' Isolated (flag 16): the same filter, read from the plug-ins in a helper process.
+    host.CallTimeout = 5000
+    Equal host.CallTimeout, 5000, "the time limit as set"
+    host.Init 7 + 16, folder
+    Equal Len(host.GetFileFilter(0)), 95, "the same filter from isolated plug-ins"
 
     Set spi = Nothing
     Set host = Nothing

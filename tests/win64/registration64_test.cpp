@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "common/handles.h"
 #include "common/registry_views.h"
@@ -31,10 +32,11 @@ using namespace regviews;
 const std::string& MARSHALER = TYPELIB_MARSHALER;
 // Every interface of the library, the hidden one the 64-bit manager asks 32-bit plug-ins
 // through included.
-const Interface INTERFACES[] = {
-    CLIENT_INTERFACES[0], CLIENT_INTERFACES[1], CLIENT_INTERFACES[2], CLIENT_INTERFACES[3], CLIENT_INTERFACES[4],
-    {"{4A7FC4FB-1CAC-4AA9-AB11-459F25606A8C}", "ISusiePluginRemote"},
-};
+const std::vector<Interface> INTERFACES = [] {
+    std::vector<Interface> all(std::begin(CLIENT_INTERFACES), std::end(CLIENT_INTERFACES));
+    all.push_back({"{4A7FC4FB-1CAC-4AA9-AB11-459F25606A8C}", "ISusiePluginRemote"});
+    return all;
+}();
 
 bool SameText(const std::string& a, const std::string& b) {
     return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) == CSTR_EQUAL;

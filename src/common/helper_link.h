@@ -1,0 +1,30 @@
+// What a client and the helper process it started share: the codes that say how a helper
+// ended, and the small shared block through which the helper hands its first object over
+// and the client tells it the time limit of a plug-in call.
+#pragma once
+#include <windows.h>
+
+namespace Tamrix {
+
+// "The process terminated unexpectedly": a plug-in faulted and its helper ended. No plug-in
+// result code maps to it.
+inline constexpr HRESULT E_PLUGIN_CRASHED = HRESULT_FROM_WIN32(ERROR_PROCESS_ABORTED);
+// A plug-in call ran past the time limit and its helper was ended.
+inline constexpr HRESULT E_PLUGIN_TIMEOUT = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+
+// The time limit of a call into an isolated plug-in unless the client sets another (ms).
+inline constexpr LONG DEFAULT_CALL_TIMEOUT = 30000;
+
+// The helper's entry: rundll32 "<server dll>",RemoteHost <parent pid> <event> <mapping>
+// (the two handles inherited, as decimal numbers); rundll32 finds RemoteHostW and hands it
+// the wide command line.
+inline constexpr wchar_t HELPER_ENTRY[] = L"RemoteHost";
+
+struct HelperLink {
+    volatile LONG callTimeout;  // ms, 0 for none; written by the client at any time
+    HRESULT marshalResult;      // the helper's, set before the event
+    DWORD objrefSize;
+    BYTE objref[4000];          // the marshaled ISusiePluginRemote
+};
+
+}  // namespace Tamrix

@@ -1,0 +1,160 @@
+#include "helper_process.h"
+
+#include <objbase.h>
+
+#include <cstring>
+#include <vector>
+
+#include "../common/this_module.h"
+#include "../plugin/remote_plugin.h"
+
+namespace Tamrix {
+namespace {
+
+std::wstring ModulePath(HMODULE module) {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(module, path, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(path, n) : std::wstring();
+}
+
+// The registered path of the plug-in class's server in the given registry view.
+std::wstring RegisteredServer(REGSAM view) {
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{CAA01FE7-8699-457F-AB09-894187AA53C2}\\InprocServer32", 0,
+                      KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS)
+        return std::wstring();
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = sizeof path - sizeof(wchar_t);
+    DWORD type = REG_NONE;
+    if (RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(path), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return std::wstring();
+    return std::wstring(path, wcsnlen(path, size / sizeof(wchar_t)));
+}
+
+// A failure that says the other process is gone or going, rather than an answer of its.
+bool IsConnectionFailure(HRESULT hr) noexcept {
+    return hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVERFAULT || hr == RPC_E_SERVER_DIED ||
+           hr == RPC_E_SERVER_DIED_DNE || HRESULT_FACILITY(hr) == FACILITY_RPC ||
+           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) || hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
+           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE);
+}
+
+}  // namespace
+
+bool HelperFor(WORD machine, std::wstring& host, std::wstring& server) {
+    wchar_t system[MAX_PATH] = {};
+    UINT length = 0;
+#ifdef _WIN64
+    if (machine == IMAGE_FILE_MACHINE_I386) {
+        // The 32-bit rundll32 and the 32-bit server.
+        length = GetSystemWow64DirectoryW(system, MAX_PATH);
+        server = RegisteredServer(KEY_WOW64_32KEY);
+    }
+#endif
+    if (machine == SPI::OWN_MACHINE) {
+        // A 32-bit process asking for System32 is sent to its own width's folder.
+        length = GetSystemDirectoryW(system, MAX_PATH);
+        server = ModulePath(ThisModule());
+        // Linked into a program rather than loaded as the server: the server as registered.
+        if (!GetProcAddress(ThisModule(), "RemoteHostW")) server = RegisteredServer(0);
+    }
+    if (length == 0 || length >= MAX_PATH || server.empty()) return false;
+    host.assign(system, length);
+    host += L"\\rundll32.exe";
+    return true;
+}
+
+HelperProcess::~HelperProcess() {
+    if (link_) UnmapViewOfFile(link_);
+}
+
+HRESULT HelperProcess::Start(const std::wstring& host, const std::wstring& server, LONG timeout,
+                             std::shared_ptr<HelperProcess>& helper, ComPtr<ISusiePluginRemote>& first) {
+    helper.reset();
+    first.reset();
+    auto made = std::make_shared<HelperProcess>();
+    // Only these two handles are meant for the helper; inheritable so that it can have them.
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    UniqueKernelHandle event(CreateEventW(&inherit, TRUE, FALSE, nullptr));
+    UniqueKernelHandle mapping(
+        CreateFileMappingW(INVALID_HANDLE_VALUE, &inherit, PAGE_READWRITE, 0, sizeof(HelperLink), nullptr));
+    if (!event || !mapping) return HRESULT_FROM_WIN32(GetLastError());
+    made->link_ = static_cast<HelperLink*>(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(HelperLink)));
+    if (!made->link_) return HRESULT_FROM_WIN32(GetLastError());
+    made->link_->callTimeout = timeout;
+    made->link_->marshalResult = E_HELPER_NOT_STARTED;
+
+    std::wstring command = L"\"" + host + L"\" \"" + server + L"\"," + HELPER_ENTRY + L" " +
+                           std::to_wstring(GetCurrentProcessId()) + L" " +
+                           std::to_wstring(reinterpret_cast<ULONG_PTR>(event.get())) + L" " +
+                           std::to_wstring(reinterpret_cast<ULONG_PTR>(mapping.get()));
+    // Where the system allows it, the helper inherits these two handles and no other.
+    HANDLE handed[] = {event.get(), mapping.get()};
+    SIZE_T listSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    std::vector<BYTE> listBytes(listSize);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBytes.data());
+    const bool listed = listSize > 0 && InitializeProcThreadAttributeList(list, 1, 0, &listSize) &&
+                        UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handed, sizeof handed,
+                                                  nullptr, nullptr);
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = listed ? sizeof startup : sizeof startup.StartupInfo;
+    startup.lpAttributeList = listed ? list : nullptr;
+    PROCESS_INFORMATION started{};
+    const BOOL created =
+        CreateProcessW(host.c_str(), command.data(), nullptr, nullptr, TRUE,
+                       CREATE_NO_WINDOW | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr, nullptr,
+                       &startup.StartupInfo, &started);
+    const DWORD error = GetLastError();
+    if (listed) DeleteProcThreadAttributeList(list);
+    if (!created) return HRESULT_FROM_WIN32(error);
+    CloseHandle(started.hThread);
+    made->process_.reset(started.hProcess);
+
+    const HANDLE waits[] = {event.get(), made->process_.get()};
+    const DWORD waited = WaitForMultipleObjects(2, waits, FALSE, ACTIVATION_TIMEOUT);
+    if (waited != WAIT_OBJECT_0) {
+        // Ended before it answered, or never answered: it goes, and with it what it made.
+        TerminateProcess(made->process_.get(), static_cast<UINT>(E_HELPER_NOT_STARTED));
+        return E_HELPER_NOT_STARTED;
+    }
+    HelperLink& link = *made->link_;
+    if (FAILED(link.marshalResult)) return link.marshalResult;
+    if (link.objrefSize > sizeof link.objref) return E_HELPER_NOT_STARTED;
+    ComPtr<IStream> stream;
+    UniqueHglobal memory(GlobalAlloc(GMEM_MOVEABLE, link.objrefSize));
+    if (!memory) return E_OUTOFMEMORY;
+    std::memcpy(GlobalLock(memory.get()), link.objref, link.objrefSize);
+    GlobalUnlock(memory.get());
+    if (HRESULT hr = CreateStreamOnHGlobal(memory.get(), TRUE, stream.put()); FAILED(hr)) return hr;
+    memory.release();  // the stream frees it
+    if (HRESULT hr = CoUnmarshalInterface(stream.get(), IID_ISusiePluginRemote, first.put_void()); FAILED(hr))
+        return hr;
+    helper = std::move(made);
+    return S_OK;
+}
+
+bool HelperProcess::Ended() const noexcept {
+    return !process_ || WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0;
+}
+
+HRESULT HelperProcess::EndCode() const noexcept {
+    DWORD code = 0;
+    if (process_ && GetExitCodeProcess(process_.get(), &code) && static_cast<HRESULT>(code) == E_PLUGIN_TIMEOUT)
+        return E_PLUGIN_TIMEOUT;
+    return E_PLUGIN_CRASHED;
+}
+
+HRESULT HelperProcess::Answer(HRESULT hr) const noexcept {
+    if (SUCCEEDED(hr) || !process_) return hr;
+    // The connection may break a moment before the process shows as ended.
+    const DWORD wait = IsConnectionFailure(hr) ? 5000 : 0;
+    return WaitForSingleObject(process_.get(), wait) == WAIT_OBJECT_0 ? EndCode() : hr;
+}
+
+void HelperProcess::SetCallTimeout(LONG timeout) noexcept {
+    if (link_) InterlockedExchange(&link_->callTimeout, timeout);
+}
+
+}  // namespace Tamrix

@@ -1,0 +1,216 @@
+#include "remote_plugin_object.h"
+
+#include <cstring>
+#include <utility>
+
+#include "../common/automation_types.h"
+#include "../common/boundary.h"
+#include "../common/local_block.h"
+#include "../results/picture_properties.h"
+#include "../results/spi_local_heap.h"
+
+namespace Tamrix {
+
+HRESULT BlockBytes(IDispatch* block, std::vector<BYTE>& out) {
+    out.clear();
+    if (!block) return S_OK;
+    ComPtr<ISpiLocalHeap> heap;
+    if (HRESULT hr = block->QueryInterface(IID_ISpiLocalHeap, heap.put_void()); FAILED(hr)) return hr;
+    Variant bytes;
+    if (HRESULT hr = heap->GetBytes(bytes.get()); FAILED(hr)) return hr;
+    if (V_VT(bytes.get()) != (VT_ARRAY | VT_UI1) || !V_ARRAY(bytes.get())) return E_FAIL;
+    const SAFEARRAY* array = V_ARRAY(bytes.get());
+    const size_t size = array->cDims == 1 ? array->rgsabound[0].cElements : 0;
+    SafeArrayDataAccess access;
+    if (HRESULT hr = access.access(V_ARRAY(bytes.get())); FAILED(hr)) return hr;
+    const BYTE* data = static_cast<const BYTE*>(access.data());
+    out.assign(data, data + size);
+    return S_OK;
+}
+
+HRESULT LocalHeapCopy(IDispatch* remote, IDispatch** out) {
+    *out = nullptr;
+    if (!remote) return S_OK;
+    std::vector<BYTE> bytes;
+    if (HRESULT hr = BlockBytes(remote, bytes); FAILED(hr)) return hr;
+    UniqueHlocal block(LocalAlloc(LMEM_MOVEABLE, bytes.size()));
+    if (!block) return E_OUTOFMEMORY;
+    if (!bytes.empty()) {
+        std::memcpy(LocalLock(block.get()), bytes.data(), bytes.size());
+        LocalUnlock(block.get());
+    }
+    SharedLocalBlock shared;
+    if (HRESULT hr = ShareLocalBlock(std::move(block), shared); FAILED(hr)) return hr;
+    // Its address would be one the client never had from a plug-in of its own process.
+    return SpiLocalHeap::Create(std::move(shared), out, false);
+}
+
+template <class Call>
+HRESULT RemotePluginObject::Forward(Call&& call) noexcept {
+    return Boundary([&] {
+        if (helper_->Ended()) return helper_->EndCode();
+        return helper_->Answer(call(remote_.get()));
+    });
+}
+
+template <class Call>
+HRESULT RemotePluginObject::Forward2(Call&& call) noexcept {
+    return Forward([&](ISusiePlugin* p) {
+        ComPtr<ISusiePlugin2> p2;
+        const HRESULT hr = p->QueryInterface(IID_ISusiePlugin2, p2.put_void());
+        return FAILED(hr) ? hr : call(p2.get());
+    });
+}
+
+STDMETHODIMP RemotePluginObject::get_About(BSTR* pVal) {
+    return Forward([&](ISusiePlugin* p) { return p->get_About(pVal); });
+}
+
+STDMETHODIMP RemotePluginObject::get_Version(BSTR* pVal) {
+    return Forward([&](ISusiePlugin* p) { return p->get_Version(pVal); });
+}
+
+STDMETHODIMP RemotePluginObject::get_PluginInfo(LONG infoNo, BSTR* pVal) {
+    return Forward([&](ISusiePlugin* p) { return p->get_PluginInfo(infoNo, pVal); });
+}
+
+STDMETHODIMP RemotePluginObject::get_CanPreview(VARIANT_BOOL* pbCan) {
+    return Forward([&](ISusiePlugin* p) { return p->get_CanPreview(pbCan); });
+}
+
+STDMETHODIMP RemotePluginObject::get_CanConfigDlg(VARIANT_BOOL* pbCan) {
+    return Forward([&](ISusiePlugin* p) { return p->get_CanConfigDlg(pbCan); });
+}
+
+STDMETHODIMP RemotePluginObject::ConfigurationDlg(LONG hParent, LONG function) {
+    return Forward([&](ISusiePlugin* p) { return p->ConfigurationDlg(hParent, function); });
+}
+
+STDMETHODIMP RemotePluginObject::GetPictureInfo(VARIANT src, LONG offsetOrLength, PictureInfo* pPictInfo) {
+    return Forward([&](ISusiePlugin* p) { return p->GetPictureInfo(src, offsetOrLength, pPictInfo); });
+}
+
+HRESULT RemotePluginObject::Decoded(HRESULT hr, IDispatch** ppInfo, IDispatch** ppPixels) noexcept {
+    return Boundary([&] {
+        ComPtr<IDispatch> remoteInfo(*ppInfo), remotePixels(*ppPixels);  // taken over
+        *ppInfo = *ppPixels = nullptr;
+        if (FAILED(hr = helper_->Answer(hr))) return hr;
+        ComPtr<IDispatch> info, pixels;
+        ThrowIfFailed(helper_->Answer(LocalHeapCopy(remoteInfo.get(), info.put())));
+        ThrowIfFailed(helper_->Answer(LocalHeapCopy(remotePixels.get(), pixels.put())));
+        *ppInfo = info.detach();
+        *ppPixels = pixels.detach();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP RemotePluginObject::GetPicture(VARIANT src, LONG offsetOrLength, IDispatch** ppInfo,
+                                            IDispatch** ppPixels) {
+    if (!ppInfo || !ppPixels) return E_POINTER;
+    *ppInfo = *ppPixels = nullptr;
+    if (helper_->Ended()) return helper_->EndCode();
+    return Decoded(remote_->GetPicture(src, offsetOrLength, ppInfo, ppPixels), ppInfo, ppPixels);
+}
+
+STDMETHODIMP RemotePluginObject::GetPreview(VARIANT src, LONG offsetOrLength, IDispatch** ppInfo,
+                                            IDispatch** ppPixels) {
+    if (!ppInfo || !ppPixels) return E_POINTER;
+    *ppInfo = *ppPixels = nullptr;
+    if (helper_->Ended()) return helper_->EndCode();
+    return Decoded(remote_->GetPreview(src, offsetOrLength, ppInfo, ppPixels), ppInfo, ppPixels);
+}
+
+STDMETHODIMP RemotePluginObject::GetFileInfo(VARIANT src, LONG offsetOrLength, BSTR FileName, IDispatch** ppInfo) {
+    return Forward([&](ISusiePlugin* p) { return p->GetFileInfo(src, offsetOrLength, FileName, ppInfo); });
+}
+
+STDMETHODIMP RemotePluginObject::GetArchiveInfo(VARIANT src, LONG offsetOrLength, IDispatch** ppCollection) {
+    return Forward([&](ISusiePlugin* p) { return p->GetArchiveInfo(src, offsetOrLength, ppCollection); });
+}
+
+STDMETHODIMP RemotePluginObject::GetFile(VARIANT src, IDispatch* pInfo, IDispatch** ppDest) {
+    return Forward([&](ISusiePlugin* p) {
+        if (!ppDest) return E_POINTER;
+        ComPtr<IDispatch> remote;
+        if (HRESULT hr = p->GetFile(src, pInfo, remote.put()); FAILED(hr)) return hr;
+        return LocalHeapCopy(remote.get(), ppDest);
+    });
+}
+
+STDMETHODIMP RemotePluginObject::GetFileToFile(VARIANT src, IDispatch* pInfo, BSTR destPath) {
+    return Forward([&](ISusiePlugin* p) { return p->GetFileToFile(src, pInfo, destPath); });
+}
+
+STDMETHODIMP RemotePluginObject::GetPictureToFile(VARIANT src, LONG offsetOrLength, BSTR destPath) {
+    return Forward([&](ISusiePlugin* p) { return p->GetPictureToFile(src, offsetOrLength, destPath); });
+}
+
+STDMETHODIMP RemotePluginObject::GetPictureText(VARIANT src, LONG offsetOrLength, BSTR* pText) {
+    return Forward([&](ISusiePlugin* p) { return p->GetPictureText(src, offsetOrLength, pText); });
+}
+
+STDMETHODIMP RemotePluginObject::Load(BSTR spiPath, VARIANT_BOOL* pbOk) {
+    return Forward([&](ISusiePlugin* p) { return p->Load(spiPath, pbOk); });
+}
+
+STDMETHODIMP RemotePluginObject::Free() {
+    return Forward([&](ISusiePlugin* p) { return p->Free(); });
+}
+
+STDMETHODIMP RemotePluginObject::get_CanCreatePicture(VARIANT_BOOL* pbCan) {
+    return Forward2([&](ISusiePlugin2* p) { return p->get_CanCreatePicture(pbCan); });
+}
+
+STDMETHODIMP RemotePluginObject::CreatePicture(BSTR destPath, VARIANT info, VARIANT pixels) {
+    return Boundary([&] {
+        // A block object of this process cannot be read over there: its bytes go instead.
+        Variant blocks[2];
+        VARIANT* given[2] = {&info, &pixels};
+        for (int i = 0; i < 2; ++i) {
+            if (V_VT(given[i]) != VT_DISPATCH || !V_DISPATCH(given[i])) {
+                ThrowIfFailed(VariantCopy(blocks[i].get(), given[i]));
+                continue;
+            }
+            std::vector<BYTE> bytes;
+            ThrowIfFailed(BlockBytes(V_DISPATCH(given[i]), bytes));
+            SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), 0};
+            V_ARRAY(blocks[i].get()) = SafeArrayCreate(VT_UI1, 1, &bound);
+            if (!V_ARRAY(blocks[i].get())) return E_OUTOFMEMORY;
+            V_VT(blocks[i].get()) = VT_ARRAY | VT_UI1;
+            if (!bytes.empty()) std::memcpy(V_ARRAY(blocks[i].get())->pvData, bytes.data(), bytes.size());
+        }
+        return Forward2([&](ISusiePlugin2* p) { return p->CreatePicture(destPath, *blocks[0].get(), *blocks[1].get()); });
+    });
+}
+
+STDMETHODIMP RemotePluginObject::GetPictureProperties(VARIANT src, LONG offsetOrLength, IDispatch** ppProperties) {
+    return Boundary([&] {
+        if (!ppProperties) return E_POINTER;
+        *ppProperties = nullptr;
+        ComPtr<IDispatch> remote;
+        ThrowIfFailed(
+            Forward2([&](ISusiePlugin2* p) { return p->GetPictureProperties(src, offsetOrLength, remote.put()); }));
+        // Copied here, so that the facts outlive the helper.
+        ComPtr<IPictureProperties> over;
+        ThrowIfFailed(Forward([&](ISusiePlugin*) {
+            return remote ? remote->QueryInterface(IID_IPictureProperties, over.put_void()) : E_FAIL;
+        }));
+        SPI::PictureProperties facts;
+        Bstr text;
+        ThrowIfFailed(Forward([&](ISusiePlugin*) {
+            using Getter = HRESULT (STDMETHODCALLTYPE IPictureProperties::*)(LONG*);
+            const std::pair<Getter, LONG*> fields[] = {
+                {&IPictureProperties::get_Left, &facts.left},         {&IPictureProperties::get_Top, &facts.top},
+                {&IPictureProperties::get_Width, &facts.width},       {&IPictureProperties::get_Height, &facts.height},
+                {&IPictureProperties::get_XDensity, &facts.xDensity}, {&IPictureProperties::get_YDensity, &facts.yDensity},
+                {&IPictureProperties::get_ColorDepth, &facts.colorDepth}};
+            for (const auto& [get, out] : fields)
+                if (HRESULT hr = (over.get()->*get)(out); FAILED(hr)) return hr;
+            return over->get_Text(text.put());
+        }));
+        facts.text.assign(text.get() ? text.get() : L"", text.length());
+        return PictureProperties::Create(std::move(facts), ppProperties);
+    });
+}
+
+}  // namespace Tamrix

@@ -1,0 +1,75 @@
+// The plug-in object a manager hands out for a plug-in isolated in a helper process: ours,
+// in the client, with the plug-in object's interfaces, passing each member to the plug-in
+// object over there. Blocks come back as local copies (an SpiLocalHeap here, whose Buffer
+// answers as for 64-bit clients, as does an integer source over there); once the helper has
+// ended, every member answers how it ended
+// (E_PLUGIN_CRASHED or E_PLUGIN_TIMEOUT) without calling anything.
+#pragma once
+#include <windows.h>
+#include <oaidl.h>
+#include <ocidl.h>
+#include <memory>
+#include <vector>
+
+#include "Tamrix.h"
+#include "../automation/typelib_dispatch.h"
+#include "../common/object.h"
+#include "helper_process.h"
+
+namespace Tamrix {
+
+class RemotePluginObject : public TypeLibDispatch<ISusiePlugin2, typelib::TID_SUSIE_PLUGIN>,
+                           public ProvideClassInfo<typelib::TID_SUSIE_PLUGIN_CLASS> {
+public:
+    using Interfaces =
+        InterfaceList<ISusiePlugin2, As<ISusiePlugin, ISusiePlugin2>, As<IDispatch, ISusiePlugin2>, IProvideClassInfo>;
+
+    RemotePluginObject(ComPtr<ISusiePlugin> remote, std::shared_ptr<HelperProcess> helper) noexcept
+        : remote_(std::move(remote)), helper_(std::move(helper)) {}
+    virtual ~RemotePluginObject() = default;
+
+    // ISusiePlugin
+    STDMETHODIMP get_About(BSTR* pVal) override;
+    STDMETHODIMP get_Version(BSTR* pVal) override;
+    STDMETHODIMP get_PluginInfo(LONG infoNo, BSTR* pVal) override;
+    STDMETHODIMP get_CanPreview(VARIANT_BOOL* pbCan) override;
+    STDMETHODIMP get_CanConfigDlg(VARIANT_BOOL* pbCan) override;
+    STDMETHODIMP ConfigurationDlg(LONG hParent, LONG function) override;
+    STDMETHODIMP GetPictureInfo(VARIANT src, LONG offsetOrLength, PictureInfo* pPictInfo) override;
+    STDMETHODIMP GetPicture(VARIANT src, LONG offsetOrLength, IDispatch** ppInfo, IDispatch** ppPixels) override;
+    STDMETHODIMP GetPreview(VARIANT src, LONG offsetOrLength, IDispatch** ppInfo, IDispatch** ppPixels) override;
+    STDMETHODIMP GetFileInfo(VARIANT src, LONG offsetOrLength, BSTR FileName, IDispatch** ppInfo) override;
+    STDMETHODIMP GetArchiveInfo(VARIANT src, LONG offsetOrLength, IDispatch** ppCollection) override;
+    STDMETHODIMP GetFile(VARIANT src, IDispatch* pInfo, IDispatch** ppDest) override;
+    STDMETHODIMP GetFileToFile(VARIANT src, IDispatch* pInfo, BSTR destPath) override;
+    STDMETHODIMP GetPictureToFile(VARIANT src, LONG offsetOrLength, BSTR destPath) override;
+    STDMETHODIMP GetPictureText(VARIANT src, LONG offsetOrLength, BSTR* pText) override;
+    STDMETHODIMP Load(BSTR spiPath, VARIANT_BOOL* pbOk) override;
+    STDMETHODIMP Free() override;
+
+    // ISusiePlugin2: blocks go over as byte arrays, and the facts come back as a copy here.
+    STDMETHODIMP get_CanCreatePicture(VARIANT_BOOL* pbCan) override;
+    STDMETHODIMP CreatePicture(BSTR destPath, VARIANT info, VARIANT pixels) override;
+    STDMETHODIMP GetPictureProperties(VARIANT src, LONG offsetOrLength, IDispatch** ppProperties) override;
+
+private:
+    // call(remote) over there, answered as the helper's state says.
+    template <class Call>
+    HRESULT Forward(Call&& call) noexcept;
+    // The same with the object over there as ISusiePlugin2.
+    template <class Call>
+    HRESULT Forward2(Call&& call) noexcept;
+    // Both blocks of a decoding over there, copied here.
+    HRESULT Decoded(HRESULT hr, IDispatch** ppInfo, IDispatch** ppPixels) noexcept;
+
+    ComPtr<ISusiePlugin> remote_;
+    std::shared_ptr<HelperProcess> helper_;
+};
+
+// The bytes of a block (an SpiLocalHeap of another process), read with GetBytes: none for a
+// null block.
+HRESULT BlockBytes(IDispatch* block, std::vector<BYTE>& out);
+// A new SpiLocalHeap here holding a copy of the block `remote` (null stays null), with no Buffer.
+HRESULT LocalHeapCopy(IDispatch* remote, IDispatch** out);
+
+}  // namespace Tamrix

@@ -1,0 +1,119 @@
+#include "call_guard.h"
+
+#include <intrin.h>
+
+#include "../common/helper_link.h"
+
+namespace SPI {
+namespace {
+
+bool g_guarded = false;
+const volatile LONG* g_timeout = nullptr;
+// Only the helper's one apartment thread calls plug-ins; the watchdog only reads these.
+volatile LONG g_depth = 0;
+volatile LONG g_untimed = 0;
+volatile ULONGLONG g_start = 0;
+
+bool IsFault(DWORD code) noexcept {
+    switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_PRIV_INSTRUCTION:
+    case EXCEPTION_STACK_OVERFLOW:
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_IN_PAGE_ERROR:
+    case EXCEPTION_DATATYPE_MISALIGNMENT:
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+DWORD WINAPI Watchdog(void*) {
+    for (;;) {
+        Sleep(50);
+        if (g_depth == 0 || g_untimed > 0) continue;
+        const LONG limit = *g_timeout;
+        if (limit > 0 && GetTickCount64() - g_start >= static_cast<ULONGLONG>(limit))
+            TerminateProcess(GetCurrentProcess(), static_cast<UINT>(Tamrix::E_PLUGIN_TIMEOUT));
+    }
+}
+
+}  // namespace
+
+// A frame handler, not a vectored one: a plug-in that handles its own faults deeper down
+// (Delphi-built ones do) never gets here.
+extern "C" EXCEPTION_DISPOSITION __cdecl TamrixPluginFaultFilter(EXCEPTION_RECORD* record, void*, CONTEXT*, void*) {
+    if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) == 0 &&
+        IsFault(record->ExceptionCode))
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(Tamrix::E_PLUGIN_CRASHED));
+    return ExceptionContinueSearch;
+}
+
+#ifdef _WIN64
+extern "C" void TamrixGuardedCall(void (*fn)(void*), void* context);
+// fn(context) with TamrixPluginFaultFilter as the handler of this frame's unwind data.
+asm(".text\n"
+    ".globl TamrixGuardedCall\n"
+    ".def TamrixGuardedCall; .scl 2; .type 32; .endef\n"
+    ".seh_proc TamrixGuardedCall\n"
+    "TamrixGuardedCall:\n"
+    "  subq $40, %rsp\n"
+    "  .seh_stackalloc 40\n"
+    "  .seh_endprologue\n"
+    "  .seh_handler TamrixPluginFaultFilter, @except\n"
+    "  movq %rcx, %rax\n"
+    "  movq %rdx, %rcx\n"
+    "  call *%rax\n"
+    "  nop\n"
+    "  addq $40, %rsp\n"
+    "  ret\n"
+    ".seh_endproc\n");
+#else
+namespace {
+// An x86 exception registration record, linked at fs:[0] for the length of the call.
+struct Registration {
+    Registration* previous;
+    void* handler;
+};
+}  // namespace
+__attribute__((noinline)) static void TamrixGuardedCall(void (*fn)(void*), void* context) {
+    volatile Registration frame{reinterpret_cast<Registration*>(__readfsdword(0)),
+                                reinterpret_cast<void*>(&TamrixPluginFaultFilter)};
+    __writefsdword(0, reinterpret_cast<DWORD>(&frame));
+    fn(context);
+    __writefsdword(0, reinterpret_cast<DWORD>(frame.previous));
+}
+#endif
+
+bool GuardPluginCalls(const volatile LONG* timeout) noexcept {
+    if (g_guarded) return true;
+    g_timeout = timeout;
+    HANDLE thread = CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
+    if (!thread) return false;
+    CloseHandle(thread);
+    g_guarded = true;
+    return true;
+}
+
+bool PluginCallsGuarded() noexcept {
+    return g_guarded;
+}
+
+void RunGuarded(void (*fn)(void*), void* context) noexcept {
+    if (g_depth == 0) g_start = GetTickCount64();
+    InterlockedIncrement(&g_depth);
+    TamrixGuardedCall(fn, context);
+    InterlockedDecrement(&g_depth);
+}
+
+UntimedCalls::UntimedCalls() noexcept {
+    InterlockedIncrement(&g_untimed);
+}
+
+UntimedCalls::~UntimedCalls() {
+    InterlockedDecrement(&g_untimed);
+}
+
+}  // namespace SPI

@@ -1,0 +1,95 @@
+// The helper process's body: rundll32 calls RemoteHostW in a process a client started (see
+// src/common/helper_link.h). It hands the client one plug-in object, marshaled into the
+// shared block, and serves that object and those it makes until the client lets go of them
+// all or ends; plug-in calls here run guarded (src/plugin/call_guard.h).
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstring>
+#include <cwchar>
+
+#include "../common/com_ptr.h"
+#include "../common/handles.h"
+#include "../common/helper_link.h"
+#include "../common/surrogate_process.h"
+#include "../plugin/call_guard.h"
+#include "../plugin_object/susie_plugin.h"
+#include "module.h"
+#include "remote_host.h"
+
+namespace Tamrix {
+namespace {
+
+// "<pid> <event> <mapping>", decimal.
+bool ParseArguments(const wchar_t* text, DWORD& pid, HANDLE& event, HANDLE& mapping) {
+    if (!text) return false;
+    wchar_t* end = nullptr;
+    ULONGLONG values[3];
+    for (ULONGLONG& value : values) {
+        value = wcstoull(text, &end, 10);
+        if (end == text) return false;
+        text = end;
+    }
+    pid = static_cast<DWORD>(values[0]);
+    event = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(values[1]));
+    mapping = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(values[2]));
+    return true;
+}
+
+HRESULT MarshalFirst(HelperLink& link) {
+    ComPtr<Object<SusiePlugin>> first = Make<SusiePlugin>();
+    if (!first) return E_OUTOFMEMORY;
+    ComPtr<IStream> stream;
+    if (HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.put()); FAILED(hr)) return hr;
+    if (HRESULT hr = CoMarshalInterface(stream.get(), IID_ISusiePluginRemote,
+                                        static_cast<ISusiePluginRemote*>(first.get()), MSHCTX_LOCAL, nullptr,
+                                        MSHLFLAGS_NORMAL);
+        FAILED(hr))
+        return hr;
+    HGLOBAL memory = nullptr;
+    STATSTG stat{};
+    if (FAILED(GetHGlobalFromStream(stream.get(), &memory)) || FAILED(stream->Stat(&stat, STATFLAG_NONAME)) ||
+        stat.cbSize.QuadPart > sizeof link.objref) {
+        // Nobody will unmarshal it: the reference it holds goes.
+        LARGE_INTEGER start{};
+        stream->Seek(start, STREAM_SEEK_SET, nullptr);
+        CoReleaseMarshalData(stream.get());
+        return E_FAIL;
+    }
+    link.objrefSize = static_cast<DWORD>(stat.cbSize.QuadPart);
+    std::memcpy(link.objref, GlobalLock(memory), link.objrefSize);
+    GlobalUnlock(memory);
+    return S_OK;
+}
+
+}  // namespace
+
+void ServeRemoteHost(const wchar_t* commandLine) {
+    DWORD pid = 0;
+    HANDLE eventValue = nullptr, mappingValue = nullptr;
+    if (!ParseArguments(commandLine, pid, eventValue, mappingValue)) return;
+    UniqueKernelHandle event(eventValue), mapping(mappingValue);
+    UniqueKernelHandle parent(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    auto* link = static_cast<HelperLink*>(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(HelperLink)));
+    if (!parent || !link) return;  // the client sees the helper end before the event
+    MarkRemoteHost();
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (SUCCEEDED(hr)) hr = SPI::GuardPluginCalls(&link->callTimeout) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    if (SUCCEEDED(hr)) hr = MarshalFirst(*link);
+    link->marshalResult = hr;
+    SetEvent(event.get());
+    // Served until the client has let go of every object here, or has ended.
+    while (SUCCEEDED(hr) && Module().GetLockCount() > 0) {
+        const HANDLE waits[] = {parent.get()};
+        if (MsgWaitForMultipleObjects(1, waits, FALSE, 250, QS_ALLINPUT) == WAIT_OBJECT_0) break;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    UnmapViewOfFile(link);
+    CoUninitialize();
+}
+
+}  // namespace Tamrix

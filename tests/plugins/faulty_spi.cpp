@@ -1,0 +1,126 @@
+// A test plug-in that faults or hangs where its data tells it to: data holding "CRSH:<entry>;"
+// writes through a null pointer in that entry, "HANG:<entry>;" never returns from it, where
+// <entry> is an export name without its W (IsSupported, GetPictureInfo, GetPicture, GetPreview,
+// GetArchiveInfo, GetFileInfo, GetFile). It takes only data that starts with FAULTY_MAGIC and
+// holds such a tag; every entry not named answers "unknown format". Built as a picture plug-in,
+// or with FAULTY_ARCHIVE as an archive plug-in.
+#include <windows.h>
+
+#include <cstring>
+
+#include "spi_records.h"
+
+#define SPI_EXPORT extern "C" __declspec(dllexport)
+
+namespace {
+
+#ifdef FAULTY_ARCHIVE
+constexpr char KIND[] = "00AM";
+constexpr char MAGIC[] = "QQZ1";
+#else
+constexpr char KIND[] = "00IN";
+constexpr char MAGIC[] = "QQA1";
+#endif
+constexpr int HEADER_SIZE = 2048;
+constexpr int UNKNOWN_FORMAT = 2;
+
+// Where a tag names this entry: the tag's kind ("CRSH" or "HANG"), else null.
+const char* TagFor(const char* data, size_t size, const char* entry) {
+    const size_t entryLength = std::strlen(entry);
+    for (size_t i = 0; i + 5 + entryLength < size; ++i) {
+        const bool crash = std::memcmp(data + i, "CRSH:", 5) == 0;
+        const bool hang = std::memcmp(data + i, "HANG:", 5) == 0;
+        if ((crash || hang) && std::memcmp(data + i + 5, entry, entryLength) == 0 &&
+            data[i + 5 + entryLength] == ';')
+            return crash ? "CRSH" : "HANG";
+    }
+    return nullptr;
+}
+
+bool HasAnyTag(const char* data, size_t size) {
+    for (size_t i = 0; i + 5 <= size; ++i)
+        if (std::memcmp(data + i, "CRSH:", 5) == 0 || std::memcmp(data + i, "HANG:", 5) == 0) return true;
+    return false;
+}
+
+// Does what the tag for `entry` says, if there is one.
+void Misbehave(const char* data, size_t size, const char* entry) {
+    const char* tag = TagFor(data, size, entry);
+    if (!tag) return;
+    if (tag[0] == 'C') *static_cast<volatile int*>(nullptr) = 1;
+    for (;;) Sleep(50);
+}
+
+// The first bytes of a source: a file (by narrow or wide name, at an offset) or memory.
+size_t ReadSource(const void* buf, bool wide, LONG_PTR len, unsigned flag, char (&out)[HEADER_SIZE]) {
+    std::memset(out, 0, sizeof out);
+    if ((flag & 7) == 1) {
+        const size_t size = len < HEADER_SIZE ? static_cast<size_t>(len) : HEADER_SIZE;
+        std::memcpy(out, buf, size);
+        return size;
+    }
+    HANDLE file = wide ? CreateFileW(static_cast<LPCWSTR>(buf), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     0, nullptr)
+                       : CreateFileA(static_cast<LPCSTR>(buf), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    DWORD got = 0;
+    if (SetFilePointer(file, static_cast<LONG>(len), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !ReadFile(file, out, HEADER_SIZE, &got, nullptr))
+        got = 0;
+    CloseHandle(file);
+    return got;
+}
+
+int Entry(const void* buf, bool wide, LONG_PTR len, unsigned flag, const char* entry) {
+    char data[HEADER_SIZE];
+    Misbehave(data, ReadSource(buf, wide, len, flag, data), entry);
+    return UNKNOWN_FORMAT;
+}
+
+}  // namespace
+
+SPI_EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
+    const char* texts[] = {KIND, "Faulting and hanging test plug-in", "*.qqa;*.qqz", "Faulty"};
+    if (infono < 0 || infono >= 4 || buflen <= 0) return 0;
+    lstrcpynA(buf, texts[infono], buflen);
+    return lstrlenA(buf);
+}
+
+SPI_EXPORT int WINAPI IsSupported(LPCSTR, void* dw) {
+    char data[HEADER_SIZE];
+    // A handle to a file, or the first bytes themselves.
+    if ((reinterpret_cast<ULONG_PTR>(dw) & ~static_cast<ULONG_PTR>(0xFFFF)) == 0) {
+        DWORD got = 0;
+        std::memset(data, 0, sizeof data);
+        if (!ReadFile(static_cast<HANDLE>(dw), data, HEADER_SIZE, &got, nullptr)) return 0;
+    } else {
+        std::memcpy(data, dw, HEADER_SIZE);
+    }
+    if (std::memcmp(data, MAGIC, 4) != 0 || !HasAnyTag(data, HEADER_SIZE)) return 0;
+    Misbehave(data, HEADER_SIZE, "IsSupported");
+    return 1;
+}
+
+#ifndef FAULTY_ARCHIVE
+SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, testspi::PictureInfo*) {
+    return Entry(buf, false, len, flag, "GetPictureInfo");
+}
+SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL*, HLOCAL*, FARPROC, LONG_PTR) {
+    return Entry(buf, false, len, flag, "GetPicture");
+}
+SPI_EXPORT int WINAPI GetPreview(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL*, HLOCAL*, FARPROC, LONG_PTR) {
+    return Entry(buf, false, len, flag, "GetPreview");
+}
+#else
+SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL*) {
+    return Entry(buf, false, len, flag, "GetArchiveInfo");
+}
+SPI_EXPORT int WINAPI GetFileInfo(LPCSTR buf, LONG_PTR len, LPCSTR, unsigned flag, testspi::FileInfo*) {
+    return Entry(buf, false, len, flag, "GetFileInfo");
+}
+SPI_EXPORT int WINAPI GetFile(LPCSTR src, LONG_PTR len, LPSTR, unsigned flag, FARPROC, LONG_PTR) {
+    // A file source's `len` is the member's position: the tag is read from the archive's start.
+    return Entry(src, false, (flag & 7) == 1 ? len : 0, flag, "GetFile");
+}
+#endif

@@ -1,0 +1,207 @@
+// Plug-ins isolated in a helper process (Init flag 16), through the built server as an
+// early-bound client: the test kit's faulty plug-ins fault or hang in the entry their data
+// names, and the client goes on. Relies on Wine ending a helper's pending calls at once when
+// the helper ends, as Windows does.
+#include <windows.h>
+#include <oleauto.h>
+#include <tlhelp32.h>
+#include <Tamrix.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/spi_folder.h"
+#include "plugin_object/plugin_fixture.h"
+#include "robust_util.h"
+#include "server/server_dll.h"
+
+using servertest::ComPtr;
+
+namespace {
+
+[[maybe_unused]] auto* const g_com = ::testing::AddGlobalTestEnvironment(new servertest::ComApartment);
+
+constexpr HRESULT CRASHED = HRESULT_FROM_WIN32(ERROR_PROCESS_ABORTED);
+constexpr HRESULT TIMED_OUT = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+constexpr LONG ISOLATE = 16 | 15;
+
+// A QQA1 picture (or, with `archive`, data that starts as a QQZ1 archive) whose text holds `tag`.
+std::string TaggedFile(const std::string& name, const std::string& tag, bool archive = false) {
+    testspi::QqaHeader header = plugtest::Qqa(4, 3, 24);
+    if (archive) std::memcpy(header.magic, "QQZ1", 4);
+    std::memcpy(header.text, tag.data(), tag.size());
+    return plugtest::WriteTemp(name, plugtest::Bytes(header));
+}
+
+// Helper processes this process started that still run.
+int LiveHelpers() {
+    int count = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ParentProcessID == GetCurrentProcessId() && _wcsicmp(entry.szExeFile, L"rundll32.exe") == 0)
+            ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+int OwnThreads() {
+    int count = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+DWORD OwnHandles() {
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+}
+
+// The faulty plug-ins in the current directory, listed first; the kit's good picture plug-in
+// in the search folder after them.
+class Isolation : public ::testing::Test {
+protected:
+    Isolation() : cwd_("isolation_cwd"), here_(cwd_.Path()), folder_("isolation_search") {
+        cwd_.Add("faulty");
+        cwd_.Add("faulty_archive");
+        folder_.Add("qqa");
+    }
+    ComPtr<ITamrixHost2> Host() {
+        ComPtr<ITamrixHost2> host = dll_.Create<ITamrixHost2>(CLSID_TamrixHost);
+        EXPECT_EQ(S_OK, host->Init(ISOLATE, robust::MakeBstr(folder_.Path()).get()));
+        return host;
+    }
+    ComPtr<ISusiePlugin> Chosen(ITamrixHost* host, const std::string& file) {
+        ComPtr<IDispatch> chosen;
+        ComPtr<ISusiePlugin> plugin;
+        EXPECT_EQ(S_OK, host->QuerySpiFromFile(robust::MakeBstr(file).get(), 0, chosen.put())) << file;
+        if (chosen) chosen->QueryInterface(IID_ISusiePlugin, plugin.put_void());
+        return plugin;
+    }
+
+    servertest::ServerDll dll_;
+    testenv::SpiFolder cwd_;
+    testenv::CurrentDirectory here_;
+    testenv::SpiFolder folder_;
+};
+
+std::string AboutOf(ISusiePlugin* plugin) {
+    Tamrix::Bstr about;
+    if (!plugin || FAILED(plugin->get_About(about.put())) || !about.get()) return "";
+    return plugtest::Narrow(about.get());
+}
+
+TEST_F(Isolation, EveryMemberOnAFaultingFileAnswersTheCrashCodeAndTheClientGoesOn) {
+    ComPtr<ITamrixHost2> host = Host();
+    const std::string out = testenv::TempDir() + "isolation_out.bin";
+    // Static: the dead helper never releases it, and COM lets go of its stub only at the end.
+    static FakeEntry entry(0, 104, 104);
+    using Member = std::function<HRESULT(ISusiePlugin*, VARIANT&)>;
+    struct Row {
+        const char* tag;
+        bool archive;
+        Member call;
+    };
+    IDispatch* a = nullptr;
+    IDispatch* b = nullptr;
+    const Row rows[] = {
+        {"CRSH:GetPictureInfo;", false, [](ISusiePlugin* p, VARIANT& s) { PictureInfo i{}; return p->GetPictureInfo(s, 0, &i); }},
+        {"CRSH:GetPictureInfo;", false, [](ISusiePlugin* p, VARIANT& s) { Tamrix::Bstr t; return p->GetPictureText(s, 0, t.put()); }},
+        {"CRSH:GetPicture;", false, [&](ISusiePlugin* p, VARIANT& s) { return p->GetPicture(s, 0, &a, &b); }},
+        {"CRSH:GetPicture;", false, [&](ISusiePlugin* p, VARIANT& s) { return p->GetPictureToFile(s, 0, robust::MakeBstr(out).get()); }},
+        {"CRSH:GetPreview;", false, [&](ISusiePlugin* p, VARIANT& s) { return p->GetPreview(s, 0, &a, &b); }},
+        {"CRSH:GetArchiveInfo;", true, [&](ISusiePlugin* p, VARIANT& s) { return p->GetArchiveInfo(s, 0, &a); }},
+        {"CRSH:GetFileInfo;", true, [&](ISusiePlugin* p, VARIANT& s) { return p->GetFileInfo(s, 0, robust::MakeBstr("x").get(), &a); }},
+        {"CRSH:GetFile;", true, [&](ISusiePlugin* p, VARIANT& s) { return p->GetFile(s, &entry, &a); }},
+        {"CRSH:GetFile;", true, [&](ISusiePlugin* p, VARIANT& s) { return p->GetFileToFile(s, &entry, robust::MakeBstr(testenv::TempDir()).get()); }},
+    };
+    const std::string good = plugtest::WriteTemp("isolation_good.qqa", plugtest::Bytes(plugtest::Qqa(4, 3, 24)));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.tag);
+        const std::string file = TaggedFile("isolation_fault.bin", row.tag, row.archive);
+        ComPtr<ISusiePlugin> faulty = Chosen(host.get(), file);
+        ASSERT_EQ("Faulting and hanging test plug-in", AboutOf(faulty.get()));
+        Tamrix::Variant name;
+        robust::SetString(name, file);
+        EXPECT_EQ(CRASHED, row.call(faulty.get(), *name.get()));
+        // Every later call on the object answers the same, and calls nothing.
+        Tamrix::Bstr version;
+        EXPECT_EQ(CRASHED, faulty->get_Version(version.put()));
+        // The next file decodes through the good plug-in, in a new helper.
+        ComPtr<IDispatch> picture;
+        Tamrix::Variant goodName;
+        robust::SetString(goodName, good);
+        EXPECT_EQ(S_OK, host->GetPicture(*goodName.get(), 0, picture.put()));
+    }
+}
+
+TEST_F(Isolation, TheWalksCountACrashedPluginAsDecliningOrFailing) {
+    ComPtr<ITamrixHost2> host = Host();
+    // Faulting in IsSupported: the selection goes on to the good plug-in.
+    ComPtr<ISusiePlugin> chosen = Chosen(host.get(), TaggedFile("isolation_select.qqa", "CRSH:IsSupported;"));
+    EXPECT_EQ("QQA test plug-in", AboutOf(chosen.get()));
+    // Accepted first by the faulty plug-in, which faults decoding: the good one's picture.
+    Tamrix::Variant name;
+    robust::SetString(name, TaggedFile("isolation_fallback.qqa", "CRSH:GetPicture;"));
+    ComPtr<IDispatch> picture;
+    EXPECT_EQ(S_OK, host->GetPicture(*name.get(), 0, picture.put()));
+    EXPECT_TRUE(picture);
+}
+
+TEST_F(Isolation, AHangingCallAnswersTheTimeoutCodeWithinTheLimit) {
+    ComPtr<ITamrixHost2> host = Host();
+    LONG timeout = 0;
+    EXPECT_EQ(S_OK, host->get_CallTimeout(&timeout));
+    EXPECT_EQ(30000, timeout);
+    ASSERT_EQ(S_OK, host->put_CallTimeout(2000));
+    const std::string file = TaggedFile("isolation_hang.qqa", "HANG:GetPictureInfo;");
+    ComPtr<ISusiePlugin> hanging = Chosen(host.get(), file);
+    Tamrix::Variant name;
+    robust::SetString(name, file);
+    PictureInfo info{};
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(TIMED_OUT, hanging->GetPictureInfo(*name.get(), 0, &info));
+    EXPECT_LT(GetTickCount64() - start, 4000u);
+    Tamrix::Bstr version;
+    EXPECT_EQ(TIMED_OUT, hanging->get_Version(version.put()));
+}
+
+TEST_F(Isolation, CrashesInARowLeaveNothingBehind) {
+    const uint32_t crashes = robust::EnvCount("TAMRIX_ISOLATION_CRASHES", 10);
+    const std::string file = TaggedFile("isolation_loop.qqa", "CRSH:GetPicture;");
+    Tamrix::Variant name;
+    robust::SetString(name, file);
+    int threads = 0;
+    DWORD handles = 0;
+    {
+        ComPtr<ITamrixHost2> host = Host();
+        for (uint32_t i = 0; i <= crashes; ++i) {
+            ComPtr<ISusiePlugin> faulty = Chosen(host.get(), file);
+            ComPtr<IDispatch> info, pixels;
+            ASSERT_EQ(CRASHED, faulty->GetPicture(*name.get(), 0, info.put(), pixels.put())) << i;
+            // The first round leaves what the runtime keeps for good (its threads, caches).
+            if (i == 0) {
+                faulty.reset();
+                threads = OwnThreads();
+                handles = OwnHandles();
+            }
+        }
+    }
+    // Helpers end on their own once released; the runtime's idle threads end after a while.
+    for (int wait = 0; wait < 100 && (LiveHelpers() > 0 || OwnThreads() > threads); ++wait) Sleep(100);
+    EXPECT_EQ(0, LiveHelpers());
+    EXPECT_LE(OwnThreads(), threads);
+    EXPECT_LE(OwnHandles(), handles);
+    EXPECT_EQ(S_OK, dll_.CanUnloadNow());
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+// A script isolates its plug-ins (Init flag 16) and sets the time limit of a call: a plug-in
+// that faults answers the crash code and one that hangs the timeout code, and the manager
+// goes on with the good plug-in. The faulty plug-in is listed first, from the current folder.
+// Argument 0: the test plug-ins' folder.
+var spiDir = WScript.Arguments(0);
+var shell = new ActiveXObject("WScript.Shell");
+var base = temp + "\\tamrix_isolation_js_" + fso.GetTempName().replace(".", "_");
+var CRASHED = 0x8007042B, TIMED_OUT = 0x800705B4;
+
+// A QQA1 picture, 4 x 3 pixels of 24 bits, whose text holds `tag`.
+function tagged(name, tag) {
+    var path = temp + "\\" + name;
+    writeFile(path, "QQA1" + le(4, 4) + le(3, 4) + le(24, 2) + zeros(2) + zeros(28) + zeros(4) +
+        zeros(12) + field(tag, 32) + zeros(12));
+    return path;
+}
+
+function main() {
+    fso.CreateFolder(base);
+    fso.CreateFolder(base + "\\first");
+    fso.CreateFolder(base + "\\second");
+    fso.CopyFile(spiDir + "\\faulty.spi", base + "\\first\\");
+    fso.CopyFile(spiDir + "\\qqa.spi", base + "\\second\\");
+    shell.CurrentDirectory = base + "\\first";
+
+    var host = new ActiveXObject("Tamrix.TamrixHost.1");
+    equal(host.CallTimeout, 30000, "the time limit starts at 30 seconds");
+    host.Init(16 + 15, base + "\\second");
+    host.CallTimeout = 2000;
+    equal(host.CallTimeout, 2000, "the time limit as set");
+
+    var crash = tagged("isolation_crash.qqa", "CRSH:GetPicture;");
+    var spi = host.QuerySpiFromFile(crash, 0);
+    equal(spi.About, "Faulting and hanging test plug-in", "the faulty plug-in takes the file");
+    equal(failure(function () { spi.GetPicture(crash, 0, null); }), CRASHED, "a fault answers the crash code");
+    equal(failure(function () { return spi.Version; }), CRASHED, "and so does every later call");
+    var picture = host.GetPicture(crash, 0);
+    check(picture.Width > 0, "a picture the faulty plug-in faults on comes from the good one");
+
+    var hang = tagged("isolation_hang.qqa", "HANG:GetPicture;");
+    var started = new Date().getTime();
+    equal(failure(function () { host.QuerySpiFromFile(hang, 0).GetPicture(hang, 0, null); }), TIMED_OUT,
+        "a hang answers the timeout code");
+    check(new Date().getTime() - started < 4000, "within the limit and 2 seconds");
+}
+
+finish(main, function () {
+    shell.CurrentDirectory = temp;
+    fso.DeleteFolder(base, true);
+});
