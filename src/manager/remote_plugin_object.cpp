@@ -53,6 +53,24 @@ HRESULT RemotePluginObject::Forward(Call&& call) noexcept {
     });
 }
 
+HRESULT CopyPictureProperties(IDispatch* remote, SPI::PictureProperties& out) {
+    ComPtr<IPictureProperties> facts;
+    if (!remote) return E_FAIL;
+    if (HRESULT hr = remote->QueryInterface(IID_IPictureProperties, facts.put_void()); FAILED(hr)) return hr;
+    using Getter = HRESULT (STDMETHODCALLTYPE IPictureProperties::*)(LONG*);
+    const std::pair<Getter, LONG*> fields[] = {
+        {&IPictureProperties::get_Left, &out.left},         {&IPictureProperties::get_Top, &out.top},
+        {&IPictureProperties::get_Width, &out.width},       {&IPictureProperties::get_Height, &out.height},
+        {&IPictureProperties::get_XDensity, &out.xDensity}, {&IPictureProperties::get_YDensity, &out.yDensity},
+        {&IPictureProperties::get_ColorDepth, &out.colorDepth}};
+    for (const auto& [get, field] : fields)
+        if (HRESULT hr = (facts.get()->*get)(field); FAILED(hr)) return hr;
+    Bstr text;
+    if (HRESULT hr = facts->get_Text(text.put()); FAILED(hr)) return hr;
+    out.text.assign(text.get() ? text.get() : L"", text.length());
+    return S_OK;
+}
+
 template <class Call>
 HRESULT RemotePluginObject::Forward2(Call&& call) noexcept {
     return Forward([&](ISusiePlugin* p) {
@@ -191,24 +209,8 @@ STDMETHODIMP RemotePluginObject::GetPictureProperties(VARIANT src, LONG offsetOr
         ThrowIfFailed(
             Forward2([&](ISusiePlugin2* p) { return p->GetPictureProperties(src, offsetOrLength, remote.put()); }));
         // Copied here, so that the facts outlive the helper.
-        ComPtr<IPictureProperties> over;
-        ThrowIfFailed(Forward([&](ISusiePlugin*) {
-            return remote ? remote->QueryInterface(IID_IPictureProperties, over.put_void()) : E_FAIL;
-        }));
         SPI::PictureProperties facts;
-        Bstr text;
-        ThrowIfFailed(Forward([&](ISusiePlugin*) {
-            using Getter = HRESULT (STDMETHODCALLTYPE IPictureProperties::*)(LONG*);
-            const std::pair<Getter, LONG*> fields[] = {
-                {&IPictureProperties::get_Left, &facts.left},         {&IPictureProperties::get_Top, &facts.top},
-                {&IPictureProperties::get_Width, &facts.width},       {&IPictureProperties::get_Height, &facts.height},
-                {&IPictureProperties::get_XDensity, &facts.xDensity}, {&IPictureProperties::get_YDensity, &facts.yDensity},
-                {&IPictureProperties::get_ColorDepth, &facts.colorDepth}};
-            for (const auto& [get, out] : fields)
-                if (HRESULT hr = (over.get()->*get)(out); FAILED(hr)) return hr;
-            return over->get_Text(text.put());
-        }));
-        facts.text.assign(text.get() ? text.get() : L"", text.length());
+        ThrowIfFailed(Forward([&](ISusiePlugin*) { return CopyPictureProperties(remote.get(), facts); }));
         return PictureProperties::Create(std::move(facts), ppProperties);
     });
 }

@@ -14,6 +14,7 @@
 #include "Tamrix.h"
 #include "../automation/typelib_dispatch.h"
 #include "../common/object.h"
+#include "../plugin/picture.h"
 #include "helper_process.h"
 
 namespace Tamrix {
@@ -69,6 +70,8 @@ private:
 // The bytes of a block (an SpiLocalHeap of another process), read with GetBytes: none for a
 // null block.
 HRESULT BlockBytes(IDispatch* block, std::vector<BYTE>& out);
+// The facts of a PictureProperties object of another process, copied.
+HRESULT CopyPictureProperties(IDispatch* remote, SPI::PictureProperties& out);
 // A new SpiLocalHeap here holding a copy of the block `remote` (null stays null), with no Buffer.
 HRESULT LocalHeapCopy(IDispatch* remote, IDispatch** out);
 

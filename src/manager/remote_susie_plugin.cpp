@@ -6,6 +6,7 @@
 #include "../common/automation_types.h"
 #include "../common/surrogate_process.h"
 #include "../common/value_width.h"
+#include "../plugin/picture.h"
 #include "../plugin/spi_interface.h"
 #include "remote_plugin_object.h"
 
@@ -176,16 +177,10 @@ bool RemoteSusiePlugin::InfoText(int infoNo, int size, std::wstring& text) {
     return answered != VARIANT_FALSE;
 }
 
-HRESULT RemoteSusiePlugin::Decode(SPI::Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) {
-    info.clear();
-    pixels.clear();
-    if (!object_) return E_FAIL;
-    if (helper_ && helper_->Ended()) return helper_->EndCode();
+HRESULT RemoteSusiePlugin::SourceOverThere(SPI::Source& source, VARIANT& src, Bstr& name, LONG& length) {
     // The source as the client gave it: a file's name with the offset, or the byte array
     // (still accessed here; the call copies it) with its length.
-    VARIANT src;
     VariantInit(&src);
-    Bstr name;
     if (source.Flag() == SPI::FLAG_FILE) {
         if (HRESULT hr = NewBstr(source.Name().Text(), name); FAILED(hr)) return hr;
         V_VT(&src) = VT_BSTR;
@@ -198,7 +193,34 @@ HRESULT RemoteSusiePlugin::Decode(SPI::Source& source, std::vector<BYTE>& info, 
     }
     // A long there; here it came from one, or from an array's size.
     if (source.Len() < LONG_MIN || source.Len() > LONG_MAX) return E_EXCEEDS_32_BITS;
-    const LONG length = static_cast<LONG>(source.Len());
+    length = static_cast<LONG>(source.Len());
+    return S_OK;
+}
+
+HRESULT RemoteSusiePlugin::ReadPictureProperties(SPI::Source& source, SPI::PictureProperties& out) {
+    if (!object_) return E_FAIL;
+    if (helper_ && helper_->Ended()) return helper_->EndCode();
+    VARIANT src;
+    Bstr name;
+    LONG length = 0;
+    if (HRESULT hr = SourceOverThere(source, src, name, length); FAILED(hr)) return hr;
+    ComPtr<ISusiePlugin2> plugin;
+    ComPtr<IDispatch> facts;
+    HRESULT hr = object_->QueryInterface(IID_ISusiePlugin2, plugin.put_void());
+    if (SUCCEEDED(hr)) hr = plugin->GetPictureProperties(src, length, facts.put());
+    if (SUCCEEDED(hr)) hr = CopyPictureProperties(facts.get(), out);
+    return helper_ ? helper_->Answer(hr) : hr;
+}
+
+HRESULT RemoteSusiePlugin::Decode(SPI::Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) {
+    info.clear();
+    pixels.clear();
+    if (!object_) return E_FAIL;
+    if (helper_ && helper_->Ended()) return helper_->EndCode();
+    VARIANT src;
+    Bstr name;
+    LONG length = 0;
+    if (HRESULT hr = SourceOverThere(source, src, name, length); FAILED(hr)) return hr;
     ComPtr<IDispatch> infoBlock, pixelBlock;
     HRESULT hr = object_->GetPicture(src, length, infoBlock.put(), pixelBlock.put());
     if (SUCCEEDED(hr)) hr = BlockBytes(infoBlock.get(), info);

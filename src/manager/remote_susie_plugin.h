@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Tamrix.h"
+#include "../common/automation_types.h"
 #include "../common/com_ptr.h"
 #include "../plugin/remote_plugin.h"
 #include "helper_process.h"
@@ -74,9 +75,14 @@ public:
     HRESULT IsSupported(const SPI::PluginName& name, const void* header) noexcept override;
     bool InfoText(int infoNo, int size, std::wstring& text) override;
     HRESULT Decode(SPI::Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) override;
+    HRESULT ReadPictureProperties(SPI::Source& source, SPI::PictureProperties& out) override;
     HRESULT NewObject(const std::wstring& path, REFIID riid, void** out) noexcept override;
 
 private:
+    // `source` as the plug-in object over there takes it: a name or the byte array itself
+    // (`name` holds the text), and its length as a long.
+    static HRESULT SourceOverThere(SPI::Source& source, VARIANT& src, Bstr& name, LONG& length);
+
     std::shared_ptr<RemoteSession> session_;
     std::shared_ptr<HelperProcess> helper_;
     ComPtr<ISusiePlugin> object_;

@@ -336,7 +336,8 @@ HRESULT PluginList::DecodePicture(Source& source, DecodedPicture& picture) {
 
 HRESULT PluginList::ReadPictureProperties(Source& source, PictureProperties& properties) {
     return FirstAccepting(source, [&](SpiInterface& entry) {
-        return entry.Remote() ? E_NOTIMPL : SPI::ReadPictureProperties(entry, source, properties);
+        return entry.Remote() ? entry.Remote()->ReadPictureProperties(source, properties)
+                              : SPI::ReadPictureProperties(entry, source, properties);
     });
 }
 

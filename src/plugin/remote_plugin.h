@@ -14,6 +14,8 @@
 
 namespace SPI {
 
+struct PictureProperties;
+
 class RemotePlugin {
 public:
     virtual ~RemotePlugin() = default;
@@ -44,6 +46,8 @@ public:
     // of the two blocks the plug-in handed back, an empty vector for a missing block; the
     // plug-in's failure as its code mapped.
     virtual HRESULT Decode(Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) = 0;
+    // GetPictureInfo's facts on `source`, as Decode takes it, copied here.
+    virtual HRESULT ReadPictureProperties(Source& source, PictureProperties& out) = 0;
 
     // A new plug-in object of the other server loaded with the same file, asked for riid:
     // what the manager hands out for this binding.

@@ -31,9 +31,14 @@ function main() {
 
     var crash = tagged("isolation_crash.qqa", "CRSH:GetPicture;");
     var spi = host.QuerySpiFromFile(crash, 0);
+    // The facts come from the helper without a decoding (the faulty plug-in knows none, so
+    // the good one is asked), as copies that outlive it.
+    var facts = [host.GetPictureProperties(crash, 0), host.Item(2).GetPictureProperties(crash, 0)];
     equal(spi.About, "Faulting and hanging test plug-in", "the faulty plug-in takes the file");
     equal(failure(function () { spi.GetPicture(crash, 0, null); }), CRASHED, "a fault answers the crash code");
     equal(failure(function () { return spi.Version; }), CRASHED, "and so does every later call");
+    for (var f = 0; f < facts.length; ++f)
+        equal(facts[f].Width + "x" + facts[f].Height + "x" + facts[f].ColorDepth, "4x3x24", "facts after the crash");
     var picture = host.GetPicture(crash, 0);
     check(picture.Width > 0, "a picture the faulty plug-in faults on comes from the good one");
 
