@@ -197,35 +197,39 @@ HRESULT RemoteSusiePlugin::SourceOverThere(SPI::Source& source, VARIANT& src, Bs
     return S_OK;
 }
 
-HRESULT RemoteSusiePlugin::ReadPictureProperties(SPI::Source& source, SPI::PictureProperties& out) {
+template <class Call>
+HRESULT RemoteSusiePlugin::CallWithSource(SPI::Source& source, Call&& call) {
     if (!object_) return E_FAIL;
     if (helper_ && helper_->Ended()) return helper_->EndCode();
     VARIANT src;
     Bstr name;
     LONG length = 0;
     if (HRESULT hr = SourceOverThere(source, src, name, length); FAILED(hr)) return hr;
-    ComPtr<ISusiePlugin2> plugin;
-    ComPtr<IDispatch> facts;
-    HRESULT hr = object_->QueryInterface(IID_ISusiePlugin2, plugin.put_void());
-    if (SUCCEEDED(hr)) hr = plugin->GetPictureProperties(src, length, facts.put());
-    if (SUCCEEDED(hr)) hr = CopyPictureProperties(facts.get(), out);
+    const HRESULT hr = call(src, length);
     return helper_ ? helper_->Answer(hr) : hr;
+}
+
+HRESULT RemoteSusiePlugin::ReadPictureProperties(SPI::Source& source, SPI::PictureProperties& out) {
+    return CallWithSource(source, [&](const VARIANT& src, LONG length) {
+        ComPtr<ISusiePlugin2> plugin;
+        ComPtr<IDispatch> facts;
+        HRESULT hr = object_->QueryInterface(IID_ISusiePlugin2, plugin.put_void());
+        if (SUCCEEDED(hr)) hr = plugin->GetPictureProperties(src, length, facts.put());
+        if (SUCCEEDED(hr)) hr = CopyPictureProperties(facts.get(), out);
+        return hr;
+    });
 }
 
 HRESULT RemoteSusiePlugin::Decode(SPI::Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) {
     info.clear();
     pixels.clear();
-    if (!object_) return E_FAIL;
-    if (helper_ && helper_->Ended()) return helper_->EndCode();
-    VARIANT src;
-    Bstr name;
-    LONG length = 0;
-    if (HRESULT hr = SourceOverThere(source, src, name, length); FAILED(hr)) return hr;
-    ComPtr<IDispatch> infoBlock, pixelBlock;
-    HRESULT hr = object_->GetPicture(src, length, infoBlock.put(), pixelBlock.put());
-    if (SUCCEEDED(hr)) hr = BlockBytes(infoBlock.get(), info);
-    if (SUCCEEDED(hr)) hr = BlockBytes(pixelBlock.get(), pixels);
-    return helper_ ? helper_->Answer(hr) : hr;
+    return CallWithSource(source, [&](const VARIANT& src, LONG length) {
+        ComPtr<IDispatch> infoBlock, pixelBlock;
+        HRESULT hr = object_->GetPicture(src, length, infoBlock.put(), pixelBlock.put());
+        if (SUCCEEDED(hr)) hr = BlockBytes(infoBlock.get(), info);
+        if (SUCCEEDED(hr)) hr = BlockBytes(pixelBlock.get(), pixels);
+        return hr;
+    });
 }
 
 HRESULT RemoteSusiePlugin::NewObject(const std::wstring& path, REFIID riid, void** out) noexcept {

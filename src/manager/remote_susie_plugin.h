@@ -82,6 +82,10 @@ private:
     // `source` as the plug-in object over there takes it: a name or the byte array itself
     // (`name` holds the text), and its length as a long.
     static HRESULT SourceOverThere(SPI::Source& source, VARIANT& src, Bstr& name, LONG& length);
+    // call(src, length) with the source as it goes over there, when the plug-in is loaded in
+    // a helper that still runs; its answer as the helper's state says.
+    template <class Call>
+    HRESULT CallWithSource(SPI::Source& source, Call&& call);
 
     std::shared_ptr<RemoteSession> session_;
     std::shared_ptr<HelperProcess> helper_;
