@@ -75,8 +75,10 @@ struct RegKeyTraits {
     static type none() noexcept { return nullptr; }
     static void close(type h) noexcept { RegCloseKey(h); }
 };
-struct BitmapTraits {
-    using type = HBITMAP;
+// GDI objects (bitmaps, palettes): null when there is none.
+template <class H>
+struct GdiObjectTraits {
+    using type = H;
     static type none() noexcept { return nullptr; }
     static void close(type h) noexcept { DeleteObject(h); }
 };
@@ -88,6 +90,7 @@ using UniqueFile = UniqueHandle<FileTraits>;
 using UniqueFind = UniqueHandle<FindTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelTraits>;
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
-using UniqueBitmap = UniqueHandle<BitmapTraits>;  // gdi32
+using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;    // gdi32
+using UniquePalette = UniqueHandle<GdiObjectTraits<HPALETTE>>;  // gdi32
 
 }  // namespace Tamrix

@@ -1,5 +1,6 @@
 #include "picture_object.h"
 
+#include <ocidl.h>
 #include <olectl.h>
 
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include "../common/com_ptr.h"
 #include "../common/handles.h"
+#include "../common/object.h"
 
 namespace Tamrix {
 
@@ -23,6 +25,97 @@ HRESULT LoadComposed(const SPI::DecodedPicture& picture, const SPI::bitmap::Layo
                           reinterpret_cast<void**>(out));
 }
 
+// The system's picture object made from a section, with the palette made for it. The
+// system's object deletes its bitmap when it goes but never its palette, so this object
+// holds the two and is the picture for the client: every member is the system object's,
+// and the palette goes with the last reference.
+class PalettePicture : public IPictureDisp, public IPicture, public IPersistStream, public IConnectionPointContainer {
+public:
+    using Interfaces = InterfaceList<IPictureDisp, As<IDispatch, IPictureDisp>, IPicture, IPersistStream,
+                                     As<IPersist, IPersistStream>, IConnectionPointContainer>;
+
+    // `picture` is the system's object, which holds `palette` without owning it.
+    static HRESULT Create(ComPtr<IPicture> picture, UniquePalette palette, IDispatch** out) {
+        ComPtr<Object<PalettePicture>> self = Make<PalettePicture>();
+        if (!self) return E_OUTOFMEMORY;
+        PalettePicture& p = *self.get();
+        if (HRESULT hr = picture->QueryInterface(IID_IPictureDisp, p.disp_.put_void()); FAILED(hr)) return hr;
+        if (HRESULT hr = picture->QueryInterface(IID_IPersistStream, p.persist_.put_void()); FAILED(hr)) return hr;
+        if (HRESULT hr = picture->QueryInterface(IID_IConnectionPointContainer, p.points_.put_void()); FAILED(hr))
+            return hr;
+        p.picture_ = std::move(picture);
+        p.palette_ = std::move(palette);
+        return HandOut(std::move(self), IID_IPictureDisp, reinterpret_cast<void**>(out));
+    }
+
+    // IDispatch (IPictureDisp)
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override { return disp_->GetTypeInfoCount(n); }
+    STDMETHODIMP GetTypeInfo(UINT i, LCID lcid, ITypeInfo** info) override { return disp_->GetTypeInfo(i, lcid, info); }
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT n, LCID lcid, DISPID* ids) override {
+        return disp_->GetIDsOfNames(riid, names, n, lcid, ids);
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* excep, UINT* argErr) override {
+        return disp_->Invoke(id, riid, lcid, flags, params, result, excep, argErr);
+    }
+
+    // IPicture
+    STDMETHODIMP get_Handle(OLE_HANDLE* h) override { return picture_->get_Handle(h); }
+    STDMETHODIMP get_hPal(OLE_HANDLE* h) override { return picture_->get_hPal(h); }
+    STDMETHODIMP get_Type(SHORT* type) override { return picture_->get_Type(type); }
+    STDMETHODIMP get_Width(OLE_XSIZE_HIMETRIC* width) override { return picture_->get_Width(width); }
+    STDMETHODIMP get_Height(OLE_YSIZE_HIMETRIC* height) override { return picture_->get_Height(height); }
+    STDMETHODIMP Render(HDC dc, LONG x, LONG y, LONG cx, LONG cy, OLE_XPOS_HIMETRIC xSrc, OLE_YPOS_HIMETRIC ySrc,
+                        OLE_XSIZE_HIMETRIC cxSrc, OLE_YSIZE_HIMETRIC cySrc, LPCRECT bounds) override {
+        return picture_->Render(dc, x, y, cx, cy, xSrc, ySrc, cxSrc, cySrc, bounds);
+    }
+    STDMETHODIMP set_hPal(OLE_HANDLE h) override { return picture_->set_hPal(h); }
+    STDMETHODIMP get_CurDC(HDC* dc) override { return picture_->get_CurDC(dc); }
+    STDMETHODIMP SelectPicture(HDC in, HDC* out, OLE_HANDLE* bitmap) override {
+        return picture_->SelectPicture(in, out, bitmap);
+    }
+    STDMETHODIMP get_KeepOriginalFormat(BOOL* keep) override { return picture_->get_KeepOriginalFormat(keep); }
+    STDMETHODIMP put_KeepOriginalFormat(BOOL keep) override { return picture_->put_KeepOriginalFormat(keep); }
+    STDMETHODIMP PictureChanged() override { return picture_->PictureChanged(); }
+    STDMETHODIMP SaveAsFile(IStream* stream, BOOL saveMemCopy, LONG* size) override {
+        return picture_->SaveAsFile(stream, saveMemCopy, size);
+    }
+    STDMETHODIMP get_Attributes(DWORD* attributes) override { return picture_->get_Attributes(attributes); }
+
+    // IPersistStream
+    STDMETHODIMP GetClassID(CLSID* clsid) override { return persist_->GetClassID(clsid); }
+    STDMETHODIMP IsDirty() override { return persist_->IsDirty(); }
+    STDMETHODIMP Load(IStream* stream) override { return persist_->Load(stream); }
+    STDMETHODIMP Save(IStream* stream, BOOL clearDirty) override { return persist_->Save(stream, clearDirty); }
+    STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override { return persist_->GetSizeMax(size); }
+
+    // IConnectionPointContainer
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override {
+        return points_->EnumConnectionPoints(points);
+    }
+    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
+        return points_->FindConnectionPoint(riid, point);
+    }
+
+private:
+    UniquePalette palette_;  // declared first: it goes after the system's object
+    ComPtr<IPicture> picture_;
+    ComPtr<IPictureDisp> disp_;
+    ComPtr<IPersistStream> persist_;
+    ComPtr<IConnectionPointContainer> points_;
+};
+
+// The palette of a colour table of `count` entries.
+UniquePalette PaletteOf(const RGBQUAD* colours, DWORD count) {
+    std::vector<BYTE> bytes(sizeof(LOGPALETTE) + count * sizeof(PALETTEENTRY));
+    auto* palette = reinterpret_cast<LOGPALETTE*>(bytes.data());
+    palette->palVersion = 0x300;
+    palette->palNumEntries = static_cast<WORD>(count);
+    for (DWORD i = 0; i < count; ++i)
+        palette->palPalEntry[i] = PALETTEENTRY{colours[i].rgbRed, colours[i].rgbGreen, colours[i].rgbBlue, 0};
+    return UniquePalette(CreatePalette(palette));
+}
+
 }  // namespace
 
 HRESULT NewPictureObject(const SPI::DecodedPicture& picture, IDispatch** out) {
@@ -31,11 +124,10 @@ HRESULT NewPictureObject(const SPI::DecodedPicture& picture, IDispatch** out) {
     if (HRESULT hr = picture.Layout(layout); FAILED(hr)) return hr;
     const BITMAPINFOHEADER& header = layout.header;
     // 32-bit pictures too: Wine persists a picture made from a 32-bit section wrongly.
-    if ((header.biCompression != BI_RGB && header.biCompression != BI_BITFIELDS) || header.biBitCount <= 8 ||
-        header.biBitCount == 32)
+    if ((header.biCompression != BI_RGB && header.biCompression != BI_BITFIELDS) || header.biBitCount == 32)
         return LoadComposed(picture, layout, out);
 
-    // The plug-in's header and masks, with the header as the file carries it.
+    // The plug-in's header, masks and colours, with the header as the file carries it.
     std::vector<BYTE> info(static_cast<const BYTE*>(picture.Info()->Address()),
                            static_cast<const BYTE*>(picture.Info()->Address()) + layout.infoBytes);
     std::memcpy(info.data(), &header, sizeof header);
@@ -46,15 +138,22 @@ HRESULT NewPictureObject(const SPI::DecodedPicture& picture, IDispatch** out) {
     if (!section || !bits) return LoadComposed(picture, layout, out);
     std::memcpy(bits, picture.Pixels()->Address(), layout.pixelBytes);
 
+    UniquePalette palette;
+    if (header.biBitCount <= 8) {
+        const DWORD colours = header.biClrUsed != 0 ? header.biClrUsed : 1u << header.biBitCount;
+        palette = PaletteOf(reinterpret_cast<const RGBQUAD*>(info.data() + header.biSize), colours);
+        if (!palette) return E_OUTOFMEMORY;
+    }
     PICTDESC desc{};
     desc.cbSizeofstruct = sizeof desc;
     desc.picType = PICTYPE_BITMAP;
     desc.bmp.hbitmap = section.get();
-    if (HRESULT hr = OleCreatePictureIndirect(&desc, IID_IPictureDisp, TRUE, reinterpret_cast<void**>(out));
-        FAILED(hr))
-        return hr;
+    desc.bmp.hpal = palette.get();
+    ComPtr<IPicture> made;
+    if (HRESULT hr = OleCreatePictureIndirect(&desc, IID_IPicture, TRUE, made.put_void()); FAILED(hr)) return hr;
     section.release();  // the picture object deletes it from now on
-    return S_OK;
+    if (!palette) return made->QueryInterface(IID_IPictureDisp, reinterpret_cast<void**>(out));
+    return PalettePicture::Create(std::move(made), std::move(palette), out);
 }
 
 }  // namespace Tamrix

@@ -220,6 +220,29 @@ HRESULT RemoteSusiePlugin::ReadPictureProperties(SPI::Source& source, SPI::Pictu
     });
 }
 
+HRESULT RemoteSusiePlugin::WritePicture(const std::wstring& destPath, std::span<const BYTE> info,
+                                        std::span<const BYTE> pixels) {
+    if (!object_) return E_FAIL;
+    if (helper_ && helper_->Ended()) return helper_->EndCode();
+    // The blocks go over as byte arrays, which the plug-in object there takes as blocks.
+    Bstr dest;
+    UniqueSafeArray infoBytes, pixelBytes;
+    if (HRESULT hr = NewBstr(destPath, dest); FAILED(hr)) return hr;
+    if (HRESULT hr = ByteArray(info.data(), info.size(), infoBytes); FAILED(hr)) return hr;
+    if (HRESULT hr = ByteArray(pixels.data(), pixels.size(), pixelBytes); FAILED(hr)) return hr;
+    VARIANT blocks[2];
+    UniqueSafeArray* arrays[2] = {&infoBytes, &pixelBytes};
+    for (int i = 0; i < 2; ++i) {
+        VariantInit(&blocks[i]);
+        V_VT(&blocks[i]) = VT_ARRAY | VT_UI1;
+        V_ARRAY(&blocks[i]) = arrays[i]->get();
+    }
+    ComPtr<ISusiePlugin2> plugin;
+    HRESULT hr = object_->QueryInterface(IID_ISusiePlugin2, plugin.put_void());
+    if (SUCCEEDED(hr)) hr = plugin->CreatePicture(dest.get(), blocks[0], blocks[1]);
+    return helper_ ? helper_->Answer(hr) : hr;
+}
+
 HRESULT RemoteSusiePlugin::Decode(SPI::Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) {
     info.clear();
     pixels.clear();

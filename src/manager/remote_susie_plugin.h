@@ -76,6 +76,8 @@ public:
     bool InfoText(int infoNo, int size, std::wstring& text) override;
     HRESULT Decode(SPI::Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) override;
     HRESULT ReadPictureProperties(SPI::Source& source, SPI::PictureProperties& out) override;
+    HRESULT WritePicture(const std::wstring& destPath, std::span<const BYTE> info,
+                         std::span<const BYTE> pixels) override;
     HRESULT NewObject(const std::wstring& path, REFIID riid, void** out) noexcept override;
 
 private:

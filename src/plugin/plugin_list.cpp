@@ -108,6 +108,11 @@ Tamrix::UniqueFile OpenForHeader(const PluginName& name) {
                                           OPEN_EXISTING, 0, nullptr));
 }
 
+// The bytes a locked block holds.
+std::span<const BYTE> BlockBytes(const Tamrix::SharedLocalBlock& block) noexcept {
+    return {static_cast<const BYTE*>(block->Address()), block->Size()};
+}
+
 }  // namespace
 
 const void* ShownHeader(const Source& source, BYTE (&copy)[HEADER_SIZE]) {
@@ -385,8 +390,11 @@ HRESULT PluginList::WritePicture(const std::wstring& destPath, const DecodedPict
     const Walk walk(*this);
     for (SpiInterface& entry : plugins_) {
         LoadedForCall loaded(entry);
-        if (!loaded.Ok() || entry.Remote() || !entry.IsBoundAs(KIND_PICTURE)) continue;
-        const HRESULT hr = WritePictureFile(entry, destPath, picture.Info()->Handle(), picture.Pixels()->Handle());
+        if (!loaded.Ok() || !entry.Is(KIND_PICTURE)) continue;
+        const HRESULT hr =
+            entry.Remote()
+                ? entry.Remote()->WritePicture(destPath, BlockBytes(picture.Info()), BlockBytes(picture.Pixels()))
+                : WritePictureFile(entry, destPath, picture.Info()->Handle(), picture.Pixels()->Handle());
         if (hr != E_TYPE_NOT_WRITTEN) return hr;
     }
     return E_TYPE_NOT_WRITTEN;

@@ -6,6 +6,7 @@
 #pragma once
 #include <windows.h>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,10 @@ public:
     virtual HRESULT Decode(Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) = 0;
     // GetPictureInfo's facts on `source`, as Decode takes it, copied here.
     virtual HRESULT ReadPictureProperties(Source& source, PictureProperties& out) = 0;
+    // CreatePicture over there with the bytes of the two blocks, answering as
+    // WritePictureFile does (E_TYPE_NOT_WRITTEN for a type it does not write).
+    virtual HRESULT WritePicture(const std::wstring& destPath, std::span<const BYTE> info,
+                                 std::span<const BYTE> pixels) = 0;
 
     // A new plug-in object of the other server loaded with the same file, asked for riid:
     // what the manager hands out for this binding.

@@ -165,8 +165,9 @@ IPicture* LoadPicture(const Bytes& file) {
 }
 
 // The manager's picture against the system loader's picture of the same decoded blocks: a
-// client sees the same type, size, pixels through the handle, palette presence, and a
-// SaveAsFile bitmap of the same pixels. Under Wine the loader gives 8-bit bitmaps no hPal.
+// client sees the same type, size, pixels through the handle and a SaveAsFile bitmap of the
+// same pixels. A palette picture's hPal holds the colours of its bitmap and goes with the
+// picture (the loader's picture has no hPal under Wine, so it is not compared).
 TEST_P(EveryPictureThroughTamrix, HostPictureIsTheLoadersPicture) {
     const samples::Picture& p = GetParam();
     FileName src(Picture(p));
@@ -185,19 +186,37 @@ TEST_P(EveryPictureThroughTamrix, HostPictureIsTheLoadersPicture) {
     ASSERT_EQ(S_OK, disp->QueryInterface(IID_IPicture, reinterpret_cast<void**>(&made)));
     disp->Release();
 
-    // Type, HIMETRIC size and whether there is a palette, as a client reads them.
+    // Type and HIMETRIC size, as a client reads them.
     auto seen = [](IPicture* picture) {
         SHORT type = 0;
         OLE_XSIZE_HIMETRIC width = 0;
         OLE_YSIZE_HIMETRIC height = 0;
-        OLE_HANDLE palette = 0;
         picture->get_Type(&type);
         picture->get_Width(&width);
         picture->get_Height(&height);
-        picture->get_hPal(&palette);
-        return std::to_string(type) + " " + std::to_string(width) + "x" + std::to_string(height) + (palette ? " hPal" : "");
+        return std::to_string(type) + " " + std::to_string(width) + "x" + std::to_string(height);
     };
     EXPECT_EQ(seen(loaded), seen(made));
+    OLE_HANDLE handle = 0, hPal = 0;
+    made->get_Handle(&handle);
+    made->get_hPal(&hPal);
+    const auto palette = reinterpret_cast<HPALETTE>(static_cast<INT_PTR>(hPal));
+    EXPECT_EQ(p.bits <= 8, palette != nullptr);
+    if (palette) {
+        HDC dc = CreateCompatibleDC(nullptr);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HBITMAP>(static_cast<INT_PTR>(handle)));
+        RGBQUAD table[256];
+        const UINT colours = GetDIBColorTable(dc, 0, 256, table);
+        SelectObject(dc, old);
+        DeleteDC(dc);
+        // The palette has the colours the bitmap uses; GDI may report a full table.
+        PALETTEENTRY entries[256];
+        const UINT used = GetPaletteEntries(palette, 0, 256, entries);
+        ASSERT_TRUE(used > 0 && used <= colours) << used << " of " << colours;
+        for (UINT i = 0; i < used; ++i)
+            EXPECT_EQ(RGB(table[i].rgbRed, table[i].rgbGreen, table[i].rgbBlue),
+                      RGB(entries[i].peRed, entries[i].peGreen, entries[i].peBlue)) << "colour " << i;
+    }
     const std::vector<uint32_t> expected = HandlePixels(loaded, p.width, p.height);
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(expected, HandlePixels(made, p.width, p.height)) << "pixels through the handle";
@@ -228,6 +247,9 @@ TEST_P(EveryPictureThroughTamrix, HostPictureIsTheLoadersPicture) {
     EXPECT_EQ(expected, HandlePixels(reread, p.width, p.height)) << "pixels of the saved bitmap";
     reread->Release();
     made->Release();
+    if (palette) {
+        EXPECT_EQ(0u, GetObjectType(palette)) << "the palette outlived its picture";
+    }
     loaded->Release();
 }
 

@@ -16,6 +16,8 @@
 //   TESTSPI_DECODE_RESULT GetPicture and GetPreview answer this code for any QQA1 picture
 //   TESTSPI_FORGETFUL     GetFile from a file works only on the archive listed last, which
 //                         IsSupported about any other name forgets
+//   TESTSPI_WRITES        CreatePicture writes destinations ending in this (e.g. ".qqw") and
+//                         answers 2 for any other
 //   TESTSPI_FILL_EVERY_FIELD  records leave no byte unset: member names run to the end of
 //                         their fields (FILL_CHARACTER, no NUL), 64-bit padding is FILL_PADDING
 // Input formats, results and the Test* exports: test_formats.h.
@@ -791,6 +793,32 @@ static int picture_info(const Ch* buf, LONG_PTR len, unsigned flag, PictureInfo*
 SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, PictureInfo* lpInfo) {
     return picture_info(buf, len, flag, lpInfo);
 }
+
+#ifdef TESTSPI_WRITES
+// CreatePicture writes "QQW1" and the information block's width, height and bit count (4, 4
+// and 2 bytes) to a destination ending in TESTSPI_WRITES; any other extension answers 2
+// and leaves the file alone.
+SPI_EXPORT int WINAPI CreatePicture(LPCSTR path, unsigned, HLOCAL* pHBInfo, HLOCAL* pHBm, PictureInfo*,
+                                    ProgressCallback, LONG_PTR) {
+    if (!path || !pHBInfo || !*pHBInfo || !pHBm || !*pHBm) return SPI_INTERNAL_ERROR;
+    const char* ext = TESTSPI_WRITES;
+    const size_t n = std::strlen(path), e = std::strlen(ext);
+    if (n < e || !same_ascii_nocase(path + n - e, ext)) return SPI_UNKNOWN_FORMAT;
+    const auto* header = static_cast<const BITMAPINFOHEADER*>(LocalLock(*pHBInfo));
+    if (!header) return SPI_MEMORY_ERROR;
+    char bytes[14] = {'Q', 'Q', 'W', '1'};
+    std::memcpy(bytes + 4, &header->biWidth, 4);
+    std::memcpy(bytes + 8, &header->biHeight, 4);
+    std::memcpy(bytes + 12, &header->biBitCount, 2);
+    LocalUnlock(*pHBInfo);
+    HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return SPI_FILE_READ_ERROR;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(f, bytes, sizeof bytes, &written, nullptr);
+    CloseHandle(f);
+    return ok && written == sizeof bytes ? SPI_OK : SPI_INTERNAL_ERROR;
+}
+#endif
 
 #ifndef TESTSPI_NO_PICTURE
 SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
