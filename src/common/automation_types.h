@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
+#include <cstring>
 #include <utility>
 
 namespace Tamrix {
@@ -99,5 +100,31 @@ private:
     SAFEARRAY* a_ = nullptr;
     void* data_ = nullptr;
 };
+
+// A new one-dimensional byte array holding a copy of the `size` bytes at `data`.
+// E_OUTOFMEMORY when it cannot be had; sizes beyond an array's 32-bit bound are the caller's
+// to refuse.
+inline HRESULT NewByteArray(const void* data, size_t size, UniqueSafeArray& out) noexcept {
+    SAFEARRAYBOUND bound{static_cast<ULONG>(size), 0};
+    UniqueSafeArray array(SafeArrayCreate(VT_UI1, 1, &bound));
+    if (!array.get()) return E_OUTOFMEMORY;
+    if (size > 0) {
+        SafeArrayDataAccess access;
+        if (HRESULT hr = access.access(array.get()); FAILED(hr)) return hr;
+        std::memcpy(access.data(), data, size);
+    }
+    out.reset(array.release());
+    return S_OK;
+}
+
+// The same as the value of a VARIANT (VT_ARRAY | VT_UI1) that owns it.
+inline HRESULT NewByteArray(const void* data, size_t size, VARIANT& out) noexcept {
+    UniqueSafeArray array;
+    if (HRESULT hr = NewByteArray(data, size, array); FAILED(hr)) return hr;
+    VariantInit(&out);
+    V_VT(&out) = VT_ARRAY | VT_UI1;
+    V_ARRAY(&out) = array.release();
+    return S_OK;
+}
 
 }  // namespace Tamrix

@@ -1,6 +1,7 @@
 // What a client and the helper process it started share: the codes that say how a helper
-// ended, and the small shared block through which the helper hands its first object over
-// and the client tells it the time limit of a plug-in call.
+// ended, and the small shared block through which the helper hands its first object over,
+// the client tells it the time limit of a plug-in call, and the helper tells which plug-in
+// of a run it is asking (so that the client knows which one ended it).
 #pragma once
 #include <windows.h>
 
@@ -25,6 +26,7 @@ struct HelperLink {
     HRESULT marshalResult;      // the helper's, set before the event
     DWORD objrefSize;
     BYTE objref[4000];          // the marshaled ISusiePluginRemote
+    volatile LONG asking;       // which of a run of plug-in files the helper is asking
 };
 
 }  // namespace Tamrix

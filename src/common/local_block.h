@@ -3,8 +3,10 @@
 // hands back the same block twice, or where many objects read one record array.
 #pragma once
 #include <windows.h>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 
 #include "handles.h"
 
@@ -44,6 +46,21 @@ inline HRESULT ShareLocalBlock(UniqueHlocal block, SharedLocalBlock& out) noexce
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;  // `block` is freed on the way out
     }
+}
+
+// A new movable block of this process holding a copy of `bytes`, shared from the start.
+// E_OUTOFMEMORY when it cannot be had.
+inline HRESULT NewLocalBlock(std::span<const BYTE> bytes, SharedLocalBlock& out) noexcept {
+    out.reset();
+    UniqueHlocal block(LocalAlloc(LMEM_MOVEABLE, bytes.size()));
+    if (!block) return E_OUTOFMEMORY;
+    if (!bytes.empty()) {
+        void* address = LocalLock(block.get());
+        if (!address) return E_OUTOFMEMORY;
+        std::memcpy(address, bytes.data(), bytes.size());
+        LocalUnlock(block.get());
+    }
+    return ShareLocalBlock(std::move(block), out);
 }
 
 }  // namespace Tamrix

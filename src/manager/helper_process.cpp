@@ -84,6 +84,7 @@ HRESULT HelperProcess::Start(const std::wstring& host, const std::wstring& serve
     if (!made->link_) return HRESULT_FROM_WIN32(GetLastError());
     made->link_->callTimeout = timeout;
     made->link_->marshalResult = E_HELPER_NOT_STARTED;
+    made->link_->asking = -1;
 
     std::wstring command = L"\"" + host + L"\" \"" + server + L"\"," + HELPER_ENTRY + L" " +
                            std::to_wstring(GetCurrentProcessId()) + L" " +
@@ -155,6 +156,24 @@ HRESULT HelperProcess::Answer(HRESULT hr) const noexcept {
 
 void HelperProcess::SetCallTimeout(LONG timeout) noexcept {
     if (link_) InterlockedExchange(&link_->callTimeout, timeout);
+}
+
+LONG HelperProcess::Asking() const noexcept {
+    return link_ ? link_->asking : -1;
+}
+
+void HelperProcess::ForgetAsking() noexcept {
+    if (link_) InterlockedExchange(&link_->asking, -1);
+}
+
+HRESULT HelperProcess::TakeHandle(LONG value, UniqueKernelHandle& out) const noexcept {
+    HANDLE mine = nullptr;
+    const HANDLE theirs = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(value));
+    if (!process_ || !DuplicateHandle(process_.get(), theirs, GetCurrentProcess(), &mine, 0, FALSE,
+                                      DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE))
+        return HRESULT_FROM_WIN32(GetLastError());
+    out.reset(mine);
+    return S_OK;
 }
 
 }  // namespace Tamrix

@@ -43,6 +43,13 @@ public:
 
     void SetCallTimeout(LONG timeout) noexcept;
 
+    // Which of a run of plug-in files it was asking (ISusiePluginRemote2::CountDeclining)
+    // when last told; -1 before any.
+    LONG Asking() const noexcept;
+    void ForgetAsking() noexcept;
+    // Takes over `value`, a file mapping's handle in the helper, as a handle of this process.
+    HRESULT TakeHandle(LONG value, UniqueKernelHandle& out) const noexcept;
+
 private:
     UniqueKernelHandle process_;
     HelperLink* link_ = nullptr;

@@ -33,14 +33,8 @@ HRESULT LocalHeapCopy(IDispatch* remote, IDispatch** out) {
     if (!remote) return S_OK;
     std::vector<BYTE> bytes;
     if (HRESULT hr = BlockBytes(remote, bytes); FAILED(hr)) return hr;
-    UniqueHlocal block(LocalAlloc(LMEM_MOVEABLE, bytes.size()));
-    if (!block) return E_OUTOFMEMORY;
-    if (!bytes.empty()) {
-        std::memcpy(LocalLock(block.get()), bytes.data(), bytes.size());
-        LocalUnlock(block.get());
-    }
     SharedLocalBlock shared;
-    if (HRESULT hr = ShareLocalBlock(std::move(block), shared); FAILED(hr)) return hr;
+    if (HRESULT hr = NewLocalBlock(bytes, shared); FAILED(hr)) return hr;
     // Its address would be one the client never had from a plug-in of its own process.
     return SpiLocalHeap::Create(std::move(shared), out, false);
 }
@@ -108,14 +102,51 @@ STDMETHODIMP RemotePluginObject::GetPictureInfo(VARIANT src, LONG offsetOrLength
     return Forward([&](ISusiePlugin* p) { return p->GetPictureInfo(src, offsetOrLength, pPictInfo); });
 }
 
-HRESULT RemotePluginObject::Decoded(HRESULT hr, IDispatch** ppInfo, IDispatch** ppPixels) noexcept {
+HRESULT DecodeShared(ISusiePlugin* object, const HelperProcess& helper, const VARIANT& src, LONG length,
+                     bool preview, SharedLocalBlock& info, SharedLocalBlock& pixels) noexcept {
+    info.reset();
+    pixels.reset();
+    ComPtr<ISusiePluginRemote2> remote;
+    if (HRESULT hr = object->QueryInterface(IID_ISusiePluginRemote2, remote.put_void()); FAILED(hr)) return hr;
+    Variant infoBytes;
+    LONG pixelSize = 0, section = 0;
+    if (HRESULT hr = remote->DecodeShared(src, length, preview ? VARIANT_TRUE : VARIANT_FALSE, infoBytes.get(),
+                                          &pixelSize, &section);
+        FAILED(hr))
+        return hr;
+    // Taken first, so that the helper's handle goes whatever happens next.
+    UniqueKernelHandle mapping;
+    if (section != 0)
+        if (HRESULT hr = helper.TakeHandle(section, mapping); FAILED(hr)) return hr;
+    if (V_VT(infoBytes.get()) == (VT_ARRAY | VT_UI1)) {
+        const SAFEARRAY* array = V_ARRAY(infoBytes.get());
+        SafeArrayDataAccess access;
+        if (HRESULT hr = access.access(V_ARRAY(infoBytes.get())); FAILED(hr)) return hr;
+        const size_t size = array->cDims == 1 ? array->rgsabound[0].cElements : 0;
+        if (HRESULT hr = NewLocalBlock({static_cast<const BYTE*>(access.data()), size}, info); FAILED(hr)) return hr;
+    }
+    if (!mapping) return S_OK;
+    if (pixelSize <= 0) return E_FAIL;
+    const void* view = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(pixelSize));
+    if (!view) return HRESULT_FROM_WIN32(GetLastError());
+    const HRESULT hr = NewLocalBlock({static_cast<const BYTE*>(view), static_cast<size_t>(pixelSize)}, pixels);
+    UnmapViewOfFile(view);
+    return hr;
+}
+
+HRESULT RemotePluginObject::DecodeHere(const VARIANT& src, LONG offsetOrLength, bool preview, IDispatch** ppInfo,
+                                       IDispatch** ppPixels) noexcept {
     return Boundary([&] {
-        ComPtr<IDispatch> remoteInfo(*ppInfo), remotePixels(*ppPixels);  // taken over
+        if (!ppInfo || !ppPixels) return E_POINTER;
         *ppInfo = *ppPixels = nullptr;
-        if (FAILED(hr = helper_->Answer(hr))) return hr;
+        if (helper_->Ended()) return helper_->EndCode();
+        SharedLocalBlock infoBlock, pixelBlock;
+        ThrowIfFailed(
+            helper_->Answer(DecodeShared(remote_.get(), *helper_, src, offsetOrLength, preview, infoBlock, pixelBlock)));
+        // Their addresses would be ones the client never had from a plug-in of its own process.
         ComPtr<IDispatch> info, pixels;
-        ThrowIfFailed(helper_->Answer(LocalHeapCopy(remoteInfo.get(), info.put())));
-        ThrowIfFailed(helper_->Answer(LocalHeapCopy(remotePixels.get(), pixels.put())));
+        if (infoBlock) ThrowIfFailed(SpiLocalHeap::Create(std::move(infoBlock), info.put(), false));
+        if (pixelBlock) ThrowIfFailed(SpiLocalHeap::Create(std::move(pixelBlock), pixels.put(), false));
         *ppInfo = info.detach();
         *ppPixels = pixels.detach();
         return S_OK;
@@ -124,18 +155,12 @@ HRESULT RemotePluginObject::Decoded(HRESULT hr, IDispatch** ppInfo, IDispatch** 
 
 STDMETHODIMP RemotePluginObject::GetPicture(VARIANT src, LONG offsetOrLength, IDispatch** ppInfo,
                                             IDispatch** ppPixels) {
-    if (!ppInfo || !ppPixels) return E_POINTER;
-    *ppInfo = *ppPixels = nullptr;
-    if (helper_->Ended()) return helper_->EndCode();
-    return Decoded(remote_->GetPicture(src, offsetOrLength, ppInfo, ppPixels), ppInfo, ppPixels);
+    return DecodeHere(src, offsetOrLength, false, ppInfo, ppPixels);
 }
 
 STDMETHODIMP RemotePluginObject::GetPreview(VARIANT src, LONG offsetOrLength, IDispatch** ppInfo,
                                             IDispatch** ppPixels) {
-    if (!ppInfo || !ppPixels) return E_POINTER;
-    *ppInfo = *ppPixels = nullptr;
-    if (helper_->Ended()) return helper_->EndCode();
-    return Decoded(remote_->GetPreview(src, offsetOrLength, ppInfo, ppPixels), ppInfo, ppPixels);
+    return DecodeHere(src, offsetOrLength, true, ppInfo, ppPixels);
 }
 
 STDMETHODIMP RemotePluginObject::GetFileInfo(VARIANT src, LONG offsetOrLength, BSTR FileName, IDispatch** ppInfo) {
@@ -191,11 +216,7 @@ STDMETHODIMP RemotePluginObject::CreatePicture(BSTR destPath, VARIANT info, VARI
             }
             std::vector<BYTE> bytes;
             ThrowIfFailed(BlockBytes(V_DISPATCH(given[i]), bytes));
-            SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), 0};
-            V_ARRAY(blocks[i].get()) = SafeArrayCreate(VT_UI1, 1, &bound);
-            if (!V_ARRAY(blocks[i].get())) return E_OUTOFMEMORY;
-            V_VT(blocks[i].get()) = VT_ARRAY | VT_UI1;
-            if (!bytes.empty()) std::memcpy(V_ARRAY(blocks[i].get())->pvData, bytes.data(), bytes.size());
+            ThrowIfFailed(NewByteArray(bytes.data(), bytes.size(), *blocks[i].get()));
         }
         return Forward2([&](ISusiePlugin2* p) { return p->CreatePicture(destPath, *blocks[0].get(), *blocks[1].get()); });
     });

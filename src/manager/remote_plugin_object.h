@@ -1,7 +1,8 @@
 // The plug-in object a manager hands out for a plug-in isolated in a helper process: ours,
 // in the client, with the plug-in object's interfaces, passing each member to the plug-in
 // object over there. Blocks come back as local copies (an SpiLocalHeap here, whose Buffer
-// answers as for 64-bit clients, as does an integer source over there); once the helper has
+// answers as for 64-bit clients, as does an integer source over there), decoded pixels
+// through shared memory, which the system copies no further; once the helper has
 // ended, every member answers how it ended
 // (E_PLUGIN_CRASHED or E_PLUGIN_TIMEOUT) without calling anything.
 #pragma once
@@ -13,6 +14,7 @@
 
 #include "Tamrix.h"
 #include "../automation/typelib_dispatch.h"
+#include "../common/local_block.h"
 #include "../common/object.h"
 #include "../plugin/picture.h"
 #include "helper_process.h"
@@ -60,8 +62,9 @@ private:
     // The same with the object over there as ISusiePlugin2.
     template <class Call>
     HRESULT Forward2(Call&& call) noexcept;
-    // Both blocks of a decoding over there, copied here.
-    HRESULT Decoded(HRESULT hr, IDispatch** ppInfo, IDispatch** ppPixels) noexcept;
+    // GetPicture or (preview) GetPreview over there, both blocks copied here.
+    HRESULT DecodeHere(const VARIANT& src, LONG offsetOrLength, bool preview, IDispatch** ppInfo,
+                       IDispatch** ppPixels) noexcept;
 
     ComPtr<ISusiePlugin> remote_;
     std::shared_ptr<HelperProcess> helper_;
@@ -74,5 +77,10 @@ HRESULT BlockBytes(IDispatch* block, std::vector<BYTE>& out);
 HRESULT CopyPictureProperties(IDispatch* remote, SPI::PictureProperties& out);
 // A new SpiLocalHeap here holding a copy of the block `remote` (null stays null), with no Buffer.
 HRESULT LocalHeapCopy(IDispatch* remote, IDispatch** out);
+// GetPicture or (preview) GetPreview of the plug-in object `object`, which lives in `helper`,
+// its pixels handed over in shared memory: blocks here holding the bytes of the two blocks
+// (null for a missing one). The failure as the object over there answers it.
+HRESULT DecodeShared(ISusiePlugin* object, const HelperProcess& helper, const VARIANT& src, LONG length,
+                     bool preview, SharedLocalBlock& info, SharedLocalBlock& pixels) noexcept;
 
 }  // namespace Tamrix

@@ -16,19 +16,6 @@ namespace {
 // How the 32-bit server's plug-in objects are asked for: out of process, as a 32-bit server.
 constexpr DWORD REMOTE_CONTEXT = CLSCTX_LOCAL_SERVER | CLSCTX_ACTIVATE_32_BIT_SERVER;
 
-// A byte array of `size` bytes copied from `data`.
-HRESULT ByteArray(const void* data, size_t size, UniqueSafeArray& out) noexcept {
-    SAFEARRAYBOUND bound{static_cast<ULONG>(size), 0};
-    UniqueSafeArray array(SafeArrayCreate(VT_UI1, 1, &bound));
-    if (!array.get()) return E_OUTOFMEMORY;
-    SafeArrayDataAccess access;
-    if (HRESULT hr = access.access(array.get()); FAILED(hr)) return hr;
-    if (size > 0) std::memcpy(access.data(), data, size);
-    access.unaccess();
-    out.reset(array.release());
-    return S_OK;
-}
-
 HRESULT NewBstr(const std::wstring& text, Bstr& out) noexcept {
     out.reset(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
     return out.get() ? S_OK : E_OUTOFMEMORY;
@@ -86,15 +73,52 @@ HRESULT RemoteSession::Connect() noexcept {
     }
 }
 
+void RemoteSession::DropEnded() noexcept {
+    if (helper_ && helper_->Ended()) {
+        first_.reset();
+        helper_.reset();
+    }
+}
+
+size_t RemoteSession::CountDeclining(std::span<const std::wstring> paths, const SPI::PluginName& name,
+                                     const void* header) noexcept {
+    if (!helperRoad_ || paths.empty()) return 0;
+    DropEnded();
+    if (!first_ && FAILED(Connect())) return 0;
+    ComPtr<ISusiePluginRemote2> first;
+    if (!helper_ || FAILED(first_.query(first))) return 0;
+    const LONG count = static_cast<LONG>(paths.size());
+    UniqueSafeArray files(SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(count)));
+    if (!files.get()) return 0;
+    for (LONG i = 0; i < count; ++i) {
+        Bstr path;
+        if (FAILED(NewBstr(paths[static_cast<size_t>(i)], path)) ||
+            FAILED(SafeArrayPutElement(files.get(), &i, path.get())))  // copies it
+            return 0;
+    }
+    Bstr text;  // null for no name
+    Variant shown;
+    if ((!name.IsNull() && FAILED(NewBstr(name.Text(), text))) ||
+        FAILED(NewByteArray(header, SPI::HEADER_SIZE, *shown.get())))
+        return 0;
+    helper_->ForgetAsking();
+    LONG declined = 0;
+    HRESULT hr = first->CountDeclining(files.get(), text.get(), *shown.get(), &declined);
+    if (SUCCEEDED(hr)) return declined >= 0 && declined <= count ? static_cast<size_t>(declined) : 0;
+    // The one that ended the helper declines, as one asked alone would; those before it did.
+    hr = helper_->Answer(hr);
+    const LONG asked = helper_->Asking();
+    if ((hr == E_PLUGIN_CRASHED || hr == E_PLUGIN_TIMEOUT) && asked >= 0 && asked < count)
+        return static_cast<size_t>(asked) + 1;
+    return 0;
+}
+
 HRESULT RemoteSession::NewObject(const std::wstring& path, ComPtr<ISusiePlugin>& out, bool& loaded,
                                  std::shared_ptr<HelperProcess>& helper) noexcept {
     loaded = false;
     helper.reset();
     ComPtr<ISusiePlugin> object;
-    if (helper_ && helper_->Ended()) {
-        first_.reset();
-        helper_.reset();
-    }
+    DropEnded();
     HRESULT hr = first_ ? first_->NewPlugin(object.put()) : E_FAIL;
     if (FAILED(hr)) {
         first_.reset();
@@ -157,7 +181,7 @@ HRESULT RemoteSusiePlugin::IsSupported(const SPI::PluginName& name, const void* 
     Bstr text;  // null for no name
     if (!name.IsNull() && FAILED(NewBstr(name.Text(), text))) return S_FALSE;
     UniqueSafeArray bytes;
-    if (FAILED(ByteArray(header, SPI::HEADER_SIZE, bytes))) return S_FALSE;
+    if (FAILED(NewByteArray(header, SPI::HEADER_SIZE, bytes))) return S_FALSE;
     VARIANT shown;
     VariantInit(&shown);
     V_VT(&shown) = VT_ARRAY | VT_UI1;
@@ -226,32 +250,31 @@ HRESULT RemoteSusiePlugin::WritePicture(const std::wstring& destPath, std::span<
     if (helper_ && helper_->Ended()) return helper_->EndCode();
     // The blocks go over as byte arrays, which the plug-in object there takes as blocks.
     Bstr dest;
-    UniqueSafeArray infoBytes, pixelBytes;
+    Variant blocks[2];
     if (HRESULT hr = NewBstr(destPath, dest); FAILED(hr)) return hr;
-    if (HRESULT hr = ByteArray(info.data(), info.size(), infoBytes); FAILED(hr)) return hr;
-    if (HRESULT hr = ByteArray(pixels.data(), pixels.size(), pixelBytes); FAILED(hr)) return hr;
-    VARIANT blocks[2];
-    UniqueSafeArray* arrays[2] = {&infoBytes, &pixelBytes};
-    for (int i = 0; i < 2; ++i) {
-        VariantInit(&blocks[i]);
-        V_VT(&blocks[i]) = VT_ARRAY | VT_UI1;
-        V_ARRAY(&blocks[i]) = arrays[i]->get();
-    }
+    if (HRESULT hr = NewByteArray(info.data(), info.size(), *blocks[0].get()); FAILED(hr)) return hr;
+    if (HRESULT hr = NewByteArray(pixels.data(), pixels.size(), *blocks[1].get()); FAILED(hr)) return hr;
     ComPtr<ISusiePlugin2> plugin;
     HRESULT hr = object_->QueryInterface(IID_ISusiePlugin2, plugin.put_void());
-    if (SUCCEEDED(hr)) hr = plugin->CreatePicture(dest.get(), blocks[0], blocks[1]);
+    if (SUCCEEDED(hr)) hr = plugin->CreatePicture(dest.get(), *blocks[0].get(), *blocks[1].get());
     return helper_ ? helper_->Answer(hr) : hr;
 }
 
-HRESULT RemoteSusiePlugin::Decode(SPI::Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) {
-    info.clear();
-    pixels.clear();
+HRESULT RemoteSusiePlugin::Decode(SPI::Source& source, SPI::DecodedPicture& out) {
     return CallWithSource(source, [&](const VARIANT& src, LONG length) {
+        if (helper_) {
+            SharedLocalBlock info, pixels;
+            const HRESULT hr = DecodeShared(object_.get(), *helper_, src, length, false, info, pixels);
+            if (SUCCEEDED(hr)) out.Adopt(std::move(info), std::move(pixels));
+            return hr;
+        }
+        // The surrogate's blocks, whose process this one has no handle of: their bytes.
         ComPtr<IDispatch> infoBlock, pixelBlock;
+        std::vector<BYTE> info, pixels;
         HRESULT hr = object_->GetPicture(src, length, infoBlock.put(), pixelBlock.put());
         if (SUCCEEDED(hr)) hr = BlockBytes(infoBlock.get(), info);
         if (SUCCEEDED(hr)) hr = BlockBytes(pixelBlock.get(), pixels);
-        return hr;
+        return SUCCEEDED(hr) ? out.Adopt(info, pixels) : hr;
     });
 }
 

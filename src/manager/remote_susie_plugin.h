@@ -9,6 +9,7 @@
 #pragma once
 #include <windows.h>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,15 @@ public:
     // The time limit of calls into the helper's plug-ins, ms (0: none).
     void SetCallTimeout(LONG timeout) noexcept;
 
+    // SPI::RemotePlugin::CountDeclining of plug-ins served by this session's helper, asked of
+    // its first object (a helper that has ended is replaced first). 0 for the surrogate.
+    size_t CountDeclining(std::span<const std::wstring> paths, const SPI::PluginName& name,
+                          const void* header) noexcept;
+
 private:
     HRESULT Connect() noexcept;
+    // Forgets a helper that has ended: the next call connects again.
+    void DropEnded() noexcept;
 
     bool helperRoad_;
     WORD machine_;
@@ -74,10 +82,18 @@ public:
 
     HRESULT IsSupported(const SPI::PluginName& name, const void* header) noexcept override;
     bool InfoText(int infoNo, int size, std::wstring& text) override;
-    HRESULT Decode(SPI::Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) override;
+    HRESULT Decode(SPI::Source& source, SPI::DecodedPicture& out) override;
     HRESULT ReadPictureProperties(SPI::Source& source, SPI::PictureProperties& out) override;
     HRESULT WritePicture(const std::wstring& destPath, std::span<const BYTE> info,
                          std::span<const BYTE> pixels) override;
+    size_t CountDeclining(std::span<const std::wstring> paths, const SPI::PluginName& name,
+                          const void* header) noexcept override {
+        return session_->CountDeclining(paths, name, header);
+    }
+    bool ServedWith(const SPI::RemotePlugin& other) const noexcept override {
+        const auto* served = dynamic_cast<const RemoteSusiePlugin*>(&other);
+        return served && served->session_ == session_;
+    }
     HRESULT NewObject(const std::wstring& path, REFIID riid, void** out) noexcept override;
 
 private:

@@ -8,7 +8,7 @@ namespace SPI {
 namespace {
 
 bool g_guarded = false;
-const volatile LONG* g_timeout = nullptr;
+Tamrix::HelperLink* g_link = nullptr;
 // Only the helper's one apartment thread calls plug-ins; the watchdog only reads these.
 volatile LONG g_depth = 0;
 volatile LONG g_untimed = 0;
@@ -34,7 +34,7 @@ DWORD WINAPI Watchdog(void*) {
     for (;;) {
         Sleep(50);
         if (g_depth == 0 || g_untimed > 0) continue;
-        const LONG limit = *g_timeout;
+        const LONG limit = g_link->callTimeout;
         if (limit > 0 && GetTickCount64() - g_start >= static_cast<ULONGLONG>(limit))
             TerminateProcess(GetCurrentProcess(), static_cast<UINT>(Tamrix::E_PLUGIN_TIMEOUT));
     }
@@ -87,9 +87,9 @@ __attribute__((noinline)) static void TamrixGuardedCall(void (*fn)(void*), void*
 }
 #endif
 
-bool GuardPluginCalls(const volatile LONG* timeout) noexcept {
+bool GuardPluginCalls(Tamrix::HelperLink* link) noexcept {
     if (g_guarded) return true;
-    g_timeout = timeout;
+    g_link = link;
     HANDLE thread = CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
     if (!thread) return false;
     CloseHandle(thread);
@@ -99,6 +99,10 @@ bool GuardPluginCalls(const volatile LONG* timeout) noexcept {
 
 bool PluginCallsGuarded() noexcept {
     return g_guarded;
+}
+
+void NoteAsking(LONG index) noexcept {
+    if (g_guarded) InterlockedExchange(&g_link->asking, index);
 }
 
 void RunGuarded(void (*fn)(void*), void* context) noexcept {

@@ -6,12 +6,17 @@
 #pragma once
 #include <windows.h>
 
+#include "../common/helper_link.h"
+
 namespace SPI {
 
-// Turns the guard on for this process, with the time limit read at `timeout` (ms, 0 for
-// none) whenever an outermost call is running. Once, in a helper process only.
-bool GuardPluginCalls(const volatile LONG* timeout) noexcept;
+// Turns the guard on for this process, with the time limit read from the block it shares
+// with its client whenever an outermost call is running. Once, in a helper process only.
+bool GuardPluginCalls(Tamrix::HelperLink* link) noexcept;
 bool PluginCallsGuarded() noexcept;
+// Tells the client which of a run of plug-in files is being asked now (nothing where
+// calls are not guarded).
+void NoteAsking(LONG index) noexcept;
 
 // Runs fn(context) inside the process's fault frame, timed when it is the outermost call.
 void RunGuarded(void (*fn)(void*), void* context) noexcept;

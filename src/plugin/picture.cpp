@@ -50,23 +50,17 @@ HRESULT DecodedPicture::DecodeHeld(const SpiInterface& plugin, Decoder which, So
     return S_OK;
 }
 
-namespace {
-
-HRESULT CopyBlock(std::span<const BYTE> bytes, Tamrix::SharedLocalBlock& out) noexcept {
-    Tamrix::UniqueHlocal block(LocalAlloc(LMEM_FIXED, bytes.size()));
-    if (!block) return E_OUTOFMEMORY;
-    std::memcpy(block.get(), bytes.data(), bytes.size());
-    return Tamrix::ShareLocalBlock(std::move(block), out);
-}
-
-}  // namespace
-
 HRESULT DecodedPicture::Adopt(std::span<const BYTE> info, std::span<const BYTE> pixels) noexcept {
     info_.reset();
     pixels_.reset();
     if (info.empty() || pixels.empty()) return E_OUTOFMEMORY;
-    if (HRESULT hr = CopyBlock(info, info_); FAILED(hr)) return hr;
-    return CopyBlock(pixels, pixels_);
+    if (HRESULT hr = Tamrix::NewLocalBlock(info, info_); FAILED(hr)) return hr;
+    return Tamrix::NewLocalBlock(pixels, pixels_);
+}
+
+void DecodedPicture::Adopt(Tamrix::SharedLocalBlock info, Tamrix::SharedLocalBlock pixels) noexcept {
+    info_ = std::move(info);
+    pixels_ = std::move(pixels);
 }
 
 bool DecodedPicture::HasBothBlocks() const noexcept {

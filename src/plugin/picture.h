@@ -64,6 +64,8 @@ public:
     // Blocks of its own holding the bytes a remote plug-in decoded: E_OUTOFMEMORY when they
     // cannot be had.
     HRESULT Adopt(std::span<const BYTE> info, std::span<const BYTE> pixels) noexcept;
+    // The same blocks made already.
+    void Adopt(Tamrix::SharedLocalBlock info, Tamrix::SharedLocalBlock pixels) noexcept;
 
     // Either may be null: a plug-in can succeed and still hand back no block.
     const Tamrix::SharedLocalBlock& Info() const noexcept { return info_; }

@@ -289,9 +289,26 @@ HRESULT AskSupported(const SpiInterface& entry, PluginName& name, const void* he
     return answer != 0 ? S_OK : S_FALSE;
 }
 
+size_t PluginList::DecliningAhead(size_t first, const PluginName& name, const void* header) {
+    const RemotePlugin* lead = plugins_[first].Remote();
+    if (!lead || lead->IsLoaded()) return 0;
+    std::vector<std::wstring> paths;
+    for (size_t i = first; i < plugins_.size(); ++i) {
+        const RemotePlugin* remote = plugins_[i].Remote();
+        if (!remote || remote->IsLoaded() || !lead->ServedWith(*remote)) break;
+        paths.push_back(plugins_[i].WidePath());
+    }
+    return plugins_[first].Remote()->CountDeclining(paths, name, header);
+}
+
 SpiInterface* PluginList::FindSupporting(PluginName& name, const void* header) {
     const Walk walk(*this);
-    for (SpiInterface& entry : plugins_) {
+    for (size_t i = 0; i < plugins_.size(); ++i) {
+        if (const size_t declined = DecliningAhead(i, name, header)) {
+            i += declined - 1;
+            continue;
+        }
+        SpiInterface& entry = plugins_[i];
         LoadedForCall loaded(entry);
         if (!loaded.Ok()) continue;
         if (AskSupported(entry, name, header) == S_OK) {
@@ -318,9 +335,8 @@ SpiInterface* PluginList::FindSupportingMemory(PluginName& name, const Source& s
 HRESULT PluginList::Decode(SpiInterface& entry, Source& source, DecodedPicture& picture) {
     if (RemotePlugin* remote = entry.Remote()) {
         // Decoded over there; the blocks' bytes come here.
-        std::vector<BYTE> info, pixels;
-        if (HRESULT hr = remote->Decode(source, info, pixels); FAILED(hr)) return hr;
-        if (HRESULT hr = picture.Adopt(info, pixels); FAILED(hr)) return hr;
+        if (HRESULT hr = remote->Decode(source, picture); FAILED(hr)) return hr;
+        if (!picture.HasBothBlocks()) return E_OUTOFMEMORY;
     } else {
         if (HRESULT hr = picture.DecodeHeld(entry, Decoder::Picture, source); FAILED(hr)) return hr;
         if (!picture.HasBothBlocks()) return E_OUTOFMEMORY;
@@ -364,7 +380,12 @@ HRESULT PluginList::FirstAccepting(Source& source, Ask&& ask) {
     }
 
     HRESULT firstFailure = S_OK;
-    for (SpiInterface& entry : plugins_) {
+    for (size_t i = 0; i < plugins_.size(); ++i) {
+        if (const size_t declined = DecliningAhead(i, name, shown)) {
+            i += declined - 1;
+            continue;
+        }
+        SpiInterface& entry = plugins_[i];
         LoadedForCall loaded(entry);  // kept only for the picture that is the result
         if (!loaded.Ok() || AskSupported(entry, name, shown) != S_OK) continue;
         // The walk asks every kind; an archive plug-in that accepts is not asked to decode.

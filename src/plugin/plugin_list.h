@@ -169,6 +169,11 @@ private:
     // succeeds; the failures and the result as DecodePicture tells. Releases `source`.
     template <class Ask>
     HRESULT FirstAccepting(Source& source, Ask&& ask);
+    // How many entries from index `first` on decline `name` and `header` for sure: remote
+    // entries not loaded, served by one process, asked there in one call (a walk of such
+    // entries one by one costs a few calls into that process each). 0 when the entry at
+    // `first` is none such or nothing could be told: the walk then asks it as any other.
+    size_t DecliningAhead(size_t first, const PluginName& name, const void* header);
     // A binding for the plug-in file at `path`: here, or as a remote plug-in for a module of
     // another machine.
     SpiInterface Binding(std::wstring path) const;

@@ -16,6 +16,7 @@
 namespace SPI {
 
 struct PictureProperties;
+class DecodedPicture;
 
 class RemotePlugin {
 public:
@@ -43,16 +44,26 @@ public:
     // GetPluginInfo(W) number `infoNo` read into a buffer of `size` characters: false when
     // the plug-in answers 0. Throws std::bad_alloc.
     virtual bool InfoText(int infoNo, int size, std::wstring& text) = 0;
-    // GetPicture on `source` (a file name and offset, or a byte array and length): the bytes
-    // of the two blocks the plug-in handed back, an empty vector for a missing block; the
-    // plug-in's failure as its code mapped.
-    virtual HRESULT Decode(Source& source, std::vector<BYTE>& info, std::vector<BYTE>& pixels) = 0;
+    // GetPicture on `source` (a file name and offset, or a byte array and length): blocks
+    // of this process holding the bytes of the two the plug-in handed back (Adopt), in
+    // `out`; the plug-in's failure as its code mapped.
+    virtual HRESULT Decode(Source& source, DecodedPicture& out) = 0;
     // GetPictureInfo's facts on `source`, as Decode takes it, copied here.
     virtual HRESULT ReadPictureProperties(Source& source, PictureProperties& out) = 0;
     // CreatePicture over there with the bytes of the two blocks, answering as
     // WritePictureFile does (E_TYPE_NOT_WRITTEN for a type it does not write).
     virtual HRESULT WritePicture(const std::wstring& destPath, std::span<const BYTE> info,
                                  std::span<const BYTE> pixels) = 0;
+
+    // How many of the plug-in files `paths`, from the first on, surely decline `name` and
+    // `header` (HEADER_SIZE bytes), asked over there in one call: each loaded there for the
+    // question and let go again, as a walk here takes it, until one accepts or cannot be
+    // given the name. One that ends the process over there counts as declining, as in a
+    // walk. 0 when nothing can be told; the walk then asks each as before.
+    virtual size_t CountDeclining(std::span<const std::wstring> paths, const PluginName& name,
+                                  const void* header) noexcept = 0;
+    // Whether `other` is served by the same process as this one: the two can be asked together.
+    virtual bool ServedWith(const RemotePlugin& other) const noexcept = 0;
 
     // A new plug-in object of the other server loaded with the same file, asked for riid:
     // what the manager hands out for this binding.

@@ -9,6 +9,7 @@
 #include "../common/handles.h"
 #include "../common/text.h"
 #include "../common/value_width.h"
+#include "../plugin/call_guard.h"
 #include "../plugin/names.h"
 #include "../plugin/plugin_list.h"
 #include "../plugin/source.h"
@@ -132,20 +133,67 @@ STDMETHODIMP SusiePlugin::Free() {
     });
 }
 
+namespace {
+
+// IsSupported's question as it comes over: the name (null for none) and the header, a byte
+// array that a shorter one is shown padded.
+class SupportedQuestion {
+public:
+    HRESULT Convert(BSTR fileName, const VARIANT& header) {
+        if (V_VT(&header) != (VT_ARRAY | VT_UI1)) return E_INVALIDARG;
+        if (HRESULT hr = source_.ConvertMemory(header); FAILED(hr)) return hr;
+        if (fileName) name_ = SPI::PluginName(SPI::TextOf(fileName));
+        return S_OK;
+    }
+    HRESULT Ask(const SPI::SpiInterface& binding) {
+        return SPI::AskSupported(binding, name_, SPI::ShownHeader(source_, copy_));
+    }
+
+private:
+    SPI::Source source_;
+    SPI::PluginName name_;
+    BYTE copy_[SPI::HEADER_SIZE];
+};
+
+}  // namespace
+
 STDMETHODIMP SusiePlugin::IsSupported(BSTR FileName, VARIANT Header, VARIANT_BOOL* pbSupported) {
     return Boundary([&] {
         if (!pbSupported) return E_POINTER;
         *pbSupported = VARIANT_FALSE;
         // Entries outlive an unloaded library: only a loaded binding may be asked.
         if (!binding_.IsLoaded()) return E_FAIL;
-        if (V_VT(&Header) != (VT_ARRAY | VT_UI1)) return E_INVALIDARG;
-        SPI::Source header;
-        if (HRESULT hr = header.ConvertMemory(Header); FAILED(hr)) return hr;
-        BYTE copy[SPI::HEADER_SIZE];
-        SPI::PluginName name = FileName ? SPI::PluginName(SPI::TextOf(FileName)) : SPI::PluginName();
-        const HRESULT hr = SPI::AskSupported(binding_, name, SPI::ShownHeader(header, copy));
+        SupportedQuestion question;
+        ThrowIfFailed(question.Convert(FileName, Header));
+        const HRESULT hr = question.Ask(binding_);
         if (FAILED(hr)) return hr;
         *pbSupported = hr == S_OK ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP SusiePlugin::CountDeclining(SAFEARRAY* Paths, BSTR FileName, VARIANT Header, LONG* pCount) {
+    return Boundary([&] {
+        if (!pCount) return E_POINTER;
+        *pCount = 0;
+        VARTYPE type = VT_EMPTY;
+        if (!Paths || SafeArrayGetDim(Paths) != 1 || FAILED(SafeArrayGetVartype(Paths, &type)) || type != VT_BSTR)
+            return E_INVALIDARG;
+        SupportedQuestion question;
+        ThrowIfFailed(question.Convert(FileName, Header));
+        SafeArrayDataAccess access;
+        ThrowIfFailed(access.access(Paths));
+        const auto* paths = static_cast<const BSTR*>(access.data());
+        const LONG count = static_cast<LONG>(Paths->rgsabound[0].cElements);
+        LONG declined = 0;
+        // Each as a walk in the client's process takes it: loaded for the question, let go.
+        for (; declined < count; ++declined) {
+            SPI::NoteAsking(declined);
+            SPI::SpiInterface binding;
+            binding.SetPath(SPI::TextOf(paths[declined]));
+            if (binding.Probe() != 0 && question.Ask(binding) != S_FALSE) break;
+        }
+        *pCount = declined;
         return S_OK;
     });
 }
@@ -247,6 +295,43 @@ STDMETHODIMP SusiePlugin::GetPicture(VARIANT src, LONG offsetOrLength, IDispatch
 
 STDMETHODIMP SusiePlugin::GetPreview(VARIANT src, LONG offsetOrLength, IDispatch** ppInfo, IDispatch** ppPixels) {
     return Boundary([&] { return DecodeToHeaps(SPI::Decoder::Preview, src, offsetOrLength, ppInfo, ppPixels); });
+}
+
+STDMETHODIMP SusiePlugin::DecodeShared(VARIANT src, LONG offsetOrLength, VARIANT_BOOL Preview, VARIANT* pInfo,
+                                       LONG* pPixelSize, LONG* pSection) {
+    return Boundary([&] {
+        if (!pInfo || !pPixelSize || !pSection) return E_POINTER;
+        VariantInit(pInfo);
+        *pPixelSize = 0;
+        *pSection = 0;
+        if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
+        SPI::Source source;
+        ThrowIfFailed(source.Convert(src, offsetOrLength));
+        SPI::DecodedPicture picture;
+        ThrowIfFailed(picture.Decode(binding_, Preview ? SPI::Decoder::Preview : SPI::Decoder::Picture, source));
+        const SharedLocalBlock& info = picture.Info();
+        const SharedLocalBlock& pixels = picture.Pixels();
+        if ((info && !info->Address()) || (pixels && !pixels->Address())) return E_FAIL;  // not lockable
+        const size_t pixelSize = pixels ? pixels->Size() : 0;
+        if (pixelSize > 0x7FFFFFFFu || (info && info->Size() > 0x7FFFFFFFu)) return E_EXCEEDS_32_BITS;
+        Variant infoBytes;
+        if (info) ThrowIfFailed(NewByteArray(info->Address(), info->Size(), *infoBytes.get()));
+        UniqueKernelHandle section;
+        if (pixelSize > 0) {
+            section.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                             static_cast<DWORD>(pixelSize), nullptr));
+            void* view = section ? MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, pixelSize) : nullptr;
+            if (!view) return E_OUTOFMEMORY;
+            std::memcpy(view, pixels->Address(), pixelSize);
+            UnmapViewOfFile(view);
+        }
+        infoBytes.detach(pInfo);
+        *pPixelSize = static_cast<LONG>(pixelSize);
+        // Handle values fit in 32 bits on 64-bit Windows too. Should the caller never take it,
+        // the mapping goes with this process.
+        *pSection = static_cast<LONG>(reinterpret_cast<LONG_PTR>(section.release()));
+        return S_OK;
+    });
 }
 
 STDMETHODIMP SusiePlugin::GetPictureText(VARIANT src, LONG offsetOrLength, BSTR* pText) {

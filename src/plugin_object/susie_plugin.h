@@ -18,11 +18,11 @@ namespace Tamrix {
 
 class SusiePlugin : public TypeLibDispatch<ISusiePlugin2, typelib::TID_SUSIE_PLUGIN>,
                     public ProvideClassInfo<typelib::TID_SUSIE_PLUGIN_CLASS>,
-                    public ISusiePluginRemote {
+                    public ISusiePluginRemote2 {
 public:
     using Interfaces =
         InterfaceList<ISusiePlugin2, As<ISusiePlugin, ISusiePlugin2>, As<IDispatch, ISusiePlugin2>,
-                      IProvideClassInfo, ISusiePluginRemote>;
+                      IProvideClassInfo, As<ISusiePluginRemote, ISusiePluginRemote2>, ISusiePluginRemote2>;
 
     SusiePlugin() = default;
     // Bound to a copy of an existing binding (the copy owns its own library reference).
@@ -63,6 +63,10 @@ public:
     STDMETHODIMP IsSupported(BSTR FileName, VARIANT Header, VARIANT_BOOL* pbSupported) override;
     STDMETHODIMP PluginInfoText(LONG infoNo, LONG bufferLength, BSTR* pText, VARIANT_BOOL* pbAnswered) override;
     STDMETHODIMP NewPlugin(ISusiePlugin** ppSpi) override;
+    // ISusiePluginRemote2: a manager asking this object in the helper process it started.
+    STDMETHODIMP CountDeclining(SAFEARRAY* Paths, BSTR FileName, VARIANT Header, LONG* pCount) override;
+    STDMETHODIMP DecodeShared(VARIANT src, LONG offsetOrLength, VARIANT_BOOL Preview, VARIANT* pInfo,
+                              LONG* pPixelSize, LONG* pSection) override;
 
 private:
     // Reads one information item into a cleared buffer of `size` characters.

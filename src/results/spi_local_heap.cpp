@@ -51,14 +51,8 @@ STDMETHODIMP SpiLocalHeap::GetBytes(VARIANT* pArray) {
         const void* address = block_ ? block_->Address() : nullptr;
         if (n > 0 && !address) return E_FAIL;  // a block that could not be locked has no bytes to read
         if (n > 0x7FFFFFFFu) return E_EXCEEDS_32_BITS;  // an array's bounds are 32-bit
-        SAFEARRAYBOUND bound{static_cast<ULONG>(n), 0};
-        UniqueSafeArray array(SafeArrayCreate(VT_UI1, 1, &bound));
-        if (!array.get()) return E_OUTOFMEMORY;
-        if (n > 0) {
-            ThrowIfFailed(SafeArrayLock(array.get()));
-            std::memcpy(array.get()->pvData, address, n);
-            SafeArrayUnlock(array.get());
-        }
+        UniqueSafeArray array;
+        ThrowIfFailed(NewByteArray(address, n, array));
         if (!pArray) return E_POINTER;
         ThrowIfFailed(VariantClear(pArray));
         V_VT(pArray) = VT_ARRAY | VT_UI1;

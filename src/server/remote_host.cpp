@@ -74,7 +74,7 @@ void ServeRemoteHost(const wchar_t* commandLine) {
     if (!parent || !link) return;  // the client sees the helper end before the event
     MarkRemoteHost();
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (SUCCEEDED(hr)) hr = SPI::GuardPluginCalls(&link->callTimeout) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    if (SUCCEEDED(hr)) hr = SPI::GuardPluginCalls(link) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
     if (SUCCEEDED(hr)) hr = MarshalFirst(*link);
     link->marshalResult = hr;
     SetEvent(event.get());
