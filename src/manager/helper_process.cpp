@@ -166,11 +166,11 @@ void HelperProcess::ForgetAsking() noexcept {
     if (link_) InterlockedExchange(&link_->asking, -1);
 }
 
-HRESULT HelperProcess::TakeHandle(LONG value, UniqueKernelHandle& out) const noexcept {
+HRESULT HelperProcess::DuplicateHandleOf(LONG value, UniqueKernelHandle& out) const noexcept {
     HANDLE mine = nullptr;
     const HANDLE theirs = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(value));
     if (!process_ || !DuplicateHandle(process_.get(), theirs, GetCurrentProcess(), &mine, 0, FALSE,
-                                      DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE))
+                                      DUPLICATE_SAME_ACCESS))
         return HRESULT_FROM_WIN32(GetLastError());
     out.reset(mine);
     return S_OK;

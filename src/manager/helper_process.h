@@ -47,8 +47,8 @@ public:
     // when last told; -1 before any.
     LONG Asking() const noexcept;
     void ForgetAsking() noexcept;
-    // Takes over `value`, a file mapping's handle in the helper, as a handle of this process.
-    HRESULT TakeHandle(LONG value, UniqueKernelHandle& out) const noexcept;
+    // A handle of this process to the object that the handle `value` of the helper names.
+    HRESULT DuplicateHandleOf(LONG value, UniqueKernelHandle& out) const noexcept;
 
 private:
     UniqueKernelHandle process_;

@@ -114,10 +114,9 @@ HRESULT DecodeShared(ISusiePlugin* object, const HelperProcess& helper, const VA
                                           &pixelSize, &section);
         FAILED(hr))
         return hr;
-    // Taken first, so that the helper's handle goes whatever happens next.
     UniqueKernelHandle mapping;
     if (section != 0)
-        if (HRESULT hr = helper.TakeHandle(section, mapping); FAILED(hr)) return hr;
+        if (HRESULT hr = helper.DuplicateHandleOf(section, mapping); FAILED(hr)) return hr;
     if (V_VT(infoBytes.get()) == (VT_ARRAY | VT_UI1)) {
         const SAFEARRAY* array = V_ARRAY(infoBytes.get());
         SafeArrayDataAccess access;

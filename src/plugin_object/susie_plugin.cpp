@@ -155,6 +155,39 @@ private:
     BYTE copy_[SPI::HEADER_SIZE];
 };
 
+// Where a helper process hands decoded pixels over: one file mapping, kept mapped here for
+// the helper's whole life and grown as pictures need (under Wine, writing into a view
+// mapped anew costs as much again as the copy itself). The client reads it through a
+// duplicate of its handle before its next call.
+class PixelBuffer {
+public:
+    // A view of at least `size` bytes; null when none can be had.
+    void* Reserve(size_t size) noexcept {
+        if (size <= size_) return view_;
+        if (view_) UnmapViewOfFile(view_);
+        view_ = nullptr;
+        size_ = 0;
+        const ULONGLONG bytes = size;
+        mapping_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                          static_cast<DWORD>(bytes >> 32), static_cast<DWORD>(bytes), nullptr));
+        if (mapping_) view_ = MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, size);
+        if (view_) size_ = size;
+        return view_;
+    }
+    HANDLE Mapping() const noexcept { return mapping_.get(); }
+
+private:
+    UniqueKernelHandle mapping_;
+    void* view_ = nullptr;
+    size_t size_ = 0;
+};
+
+// The process's one buffer: only a helper's apartment thread decodes for a client.
+PixelBuffer& PixelTransfer() {
+    static PixelBuffer buffer;
+    return buffer;
+}
+
 }  // namespace
 
 STDMETHODIMP SusiePlugin::IsSupported(BSTR FileName, VARIANT Header, VARIANT_BOOL* pbSupported) {
@@ -316,20 +349,17 @@ STDMETHODIMP SusiePlugin::DecodeShared(VARIANT src, LONG offsetOrLength, VARIANT
         if (pixelSize > 0x7FFFFFFFu || (info && info->Size() > 0x7FFFFFFFu)) return E_EXCEEDS_32_BITS;
         Variant infoBytes;
         if (info) ThrowIfFailed(NewByteArray(info->Address(), info->Size(), *infoBytes.get()));
-        UniqueKernelHandle section;
+        HANDLE section = nullptr;
         if (pixelSize > 0) {
-            section.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                             static_cast<DWORD>(pixelSize), nullptr));
-            void* view = section ? MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, pixelSize) : nullptr;
+            void* view = PixelTransfer().Reserve(pixelSize);
             if (!view) return E_OUTOFMEMORY;
             std::memcpy(view, pixels->Address(), pixelSize);
-            UnmapViewOfFile(view);
+            section = PixelTransfer().Mapping();
         }
         infoBytes.detach(pInfo);
         *pPixelSize = static_cast<LONG>(pixelSize);
-        // Handle values fit in 32 bits on 64-bit Windows too. Should the caller never take it,
-        // the mapping goes with this process.
-        *pSection = static_cast<LONG>(reinterpret_cast<LONG_PTR>(section.release()));
+        // Handle values fit in 32 bits on 64-bit Windows too.
+        *pSection = static_cast<LONG>(reinterpret_cast<LONG_PTR>(section));
         return S_OK;
     });
 }
