@@ -6,7 +6,10 @@
 #include "../common/automation_types.h"
 #include "../common/boundary.h"
 #include "../common/local_block.h"
+#include "../plugin/archive.h"
 #include "../results/picture_properties.h"
+#include "../results/spi_file_info.h"
+#include "../results/spi_file_info_collection.h"
 #include "../results/spi_local_heap.h"
 
 namespace Tamrix {
@@ -162,12 +165,75 @@ STDMETHODIMP RemotePluginObject::GetPreview(VARIANT src, LONG offsetOrLength, ID
     return DecodeHere(src, offsetOrLength, true, ppInfo, ppPixels);
 }
 
+template <class Ask>
+HRESULT RemotePluginObject::RecordsOverThere(ISusiePlugin* remote, Ask&& ask, std::vector<BYTE>& records, bool& wide) {
+    records.clear();
+    ComPtr<ISusiePluginRemote2> records2;
+    if (HRESULT hr = remote->QueryInterface(IID_ISusiePluginRemote2, records2.put_void()); FAILED(hr)) return hr;
+    VARIANT_BOOL isWide = VARIANT_FALSE;
+    LONG recordSize = 0;
+    Variant bytes;
+    if (HRESULT hr = ask(records2.get(), &isWide, &recordSize, bytes.get()); FAILED(hr)) return hr;
+    wide = isWide != VARIANT_FALSE;
+    if (V_VT(bytes.get()) == VT_EMPTY) return S_OK;
+    const size_t size = wide ? sizeof(SPI::fileInfoW) : sizeof(SPI::fileInfo);
+    if (V_VT(bytes.get()) != (VT_ARRAY | VT_UI1) || static_cast<size_t>(recordSize) != size) return E_FAIL;
+    const SAFEARRAY* array = V_ARRAY(bytes.get());
+    SafeArrayDataAccess access;
+    if (HRESULT hr = access.access(V_ARRAY(bytes.get())); FAILED(hr)) return hr;
+    const size_t count = array->cDims == 1 ? array->rgsabound[0].cElements : 0;
+    if (count % size != 0) return E_FAIL;
+    records.assign(static_cast<const BYTE*>(access.data()), static_cast<const BYTE*>(access.data()) + count);
+    return S_OK;
+}
+
 STDMETHODIMP RemotePluginObject::GetFileInfo(VARIANT src, LONG offsetOrLength, BSTR FileName, IDispatch** ppInfo) {
-    return Forward([&](ISusiePlugin* p) { return p->GetFileInfo(src, offsetOrLength, FileName, ppInfo); });
+    return Forward([&](ISusiePlugin* p) {
+        if (!recordsHere_ || !ppInfo) return p->GetFileInfo(src, offsetOrLength, FileName, ppInfo);
+        *ppInfo = nullptr;
+        std::vector<BYTE> record;
+        bool wide = false;
+        HRESULT hr = RecordsOverThere(
+            p, [&](ISusiePluginRemote2* r, VARIANT_BOOL* w, LONG* size, VARIANT* out) {
+                return r->MemberRecordOf(src, offsetOrLength, FileName, w, size, out);
+            },
+            record, wide);
+        if (FAILED(hr)) return hr;
+        if (record.empty()) return E_FAIL;
+        ComPtr<ISpiFileInfo> entry;
+        if (wide) {
+            auto copy = std::make_shared<SPI::fileInfoW>();
+            std::memcpy(copy.get(), record.data(), sizeof *copy);
+            hr = SpiFileInfo::Create(std::shared_ptr<const SPI::fileInfoW>(std::move(copy)), entry.put());
+        } else {
+            auto copy = std::make_shared<SPI::fileInfo>();
+            std::memcpy(copy.get(), record.data(), sizeof *copy);
+            hr = SpiFileInfo::Create(std::shared_ptr<const SPI::fileInfo>(std::move(copy)), entry.put());
+        }
+        if (FAILED(hr)) return hr;
+        *ppInfo = entry.detach();  // ISpiFileInfo is the entry's IDispatch
+        return S_OK;
+    });
 }
 
 STDMETHODIMP RemotePluginObject::GetArchiveInfo(VARIANT src, LONG offsetOrLength, IDispatch** ppCollection) {
-    return Forward([&](ISusiePlugin* p) { return p->GetArchiveInfo(src, offsetOrLength, ppCollection); });
+    return Forward([&](ISusiePlugin* p) {
+        if (!recordsHere_ || !ppCollection) return p->GetArchiveInfo(src, offsetOrLength, ppCollection);
+        *ppCollection = nullptr;
+        std::vector<BYTE> records;
+        bool wide = false;
+        HRESULT hr = RecordsOverThere(
+            p, [&](ISusiePluginRemote2* r, VARIANT_BOOL* w, LONG* size, VARIANT* out) {
+                return r->ListingRecords(src, offsetOrLength, w, size, out);
+            },
+            records, wide);
+        if (FAILED(hr) || records.empty()) return hr;  // no listing, no collection
+        SharedLocalBlock block;
+        if (FAILED(hr = NewLocalBlock(records, block))) return hr;
+        SPI::ArchiveListing listing;
+        listing.Adopt(std::move(block), wide);
+        return SpiFileInfoCollection::Create(listing, ppCollection);
+    });
 }
 
 STDMETHODIMP RemotePluginObject::GetFile(VARIANT src, IDispatch* pInfo, IDispatch** ppDest) {

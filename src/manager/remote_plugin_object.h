@@ -2,7 +2,9 @@
 // in the client, with the plug-in object's interfaces, passing each member to the plug-in
 // object over there. Blocks come back as local copies (an SpiLocalHeap here, whose Buffer
 // answers as for 64-bit clients, as does an integer source over there), decoded pixels
-// through shared memory, which the system copies no further; once the helper has
+// through shared memory, archive listings and entries as copies made here where the helper
+// has this process's width (so that they outlive it, and are read without a call); once
+// the helper has
 // ended, every member answers how it ended
 // (E_PLUGIN_CRASHED or E_PLUGIN_TIMEOUT) without calling anything.
 #pragma once
@@ -27,8 +29,10 @@ public:
     using Interfaces =
         InterfaceList<ISusiePlugin2, As<ISusiePlugin, ISusiePlugin2>, As<IDispatch, ISusiePlugin2>, IProvideClassInfo>;
 
-    RemotePluginObject(ComPtr<ISusiePlugin> remote, std::shared_ptr<HelperProcess> helper) noexcept
-        : remote_(std::move(remote)), helper_(std::move(helper)) {}
+    // `recordsHere`: the helper has this process's width, so archive records can be copied
+    // here as they are.
+    RemotePluginObject(ComPtr<ISusiePlugin> remote, std::shared_ptr<HelperProcess> helper, bool recordsHere) noexcept
+        : remote_(std::move(remote)), helper_(std::move(helper)), recordsHere_(recordsHere) {}
     virtual ~RemotePluginObject() = default;
 
     // ISusiePlugin
@@ -66,8 +70,14 @@ private:
     HRESULT DecodeHere(const VARIANT& src, LONG offsetOrLength, bool preview, IDispatch** ppInfo,
                        IDispatch** ppPixels) noexcept;
 
+    // ListingRecords or MemberRecordOf (`ask`) over there: the records' bytes in `records`
+    // (empty for none), checked to be whole records of this process's kind `wide`.
+    template <class Ask>
+    HRESULT RecordsOverThere(ISusiePlugin* remote, Ask&& ask, std::vector<BYTE>& records, bool& wide);
+
     ComPtr<ISusiePlugin> remote_;
     std::shared_ptr<HelperProcess> helper_;
+    bool recordsHere_;
 };
 
 // The bytes of a block (an SpiLocalHeap of another process), read with GetBytes: none for a

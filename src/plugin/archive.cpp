@@ -50,6 +50,13 @@ HRESULT ArchiveListing::Read(const SpiInterface& plugin, Source& source) {
     return S_OK;
 }
 
+void ArchiveListing::Adopt(Tamrix::SharedLocalBlock block, bool wide) noexcept {
+    const bool readable = block && block->Address();
+    count_ = readable ? CountRecords(block->Address(), block->Size(), wide ? sizeof(fileInfoW) : sizeof(fileInfo)) : 0;
+    wide_ = wide;
+    block_ = readable ? std::move(block) : nullptr;
+}
+
 MemberRecord ArchiveListing::Record(size_t index) const noexcept {
     if (!block_ || index >= count_) return MemberRecord();
     // Shares the block's ownership while pointing at one record inside it.

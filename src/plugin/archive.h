@@ -66,6 +66,9 @@ public:
     // E_FAIL when the block cannot be locked, E_OUTOFMEMORY when it cannot be owned; the
     // block is freed in both cases.
     HRESULT Read(const SpiInterface& plugin, Source& source);
+    // A listing made elsewhere (by the same plug-in in another process of this width):
+    // `block` holds its records, fileInfoW when `wide`.
+    void Adopt(Tamrix::SharedLocalBlock block, bool wide) noexcept;
 
     bool HasListing() const noexcept { return static_cast<bool>(block_); }
     // Whether the records are fileInfoW (the wide entry made the listing).
@@ -74,6 +77,8 @@ public:
     // Record `index` (from 0, below Count()), sharing the ownership of the whole block.
     MemberRecord Record(size_t index) const noexcept;
     const Tamrix::SharedLocalBlock& Block() const noexcept { return block_; }
+    // The bytes of the records counted (Count() times the record's size).
+    size_t RecordBytes() const noexcept { return count_ * (wide_ ? sizeof(fileInfoW) : sizeof(fileInfo)); }
 
 private:
     Tamrix::SharedLocalBlock block_;

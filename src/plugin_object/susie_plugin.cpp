@@ -424,6 +424,41 @@ STDMETHODIMP SusiePlugin::GetFileInfo(VARIANT src, LONG offsetOrLength, BSTR Fil
     });
 }
 
+STDMETHODIMP SusiePlugin::ListingRecords(VARIANT src, LONG offsetOrLength, VARIANT_BOOL* pWide, LONG* pRecordSize,
+                                         VARIANT* pRecords) {
+    return Boundary([&] {
+        if (!pWide || !pRecordSize || !pRecords) return E_POINTER;
+        VariantInit(pRecords);
+        if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
+        SPI::Source source;
+        ThrowIfFailed(source.Convert(src, offsetOrLength));
+        SPI::ArchiveListing listing;
+        ThrowIfFailed(listing.Read(binding_, source));
+        *pWide = listing.IsWide() ? VARIANT_TRUE : VARIANT_FALSE;
+        *pRecordSize = listing.IsWide() ? sizeof(SPI::fileInfoW) : sizeof(SPI::fileInfo);
+        if (!listing.HasListing()) return S_OK;
+        if (listing.RecordBytes() > 0x7FFFFFFFu) return E_EXCEEDS_32_BITS;
+        return NewByteArray(listing.Block()->Address(), listing.RecordBytes(), *pRecords);
+    });
+}
+
+STDMETHODIMP SusiePlugin::MemberRecordOf(VARIANT src, LONG offsetOrLength, BSTR FileName, VARIANT_BOOL* pWide,
+                                         LONG* pRecordSize, VARIANT* pRecord) {
+    return Boundary([&] {
+        if (!pWide || !pRecordSize || !pRecord) return E_POINTER;
+        VariantInit(pRecord);
+        if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
+        SPI::Source source;
+        ThrowIfFailed(source.Convert(src, offsetOrLength));
+        SPI::MemberRecord record;
+        ThrowIfFailed(SPI::QueryMemberInfo(binding_, source, SPI::TextOf(FileName), record));
+        *pWide = record.IsWide() ? VARIANT_TRUE : VARIANT_FALSE;
+        *pRecordSize = record.IsWide() ? sizeof(SPI::fileInfoW) : sizeof(SPI::fileInfo);
+        const void* bytes = record.IsWide() ? static_cast<const void*>(record.Wide()) : record.Narrow();
+        return NewByteArray(bytes, static_cast<size_t>(*pRecordSize), *pRecord);
+    });
+}
+
 HRESULT SusiePlugin::ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::ExtractedMember& member,
                                    SPI::RecordNumber& fileSize) {
     // Any object that implements the entry's interface names a member.

@@ -67,6 +67,10 @@ public:
     STDMETHODIMP CountDeclining(SAFEARRAY* Paths, BSTR FileName, VARIANT Header, LONG* pCount) override;
     STDMETHODIMP DecodeShared(VARIANT src, LONG offsetOrLength, VARIANT_BOOL Preview, VARIANT* pInfo,
                               LONG* pPixelSize, LONG* pSection) override;
+    STDMETHODIMP ListingRecords(VARIANT src, LONG offsetOrLength, VARIANT_BOOL* pWide, LONG* pRecordSize,
+                                VARIANT* pRecords) override;
+    STDMETHODIMP MemberRecordOf(VARIANT src, LONG offsetOrLength, BSTR FileName, VARIANT_BOOL* pWide,
+                                LONG* pRecordSize, VARIANT* pRecord) override;
 
 private:
     // Reads one information item into a cleared buffer of `size` characters.

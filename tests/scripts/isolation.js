@@ -1,7 +1,8 @@
 // A script isolates its plug-ins (Init flag 16) and sets the time limit of a call: a plug-in
 // that faults answers the crash code and one that hangs the timeout code, and the manager
-// goes on with the good plug-in. The faulty plug-in is listed first, from the current folder.
-// Argument 0: the test plug-ins' folder.
+// goes on with the good plug-in; archive listings and entries made before a crash are
+// copies here, which outlive the helper. The faulty plug-in is listed first, from the
+// current folder. Argument 0: the test plug-ins' folder.
 var spiDir = WScript.Arguments(0);
 var shell = new ActiveXObject("WScript.Shell");
 var base = temp + "\\tamrix_isolation_js_" + fso.GetTempName().replace(".", "_");
@@ -21,6 +22,7 @@ function main() {
     fso.CreateFolder(base + "\\second");
     fso.CopyFile(spiDir + "\\faulty.spi", base + "\\first\\");
     fso.CopyFile(spiDir + "\\qqa.spi", base + "\\second\\");
+    fso.CopyFile(spiDir + "\\qqz.spi", base + "\\second\\");
     shell.CurrentDirectory = base + "\\first";
 
     var host = new ActiveXObject("Tamrix.TamrixHost.1");
@@ -28,6 +30,15 @@ function main() {
     host.Init(16 + 15, base + "\\second");
     host.CallTimeout = 2000;
     equal(host.CallTimeout, 2000, "the time limit as set");
+
+    // A QQZ1 archive of two members, listed and looked up before the helper ends.
+    var archive = base + "\\isolation.qqz", data = ["first member", "second"];
+    var bytes = "QQZ1" + le(2, 4) + zeros(16);
+    for (var m = 0; m < 2; ++m)
+        bytes += field("raw", 8) + zeros(40) + field("m" + m + ".txt", 40) + le(data[m].length, 4) + zeros(8) + data[m];
+    writeFile(archive, bytes);
+    var listing = host.QuerySpiFromFile(archive, 0).GetArchiveInfo(archive, 0);
+    var looked = host.QuerySpiFromFile(archive, 0).GetFileInfo(archive, 0, "m1.txt");
 
     var crash = tagged("isolation_crash.qqa", "CRSH:GetPicture;");
     var spi = host.QuerySpiFromFile(crash, 0);
@@ -41,6 +52,11 @@ function main() {
         equal(facts[f].Width + "x" + facts[f].Height + "x" + facts[f].ColorDepth, "4x3x24", "facts after the crash");
     var picture = host.GetPicture(crash, 0);
     check(picture.Width > 0, "a picture the faulty plug-in faults on comes from the good one");
+    var names = [];
+    for (var e = new Enumerator(listing); !e.atEnd(); e.moveNext()) names.push(e.item().FileName + ":" + e.item().FileSize);
+    equal(names.join(",") + "," + looked.FileName, "m0.txt:12,m1.txt:6,m1.txt", "the listing and the entry after the crash");
+    host.QuerySpiFromFile(archive, 0).GetFileToFile(archive, listing.Item(2), base + "\\m1.txt");
+    equal(readFile(base + "\\m1.txt"), "second", "a new helper extracts the member an old entry names");
 
     var hang = tagged("isolation_hang.qqa", "HANG:GetPicture;");
     var started = new Date().getTime();
