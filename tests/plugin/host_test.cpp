@@ -14,6 +14,7 @@
 #include "common/spi_folder.h"
 #include "common/test_env.h"
 #include "plugin/plugin_list.h"
+#include "plugin/remote_plugin.h"
 #include "plugin_object/plugin_fixture.h"
 #include "plugins/test_formats.h"
 
@@ -611,6 +612,63 @@ TEST_F(Checking, EveryFileDiscoveryLeavesOutSaysWhy) {
         EXPECT_EQ(c.code, check.code);
         EXPECT_EQ(c.detail, check.detail);
         EXPECT_EQ(nullptr, GetModuleHandleA(c.path.c_str()));
+    }
+}
+
+// ---- Plug-ins no process could be had for ----------------------------------------------
+
+// Isolated plug-ins whose process never comes: every load fails with the activation's code.
+class Unserved final : public SPI::RemotePlugin {
+public:
+    explicit Unserved(HRESULT failure) : failure_(failure) {}
+    std::unique_ptr<RemotePlugin> Clone() const override { return std::make_unique<Unserved>(failure_); }
+    DWORD Load(const std::wstring&) noexcept override { return 0; }
+    void Unload() noexcept override {}
+    bool IsLoaded() const noexcept override { return false; }
+    HRESULT LoadFailure() const noexcept override { return failure_; }
+    DWORD Kind() const noexcept override { return 0; }
+    HRESULT IsSupported(const SPI::PluginName&, const void*) noexcept override { return S_FALSE; }
+    bool InfoText(int, int, std::wstring&) override { return false; }
+    HRESULT Decode(SPI::Source&, SPI::DecodedPicture&) override { return failure_; }
+    HRESULT ReadPictureProperties(SPI::Source&, SPI::PictureProperties&) override { return failure_; }
+    HRESULT WritePicture(const std::wstring&, std::span<const BYTE>, std::span<const BYTE>) override {
+        return failure_;
+    }
+    size_t CountDeclining(std::span<const std::wstring>, const SPI::PluginName&, const void*) noexcept override {
+        return 0;
+    }
+    bool ServedWith(const RemotePlugin&) const noexcept override { return false; }
+    HRESULT NewObject(const std::wstring&, REFIID, void**) noexcept override { return failure_; }
+
+private:
+    HRESULT failure_;
+};
+
+class UnservedPlugins final : public SPI::RemotePlugins {
+public:
+    explicit UnservedPlugins(HRESULT failure) : failure_(failure) {}
+    std::unique_ptr<SPI::RemotePlugin> Bind(WORD, bool) const override { return std::make_unique<Unserved>(failure_); }
+
+private:
+    HRESULT failure_;
+};
+
+// A plug-in whose helper does not start, whose server is not registered or whose activation
+// times out stays in the list, telling why; the walks pass it by; Check says the same.
+TEST_F(Discovery, PluginsNoProcessCouldServeStayListedAndTheWalksPassThemBy) {
+    SpiFolder folder(Tag("unserved"));
+    const std::string qqa = folder.Add("qqa");
+    const unsigned char header[SPI::HEADER_SIZE] = {'Q', 'Q', 'A', '1'};
+    for (const HRESULT failure : {CO_E_SERVER_EXEC_FAILURE, REGDB_E_CLASSNOTREG}) {
+        SCOPED_TRACE(testing::Message() << std::hex << failure);
+        Host host(std::make_unique<UnservedPlugins>(failure));
+        Load(host, SPI::SPI_ISOLATE | SPI::SPI_DEFAULT_FLAGS, folder.Path().c_str());
+        ASSERT_FALSE(host.Plugins().empty());
+        EXPECT_EQ(qqa, testenv::Narrow(host.Plugins()[0].WidePath()));
+        ASSERT_TRUE(host.Plugins()[0].Remote());
+        EXPECT_EQ(failure, host.Plugins()[0].Remote()->LoadFailure());
+        EXPECT_EQ(nullptr, Find(host, "x.qqa", header));
+        EXPECT_EQ(failure, host.Check(testenv::Wide(qqa)).code);
     }
 }
 
