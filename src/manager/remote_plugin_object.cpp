@@ -166,8 +166,10 @@ STDMETHODIMP RemotePluginObject::GetPreview(VARIANT src, LONG offsetOrLength, ID
 }
 
 template <class Ask>
-HRESULT RemotePluginObject::RecordsOverThere(ISusiePlugin* remote, Ask&& ask, std::vector<BYTE>& records, bool& wide) {
+HRESULT RemotePluginObject::RecordsOverThere(ISusiePlugin* remote, Ask&& ask, std::vector<BYTE>& records, bool& wide,
+                                             bool& handed) {
     records.clear();
+    handed = false;
     ComPtr<ISusiePluginRemote2> records2;
     if (HRESULT hr = remote->QueryInterface(IID_ISusiePluginRemote2, records2.put_void()); FAILED(hr)) return hr;
     VARIANT_BOOL isWide = VARIANT_FALSE;
@@ -176,30 +178,30 @@ HRESULT RemotePluginObject::RecordsOverThere(ISusiePlugin* remote, Ask&& ask, st
     if (HRESULT hr = ask(records2.get(), &isWide, &recordSize, bytes.get()); FAILED(hr)) return hr;
     wide = isWide != VARIANT_FALSE;
     if (V_VT(bytes.get()) == VT_EMPTY) return S_OK;
-    const size_t size = wide ? sizeof(SPI::fileInfoW) : sizeof(SPI::fileInfo);
-    if (V_VT(bytes.get()) != (VT_ARRAY | VT_UI1) || static_cast<size_t>(recordSize) != size) return E_FAIL;
+    if (V_VT(bytes.get()) != (VT_ARRAY | VT_UI1) || recordSize <= 0) return E_FAIL;
+    handed = true;
     const SAFEARRAY* array = V_ARRAY(bytes.get());
     SafeArrayDataAccess access;
     if (HRESULT hr = access.access(V_ARRAY(bytes.get())); FAILED(hr)) return hr;
-    const size_t count = array->cDims == 1 ? array->rgsabound[0].cElements : 0;
-    if (count % size != 0) return E_FAIL;
-    records.assign(static_cast<const BYTE*>(access.data()), static_cast<const BYTE*>(access.data()) + count);
-    return S_OK;
+    const size_t size = array->cDims == 1 ? array->rgsabound[0].cElements : 0;
+    // A 32-bit helper's records, seen from the 64-bit server, are widened.
+    return SPI::RecordsOfThisWidth({static_cast<const BYTE*>(access.data()), size}, static_cast<size_t>(recordSize),
+                                   wide, records);
 }
 
 STDMETHODIMP RemotePluginObject::GetFileInfo(VARIANT src, LONG offsetOrLength, BSTR FileName, IDispatch** ppInfo) {
     return Forward([&](ISusiePlugin* p) {
-        if (!recordsHere_ || !ppInfo) return p->GetFileInfo(src, offsetOrLength, FileName, ppInfo);
+        if (!ppInfo) return E_POINTER;
         *ppInfo = nullptr;
         std::vector<BYTE> record;
-        bool wide = false;
+        bool wide = false, found = false;
         HRESULT hr = RecordsOverThere(
             p, [&](ISusiePluginRemote2* r, VARIANT_BOOL* w, LONG* size, VARIANT* out) {
                 return r->MemberRecordOf(src, offsetOrLength, FileName, w, size, out);
             },
-            record, wide);
+            record, wide, found);
         if (FAILED(hr)) return hr;
-        if (record.empty()) return E_FAIL;
+        if (!found || record.empty()) return E_FAIL;
         ComPtr<ISpiFileInfo> entry;
         if (wide) {
             auto copy = std::make_shared<SPI::fileInfoW>();
@@ -218,16 +220,18 @@ STDMETHODIMP RemotePluginObject::GetFileInfo(VARIANT src, LONG offsetOrLength, B
 
 STDMETHODIMP RemotePluginObject::GetArchiveInfo(VARIANT src, LONG offsetOrLength, IDispatch** ppCollection) {
     return Forward([&](ISusiePlugin* p) {
-        if (!recordsHere_ || !ppCollection) return p->GetArchiveInfo(src, offsetOrLength, ppCollection);
+        if (!ppCollection) return E_POINTER;
         *ppCollection = nullptr;
         std::vector<BYTE> records;
-        bool wide = false;
+        bool wide = false, listed = false;
         HRESULT hr = RecordsOverThere(
             p, [&](ISusiePluginRemote2* r, VARIANT_BOOL* w, LONG* size, VARIANT* out) {
                 return r->ListingRecords(src, offsetOrLength, w, size, out);
             },
-            records, wide);
-        if (FAILED(hr) || records.empty()) return hr;  // no listing, no collection
+            records, wide, listed);
+        if (FAILED(hr) || !listed) return hr;  // no listing, no collection
+        // Ended by a record whose first byte is 0, as a plug-in ends its listing.
+        records.resize(records.size() + (wide ? sizeof(SPI::fileInfoW) : sizeof(SPI::fileInfo)));
         SharedLocalBlock block;
         if (FAILED(hr = NewLocalBlock(records, block))) return hr;
         SPI::ArchiveListing listing;

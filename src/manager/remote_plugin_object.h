@@ -2,9 +2,8 @@
 // in the client, with the plug-in object's interfaces, passing each member to the plug-in
 // object over there. Blocks come back as local copies (an SpiLocalHeap here, whose Buffer
 // answers as for 64-bit clients, as does an integer source over there), decoded pixels
-// through shared memory, archive listings and entries as copies made here where the helper
-// has this process's width (so that they outlive it, and are read without a call); once
-// the helper has
+// through shared memory, archive listings and entries as copies made here (so that they
+// outlive it, and are read without a call); once the helper has
 // ended, every member answers how it ended
 // (E_PLUGIN_CRASHED or E_PLUGIN_TIMEOUT) without calling anything.
 #pragma once
@@ -29,10 +28,8 @@ public:
     using Interfaces =
         InterfaceList<ISusiePlugin2, As<ISusiePlugin, ISusiePlugin2>, As<IDispatch, ISusiePlugin2>, IProvideClassInfo>;
 
-    // `recordsHere`: the helper has this process's width, so archive records can be copied
-    // here as they are.
-    RemotePluginObject(ComPtr<ISusiePlugin> remote, std::shared_ptr<HelperProcess> helper, bool recordsHere) noexcept
-        : remote_(std::move(remote)), helper_(std::move(helper)), recordsHere_(recordsHere) {}
+    RemotePluginObject(ComPtr<ISusiePlugin> remote, std::shared_ptr<HelperProcess> helper) noexcept
+        : remote_(std::move(remote)), helper_(std::move(helper)) {}
     virtual ~RemotePluginObject() = default;
 
     // ISusiePlugin
@@ -70,14 +67,14 @@ private:
     HRESULT DecodeHere(const VARIANT& src, LONG offsetOrLength, bool preview, IDispatch** ppInfo,
                        IDispatch** ppPixels) noexcept;
 
-    // ListingRecords or MemberRecordOf (`ask`) over there: the records' bytes in `records`
-    // (empty for none), checked to be whole records of this process's kind `wide`.
+    // ListingRecords or MemberRecordOf (`ask`) over there: the records' bytes, as records of
+    // this build, in `records`, fileInfoW when `wide`; `handed` tells whether the plug-in
+    // handed any back (a listing may have no record).
     template <class Ask>
-    HRESULT RecordsOverThere(ISusiePlugin* remote, Ask&& ask, std::vector<BYTE>& records, bool& wide);
+    HRESULT RecordsOverThere(ISusiePlugin* remote, Ask&& ask, std::vector<BYTE>& records, bool& wide, bool& handed);
 
     ComPtr<ISusiePlugin> remote_;
     std::shared_ptr<HelperProcess> helper_;
-    bool recordsHere_;
 };
 
 // The bytes of a block (an SpiLocalHeap of another process), read with GetBytes: none for a

@@ -288,8 +288,7 @@ HRESULT RemoteSusiePlugin::NewObject(const std::wstring& path, REFIID riid, void
     // again is here.
     if (HRESULT hr = session_->NewObject(path, object, loaded, helper); FAILED(hr)) return hr;
     if (!helper) return object->QueryInterface(riid, out);
-    const bool sameWidth = session_->Machine() == SPI::OWN_MACHINE;
-    return HandOut(Make<RemotePluginObject>(std::move(object), std::move(helper), sameWidth), riid, out);
+    return HandOut(Make<RemotePluginObject>(std::move(object), std::move(helper)), riid, out);
 }
 
 std::unique_ptr<SPI::RemotePlugins> NewRemotePlugins(std::shared_ptr<RemoteSessions> sessions) {

@@ -39,8 +39,6 @@ public:
 
     // The time limit of calls into the helper's plug-ins, ms (0: none).
     void SetCallTimeout(LONG timeout) noexcept;
-    // The machine of the plug-ins it serves.
-    WORD Machine() const noexcept { return machine_; }
 
     // SPI::RemotePlugin::CountDeclining of plug-ins served by this session's helper, asked of
     // its first object (a helper that has ended is replaced first). 0 for the surrogate.

@@ -1,5 +1,6 @@
 #include "archive.h"
 
+#include <cstring>
 #include <ctime>
 #include <span>
 
@@ -66,6 +67,55 @@ MemberRecord ArchiveListing::Record(size_t index) const noexcept {
     }
     const auto* records = static_cast<const fileInfo*>(block_->Address());
     return MemberRecord(std::shared_ptr<const fileInfo>(block_, records + index));
+}
+
+namespace {
+
+// A 32-bit record at `from` as this build's `to`; `names` bytes per name field.
+template <class Record>
+void Widen32(const BYTE* from, size_t names, Record& to) noexcept {
+    const auto read32 = [from](size_t at) {
+        DWORD value;
+        std::memcpy(&value, from + at, sizeof value);
+        return value;
+    };
+    std::memcpy(to.method, from, sizeof to.method);
+    to.position = read32(record32::POSITION);
+    to.compsize = read32(record32::COMPSIZE);
+    to.filesize = read32(record32::FILESIZE);
+    to.timestamp = static_cast<RecordTime>(static_cast<LONG64>(static_cast<LONG>(read32(record32::TIMESTAMP))));
+    std::memcpy(to.path, from + record32::PATH, names);
+    std::memcpy(to.filename, from + record32::PATH + names, names);
+    to.crc = read32(record32::PATH + 2 * names);
+}
+
+}  // namespace
+
+HRESULT RecordsOfThisWidth(std::span<const BYTE> records, size_t recordSize, bool wide, std::vector<BYTE>& out) {
+    out.clear();
+    const size_t own = wide ? sizeof(fileInfoW) : sizeof(fileInfo);
+    if (recordSize == own) {
+        if (records.size() % own != 0) return E_FAIL;
+        out.assign(records.begin(), records.end());
+        return S_OK;
+    }
+    const size_t theirs = wide ? record32::WIDE_SIZE : record32::NARROW_SIZE;
+    if (sizeof(void*) == 4 || recordSize != theirs || records.size() % theirs != 0) return E_FAIL;
+    const size_t count = records.size() / theirs;
+    out.resize(count * own);
+    for (size_t i = 0; i < count; ++i) {
+        const BYTE* from = records.data() + i * theirs;
+        if (wide) {
+            fileInfoW record{};
+            Widen32(from, sizeof record.path, record);
+            std::memcpy(out.data() + i * own, &record, own);
+        } else {
+            fileInfo record{};
+            Widen32(from, sizeof record.path, record);
+            std::memcpy(out.data() + i * own, &record, own);
+        }
+    }
+    return S_OK;
 }
 
 HRESULT QueryMemberInfo(const SpiInterface& plugin, Source& source, const std::wstring& name, MemberRecord& out) {

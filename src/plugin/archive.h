@@ -8,7 +8,9 @@
 #include <windows.h>
 #include <oaidl.h>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "../common/local_block.h"
 #include "source.h"
@@ -121,6 +123,11 @@ private:
     int code_ = SPI_OK;
     Tamrix::SharedLocalBlock block_;
 };
+
+// Records that another process handed over, `recordSize` bytes each (fileInfoW when `wide`),
+// as records of this build in `out`: copied as they are, or, in a 64-bit build, widened from
+// a 32-bit plug-in's. E_FAIL for any other size, or bytes that are no whole records.
+HRESULT RecordsOfThisWidth(std::span<const BYTE> records, size_t recordSize, bool wide, std::vector<BYTE>& out);
 
 // A record's text fields as new BSTRs: the text up to the first NUL, never past the field,
 // converted from the calling thread's ANSI code page (a wide record's names are taken as

@@ -102,11 +102,22 @@ struct fileInfoW {
 };
 #pragma pack(pop)
 
+// The archive records of a 32-bit plug-in, which a 64-bit host reads when another process
+// lists for it: their sizes and the offsets of the numbers after `method` (each 32 bits),
+// then the two names and the CRC.
+namespace record32 {
+constexpr size_t NARROW_SIZE = 428, WIDE_SIZE = 828;
+constexpr size_t POSITION = 8, COMPSIZE = 12, FILESIZE = 16, TIMESTAMP = 20, PATH = 24;
+}  // namespace record32
+
 #ifndef _WIN64
 static_assert(sizeof(PictureInfoRecord) == 26 && offsetof(PictureInfoRecord, hInfo) == 22);
-static_assert(sizeof(fileInfo) == 428 && offsetof(fileInfo, timestamp) == 20 && offsetof(fileInfo, path) == 24 &&
+static_assert(sizeof(fileInfo) == record32::NARROW_SIZE && offsetof(fileInfo, position) == record32::POSITION &&
+              offsetof(fileInfo, compsize) == record32::COMPSIZE && offsetof(fileInfo, filesize) == record32::FILESIZE &&
+              offsetof(fileInfo, timestamp) == record32::TIMESTAMP && offsetof(fileInfo, path) == record32::PATH &&
               offsetof(fileInfo, filename) == 224 && offsetof(fileInfo, crc) == 424);
-static_assert(sizeof(fileInfoW) == 828 && offsetof(fileInfoW, filename) == 424 && offsetof(fileInfoW, crc) == 824);
+static_assert(sizeof(fileInfoW) == record32::WIDE_SIZE && offsetof(fileInfoW, path) == record32::PATH &&
+              offsetof(fileInfoW, filename) == 424 && offsetof(fileInfoW, crc) == 824);
 #else
 static_assert(sizeof(PictureInfoRecord) == 32 && offsetof(PictureInfoRecord, hInfo) == 24);
 static_assert(sizeof(fileInfo) == 448 && offsetof(fileInfo, compsize) == 16 && offsetof(fileInfo, timestamp) == 32 &&

@@ -2,8 +2,12 @@
 // that faults answers the crash code and one that hangs the timeout code, and the manager
 // goes on with the good plug-in; archive listings and entries made before a crash are
 // copies here, which outlive the helper. The faulty plug-in is listed first, from the
-// current folder. Argument 0: the test plug-ins' folder.
-var spiDir = WScript.Arguments(0);
+// current folder. Argument 0: the test plug-ins' folder. Under the 64-bit script host
+// (tests/win64) the arguments are those of every 64-bit script, then which plug-ins to
+// isolate: ".sph" (64-bit, argument 0's) or ".spi" (32-bit, argument 1's).
+var args = WScript.Arguments;
+var ext = args.length > 5 ? args(5) : ".spi";
+var spiDir = args.length > 5 && ext === ".spi" ? args(1) : args(0);
 var shell = new ActiveXObject("WScript.Shell");
 var base = temp + "\\tamrix_isolation_js_" + fso.GetTempName().replace(".", "_");
 var CRASHED = 0x8007042B, TIMED_OUT = 0x800705B4;
@@ -20,9 +24,9 @@ function main() {
     fso.CreateFolder(base);
     fso.CreateFolder(base + "\\first");
     fso.CreateFolder(base + "\\second");
-    fso.CopyFile(spiDir + "\\faulty.spi", base + "\\first\\");
-    fso.CopyFile(spiDir + "\\qqa.spi", base + "\\second\\");
-    fso.CopyFile(spiDir + "\\qqz.spi", base + "\\second\\");
+    fso.CopyFile(spiDir + "\\faulty" + ext, base + "\\first\\");
+    fso.CopyFile(spiDir + "\\qqa" + ext, base + "\\second\\");
+    fso.CopyFile(spiDir + "\\qqz" + ext, base + "\\second\\");
     shell.CurrentDirectory = base + "\\first";
 
     var host = new ActiveXObject("Tamrix.TamrixHost.1");
