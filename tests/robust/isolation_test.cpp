@@ -116,6 +116,7 @@ TEST_F(Isolation, EveryMemberOnAFaultingFileAnswersTheCrashCodeAndTheClientGoesO
     const Row rows[] = {
         {"CRSH:GetPictureInfo;", false, [](ISusiePlugin* p, VARIANT& s) { PictureInfo i{}; return p->GetPictureInfo(s, 0, &i); }},
         {"CRSH:GetPictureInfo;", false, [](ISusiePlugin* p, VARIANT& s) { Tamrix::Bstr t; return p->GetPictureText(s, 0, t.put()); }},
+        {"CRSH:GetPictureInfo;", false, [&](ISusiePlugin* p, VARIANT& s) { ComPtr<ISusiePlugin2> p2; p->QueryInterface(IID_ISusiePlugin2, p2.put_void()); return p2->GetPictureProperties(s, 0, &a); }},
         {"CRSH:GetPicture;", false, [&](ISusiePlugin* p, VARIANT& s) { return p->GetPicture(s, 0, &a, &b); }},
         {"CRSH:GetPicture;", false, [&](ISusiePlugin* p, VARIANT& s) { return p->GetPictureToFile(s, 0, robust::MakeBstr(out).get()); }},
         {"CRSH:GetPreview;", false, [&](ISusiePlugin* p, VARIANT& s) { return p->GetPreview(s, 0, &a, &b); }},
