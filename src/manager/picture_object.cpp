@@ -4,6 +4,7 @@
 #include <olectl.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "../common/com_ptr.h"
@@ -25,26 +26,33 @@ HRESULT LoadComposed(const SPI::DecodedPicture& picture, const SPI::bitmap::Layo
                           reinterpret_cast<void**>(out));
 }
 
-// The system's picture object made from a section, with the palette made for it. The
-// system's object deletes its bitmap when it goes but never its palette, so this object
-// holds the two and is the picture for the client: every member is the system object's,
-// and the palette goes with the last reference.
-class PalettePicture : public IPictureDisp, public IPicture, public IPersistStream, public IConnectionPointContainer {
+// The system's picture object made from a section, and what it leaves undone: it deletes
+// its bitmap when it goes but never its palette, and under Wine its SaveAsFile writes only
+// the bytes a picture was loaded from, so nothing for one made from a handle. This object
+// is the picture for the client: it holds the palette, writes the bitmap file itself from
+// the section's live pixels, and passes every other member to the system's object.
+class SectionPicture : public IPictureDisp, public IPicture, public IPersistStream, public IConnectionPointContainer {
 public:
     using Interfaces = InterfaceList<IPictureDisp, As<IDispatch, IPictureDisp>, IPicture, IPersistStream,
                                      As<IPersist, IPersistStream>, IConnectionPointContainer>;
 
-    // `picture` is the system's object, which holds `palette` without owning it.
-    static HRESULT Create(ComPtr<IPicture> picture, UniquePalette palette, IDispatch** out) {
-        ComPtr<Object<PalettePicture>> self = Make<PalettePicture>();
+    // `picture` is the system's object, which owns the section whose pixels are at `bits`
+    // and holds `palette` (null for none) without owning it; `info` is the bitmap's header,
+    // masks and colours as its file carries them.
+    static HRESULT Create(ComPtr<IPicture> picture, UniquePalette palette, std::vector<BYTE> info,
+                          const SPI::bitmap::Layout& layout, const void* bits, IDispatch** out) {
+        ComPtr<Object<SectionPicture>> self = Make<SectionPicture>();
         if (!self) return E_OUTOFMEMORY;
-        PalettePicture& p = *self.get();
+        SectionPicture& p = *self.get();
         if (HRESULT hr = picture->QueryInterface(IID_IPictureDisp, p.disp_.put_void()); FAILED(hr)) return hr;
         if (HRESULT hr = picture->QueryInterface(IID_IPersistStream, p.persist_.put_void()); FAILED(hr)) return hr;
         if (HRESULT hr = picture->QueryInterface(IID_IConnectionPointContainer, p.points_.put_void()); FAILED(hr))
             return hr;
         p.picture_ = std::move(picture);
         p.palette_ = std::move(palette);
+        p.info_ = std::move(info);
+        p.layout_ = layout;
+        p.bits_ = bits;
         return HandOut(std::move(self), IID_IPictureDisp, reinterpret_cast<void**>(out));
     }
 
@@ -77,15 +85,31 @@ public:
     STDMETHODIMP get_KeepOriginalFormat(BOOL* keep) override { return picture_->get_KeepOriginalFormat(keep); }
     STDMETHODIMP put_KeepOriginalFormat(BOOL keep) override { return picture_->put_KeepOriginalFormat(keep); }
     STDMETHODIMP PictureChanged() override { return picture_->PictureChanged(); }
+    // The bitmap file of the section as it is now (a picture loaded anew is the system's to write).
     STDMETHODIMP SaveAsFile(IStream* stream, BOOL saveMemCopy, LONG* size) override {
-        return picture_->SaveAsFile(stream, saveMemCopy, size);
+        if (reloaded_) return picture_->SaveAsFile(stream, saveMemCopy, size);
+        if (!stream) return E_POINTER;
+        BYTE header[SPI::bitmap::FILE_HEADER_SIZE];
+        SPI::bitmap::FileHeader(layout_, header);
+        const std::pair<const void*, ULONG> parts[] = {
+            {header, sizeof header}, {info_.data(), static_cast<ULONG>(info_.size())}, {bits_, layout_.pixelBytes}};
+        for (const auto& [data, length] : parts) {
+            ULONG written = 0;
+            if (HRESULT hr = stream->Write(data, length, &written); FAILED(hr)) return hr;
+            if (written != length) return STG_E_MEDIUMFULL;
+        }
+        if (size) *size = static_cast<LONG>(layout_.fileSize);
+        return S_OK;
     }
     STDMETHODIMP get_Attributes(DWORD* attributes) override { return picture_->get_Attributes(attributes); }
 
     // IPersistStream
     STDMETHODIMP GetClassID(CLSID* clsid) override { return persist_->GetClassID(clsid); }
     STDMETHODIMP IsDirty() override { return persist_->IsDirty(); }
-    STDMETHODIMP Load(IStream* stream) override { return persist_->Load(stream); }
+    STDMETHODIMP Load(IStream* stream) override {
+        reloaded_ = true;  // the section and its layout may be gone
+        return persist_->Load(stream);
+    }
     STDMETHODIMP Save(IStream* stream, BOOL clearDirty) override { return persist_->Save(stream, clearDirty); }
     STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override { return persist_->GetSizeMax(size); }
 
@@ -103,6 +127,10 @@ private:
     ComPtr<IPictureDisp> disp_;
     ComPtr<IPersistStream> persist_;
     ComPtr<IConnectionPointContainer> points_;
+    std::vector<BYTE> info_;
+    SPI::bitmap::Layout layout_;
+    const void* bits_ = nullptr;  // the section's, alive as long as the system's object
+    bool reloaded_ = false;
 };
 
 // The palette of a colour table of `count` entries.
@@ -152,8 +180,7 @@ HRESULT NewPictureObject(const SPI::DecodedPicture& picture, IDispatch** out) {
     ComPtr<IPicture> made;
     if (HRESULT hr = OleCreatePictureIndirect(&desc, IID_IPicture, TRUE, made.put_void()); FAILED(hr)) return hr;
     section.release();  // the picture object deletes it from now on
-    if (!palette) return made->QueryInterface(IID_IPictureDisp, reinterpret_cast<void**>(out));
-    return PalettePicture::Create(std::move(made), std::move(palette), out);
+    return SectionPicture::Create(std::move(made), std::move(palette), std::move(info), layout, bits, out);
 }
 
 }  // namespace Tamrix
