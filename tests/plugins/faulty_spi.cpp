@@ -2,8 +2,9 @@
 // writes through a null pointer in that entry, "HANG:<entry>;" never returns from it, where
 // <entry> is an export name without its W (IsSupported, GetPictureInfo, GetPicture, GetPreview,
 // GetArchiveInfo, GetFileInfo, GetFile). It takes only data that starts with FAULTY_MAGIC and
-// holds such a tag; every entry not named answers "unknown format". Built as a picture plug-in,
-// or with FAULTY_ARCHIVE as an archive plug-in.
+// holds such a tag; every entry not named answers "unknown format". ConfigurationDlg takes its
+// function number for how long its dialog stays open (ms), and faults for a negative one.
+// Built as a picture plug-in, or with FAULTY_ARCHIVE as an archive plug-in.
 #include <windows.h>
 
 #include <cstring>
@@ -100,6 +101,13 @@ SPI_EXPORT int WINAPI IsSupported(LPCSTR, void* dw) {
     if (std::memcmp(data, MAGIC, 4) != 0 || !HasAnyTag(data, HEADER_SIZE)) return 0;
     Misbehave(data, HEADER_SIZE, "IsSupported");
     return 1;
+}
+
+// A dialog its user closes after `fnc` milliseconds; a negative `fnc` faults in it.
+SPI_EXPORT int WINAPI ConfigurationDlg(HWND, int fnc) {
+    if (fnc < 0) *static_cast<volatile int*>(nullptr) = 1;
+    Sleep(static_cast<DWORD>(fnc));
+    return 0;
 }
 
 #ifndef FAULTY_ARCHIVE

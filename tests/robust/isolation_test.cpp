@@ -176,6 +176,16 @@ TEST_F(Isolation, AHangingCallAnswersTheTimeoutCodeWithinTheLimit) {
     EXPECT_EQ(TIMED_OUT, hanging->get_Version(version.put()));
 }
 
+// A dialog has no time limit, and a fault in one answers the crash code.
+TEST_F(Isolation, DialogsAreNotTimedButTheirFaultsAreCaught) {
+    ComPtr<ITamrixHost2> host = Host();
+    ASSERT_EQ(S_OK, host->put_CallTimeout(500));
+    ComPtr<ISusiePlugin> faulty = Chosen(host.get(), TaggedFile("isolation_dialog.qqa", "CRSH:GetPicture;"));
+    ASSERT_TRUE(faulty);
+    EXPECT_EQ(S_OK, faulty->ConfigurationDlg(0, 1500)) << "open three times the limit";
+    EXPECT_EQ(CRASHED, faulty->ConfigurationDlg(0, -1));
+}
+
 TEST_F(Isolation, CrashesInARowLeaveNothingBehind) {
     const uint32_t crashes = robust::EnvCount("TAMRIX_ISOLATION_CRASHES", 10);
     const std::string file = TaggedFile("isolation_loop.qqa", "CRSH:GetPicture;");
