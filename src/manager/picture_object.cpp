@@ -28,9 +28,10 @@ HRESULT LoadComposed(const SPI::DecodedPicture& picture, const SPI::bitmap::Layo
 
 // The system's picture object made from a section, and what it leaves undone: it deletes
 // its bitmap when it goes but never its palette, and under Wine its SaveAsFile writes only
-// the bytes a picture was loaded from, so nothing for one made from a handle. This object
-// is the picture for the client: it holds the palette, writes the bitmap file itself from
-// the section's live pixels, and passes every other member to the system's object.
+// the bytes a picture was loaded from (nothing for one made from a handle) and its persisted
+// form of a 32-bit section has the wrong pixels. This object is the picture for the client:
+// it holds the palette, writes the bitmap file and the persisted form itself from the
+// section's live pixels, and passes every other member to the system's object.
 class SectionPicture : public IPictureDisp, public IPicture, public IPersistStream, public IConnectionPointContainer {
 public:
     using Interfaces = InterfaceList<IPictureDisp, As<IDispatch, IPictureDisp>, IPicture, IPersistStream,
@@ -88,16 +89,7 @@ public:
     // The bitmap file of the section as it is now (a picture loaded anew is the system's to write).
     STDMETHODIMP SaveAsFile(IStream* stream, BOOL saveMemCopy, LONG* size) override {
         if (reloaded_) return picture_->SaveAsFile(stream, saveMemCopy, size);
-        if (!stream) return E_POINTER;
-        BYTE header[SPI::bitmap::FILE_HEADER_SIZE];
-        SPI::bitmap::FileHeader(layout_, header);
-        const std::pair<const void*, ULONG> parts[] = {
-            {header, sizeof header}, {info_.data(), static_cast<ULONG>(info_.size())}, {bits_, layout_.pixelBytes}};
-        for (const auto& [data, length] : parts) {
-            ULONG written = 0;
-            if (HRESULT hr = stream->Write(data, length, &written); FAILED(hr)) return hr;
-            if (written != length) return STG_E_MEDIUMFULL;
-        }
+        if (HRESULT hr = WriteBitmapFile(stream); FAILED(hr)) return hr;
         if (size) *size = static_cast<LONG>(layout_.fileSize);
         return S_OK;
     }
@@ -110,8 +102,23 @@ public:
         reloaded_ = true;  // the section and its layout may be gone
         return persist_->Load(stream);
     }
-    STDMETHODIMP Save(IStream* stream, BOOL clearDirty) override { return persist_->Save(stream, clearDirty); }
-    STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override { return persist_->GetSizeMax(size); }
+    // The persisted form a picture loader reads back: the mark "lt\0\0" and the length of the
+    // bitmap file that follows.
+    STDMETHODIMP Save(IStream* stream, BOOL clearDirty) override {
+        if (reloaded_) return persist_->Save(stream, clearDirty);
+        if (!stream) return E_POINTER;
+        const DWORD mark[2] = {PERSISTED_MARK, layout_.fileSize};
+        ULONG written = 0;
+        if (HRESULT hr = stream->Write(mark, sizeof mark, &written); FAILED(hr)) return hr;
+        if (written != sizeof mark) return STG_E_MEDIUMFULL;
+        return WriteBitmapFile(stream);
+    }
+    STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override {
+        if (reloaded_) return persist_->GetSizeMax(size);
+        if (!size) return E_POINTER;
+        size->QuadPart = 2 * sizeof(DWORD) + layout_.fileSize;
+        return S_OK;
+    }
 
     // IConnectionPointContainer
     STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override {
@@ -122,6 +129,23 @@ public:
     }
 
 private:
+    static constexpr DWORD PERSISTED_MARK = 0x0000746C;  // "lt\0\0"
+
+    // Header, masks and colours as the file carries them, then the section's pixels.
+    HRESULT WriteBitmapFile(IStream* stream) const {
+        if (!stream) return E_POINTER;
+        BYTE header[SPI::bitmap::FILE_HEADER_SIZE];
+        SPI::bitmap::FileHeader(layout_, header);
+        const std::pair<const void*, ULONG> parts[] = {
+            {header, sizeof header}, {info_.data(), static_cast<ULONG>(info_.size())}, {bits_, layout_.pixelBytes}};
+        for (const auto& [data, length] : parts) {
+            ULONG written = 0;
+            if (HRESULT hr = stream->Write(data, length, &written); FAILED(hr)) return hr;
+            if (written != length) return STG_E_MEDIUMFULL;
+        }
+        return S_OK;
+    }
+
     UniquePalette palette_;  // declared first: it goes after the system's object
     ComPtr<IPicture> picture_;
     ComPtr<IPictureDisp> disp_;
@@ -151,9 +175,7 @@ HRESULT NewPictureObject(const SPI::DecodedPicture& picture, IDispatch** out) {
     SPI::bitmap::Layout layout;
     if (HRESULT hr = picture.Layout(layout); FAILED(hr)) return hr;
     const BITMAPINFOHEADER& header = layout.header;
-    // 32-bit pictures too: Wine persists a picture made from a 32-bit section wrongly.
-    if ((header.biCompression != BI_RGB && header.biCompression != BI_BITFIELDS) || header.biBitCount == 32)
-        return LoadComposed(picture, layout, out);
+    if (header.biCompression != BI_RGB && header.biCompression != BI_BITFIELDS) return LoadComposed(picture, layout, out);
 
     // The plug-in's header, masks and colours, with the header as the file carries it.
     std::vector<BYTE> info(static_cast<const BYTE*>(picture.Info()->Address()),

@@ -1,9 +1,9 @@
 // The OLE picture object that TamrixHost.GetPicture hands out for a decoded picture.
-// Uncompressed bitmaps of 1 to 24 bits become a DIB section filled with one copy of the
-// pixels, owned by the system's picture object, around which an object of ours holds the
-// palette of a picture of 8 bits or fewer (hPal) and writes the bitmap file (SaveAsFile).
-// Compressed ones (RLE, JPEG or PNG inside) go through the system's picture loader, which
-// expands them; so do 32-bit ones, which Wine persists wrongly when made from a section.
+// Uncompressed bitmaps become a DIB section filled with one copy of the pixels, owned by the
+// system's picture object, around which an object of ours holds the palette of a picture of
+// 8 bits or fewer (hPal) and writes the bitmap file (SaveAsFile) and the persisted form
+// (IPersistStream::Save). Compressed ones (RLE, JPEG or PNG inside) go through the system's
+// picture loader, which expands them.
 #pragma once
 #include <windows.h>
 #include <oaidl.h>

@@ -165,8 +165,8 @@ IPicture* LoadPicture(const Bytes& file) {
 }
 
 // The manager's picture against the system loader's picture of the same decoded blocks: a
-// client sees the same type, size, pixels through the handle and a SaveAsFile bitmap of the
-// same pixels. A palette picture's hPal holds the colours of its bitmap and goes with the
+// client sees the same type, size, pixels through the handle, and a SaveAsFile bitmap and a
+// persisted form of the same pixels. A palette picture's hPal holds the colours of its bitmap and goes with the
 // picture (the loader's picture has no hPal under Wine, so it is not compared).
 TEST_P(EveryPictureThroughTamrix, HostPictureIsTheLoadersPicture) {
     const samples::Picture& p = GetParam();
@@ -221,23 +221,32 @@ TEST_P(EveryPictureThroughTamrix, HostPictureIsTheLoadersPicture) {
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(expected, HandlePixels(made, p.width, p.height)) << "pixels through the handle";
 
-    IStream* saved = nullptr;
-    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &saved));
-    LONG size = 0;
-    ASSERT_EQ(S_OK, made->SaveAsFile(saved, TRUE, &size));
-    ULARGE_INTEGER end{};
-    saved->Seek({}, STREAM_SEEK_CUR, &end);
-    ASSERT_EQ(static_cast<ULONGLONG>(size), end.QuadPart);
-    HGLOBAL block = nullptr;
-    GetHGlobalFromStream(saved, &block);
-    const auto* bytes = static_cast<const uint8_t*>(GlobalLock(block));
-    const Bytes file(bytes, bytes + size);
-    GlobalUnlock(block);
-    saved->Release();
-    IPicture* reread = LoadPicture(file);
-    ASSERT_NE(nullptr, reread);
-    EXPECT_EQ(expected, HandlePixels(reread, p.width, p.height)) << "pixels of the saved bitmap";
-    reread->Release();
+    // The bitmap file SaveAsFile writes, and the persisted form, each read back by the loader.
+    IPersistStream* persist = nullptr;
+    ASSERT_EQ(S_OK, made->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&persist)));
+    for (const bool persisted : {false, true}) {
+        SCOPED_TRACE(persisted ? "IPersistStream::Save" : "SaveAsFile");
+        IStream* saved = nullptr;
+        ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &saved));
+        LONG size = 0;
+        ASSERT_EQ(S_OK, persisted ? persist->Save(saved, TRUE) : made->SaveAsFile(saved, TRUE, &size));
+        ULARGE_INTEGER end{};
+        saved->Seek({}, STREAM_SEEK_CUR, &end);
+        if (!persisted) {
+            EXPECT_EQ(static_cast<ULONGLONG>(size), end.QuadPart);
+        }
+        HGLOBAL block = nullptr;
+        GetHGlobalFromStream(saved, &block);
+        const auto* bytes = static_cast<const uint8_t*>(GlobalLock(block));
+        const Bytes file(bytes, bytes + end.QuadPart);
+        GlobalUnlock(block);
+        saved->Release();
+        IPicture* reread = LoadPicture(file);
+        ASSERT_NE(nullptr, reread);
+        EXPECT_EQ(expected, HandlePixels(reread, p.width, p.height)) << "pixels read back";
+        reread->Release();
+    }
+    persist->Release();
     made->Release();
     if (palette) {
         EXPECT_EQ(0u, GetObjectType(palette)) << "the palette outlived its picture";
