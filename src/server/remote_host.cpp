@@ -89,7 +89,11 @@ void ServeRemoteHost(const wchar_t* commandLine) {
         }
     }
     UnmapViewOfFile(link);
-    CoUninitialize();
+    // The process ends here, without COM's orderly shutdown: a call still on its way in (the
+    // client's last releases, or one a client that ended left behind) is no longer served by
+    // this thread, and Wine's shutdown waits for such a call for ever, keeping the plug-ins
+    // loaded. Nothing here needs saving.
+    TerminateProcess(GetCurrentProcess(), 0);
 }
 
 }  // namespace Tamrix
