@@ -180,14 +180,10 @@ HRESULT RemoteSusiePlugin::IsSupported(const SPI::PluginName& name, const void* 
     if (!remote_ || !IsLoaded()) return S_FALSE;
     Bstr text;  // null for no name
     if (!name.IsNull() && FAILED(NewBstr(name.Text(), text))) return S_FALSE;
-    UniqueSafeArray bytes;
-    if (FAILED(NewByteArray(header, SPI::HEADER_SIZE, bytes))) return S_FALSE;
-    VARIANT shown;
-    VariantInit(&shown);
-    V_VT(&shown) = VT_ARRAY | VT_UI1;
-    V_ARRAY(&shown) = bytes.get();
+    Variant shown;
+    if (FAILED(NewByteArray(header, SPI::HEADER_SIZE, *shown.get()))) return S_FALSE;
     VARIANT_BOOL accepted = VARIANT_FALSE;
-    const HRESULT hr = remote_->IsSupported(text.get(), shown, &accepted);
+    const HRESULT hr = remote_->IsSupported(text.get(), *shown.get(), &accepted);
     if (hr == E_INVALIDARG) return hr;  // its narrow entry could not be given the name
     return SUCCEEDED(hr) && accepted != VARIANT_FALSE ? S_OK : S_FALSE;
 }
@@ -221,10 +217,14 @@ HRESULT RemoteSusiePlugin::SourceOverThere(SPI::Source& source, VARIANT& src, Bs
     return S_OK;
 }
 
+HRESULT RemoteSusiePlugin::Usable() const noexcept {
+    if (!object_) return E_FAIL;
+    return helper_ && helper_->Ended() ? helper_->EndCode() : S_OK;
+}
+
 template <class Call>
 HRESULT RemoteSusiePlugin::CallWithSource(SPI::Source& source, Call&& call) {
-    if (!object_) return E_FAIL;
-    if (helper_ && helper_->Ended()) return helper_->EndCode();
+    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
     VARIANT src;
     Bstr name;
     LONG length = 0;
@@ -246,8 +246,7 @@ HRESULT RemoteSusiePlugin::ReadPictureProperties(SPI::Source& source, SPI::Pictu
 
 HRESULT RemoteSusiePlugin::WritePicture(const std::wstring& destPath, std::span<const BYTE> info,
                                         std::span<const BYTE> pixels) {
-    if (!object_) return E_FAIL;
-    if (helper_ && helper_->Ended()) return helper_->EndCode();
+    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
     // The blocks go over as byte arrays, which the plug-in object there takes as blocks.
     Bstr dest;
     Variant blocks[2];

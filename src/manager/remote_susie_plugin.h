@@ -100,6 +100,9 @@ private:
     // `source` as the plug-in object over there takes it: a name or the byte array itself
     // (`name` holds the text), and its length as a long.
     static HRESULT SourceOverThere(SPI::Source& source, VARIANT& src, Bstr& name, LONG& length);
+    // S_OK when there is an object over there to ask: E_FAIL for none, how its helper ended
+    // for one that has.
+    HRESULT Usable() const noexcept;
     // call(src, length) with the source as it goes over there, when the plug-in is loaded in
     // a helper that still runs; its answer as the helper's state says.
     template <class Call>

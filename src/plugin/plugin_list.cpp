@@ -109,7 +109,7 @@ Tamrix::UniqueFile OpenForHeader(const PluginName& name) {
 }
 
 // The bytes a locked block holds.
-std::span<const BYTE> BlockBytes(const Tamrix::SharedLocalBlock& block) noexcept {
+std::span<const BYTE> BytesOf(const Tamrix::SharedLocalBlock& block) noexcept {
     return {static_cast<const BYTE*>(block->Address()), block->Size()};
 }
 
@@ -290,7 +290,7 @@ HRESULT AskSupported(const SpiInterface& entry, PluginName& name, const void* he
 }
 
 size_t PluginList::DecliningAhead(size_t first, const PluginName& name, const void* header) {
-    const RemotePlugin* lead = plugins_[first].Remote();
+    RemotePlugin* lead = plugins_[first].Remote();
     if (!lead || lead->IsLoaded()) return 0;
     std::vector<std::wstring> paths;
     for (size_t i = first; i < plugins_.size(); ++i) {
@@ -298,7 +298,7 @@ size_t PluginList::DecliningAhead(size_t first, const PluginName& name, const vo
         if (!remote || remote->IsLoaded() || !lead->ServedWith(*remote)) break;
         paths.push_back(plugins_[i].WidePath());
     }
-    return plugins_[first].Remote()->CountDeclining(paths, name, header);
+    return lead->CountDeclining(paths, name, header);
 }
 
 SpiInterface* PluginList::FindSupporting(PluginName& name, const void* header) {
@@ -333,14 +333,11 @@ SpiInterface* PluginList::FindSupportingMemory(PluginName& name, const Source& s
 // ---- Picture ---------------------------------------------------------------------------
 
 HRESULT PluginList::Decode(SpiInterface& entry, Source& source, DecodedPicture& picture) {
-    if (RemotePlugin* remote = entry.Remote()) {
-        // Decoded over there; the blocks' bytes come here.
-        if (HRESULT hr = remote->Decode(source, picture); FAILED(hr)) return hr;
-        if (!picture.HasBothBlocks()) return E_OUTOFMEMORY;
-    } else {
-        if (HRESULT hr = picture.DecodeHeld(entry, Decoder::Picture, source); FAILED(hr)) return hr;
-        if (!picture.HasBothBlocks()) return E_OUTOFMEMORY;
-    }
+    // A remote plug-in decodes over there, and the blocks' bytes come here.
+    RemotePlugin* remote = entry.Remote();
+    const HRESULT hr = remote ? remote->Decode(source, picture) : picture.DecodeHeld(entry, Decoder::Picture, source);
+    if (FAILED(hr)) return hr;
+    if (!picture.HasBothBlocks()) return E_OUTOFMEMORY;
     bitmap::Layout layout;
     return picture.Layout(layout);
 }
@@ -414,7 +411,7 @@ HRESULT PluginList::WritePicture(const std::wstring& destPath, const DecodedPict
         if (!loaded.Ok() || !entry.Is(KIND_PICTURE)) continue;
         const HRESULT hr =
             entry.Remote()
-                ? entry.Remote()->WritePicture(destPath, BlockBytes(picture.Info()), BlockBytes(picture.Pixels()))
+                ? entry.Remote()->WritePicture(destPath, BytesOf(picture.Info()), BytesOf(picture.Pixels()))
                 : WritePictureFile(entry, destPath, picture.Info()->Handle(), picture.Pixels()->Handle());
         if (hr != E_TYPE_NOT_WRITTEN) return hr;
     }
