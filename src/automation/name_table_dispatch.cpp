@@ -170,16 +170,18 @@ HRESULT BeginInvoke(DISPPARAMS* params, VARIANT* result, UINT maxArgs, bool chec
     return S_OK;
 }
 
-void FillExcepInfo(HRESULT hr, EXCEPINFO* excep) noexcept {
-    if (!excep) return;
+HRESULT MemberFailed(HRESULT hr, EXCEPINFO* excep) noexcept {
+    if (!excep) return hr;
     excep->scode = hr;
     excep->pfnDeferredFillIn = nullptr;
     ComPtr<IErrorInfo> error;
-    if (GetErrorInfo(0, error.put()) != S_OK || !error) return;
-    error->GetSource(&excep->bstrSource);
-    error->GetDescription(&excep->bstrDescription);
-    error->GetHelpFile(&excep->bstrHelpFile);
-    error->GetHelpContext(&excep->dwHelpContext);
+    if (GetErrorInfo(0, error.put()) == S_OK && error) {
+        error->GetSource(&excep->bstrSource);
+        error->GetDescription(&excep->bstrDescription);
+        error->GetHelpFile(&excep->bstrHelpFile);
+        error->GetHelpContext(&excep->dwHelpContext);
+    }
+    return DISP_E_EXCEPTION;
 }
 
 }  // namespace nametable

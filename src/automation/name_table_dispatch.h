@@ -76,32 +76,33 @@ HRESULT GetIDsOfNames(const DispName* table, size_t size, LPOLESTR* names, UINT 
                       DISPID* ids) noexcept;
 // Checks common to every class before the member's row is looked at.
 HRESULT BeginInvoke(DISPPARAMS* params, VARIANT* result, UINT maxArgs, bool checksNamedArgs) noexcept;
-// Fills EXCEPINFO for a member that failed, from the thread's error object.
-void FillExcepInfo(HRESULT hr, EXCEPINFO* excep) noexcept;
+// The answer of Invoke for a member that failed with hr: with an EXCEPINFO to fill,
+// DISP_E_EXCEPTION and the member's code and description in it (from the thread's error
+// object), which is where clients look for them; without one, hr.
+HRESULT MemberFailed(HRESULT hr, EXCEPINFO* excep) noexcept;
 }  // namespace nametable
 
 template <class Derived, class I>
 class NameTableDispatch : public I {
 public:
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        return Boundary([&] { return nametable::GetTypeInfoCount(__uuidof(I), count); });
+        return Barrier([&] { return nametable::GetTypeInfoCount(__uuidof(I), count); });
     }
     STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-        return Boundary([&] { return nametable::GetTypeInfo(__uuidof(I), index, info); });
+        return Barrier([&] { return nametable::GetTypeInfo(__uuidof(I), index, info); });
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        return Boundary(
+        return Barrier(
             [&] { return nametable::GetIDsOfNames(Derived::NAMES, std::size(Derived::NAMES), names, count, ids); });
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* excep, UINT* argErr) override {
-        return Boundary([&] {
+        return Barrier([&] {
             HRESULT hr = nametable::BeginInvoke(params, result, Derived::MAX_ARGS, Derived::CHECKS_NAMED_ARGS);
             if (FAILED(hr)) return hr;
             DispatchCall call(params, result, argErr);
             hr = static_cast<Derived*>(this)->InvokeMember(id, call);
-            if (FAILED(hr) && call.MemberCalled()) nametable::FillExcepInfo(hr, excep);
-            return hr;
+            return FAILED(hr) && call.MemberCalled() ? nametable::MemberFailed(hr, excep) : hr;
         });
     }
 };

@@ -29,7 +29,7 @@ struct Slot {
     std::vector<DISPID> readersOnly;  // property readers with no method of the same DISPID
 };
 
-const GUID* const TID_GUIDS[TID_COUNT] = {&IID_ISusiePlugin2, &IID_ISpiFileInfoCollection, &CLSID_SusiePlugin,
+const GUID* const TID_GUIDS[TID_COUNT] = {&IID_ISusiePlugin2, &IID_ISpiFileInfoCollection2, &CLSID_SusiePlugin,
                                           &CLSID_TamrixHost};
 Slot g_slots[TID_COUNT];
 // A slim lock needs no making, so the cache adds nothing that could fail at load.

@@ -16,7 +16,7 @@ namespace typelib {
 // One slot per type description the server serves from the registered library.
 enum Tid : int {
     TID_SUSIE_PLUGIN,          // interface ISusiePlugin2 (ISusiePlugin's members too)
-    TID_FILE_INFO_COLLECTION,  // interface ISpiFileInfoCollection
+    TID_FILE_INFO_COLLECTION,  // interface ISpiFileInfoCollection2 (ISpiFileInfoCollection's members too)
     TID_SUSIE_PLUGIN_CLASS,    // coclass SusiePlugin
     TID_TAMRIX_HOST_CLASS,     // coclass TamrixHost
     TID_COUNT
@@ -37,21 +37,21 @@ template <class I, typelib::Tid T>
 class TypeLibDispatch : public I {
 public:
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        return Boundary([&] {
+        return Barrier([&] {
             if (!count) return E_POINTER;
             *count = 1;
             return S_OK;
         });
     }
     STDMETHODIMP GetTypeInfo(UINT, LCID lcid, ITypeInfo** info) override {
-        return Boundary([&] { return typelib::GetInfo(T, lcid, info); });
+        return Barrier([&] { return typelib::GetInfo(T, lcid, info); });
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override {
-        return Boundary([&] { return typelib::GetIDsOfNames(T, names, count, lcid, ids); });
+        return Barrier([&] { return typelib::GetIDsOfNames(T, names, count, lcid, ids); });
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* excep, UINT* argErr) override {
-        return Boundary(
+        return Barrier(
             [&] { return typelib::Invoke(T, static_cast<I*>(this), id, lcid, flags, params, result, excep, argErr); });
     }
 };
@@ -61,7 +61,7 @@ template <typelib::Tid T>
 class ProvideClassInfo : public IProvideClassInfo {
 public:
     STDMETHODIMP GetClassInfo(ITypeInfo** info) override {
-        return Boundary([&] { return typelib::GetInfo(T, LOCALE_SYSTEM_DEFAULT, info); });
+        return Barrier([&] { return typelib::GetInfo(T, LOCALE_SYSTEM_DEFAULT, info); });
     }
 };
 

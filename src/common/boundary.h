@@ -4,10 +4,15 @@
 //   std::bad_alloc     E_OUTOFMEMORY
 //   HResultError       its code (ThrowIfFailed throws one for a failed step)
 //   anything else      E_UNEXPECTED: nothing else is thrown on purpose
+// A member that fails, called by a client rather than by another member, leaves the thread's
+// error object saying which member it was and what happened (failure_note.h).
 #pragma once
 #include <windows.h>
 #include <new>
+#include <source_location>
 #include <type_traits>
+
+#include "failure_note.h"
 
 namespace Tamrix {
 
@@ -26,8 +31,10 @@ inline HRESULT ThrowIfFailed(HRESULT hr) {
     return hr;
 }
 
+// The body's outcome as one HRESULT, reporting nothing: for the dispatch members through
+// which a client reaches the members that report.
 template <class Body>
-HRESULT Boundary(Body&& body) noexcept {
+HRESULT Barrier(Body&& body) noexcept {
     try {
         if constexpr (std::is_void_v<std::invoke_result_t<Body&>>) {
             body();
@@ -42,6 +49,14 @@ HRESULT Boundary(Body&& body) noexcept {
     } catch (...) {
         return E_UNEXPECTED;
     }
+}
+
+template <class Body>
+HRESULT Boundary(Body&& body, std::source_location where = std::source_location::current()) noexcept {
+    const failure::MemberScope scope;
+    const HRESULT hr = Barrier(body);
+    if (FAILED(hr) && scope.Outermost()) failure::Report(hr, where.function_name());
+    return hr;
 }
 
 }  // namespace Tamrix

@@ -1,7 +1,8 @@
 // What a client and the helper process it started share: the codes that say how a helper
 // ended, and the small shared block through which the helper hands its first object over,
 // the client tells it the time limit of a plug-in call, and the helper tells which plug-in
-// of a run it is asking (so that the client knows which one ended it).
+// of a run it is asking (so that the client knows which one ended it) and what its last
+// failure was.
 #pragma once
 #include <windows.h>
 
@@ -27,6 +28,9 @@ struct HelperLink {
     DWORD objrefSize;
     BYTE objref[4000];          // the marshaled ISusiePluginRemote
     volatile LONG asking;       // which of a run of plug-in files the helper is asking
+    // The description of the helper's last failing call, for a client whose system does not
+    // bring a call's error object over (Wine's does not); NUL-terminated, cut to fit.
+    wchar_t failure[512];
 };
 
 }  // namespace Tamrix

@@ -13,6 +13,7 @@
 // as C++/WinRT's make<D> makes them, so nobody adds the first reference by hand.
 #pragma once
 #include <windows.h>
+#include <oaidl.h>
 #include <unknwn.h>
 #include <new>
 #include <utility>
@@ -68,6 +69,18 @@ private:
         using type = EntryOf<F>;
     };
     using First = typename Head<Entries...>::type;
+};
+
+// ISupportErrorInfo of a class T whose members are Boundaries: each of its interfaces leaves
+// the thread's error object when a member fails (boundary.h).
+template <class T>
+class SupportsErrorInfo : public ISupportErrorInfo {
+public:
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
+        void* found = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISupportErrorInfo)) return S_FALSE;
+        return T::Interfaces::Find(static_cast<T*>(this), riid, &found) == S_OK ? S_OK : S_FALSE;
+    }
 };
 
 // The reference count of an apartment-threaded object: born at 1 (the maker's reference),

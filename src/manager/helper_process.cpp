@@ -3,6 +3,8 @@
 #include <objbase.h>
 
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <vector>
 
 #include "../common/this_module.h"
@@ -164,6 +166,12 @@ LONG HelperProcess::Asking() const noexcept {
 
 void HelperProcess::ForgetAsking() noexcept {
     if (link_) InterlockedExchange(&link_->asking, -1);
+}
+
+std::wstring HelperProcess::LastFailure() const {
+    if (!link_) return std::wstring();
+    const wchar_t* words = link_->failure;
+    return std::wstring(words, wcsnlen(words, std::size(link_->failure)));
 }
 
 HRESULT HelperProcess::DuplicateHandleOf(LONG value, UniqueKernelHandle& out) const noexcept {

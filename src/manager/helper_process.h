@@ -47,6 +47,8 @@ public:
     // when last told; -1 before any.
     LONG Asking() const noexcept;
     void ForgetAsking() noexcept;
+    // The description of its last failing call ("" for none).
+    std::wstring LastFailure() const;
     // A handle of this process to the object that the handle `value` of the helper names.
     HRESULT DuplicateHandleOf(LONG value, UniqueKernelHandle& out) const noexcept;
 

@@ -5,6 +5,7 @@
 
 #include "../common/automation_types.h"
 #include "../common/boundary.h"
+#include "../common/failure_note.h"
 #include "../common/local_block.h"
 #include "../plugin/archive.h"
 #include "../results/picture_properties.h"
@@ -42,12 +43,53 @@ HRESULT LocalHeapCopy(IDispatch* remote, IDispatch** out) {
     return SpiLocalHeap::Create(std::move(shared), out, false);
 }
 
+void NoteRemoteFailure(HRESULT hr, const std::wstring& path, const std::wstring& what, const HelperProcess* helper) {
+    const std::wstring on = what.empty() ? std::wstring() : L" while working on " + what;
+    if (hr == E_PLUGIN_CRASHED) {
+        NoteFailure(FileNameOf(path) + L" crashed" + on + L" (its helper process ended)");
+        return;
+    }
+    if (hr == E_PLUGIN_TIMEOUT) {
+        NoteFailure(FileNameOf(path) + L" did not answer within CallTimeout" + on + L" (its helper process was ended)");
+        return;
+    }
+    // What the object over there said: the system brings the words over with the call's
+    // error object where it does (the thread's was cleared before the call), and a helper
+    // leaves them in the block it shares with its client too.
+    std::wstring words;
+    ComPtr<IErrorInfo> error;
+    Bstr description;
+    if (GetErrorInfo(0, error.put()) == S_OK && error && SUCCEEDED(error->GetDescription(description.put())) &&
+        description.get())
+        words.assign(description.get(), description.length());
+    if (words.empty() && helper) words = helper->LastFailure();
+    // Without the name of the member over there: the member here says its own.
+    const size_t cut = words.find(L": ");
+    if (cut != std::wstring::npos && words.find(L'.') < cut && words.find(L' ') > cut) words.erase(0, cut + 2);
+    if (!words.empty()) NoteFailure(std::move(words));
+}
+
+std::wstring SourceWordsOf(const VARIANT* src) {
+    if (!src) return std::wstring();
+    const VARIANT* v = V_VT(src) == (VT_BYREF | VT_VARIANT) ? V_VARIANTREF(src) : src;
+    if (V_VT(v) == VT_BSTR) return Quoted(std::wstring(V_BSTR(v) ? V_BSTR(v) : L""));
+    const SAFEARRAY* array = V_VT(v) == (VT_ARRAY | VT_UI1)             ? V_ARRAY(v)
+                             : V_VT(v) == (VT_BYREF | VT_ARRAY | VT_UI1) ? *V_ARRAYREF(v)
+                                                                          : nullptr;
+    if (array && array->cDims == 1) return std::to_wstring(array->rgsabound[0].cElements) + L" bytes in memory";
+    return std::wstring();
+}
+
 template <class Call>
-HRESULT RemotePluginObject::Forward(Call&& call) noexcept {
-    return Boundary([&] {
-        if (helper_->Ended()) return helper_->EndCode();
-        return helper_->Answer(call(remote_.get()));
-    });
+HRESULT RemotePluginObject::Forward(Call&& call, const VARIANT* src, std::source_location where) noexcept {
+    return Boundary(
+        [&] {
+            SetErrorInfo(0, nullptr);  // what the call leaves is its own
+            const HRESULT hr = helper_->Ended() ? helper_->EndCode() : helper_->Answer(call(remote_.get()));
+            if (FAILED(hr)) NoteRemoteFailure(hr, path_, SourceWordsOf(src), helper_.get());
+            return hr;
+        },
+        where);
 }
 
 HRESULT CopyPictureProperties(IDispatch* remote, SPI::PictureProperties& out) {
@@ -69,12 +111,14 @@ HRESULT CopyPictureProperties(IDispatch* remote, SPI::PictureProperties& out) {
 }
 
 template <class Call>
-HRESULT RemotePluginObject::Forward2(Call&& call) noexcept {
-    return Forward([&](ISusiePlugin* p) {
-        ComPtr<ISusiePlugin2> p2;
-        const HRESULT hr = p->QueryInterface(IID_ISusiePlugin2, p2.put_void());
-        return FAILED(hr) ? hr : call(p2.get());
-    });
+HRESULT RemotePluginObject::Forward2(Call&& call, const VARIANT* src, std::source_location where) noexcept {
+    return Forward(
+        [&](ISusiePlugin* p) {
+            ComPtr<ISusiePlugin2> p2;
+            const HRESULT hr = p->QueryInterface(IID_ISusiePlugin2, p2.put_void());
+            return FAILED(hr) ? hr : call(p2.get());
+        },
+        src, where);
 }
 
 STDMETHODIMP RemotePluginObject::get_About(BSTR* pVal) {
@@ -102,7 +146,7 @@ STDMETHODIMP RemotePluginObject::ConfigurationDlg(LONG hParent, LONG function) {
 }
 
 STDMETHODIMP RemotePluginObject::GetPictureInfo(VARIANT src, LONG offsetOrLength, PictureInfo* pPictInfo) {
-    return Forward([&](ISusiePlugin* p) { return p->GetPictureInfo(src, offsetOrLength, pPictInfo); });
+    return Forward([&](ISusiePlugin* p) { return p->GetPictureInfo(src, offsetOrLength, pPictInfo); }, &src);
 }
 
 HRESULT DecodeShared(ISusiePlugin* object, const HelperProcess& helper, const VARIANT& src, LONG length,
@@ -137,14 +181,18 @@ HRESULT DecodeShared(ISusiePlugin* object, const HelperProcess& helper, const VA
 }
 
 HRESULT RemotePluginObject::DecodeHere(const VARIANT& src, LONG offsetOrLength, bool preview, IDispatch** ppInfo,
-                                       IDispatch** ppPixels) noexcept {
+                                       IDispatch** ppPixels, std::source_location where) noexcept {
     return Boundary([&] {
         if (!ppInfo || !ppPixels) return E_POINTER;
         *ppInfo = *ppPixels = nullptr;
-        if (helper_->Ended()) return helper_->EndCode();
         SharedLocalBlock infoBlock, pixelBlock;
-        ThrowIfFailed(
-            helper_->Answer(DecodeShared(remote_.get(), *helper_, src, offsetOrLength, preview, infoBlock, pixelBlock)));
+        SetErrorInfo(0, nullptr);
+        const HRESULT hr =
+            helper_->Ended()
+                ? helper_->EndCode()
+                : helper_->Answer(DecodeShared(remote_.get(), *helper_, src, offsetOrLength, preview, infoBlock, pixelBlock));
+        if (FAILED(hr)) NoteRemoteFailure(hr, path_, SourceWordsOf(&src), helper_.get());
+        ThrowIfFailed(hr);
         // Their addresses would be ones the client never had from a plug-in of its own process.
         ComPtr<IDispatch> info, pixels;
         if (infoBlock) ThrowIfFailed(SpiLocalHeap::Create(std::move(infoBlock), info.put(), false));
@@ -152,7 +200,7 @@ HRESULT RemotePluginObject::DecodeHere(const VARIANT& src, LONG offsetOrLength, 
         *ppInfo = info.detach();
         *ppPixels = pixels.detach();
         return S_OK;
-    });
+    }, where);
 }
 
 STDMETHODIMP RemotePluginObject::GetPicture(VARIANT src, LONG offsetOrLength, IDispatch** ppInfo,
@@ -215,7 +263,7 @@ STDMETHODIMP RemotePluginObject::GetFileInfo(VARIANT src, LONG offsetOrLength, B
         if (FAILED(hr)) return hr;
         *ppInfo = entry.detach();  // ISpiFileInfo is the entry's IDispatch
         return S_OK;
-    });
+    }, &src);
 }
 
 STDMETHODIMP RemotePluginObject::GetArchiveInfo(VARIANT src, LONG offsetOrLength, IDispatch** ppCollection) {
@@ -236,8 +284,8 @@ STDMETHODIMP RemotePluginObject::GetArchiveInfo(VARIANT src, LONG offsetOrLength
         if (FAILED(hr = NewLocalBlock(records, block))) return hr;
         SPI::ArchiveListing listing;
         listing.Adopt(std::move(block), wide);
-        return SpiFileInfoCollection::Create(listing, ppCollection);
-    });
+        return SpiFileInfoCollection::Create(listing, static_cast<ISusiePlugin2*>(this), ppCollection);
+    }, &src);
 }
 
 STDMETHODIMP RemotePluginObject::GetFile(VARIANT src, IDispatch* pInfo, IDispatch** ppDest) {
@@ -246,19 +294,19 @@ STDMETHODIMP RemotePluginObject::GetFile(VARIANT src, IDispatch* pInfo, IDispatc
         ComPtr<IDispatch> remote;
         if (HRESULT hr = p->GetFile(src, pInfo, remote.put()); FAILED(hr)) return hr;
         return LocalHeapCopy(remote.get(), ppDest);
-    });
+    }, &src);
 }
 
 STDMETHODIMP RemotePluginObject::GetFileToFile(VARIANT src, IDispatch* pInfo, BSTR destPath) {
-    return Forward([&](ISusiePlugin* p) { return p->GetFileToFile(src, pInfo, destPath); });
+    return Forward([&](ISusiePlugin* p) { return p->GetFileToFile(src, pInfo, destPath); }, &src);
 }
 
 STDMETHODIMP RemotePluginObject::GetPictureToFile(VARIANT src, LONG offsetOrLength, BSTR destPath) {
-    return Forward([&](ISusiePlugin* p) { return p->GetPictureToFile(src, offsetOrLength, destPath); });
+    return Forward([&](ISusiePlugin* p) { return p->GetPictureToFile(src, offsetOrLength, destPath); }, &src);
 }
 
 STDMETHODIMP RemotePluginObject::GetPictureText(VARIANT src, LONG offsetOrLength, BSTR* pText) {
-    return Forward([&](ISusiePlugin* p) { return p->GetPictureText(src, offsetOrLength, pText); });
+    return Forward([&](ISusiePlugin* p) { return p->GetPictureText(src, offsetOrLength, pText); }, &src);
 }
 
 STDMETHODIMP RemotePluginObject::Load(BSTR spiPath, VARIANT_BOOL* pbOk) {
@@ -297,7 +345,7 @@ STDMETHODIMP RemotePluginObject::GetPictureProperties(VARIANT src, LONG offsetOr
         *ppProperties = nullptr;
         ComPtr<IDispatch> remote;
         ThrowIfFailed(
-            Forward2([&](ISusiePlugin2* p) { return p->GetPictureProperties(src, offsetOrLength, remote.put()); }));
+            Forward2([&](ISusiePlugin2* p) { return p->GetPictureProperties(src, offsetOrLength, remote.put()); }, &src));
         // Copied here, so that the facts outlive the helper.
         SPI::PictureProperties facts;
         ThrowIfFailed(Forward([&](ISusiePlugin*) { return CopyPictureProperties(remote.get(), facts); }));

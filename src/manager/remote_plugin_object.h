@@ -11,6 +11,8 @@
 #include <oaidl.h>
 #include <ocidl.h>
 #include <memory>
+#include <source_location>
+#include <string>
 #include <vector>
 
 #include "Tamrix.h"
@@ -23,13 +25,16 @@
 namespace Tamrix {
 
 class RemotePluginObject : public TypeLibDispatch<ISusiePlugin2, typelib::TID_SUSIE_PLUGIN>,
-                           public ProvideClassInfo<typelib::TID_SUSIE_PLUGIN_CLASS> {
+                           public ProvideClassInfo<typelib::TID_SUSIE_PLUGIN_CLASS>,
+                           public SupportsErrorInfo<RemotePluginObject> {
 public:
     using Interfaces =
-        InterfaceList<ISusiePlugin2, As<ISusiePlugin, ISusiePlugin2>, As<IDispatch, ISusiePlugin2>, IProvideClassInfo>;
+        InterfaceList<ISusiePlugin2, As<ISusiePlugin, ISusiePlugin2>, As<IDispatch, ISusiePlugin2>, IProvideClassInfo,
+                      ISupportErrorInfo>;
 
-    RemotePluginObject(ComPtr<ISusiePlugin> remote, std::shared_ptr<HelperProcess> helper) noexcept
-        : remote_(std::move(remote)), helper_(std::move(helper)) {}
+    // `path` names the plug-in file, for the words of a failure.
+    RemotePluginObject(ComPtr<ISusiePlugin> remote, std::shared_ptr<HelperProcess> helper, std::wstring path) noexcept
+        : remote_(std::move(remote)), helper_(std::move(helper)), path_(std::move(path)) {}
     virtual ~RemotePluginObject() = default;
 
     // ISusiePlugin
@@ -57,15 +62,18 @@ public:
     STDMETHODIMP GetPictureProperties(VARIANT src, LONG offsetOrLength, IDispatch** ppProperties) override;
 
 private:
-    // call(remote) over there, answered as the helper's state says.
+    // call(remote) over there, answered as the helper's state says; `src` is the source the
+    // member was given, if it has one, for the words of a failure.
     template <class Call>
-    HRESULT Forward(Call&& call) noexcept;
+    HRESULT Forward(Call&& call, const VARIANT* src = nullptr,
+                    std::source_location where = std::source_location::current()) noexcept;
     // The same with the object over there as ISusiePlugin2.
     template <class Call>
-    HRESULT Forward2(Call&& call) noexcept;
+    HRESULT Forward2(Call&& call, const VARIANT* src = nullptr,
+                     std::source_location where = std::source_location::current()) noexcept;
     // GetPicture or (preview) GetPreview over there, both blocks copied here.
-    HRESULT DecodeHere(const VARIANT& src, LONG offsetOrLength, bool preview, IDispatch** ppInfo,
-                       IDispatch** ppPixels) noexcept;
+    HRESULT DecodeHere(const VARIANT& src, LONG offsetOrLength, bool preview, IDispatch** ppInfo, IDispatch** ppPixels,
+                       std::source_location where = std::source_location::current()) noexcept;
 
     // ListingRecords or MemberRecordOf (`ask`) over there: the records' bytes, as records of
     // this build, in `records`, fileInfoW when `wide`; `handed` tells whether the plug-in
@@ -75,7 +83,16 @@ private:
 
     ComPtr<ISusiePlugin> remote_;
     std::shared_ptr<HelperProcess> helper_;
+    std::wstring path_;
 };
+
+// Notes why a call into the plug-in `path` over there failed with hr: how its helper ended,
+// or the words the object over there gave (its member's name left out) if `helper` (null for
+// the surrogate) or the system brought them; `what` names the file or bytes it was working
+// on ("" for none). The thread's error object is cleared before such a call.
+void NoteRemoteFailure(HRESULT hr, const std::wstring& path, const std::wstring& what, const HelperProcess* helper);
+// What a source argument names, for those words: a file's name in quotes, a byte array's size.
+std::wstring SourceWordsOf(const VARIANT* src);
 
 // The bytes of a block (an SpiLocalHeap of another process), read with GetBytes: none for a
 // null block.

@@ -4,8 +4,10 @@
 #include <cstring>
 
 #include "../common/automation_types.h"
+#include "../common/failure_note.h"
 #include "../common/surrogate_process.h"
 #include "../common/value_width.h"
+#include "../plugin/failure_words.h"
 #include "../plugin/picture.h"
 #include "../plugin/spi_interface.h"
 #include "remote_plugin_object.h"
@@ -139,6 +141,11 @@ HRESULT RemoteSession::NewObject(const std::wstring& path, ComPtr<ISusiePlugin>&
 
 DWORD RemoteSusiePlugin::Load(const std::wstring& path) noexcept {
     Unload();
+    try {
+        path_ = path;
+    } catch (...) {
+        path_.clear();  // only the words of a failure would miss it
+    }
     ComPtr<ISusiePlugin> object;
     bool loaded = false;
     loadFailure_ = session_->NewObject(path, object, loaded, helper_);
@@ -224,13 +231,19 @@ HRESULT RemoteSusiePlugin::Usable() const noexcept {
 
 template <class Call>
 HRESULT RemoteSusiePlugin::CallWithSource(SPI::Source& source, Call&& call) {
-    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
+    if (HRESULT hr = Usable(); FAILED(hr)) {
+        NoteRemoteFailure(hr, path_, SPI::SourceWords(source), helper_.get());
+        return hr;
+    }
     VARIANT src;
     Bstr name;
     LONG length = 0;
     if (HRESULT hr = SourceOverThere(source, src, name, length); FAILED(hr)) return hr;
-    const HRESULT hr = call(src, length);
-    return helper_ ? helper_->Answer(hr) : hr;
+    SetErrorInfo(0, nullptr);  // what the call leaves is its own
+    HRESULT hr = call(src, length);
+    if (helper_) hr = helper_->Answer(hr);
+    if (FAILED(hr)) NoteRemoteFailure(hr, path_, SPI::SourceWords(source), helper_.get());
+    return hr;
 }
 
 HRESULT RemoteSusiePlugin::ReadPictureProperties(SPI::Source& source, SPI::PictureProperties& out) {
@@ -254,9 +267,12 @@ HRESULT RemoteSusiePlugin::WritePicture(const std::wstring& destPath, std::span<
     if (HRESULT hr = NewByteArray(info.data(), info.size(), *blocks[0].get()); FAILED(hr)) return hr;
     if (HRESULT hr = NewByteArray(pixels.data(), pixels.size(), *blocks[1].get()); FAILED(hr)) return hr;
     ComPtr<ISusiePlugin2> plugin;
+    SetErrorInfo(0, nullptr);
     HRESULT hr = object_->QueryInterface(IID_ISusiePlugin2, plugin.put_void());
     if (SUCCEEDED(hr)) hr = plugin->CreatePicture(dest.get(), *blocks[0].get(), *blocks[1].get());
-    return helper_ ? helper_->Answer(hr) : hr;
+    if (helper_) hr = helper_->Answer(hr);
+    if (FAILED(hr) && hr != SPI::E_TYPE_NOT_WRITTEN) NoteRemoteFailure(hr, path_, Quoted(destPath), helper_.get());
+    return hr;
 }
 
 HRESULT RemoteSusiePlugin::Decode(SPI::Source& source, SPI::DecodedPicture& out) {
@@ -287,7 +303,7 @@ HRESULT RemoteSusiePlugin::NewObject(const std::wstring& path, REFIID riid, void
     // again is here.
     if (HRESULT hr = session_->NewObject(path, object, loaded, helper); FAILED(hr)) return hr;
     if (!helper) return object->QueryInterface(riid, out);
-    return HandOut(Make<RemotePluginObject>(std::move(object), std::move(helper)), riid, out);
+    return HandOut(Make<RemotePluginObject>(std::move(object), std::move(helper), path), riid, out);
 }
 
 std::unique_ptr<SPI::RemotePlugins> NewRemotePlugins(std::shared_ptr<RemoteSessions> sessions) {

@@ -113,6 +113,7 @@ private:
     ComPtr<ISusiePlugin> object_;
     ComPtr<ISusiePluginRemote> remote_;
     HRESULT loadFailure_ = S_OK;
+    std::wstring path_;  // as loaded, for the words of a failure
 };
 
 // The remote plug-ins of a new manager, bound through `sessions`.

@@ -6,8 +6,10 @@
 
 #include "../common/automation_types.h"
 #include "../common/boundary.h"
+#include "../common/failure_note.h"
 #include "../common/handles.h"
 #include "../common/text.h"
+#include "../plugin/failure_words.h"
 #include "../plugin/names.h"
 #include "../plugin/source.h"
 #include "../results/picture_properties.h"
@@ -22,6 +24,19 @@ namespace {
 // A file name as the plug-ins get it: a null BSTR stays a null name.
 SPI::PluginName NameOf(BSTR name) {
     return name ? SPI::PluginName(SPI::TextOf(name)) : SPI::PluginName();
+}
+
+// The answer of a query that no plug-in took, saying why: E_INVALIDARG when a plug-in could
+// not even be given the name, else E_FAIL.
+HRESULT NoneTook(const SPI::PluginName& name, const std::wstring& what) {
+    if (name.Refused()) {
+        NoteFailure(L"the name " + Quoted(name.Text()) +
+                    L" cannot be given to the plug-ins that take names in the ANSI code page only, and the file "
+                    L"has no short name that it holds");
+        return E_INVALIDARG;
+    }
+    NoteFailure(L"no plug-in reads " + what);
+    return E_FAIL;
 }
 
 }  // namespace
@@ -112,6 +127,14 @@ HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
             FAILED(hr = call.Long(1, &number)) || FAILED(hr = call.String(0, &text)))
             return hr;
         return call.Return(ConvertFile(value, number, text));
+    case 13: {
+        if (FAILED(hr = call.Expect(2)) || FAILED(hr = call.Unconverted(1, &value)) ||
+            FAILED(hr = call.Long(0, &number)))
+            return hr;
+        IDispatch* out = nullptr;
+        hr = GetArchiveInfo(value, number, &out);
+        return call.ReturnDispatch(hr, out);
+    }
     case 10: {
         if (FAILED(hr = call.Expect(1)) || FAILED(hr = call.String(0, &text))) return hr;
         VARIANT out;
@@ -183,7 +206,7 @@ STDMETHODIMP TamrixHost::QuerySpiFromFile(BSTR FileName, LONG offset, IDispatch*
         }
         const SPI::SpiInterface* chosen = list_.FindSupportingFile(name, file.get(), offset);
         // Nobody took it; E_INVALIDARG when a plug-in could not even be given the name.
-        if (!chosen) return name.Refused() ? E_INVALIDARG : E_FAIL;
+        if (!chosen) return NoneTook(name, Quoted(name.Text()));
         return NewPluginObject(*chosen, IID_IDispatch, reinterpret_cast<void**>(ppSpi));
     });
 }
@@ -197,7 +220,7 @@ STDMETHODIMP TamrixHost::QuerySpi(BSTR FileName, VARIANT Buffer, IDispatch** ppS
         SPI::PluginName name = NameOf(FileName);
         const SPI::SpiInterface* chosen = list_.FindSupportingMemory(name, source);
         source.Release();
-        if (!chosen) return name.Refused() ? E_INVALIDARG : E_FAIL;
+        if (!chosen) return NoneTook(name, SPI::SourceWords(source));
         return NewPluginObject(*chosen, IID_IDispatch, reinterpret_cast<void**>(ppSpi));
     });
 }
@@ -271,6 +294,32 @@ STDMETHODIMP TamrixHost::CheckPlugin(BSTR FileName, VARIANT* pResult) {
         ThrowIfFailed(SafeArrayPutElement(array.get(), &index, detail.get()));
         V_VT(pResult) = VT_ARRAY | VT_VARIANT;
         V_ARRAY(pResult) = array.release();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP TamrixHost::GetArchiveInfo(VARIANT src, LONG offsetOrLength, IDispatch** ppCollection) {
+    return Boundary([&] {
+        if (!ppCollection) return E_POINTER;
+        *ppCollection = nullptr;
+        SPI::Source source;
+        ThrowIfFailed(source.Convert(src, offsetOrLength));
+        ComPtr<IDispatch> listed;
+        // Each accepting archive plug-in lists through a plug-in object of its own, which the
+        // listing keeps as its Plugin: extraction goes to the plug-in that listed.
+        ThrowIfFailed(list_.ListArchive(source, [&](SPI::SpiInterface& entry) {
+            ComPtr<ISusiePlugin> plugin;
+            if (HRESULT hr = NewPluginObject(entry, IID_ISusiePlugin, plugin.put_void()); FAILED(hr)) return hr;
+            ComPtr<IDispatch> collection;
+            if (HRESULT hr = plugin->GetArchiveInfo(src, offsetOrLength, collection.put()); FAILED(hr)) return hr;
+            if (!collection) {
+                NoteFailure(FileNameOf(entry.WidePath()) + L" answered success but handed back no listing");
+                return E_FAIL;
+            }
+            listed = std::move(collection);
+            return S_OK;
+        }));
+        *ppCollection = listed.detach();
         return S_OK;
     });
 }

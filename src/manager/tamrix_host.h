@@ -16,11 +16,13 @@
 
 namespace Tamrix {
 
-class TamrixHost : public NameTableDispatch<TamrixHost, ITamrixHost2>,
-                   public ProvideClassInfo<typelib::TID_TAMRIX_HOST_CLASS> {
+class TamrixHost : public NameTableDispatch<TamrixHost, ITamrixHost3>,
+                   public ProvideClassInfo<typelib::TID_TAMRIX_HOST_CLASS>,
+                   public SupportsErrorInfo<TamrixHost> {
 public:
     using Interfaces =
-        InterfaceList<ITamrixHost2, As<ITamrixHost, ITamrixHost2>, As<IDispatch, ITamrixHost2>, IProvideClassInfo>;
+        InterfaceList<ITamrixHost3, As<ITamrixHost2, ITamrixHost3>, As<ITamrixHost, ITamrixHost3>,
+                      As<IDispatch, ITamrixHost3>, IProvideClassInfo, ISupportErrorInfo>;
 
     // Names late-bound clients may use; property readers also answer to their get_ names.
     static constexpr DispName NAMES[] = {
@@ -31,7 +33,7 @@ public:
         {L"QuerySpi", 4},              {L"GetPicture", 5},
         {L"GetFileFilter", 6},         {L"CallTimeout", 7},
         {L"GetPictureProperties", 8},  {L"ConvertFile", 9},
-        {L"CheckPlugin", 10},
+        {L"CheckPlugin", 10},          {L"GetArchiveInfo", 13},
     };
     static constexpr UINT MAX_ARGS = 4;
     static constexpr bool CHECKS_NAMED_ARGS = true;
@@ -61,6 +63,9 @@ public:
     STDMETHODIMP GetPictureProperties(VARIANT src, LONG offsetOrLength, IDispatch** ppProperties) override;
     STDMETHODIMP ConvertFile(VARIANT src, LONG offsetOrLength, BSTR destPath) override;
     STDMETHODIMP CheckPlugin(BSTR FileName, VARIANT* pResult) override;
+
+    // ITamrixHost3
+    STDMETHODIMP GetArchiveInfo(VARIANT src, LONG offsetOrLength, IDispatch** ppCollection) override;
 
 private:
     std::shared_ptr<RemoteSessions> sessions_;  // before the list, whose entries use them

@@ -5,7 +5,9 @@
 #include <span>
 
 #include "../common/handles.h"
+#include "../common/failure_note.h"
 #include "../common/text.h"
+#include "failure_words.h"
 #include "file_output.h"
 
 namespace SPI {
@@ -35,11 +37,17 @@ HRESULT ArchiveListing::Read(const SpiInterface& plugin, Source& source) {
         code = plugin.Invoke(plugin.GetArchiveInfoWEntry(), source.WideBuf(), source.Len(), source.Flag(), &list);
     } else {
         LPCSTR buf = nullptr;
-        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;
+        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) {
+            NoteNameRefused(plugin.WidePath(), SourceWords(source));
+            return hr;
+        }
         code = plugin.Invoke(plugin.GetArchiveInfoEntry(), buf, source.Len(), source.Flag(), &list);
     }
     source.Release();
-    if (!list) return MapResult(code);
+    if (!list) {
+        if (code != SPI_OK) NotePluginCode(plugin.WidePath(), L"list", SourceWords(source), code);
+        return MapResult(code);
+    }
 
     // Owned from here, whatever the code said.
     Tamrix::SharedLocalBlock block;
@@ -118,6 +126,15 @@ HRESULT RecordsOfThisWidth(std::span<const BYTE> records, size_t recordSize, boo
     return S_OK;
 }
 
+namespace {
+
+void NoteMemberCode(const SpiInterface& plugin, const Source& source, const std::wstring& name, int code) {
+    NotePluginCode(plugin.WidePath(), (L"find member " + Tamrix::Quoted(name) + L" in").c_str(), SourceWords(source),
+                   code);
+}
+
+}  // namespace
+
 HRESULT QueryMemberInfo(const SpiInterface& plugin, Source& source, const std::wstring& name, MemberRecord& out) {
     if (!plugin.IsBoundAs(KIND_ARCHIVE)) return E_FAIL;
     if (GetFileInfoWFn wide = plugin.GetFileInfoWEntry()) {
@@ -125,18 +142,26 @@ HRESULT QueryMemberInfo(const SpiInterface& plugin, Source& source, const std::w
         const int code = plugin.Invoke(wide, source.WideBuf(), source.Len(), name.c_str(), source.Flag(), &record);
         source.Release();
         if (code == SPI_OK) out = MemberRecord(std::make_shared<const fileInfoW>(record));
+        else NoteMemberCode(plugin, source, name, code);
         return MapResult(code);
     }
     // A member's name names no file of the system's: it has no short name.
     PluginName member(name, false);
     LPCSTR memberName = nullptr;
     LPCSTR buf = nullptr;
-    if (HRESULT hr = member.Narrow(memberName); FAILED(hr)) return hr;
-    if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;
+    if (HRESULT hr = member.Narrow(memberName); FAILED(hr)) {
+        NoteNameRefused(plugin.WidePath(), L"member " + Tamrix::Quoted(name));
+        return hr;
+    }
+    if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) {
+        NoteNameRefused(plugin.WidePath(), SourceWords(source));
+        return hr;
+    }
     fileInfo record{};
     const int code = plugin.Invoke(plugin.GetFileInfoEntry(), buf, source.Len(), memberName, source.Flag(), &record);
     source.Release();
     if (code == SPI_OK) out = MemberRecord(std::make_shared<const fileInfo>(record));
+    else NoteMemberCode(plugin, source, name, code);
     return MapResult(code);
 }
 
@@ -151,11 +176,21 @@ HRESULT ExtractedMember::Extract(const SpiInterface& plugin, Source& source, LON
                               source.Flag() | FLAG_OUTPUT_MEMORY, IgnoreProgress, 0);
     } else {
         LPCSTR buf = nullptr;
-        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;
+        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) {
+            NoteNameRefused(plugin.WidePath(), SourceWords(source));
+            return hr;
+        }
         code_ = plugin.Invoke(plugin.GetFileEntry(), buf, len, reinterpret_cast<LPSTR>(&handle),
                               source.Flag() | FLAG_OUTPUT_MEMORY, IgnoreProgress, 0);
     }
     source.Release();
+    if (code_ != SPI_OK) {
+        const std::wstring what = source.Flag() == FLAG_FILE
+                                      ? L"the member at offset " + std::to_wstring(position) + L" of " +
+                                            Tamrix::Quoted(source.Name().Text())
+                                      : L"a member of " + SourceWords(source);
+        NotePluginCode(plugin.WidePath(), L"extract", what, code_);
+    }
     // A block is ours with code 0 only. With a failure the handle is left alone: a plug-in
     // may have freed its block already and left the value behind, and freeing it again could
     // free another block; the heap cannot be asked (Wine reports a freed fixed block as

@@ -60,13 +60,17 @@ bool ComputeLayout(const void* info, size_t infoSize, size_t pixelSize, Layout& 
         if (h.biCompression == COMPRESSION_ALPHABITFIELDS) infoBytes += ALPHA_MASKS_SIZE;
     }
     // A colour table of biClrUsed entries, of 2^bits when that is 0 for 8 bits or less; above
-    // 8 bits a table is only a palette to display with, and kept as it is.
+    // 8 bits a table is only a palette to display with: kept when the block holds it, and
+    // left out (biClrUsed 0) when it does not, as the pixels need none.
     if (h.biBitCount >= 1 && h.biBitCount <= 8) {
         const uint64_t most = 1ull << h.biBitCount;
         if (h.biClrUsed > most) return false;
         infoBytes += 4 * (h.biClrUsed != 0 ? h.biClrUsed : most);
-    } else {
+    } else if (infoBytes + 4ull * h.biClrUsed <= infoSize) {
         infoBytes += 4ull * h.biClrUsed;
+    } else {
+        h.biClrUsed = 0;
+        h.biClrImportant = 0;
     }
     const uint64_t rowSize = (static_cast<uint64_t>(h.biWidth) * h.biBitCount + 31) / 32 * 4;
     const int64_t height = h.biHeight;  // negative: rows stored top-down

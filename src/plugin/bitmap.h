@@ -29,10 +29,12 @@ struct Layout {
 // JPEG and PNG), a width of 0 or less, a height of 0, an unknown compression or one that
 // does not fit the bit count, a top-down compressed picture, more colours than the bit
 // count allows, a compressed picture without its size; and for a size that overflows 32
-// bits or needs more bytes than either block holds (a colour table above 8 bits included).
+// bits or needs more bytes than either block holds.
 //
 // Corrected rather than refused, in `out.header`: an uncompressed picture's biSizeImage that
-// is neither 0 nor the row size times the rows. Every other byte is the plug-in's.
+// is neither 0 nor the row size times the rows, and a colour table that a picture of more than
+// 8 bits names (biClrUsed) but the block does not hold, which is left out (biClrUsed and
+// biClrImportant 0). Every other byte is the plug-in's.
 bool ComputeLayout(const void* info, size_t infoSize, size_t pixelSize, Layout& out) noexcept;
 
 // The 14 bytes of the file header for a layout.

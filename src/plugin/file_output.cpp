@@ -1,5 +1,6 @@
 #include "file_output.h"
 
+#include "../common/failure_note.h"
 #include "../common/handles.h"
 #include "names.h"
 
@@ -67,34 +68,62 @@ bool Replaceable(const std::wstring& destPath) {
     return existing == INVALID_FILE_ATTRIBUTES || !(existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
 }
 
+// Notes why destPath was not written, in the system's words for `error` (0: it is no place a
+// file can be put, or is read-only).
+void NoteNotWritten(const std::wstring& destPath, DWORD error) noexcept {
+    try {
+        const std::wstring why = error != 0 ? Tamrix::ResultText(HRESULT_FROM_WIN32(error))
+                                            : std::wstring(L"no file can be written there, or it is read-only");
+        Tamrix::NoteFailure(L"cannot write " + Tamrix::Quoted(destPath) + L": " + why);
+    } catch (...) {
+    }
+}
+
 }  // namespace
 
 HRESULT WriteThroughReplacing(const std::wstring& destPath, const std::function<HRESULT(const std::wstring&)>& write) {
-    if (!Replaceable(destPath)) return E_FAIL;
+    if (!Replaceable(destPath)) {
+        NoteNotWritten(destPath, 0);
+        return E_FAIL;
+    }
     std::wstring temp;
     Tamrix::UniqueFile file = CreateTemporary(FolderPartOf(destPath), temp, ExtensionOf(destPath));
-    if (!file) return E_FAIL;
+    if (!file) {
+        NoteNotWritten(destPath, GetLastError());
+        return E_FAIL;
+    }
     file.reset();  // the name is ours; the writer opens it itself
     const std::wstring tempPath = SystemPath(temp);
     HRESULT hr = write(temp);
-    if (SUCCEEDED(hr) && !MoveFileExW(tempPath.c_str(), SystemPath(destPath).c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (SUCCEEDED(hr) && !MoveFileExW(tempPath.c_str(), SystemPath(destPath).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        NoteNotWritten(destPath, GetLastError());
         hr = E_FAIL;
+    }
     if (FAILED(hr)) DeleteFileW(tempPath.c_str());
     return hr;
 }
 
 HRESULT WriteFileReplacing(const std::wstring& destPath, std::initializer_list<std::span<const BYTE>> parts) {
-    if (!Replaceable(destPath)) return E_FAIL;
+    if (!Replaceable(destPath)) {
+        NoteNotWritten(destPath, 0);
+        return E_FAIL;
+    }
     std::wstring temp;
     Tamrix::UniqueFile file = CreateTemporary(FolderPartOf(destPath), temp);
-    if (!file) return E_FAIL;
+    if (!file) {
+        NoteNotWritten(destPath, GetLastError());
+        return E_FAIL;
+    }
     bool ok = true;
     for (std::span<const BYTE> part : parts) ok = ok && WriteAll(file.get(), part);
     // Closing can still report a failed write-back.
     ok = CloseHandle(file.release()) && ok;
     const std::wstring tempPath = SystemPath(temp);
     if (ok) ok = MoveFileExW(tempPath.c_str(), SystemPath(destPath).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
-    if (!ok) DeleteFileW(tempPath.c_str());
+    if (!ok) {
+        NoteNotWritten(destPath, GetLastError());
+        DeleteFileW(tempPath.c_str());
+    }
     return ok ? S_OK : E_FAIL;
 }
 

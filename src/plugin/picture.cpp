@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "../common/failure_note.h"
 #include "../common/text.h"
+#include "failure_words.h"
 #include "file_output.h"
 #include "names.h"
 
@@ -29,11 +31,18 @@ HRESULT DecodedPicture::DecodeHeld(const SpiInterface& plugin, Decoder which, So
                              IgnoreProgress, 0);
     } else if (narrow) {
         LPCSTR buf = nullptr;
-        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;
+        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) {
+            NoteNameRefused(plugin.WidePath(), SourceWords(source));
+            return hr;
+        }
         code = plugin.Invoke(narrow, buf, source.Len(), source.Flag(), &infoHandle, &pixelHandle, IgnoreProgress, 0);
     }
+    origin_ = Tamrix::FileNameOf(plugin.WidePath()) + L"'s picture of " + SourceWords(source);
     // A plug-in hands no blocks back on failure; whatever the handles hold is not ours.
-    if (code != SPI_OK) return MapResult(code);
+    if (code != SPI_OK) {
+        NotePluginCode(plugin.WidePath(), preview ? L"decode a preview of" : L"decode", SourceWords(source), code);
+        return MapResult(code);
+    }
 
     Tamrix::UniqueHlocal infoBlock(infoHandle);
     // One block as both outputs must be freed once: it is owned once and shared.
@@ -68,9 +77,22 @@ bool DecodedPicture::HasBothBlocks() const noexcept {
 }
 
 HRESULT DecodedPicture::Layout(bitmap::Layout& out) const noexcept {
-    if (!HasBothBlocks()) return E_FAIL;
+    if (!HasBothBlocks()) {
+        NoteOrigin(L"a block is missing or cannot be read");
+        return E_FAIL;
+    }
     // Sizes are checked against what the blocks really hold, not only the header.
-    return bitmap::ComputeLayout(info_->Address(), info_->Size(), pixels_->Size(), out) ? S_OK : E_FAIL;
+    if (bitmap::ComputeLayout(info_->Address(), info_->Size(), pixels_->Size(), out)) return S_OK;
+    NoteOrigin(L"bad bitmap header (one that readers refuse, or that asks for more bytes than the blocks hold)");
+    return E_FAIL;
+}
+
+void DecodedPicture::NoteOrigin(const wchar_t* why) const noexcept {
+    try {
+        Tamrix::NoteFailure((origin_.empty() ? std::wstring(L"the picture") : origin_) + L": " + why);
+    } catch (...) {
+        // Without memory no words; the code tells.
+    }
 }
 
 HRESULT DecodedPicture::WriteBitmapFile(const std::wstring& destPath) const {
@@ -115,10 +137,16 @@ HRESULT ReadPictureProperties(const SpiInterface& plugin, Source& source, Pictur
         code = plugin.Invoke(wide, source.WideBuf(), source.Len(), source.Flag(), &record);
     } else {
         LPCSTR buf = nullptr;
-        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;
+        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) {
+            NoteNameRefused(plugin.WidePath(), SourceWords(source));
+            return hr;
+        }
         code = plugin.Invoke(plugin.GetPictureInfoEntry(), buf, source.Len(), source.Flag(), &record);
     }
-    if (code != SPI_OK) return MapResult(code);
+    if (code != SPI_OK) {
+        NotePluginCode(plugin.WidePath(), L"read the picture facts of", SourceWords(source), code);
+        return MapResult(code);
+    }
     Tamrix::UniqueHlocal text(record.hInfo);
     out.left = record.left;
     out.top = record.top;
@@ -159,6 +187,7 @@ HRESULT WritePictureFile(const SpiInterface& plugin, const std::wstring& destPat
             code = plugin.Invoke(narrow, text, flag, &infoHandle, &pixelHandle, nullptr, IgnoreProgress, 0);
         }
         if (code == SPI_UNKNOWN_FORMAT || code == SPI_NOT_IMPLEMENTED) return E_TYPE_NOT_WRITTEN;
+        if (code != SPI_OK) NotePluginCode(plugin.WidePath(), L"write", Tamrix::Quoted(destPath), code);
         return MapResult(code);
     });
 }

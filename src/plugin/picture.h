@@ -82,9 +82,17 @@ public:
     // E_FAIL for a layout refused as above, E_OUTOFMEMORY when the block cannot be had.
     HRESULT ComposeBitmap(Tamrix::UniqueHglobal& out) const noexcept;
 
+    // Names where the blocks came from in the words of a failure ("faulty.spi's picture of
+    // \"a.png\""); DecodeHeld sets it.
+    void SetOrigin(std::wstring origin) noexcept { origin_ = std::move(origin); }
+
 private:
+    // Notes why the blocks make no picture.
+    void NoteOrigin(const wchar_t* why) const noexcept;
+
     Tamrix::SharedLocalBlock info_;
     Tamrix::SharedLocalBlock pixels_;
+    std::wstring origin_;
 };
 
 }  // namespace SPI

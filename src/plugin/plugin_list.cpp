@@ -5,7 +5,9 @@
 #include <iterator>
 #include <new>
 
+#include "../common/failure_note.h"
 #include "../common/text.h"
+#include "failure_words.h"
 
 namespace SPI {
 
@@ -337,7 +339,12 @@ HRESULT PluginList::Decode(SpiInterface& entry, Source& source, DecodedPicture& 
     RemotePlugin* remote = entry.Remote();
     const HRESULT hr = remote ? remote->Decode(source, picture) : picture.DecodeHeld(entry, Decoder::Picture, source);
     if (FAILED(hr)) return hr;
-    if (!picture.HasBothBlocks()) return E_OUTOFMEMORY;
+    picture.SetOrigin(Tamrix::FileNameOf(entry.WidePath()) + L"'s picture of " + SourceWords(source));
+    if (!picture.HasBothBlocks()) {
+        NotePluginFailure(entry.WidePath(), L"decode", SourceWords(source),
+                          L"it answered success but handed back no blocks");
+        return E_OUTOFMEMORY;
+    }
     bitmap::Layout layout;
     return picture.Layout(layout);
 }
@@ -349,18 +356,22 @@ HRESULT PluginList::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap
 }
 
 HRESULT PluginList::DecodePicture(Source& source, DecodedPicture& picture) {
-    return FirstAccepting(source, [&](SpiInterface& entry) { return Decode(entry, source, picture); });
+    return FirstAccepting(source, KIND_PICTURE, [&](SpiInterface& entry) { return Decode(entry, source, picture); });
+}
+
+HRESULT PluginList::ListArchive(Source& source, const std::function<HRESULT(SpiInterface&)>& list) {
+    return FirstAccepting(source, KIND_ARCHIVE, list);
 }
 
 HRESULT PluginList::ReadPictureProperties(Source& source, PictureProperties& properties) {
-    return FirstAccepting(source, [&](SpiInterface& entry) {
+    return FirstAccepting(source, KIND_PICTURE, [&](SpiInterface& entry) {
         return entry.Remote() ? entry.Remote()->ReadPictureProperties(source, properties)
                               : SPI::ReadPictureProperties(entry, source, properties);
     });
 }
 
 template <class Ask>
-HRESULT PluginList::FirstAccepting(Source& source, Ask&& ask) {
+HRESULT PluginList::FirstAccepting(Source& source, DWORD kind, Ask&& ask) {
     const Walk walk(*this);
     // One header for the whole walk: read from the file, or shown from memory (which has no
     // name).
@@ -376,28 +387,46 @@ HRESULT PluginList::FirstAccepting(Source& source, Ask&& ask) {
         shown = ShownHeader(source, header);
     }
 
-    HRESULT firstFailure = S_OK;
+    Tamrix::FirstFailure first;
+    const SpiInterface* otherKind = nullptr;
     for (size_t i = 0; i < plugins_.size(); ++i) {
         if (const size_t declined = DecliningAhead(i, name, shown)) {
             i += declined - 1;
             continue;
         }
         SpiInterface& entry = plugins_[i];
-        LoadedForCall loaded(entry);  // kept only for the picture that is the result
+        LoadedForCall loaded(entry);  // kept only for the one whose answer is the result
         if (!loaded.Ok() || AskSupported(entry, name, shown) != S_OK) continue;
-        // The walk asks every kind; an archive plug-in that accepts is not asked to decode.
-        if (!entry.Is(KIND_PICTURE)) break;
+        // The picture walk asks every kind, and an archive plug-in that accepts ends it, as it
+        // always has; the archive walk passes picture plug-ins by.
+        if (!entry.Is(kind)) {
+            if (kind == KIND_ARCHIVE) continue;
+            otherKind = &entry;
+            break;
+        }
         const HRESULT hr = ask(entry);
         if (SUCCEEDED(hr)) {
             loaded.Keep();
             source.Release();
             return hr;
         }
-        if (SUCCEEDED(firstFailure)) firstFailure = hr;
+        first.Offer(hr);
     }
     source.Release();
-    if (FAILED(firstFailure)) return firstFailure;
-    return name.Refused() ? E_INVALIDARG : MapResult(SPI_UNKNOWN_FORMAT);
+    if (first.Failed()) return first.Report();
+    const std::wstring what = SourceWords(source);
+    if (name.Refused()) {
+        Tamrix::NoteFailure(L"the name of " + what + L" cannot be given to the plug-ins that take names in the ANSI "
+                            L"code page only, and the file has no short name that it holds");
+        return E_INVALIDARG;
+    }
+    if (otherKind)
+        Tamrix::NoteFailure(what + L" is an archive (" + Tamrix::FileNameOf(otherKind->WidePath()) +
+                            L" reads it), not a picture");
+    else
+        Tamrix::NoteFailure(std::wstring(kind == KIND_ARCHIVE ? L"no archive plug-in" : L"no picture plug-in") +
+                            L" reads " + what);
+    return MapResult(SPI_UNKNOWN_FORMAT);
 }
 
 HRESULT PluginList::WritePicture(const std::wstring& destPath, const DecodedPicture& picture) {
@@ -415,6 +444,9 @@ HRESULT PluginList::WritePicture(const std::wstring& destPath, const DecodedPict
                 : WritePictureFile(entry, destPath, picture.Info()->Handle(), picture.Pixels()->Handle());
         if (hr != E_TYPE_NOT_WRITTEN) return hr;
     }
+    Tamrix::NoteFailure(L"no plug-in writes " +
+                        (dot != std::wstring::npos && destPath[dot] == L'.' ? destPath.substr(dot) : std::wstring(L"such")) +
+                        L" files");
     return E_TYPE_NOT_WRITTEN;
 }
 

@@ -7,6 +7,7 @@
 // Automation members. Errors: HRESULTs; only std::bad_alloc is thrown.
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -128,8 +129,12 @@ public:
     HRESULT ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap);
     // The same walk, handing back the decoded blocks themselves, their layout accepted.
     HRESULT DecodePicture(Source& source, DecodedPicture& picture);
-    // The same walk over GetPictureInfo (ReadPictureProperties): nothing is decoded. A
-    // plug-in served in another process is passed over with E_NOTIMPL.
+    // The same walk over the archive plug-ins that accept `source` (picture plug-ins that
+    // accept are passed by): `list(entry)` is asked of each in list order until one
+    // succeeds, the first failure the answer when none does, as DecodePicture answers.
+    // Releases `source`.
+    HRESULT ListArchive(Source& source, const std::function<HRESULT(SpiInterface&)>& list);
+    // The same walk over GetPictureInfo (ReadPictureProperties): nothing is decoded.
     HRESULT ReadPictureProperties(Source& source, PictureProperties& properties);
     // `picture` as the file destPath: a ".bmp" (any case) as the bitmap file, another type
     // by the first picture plug-in in list order that writes it (WritePictureFile); one
@@ -165,10 +170,10 @@ public:
 private:
     bool Accepts(DWORD kind) const noexcept;
     HRESULT Decode(SpiInterface& entry, Source& source, DecodedPicture& picture);
-    // Asks `ask(entry)` of the picture plug-ins accepting `source`, in list order, until one
+    // Asks `ask(entry)` of the plug-ins of `kind` accepting `source`, in list order, until one
     // succeeds; the failures and the result as DecodePicture tells. Releases `source`.
     template <class Ask>
-    HRESULT FirstAccepting(Source& source, Ask&& ask);
+    HRESULT FirstAccepting(Source& source, DWORD kind, Ask&& ask);
     // How many entries from index `first` on decline `name` and `header` for sure: remote
     // entries not loaded, served by one process, asked there in one call (a walk of such
     // entries one by one costs a few calls into that process each). 0 when the entry at

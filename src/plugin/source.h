@@ -44,6 +44,7 @@ public:
     HRESULT NarrowBuf(LPCSTR& out);
     // A file source's name.
     PluginName& Name() noexcept { return name_; }
+    const PluginName& Name() const noexcept { return name_; }
     LONG_PTR Len() const noexcept { return len_; }
     UINT Flag() const noexcept { return flag_; }
     // The byte array itself while it is accessed (null for any other source).

@@ -6,10 +6,12 @@
 
 #include "../common/automation_types.h"
 #include "../common/boundary.h"
+#include "../common/failure_note.h"
 #include "../common/handles.h"
 #include "../common/text.h"
 #include "../common/value_width.h"
 #include "../plugin/call_guard.h"
+#include "../plugin/failure_words.h"
 #include "../plugin/names.h"
 #include "../plugin/plugin_list.h"
 #include "../plugin/source.h"
@@ -59,6 +61,16 @@ HRESULT NewBstr(const std::wstring& text, BSTR* out) noexcept {
 }
 
 }  // namespace
+
+HRESULT SusiePlugin::Require(DWORD kind) const {
+    if (binding_.IsBoundAs(kind)) return S_OK;
+    const wchar_t* wanted = kind == SPI::KIND_PICTURE ? L"a picture plug-in" : L"an archive plug-in";
+    if (!binding_.IsLoaded())
+        NoteFailure(std::wstring(L"no plug-in is loaded: this member needs ") + wanted);
+    else
+        NoteFailure(FileNameOf(binding_.WidePath()) + L" is not " + wanted + L", which this member needs");
+    return E_FAIL;
+}
 
 HRESULT SusiePlugin::InfoText(int infoNo, int size, BSTR* out) {
     if (!out) return E_POINTER;
@@ -274,7 +286,7 @@ HRESULT SusiePlugin::QueryPictureInfo(const VARIANT& src, LONG offsetOrLength, S
 STDMETHODIMP SusiePlugin::GetPictureInfo(VARIANT src, LONG offsetOrLength, PictureInfo* pPictInfo) {
     return Boundary([&] {
         if (!pPictInfo) return E_POINTER;
-        if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
+        if (HRESULT hr = Require(SPI::KIND_PICTURE); FAILED(hr)) return hr;
         // The plug-in fills its own packed layout, never the caller's aligned record.
         SPI::PictureInfoRecord record{};
         int code = SPI::SPI_OK;
@@ -306,7 +318,7 @@ HRESULT SusiePlugin::DecodeToHeaps(SPI::Decoder which, const VARIANT& src, LONG 
     if (!ppInfo || !ppPixels) return E_POINTER;
     *ppInfo = nullptr;
     *ppPixels = nullptr;
-    if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
+    if (HRESULT hr = Require(SPI::KIND_PICTURE); FAILED(hr)) return hr;
     SPI::Source source;
     if (HRESULT hr = source.Convert(src, offsetOrLength); FAILED(hr)) return hr;
     SPI::DecodedPicture picture;
@@ -337,7 +349,7 @@ STDMETHODIMP SusiePlugin::DecodeShared(VARIANT src, LONG offsetOrLength, VARIANT
         VariantInit(pInfo);
         *pPixelSize = 0;
         *pSection = 0;
-        if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
+        if (HRESULT hr = Require(SPI::KIND_PICTURE); FAILED(hr)) return hr;
         SPI::Source source;
         ThrowIfFailed(source.Convert(src, offsetOrLength));
         SPI::DecodedPicture picture;
@@ -368,7 +380,7 @@ STDMETHODIMP SusiePlugin::GetPictureText(VARIANT src, LONG offsetOrLength, BSTR*
     return Boundary([&] {
         if (!pText) return E_POINTER;
         *pText = nullptr;
-        if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
+        if (HRESULT hr = Require(SPI::KIND_PICTURE); FAILED(hr)) return hr;
         SPI::PictureInfoRecord record{};
         int code = SPI::SPI_OK;
         ThrowIfFailed(QueryPictureInfo(src, offsetOrLength, record, code));
@@ -384,7 +396,7 @@ STDMETHODIMP SusiePlugin::GetPictureText(VARIANT src, LONG offsetOrLength, BSTR*
 
 STDMETHODIMP SusiePlugin::GetPictureToFile(VARIANT src, LONG offsetOrLength, BSTR destPath) {
     return Boundary([&] {
-        if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
+        if (HRESULT hr = Require(SPI::KIND_PICTURE); FAILED(hr)) return hr;
         SPI::Source source;
         ThrowIfFailed(source.Convert(src, offsetOrLength));
         SPI::DecodedPicture picture;
@@ -397,13 +409,13 @@ STDMETHODIMP SusiePlugin::GetArchiveInfo(VARIANT src, LONG offsetOrLength, IDisp
     return Boundary([&] {
         if (!ppCollection) return E_POINTER;
         *ppCollection = nullptr;
-        if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
+        if (HRESULT hr = Require(SPI::KIND_ARCHIVE); FAILED(hr)) return hr;
         SPI::Source source;
         ThrowIfFailed(source.Convert(src, offsetOrLength));
         SPI::ArchiveListing listing;
         ThrowIfFailed(listing.Read(binding_, source));
         // A plug-in that succeeds without a listing gives no collection.
-        return listing.HasListing() ? SpiFileInfoCollection::Create(listing, ppCollection) : S_OK;
+        return listing.HasListing() ? SpiFileInfoCollection::Create(listing, static_cast<ISusiePlugin2*>(this), ppCollection) : S_OK;
     });
 }
 
@@ -411,7 +423,7 @@ STDMETHODIMP SusiePlugin::GetFileInfo(VARIANT src, LONG offsetOrLength, BSTR Fil
     return Boundary([&] {
         if (!ppInfo) return E_POINTER;
         *ppInfo = nullptr;
-        if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
+        if (HRESULT hr = Require(SPI::KIND_ARCHIVE); FAILED(hr)) return hr;
         SPI::Source source;
         ThrowIfFailed(source.Convert(src, offsetOrLength));
         // A missing name reaches the plug-in as an empty one, never as a null pointer.
@@ -429,7 +441,7 @@ STDMETHODIMP SusiePlugin::ListingRecords(VARIANT src, LONG offsetOrLength, VARIA
     return Boundary([&] {
         if (!pWide || !pRecordSize || !pRecords) return E_POINTER;
         VariantInit(pRecords);
-        if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
+        if (HRESULT hr = Require(SPI::KIND_ARCHIVE); FAILED(hr)) return hr;
         SPI::Source source;
         ThrowIfFailed(source.Convert(src, offsetOrLength));
         SPI::ArchiveListing listing;
@@ -447,7 +459,7 @@ STDMETHODIMP SusiePlugin::MemberRecordOf(VARIANT src, LONG offsetOrLength, BSTR 
     return Boundary([&] {
         if (!pWide || !pRecordSize || !pRecord) return E_POINTER;
         VariantInit(pRecord);
-        if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
+        if (HRESULT hr = Require(SPI::KIND_ARCHIVE); FAILED(hr)) return hr;
         SPI::Source source;
         ThrowIfFailed(source.Convert(src, offsetOrLength));
         SPI::MemberRecord record;
@@ -464,7 +476,7 @@ HRESULT SusiePlugin::ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::Ex
     // Any object that implements the entry's interface names a member.
     ComPtr<ISpiFileInfo> entry;
     if (!pInfo || FAILED(pInfo->QueryInterface(IID_ISpiFileInfo, entry.put_void()))) return E_INVALIDARG;
-    if (!binding_.IsBoundAs(SPI::KIND_ARCHIVE)) return E_FAIL;
+    if (HRESULT hr = Require(SPI::KIND_ARCHIVE); FAILED(hr)) return hr;
     SPI::RecordNumber position = 0, compSize = 0;
     fileSize = 0;
     // An entry of ours gives its record's numbers whole; any other entry is taken at what its
@@ -489,6 +501,17 @@ HRESULT SusiePlugin::ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::Ex
     SPI::Source source;
     if (HRESULT hr = source.Convert(src, static_cast<LONG_PTR>(compSize)); FAILED(hr)) return hr;
     const HRESULT hr = member.Extract(binding_, source, static_cast<LONG_PTR>(position));
+    if (SUCCEEDED(hr) && member.Code() != SPI::SPI_OK) {
+        // The entry's own name says more than the member's position.
+        Bstr path, file;
+        entry->get_Path(path.put());
+        entry->get_FileName(file.put());
+        const std::wstring named = SPI::TextOf(path.get()) + SPI::TextOf(file.get());
+        SPI::NotePluginCode(binding_.WidePath(), L"extract",
+                            Quoted(named) + L" from " + (source.Flag() == SPI::FLAG_FILE ? SPI::SourceWords(source)
+                                                                                          : L"the archive in memory"),
+                            member.Code());
+    }
     if (FAILED(hr) || member.Code() == SPI::SPI_OK || source.Flag() != SPI::FLAG_FILE) return hr;
     // Some plug-ins extract only from the archive they listed last, and forget that listing
     // when asked about another file (as every selection walk asks them): the archive is
@@ -513,6 +536,8 @@ STDMETHODIMP SusiePlugin::GetFile(VARIANT src, IDispatch* pInfo, IDispatch** ppD
         SPI::RecordNumber fileSize = 0;
         ThrowIfFailed(ExtractMember(src, pInfo, member, fileSize));
         // Any plug-in failure, or success without a block, is E_FAIL here.
+        if (member.Code() == SPI::SPI_OK && !member.Block())
+            NoteFailure(FileNameOf(binding_.WidePath()) + L" answered success but handed back no block");
         if (member.Code() != SPI::SPI_OK || !member.Block()) return E_FAIL;
         return SpiLocalHeap::Create(member.Block(), ppDest);
     });
@@ -540,7 +565,7 @@ STDMETHODIMP SusiePlugin::get_CanCreatePicture(VARIANT_BOOL* pbCan) {
 
 STDMETHODIMP SusiePlugin::CreatePicture(BSTR destPath, VARIANT info, VARIANT pixels) {
     return Boundary([&] {
-        if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
+        if (HRESULT hr = Require(SPI::KIND_PICTURE); FAILED(hr)) return hr;
         UniqueHlocal infoBlock, pixelBlock;
         ThrowIfFailed(BlockOf(info, infoBlock));
         ThrowIfFailed(BlockOf(pixels, pixelBlock));
@@ -552,7 +577,7 @@ STDMETHODIMP SusiePlugin::GetPictureProperties(VARIANT src, LONG offsetOrLength,
     return Boundary([&] {
         if (!ppProperties) return E_POINTER;
         *ppProperties = nullptr;
-        if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
+        if (HRESULT hr = Require(SPI::KIND_PICTURE); FAILED(hr)) return hr;
         SPI::Source source;
         ThrowIfFailed(source.Convert(src, offsetOrLength));
         SPI::PictureProperties facts;

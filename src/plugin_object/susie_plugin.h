@@ -18,11 +18,13 @@ namespace Tamrix {
 
 class SusiePlugin : public TypeLibDispatch<ISusiePlugin2, typelib::TID_SUSIE_PLUGIN>,
                     public ProvideClassInfo<typelib::TID_SUSIE_PLUGIN_CLASS>,
+                    public SupportsErrorInfo<SusiePlugin>,
                     public ISusiePluginRemote2 {
 public:
     using Interfaces =
         InterfaceList<ISusiePlugin2, As<ISusiePlugin, ISusiePlugin2>, As<IDispatch, ISusiePlugin2>,
-                      IProvideClassInfo, As<ISusiePluginRemote, ISusiePluginRemote2>, ISusiePluginRemote2>;
+                      IProvideClassInfo, ISupportErrorInfo, As<ISusiePluginRemote, ISusiePluginRemote2>,
+                      ISusiePluginRemote2>;
 
     SusiePlugin() = default;
     // Bound to a copy of an existing binding (the copy owns its own library reference).
@@ -73,6 +75,8 @@ public:
                                 LONG* pRecordSize, VARIANT* pRecord) override;
 
 private:
+    // S_OK when a plug-in of `kind` is loaded here; E_FAIL, saying which is, when not.
+    HRESULT Require(DWORD kind) const;
     // Reads one information item into a cleared buffer of `size` characters.
     HRESULT InfoText(int infoNo, int size, BSTR* out);
     // Converts the source and asks the plug-in for the picture's information record.

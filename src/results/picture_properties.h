@@ -11,9 +11,10 @@
 
 namespace Tamrix {
 
-class PictureProperties : public NameTableDispatch<PictureProperties, IPictureProperties> {
+class PictureProperties : public NameTableDispatch<PictureProperties, IPictureProperties>,
+                          public SupportsErrorInfo<PictureProperties> {
 public:
-    using Interfaces = InterfaceList<IPictureProperties, As<IDispatch, IPictureProperties>>;
+    using Interfaces = InterfaceList<IPictureProperties, As<IDispatch, IPictureProperties>, ISupportErrorInfo>;
 
     // Late-bound names; "pVal" is the readers' parameter name, answered as DISPID 0, which
     // has no member.

@@ -32,9 +32,11 @@ __CRT_UUID_DECL(Tamrix::IMemberRecordSource, 0xe86d3775, 0xb100, 0x4a09, 0x98, 0
                 0x58)
 namespace Tamrix {
 
-class SpiFileInfo : public NameTableDispatch<SpiFileInfo, ISpiFileInfo>, public IMemberRecordSource {
+class SpiFileInfo : public NameTableDispatch<SpiFileInfo, ISpiFileInfo>,
+                    public SupportsErrorInfo<SpiFileInfo>,
+                    public IMemberRecordSource {
 public:
-    using Interfaces = InterfaceList<ISpiFileInfo, As<IDispatch, ISpiFileInfo>, IMemberRecordSource>;
+    using Interfaces = InterfaceList<ISpiFileInfo, As<IDispatch, ISpiFileInfo>, ISupportErrorInfo, IMemberRecordSource>;
 
     // Late-bound names; "pVal" is the readers' parameter name, answered as DISPID 0, which
     // has no member.

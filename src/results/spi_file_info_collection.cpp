@@ -20,10 +20,11 @@ HRESULT CopyEntry(ISpiFileInfo* entry, VARIANT* dest) noexcept {
 
 }  // namespace
 
-HRESULT SpiFileInfoCollection::Create(const SPI::ArchiveListing& listing, IDispatch** out) {
+HRESULT SpiFileInfoCollection::Create(const SPI::ArchiveListing& listing, IDispatch* plugin, IDispatch** out) {
     *out = nullptr;
     auto collection = Make<SpiFileInfoCollection>();
     if (!collection) return E_OUTOFMEMORY;
+    collection->plugin_ = ComPtr<IDispatch>(plugin);
     if (HRESULT hr = collection->Fill(listing); FAILED(hr)) return hr;  // the entries made so far go with it
     return HandOut(std::move(collection), out);
 }
@@ -43,6 +44,14 @@ STDMETHODIMP SpiFileInfoCollection::get_Count(LONG* pVal) {
     return Boundary([&] {
         if (!pVal) return E_POINTER;
         *pVal = static_cast<LONG>(entries_.size());
+        return S_OK;
+    });
+}
+
+STDMETHODIMP SpiFileInfoCollection::get_Plugin(IDispatch** ppSpi) {
+    return Boundary([&] {
+        if (!ppSpi) return E_POINTER;
+        *ppSpi = ComPtr<IDispatch>(plugin_).detach();
         return S_OK;
     });
 }

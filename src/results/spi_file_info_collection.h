@@ -17,17 +17,21 @@
 namespace Tamrix {
 
 class SpiFileInfoCollection
-    : public TypeLibDispatch<ISpiFileInfoCollection, typelib::TID_FILE_INFO_COLLECTION> {
+    : public TypeLibDispatch<ISpiFileInfoCollection2, typelib::TID_FILE_INFO_COLLECTION>,
+      public SupportsErrorInfo<SpiFileInfoCollection> {
 public:
-    using Interfaces = InterfaceList<ISpiFileInfoCollection, As<IDispatch, ISpiFileInfoCollection>>;
+    using Interfaces =
+        InterfaceList<ISpiFileInfoCollection2, As<ISpiFileInfoCollection, ISpiFileInfoCollection2>,
+                      As<IDispatch, ISpiFileInfoCollection2>, ISupportErrorInfo>;
     using Entries = std::vector<ComPtr<ISpiFileInfo>>;
 
     SpiFileInfoCollection() = default;
     virtual ~SpiFileInfoCollection() = default;
 
-    // A new collection of one entry per record of `listing`, with the caller's reference.
-    // E_OUTOFMEMORY (and *out null) when it or an entry cannot be made.
-    static HRESULT Create(const SPI::ArchiveListing& listing, IDispatch** out);
+    // A new collection of one entry per record of `listing`, made by the plug-in object
+    // `plugin`, with the caller's reference. E_OUTOFMEMORY (and *out null) when it or an
+    // entry cannot be made.
+    static HRESULT Create(const SPI::ArchiveListing& listing, IDispatch* plugin, IDispatch** out);
 
     const Entries& Items() const noexcept { return entries_; }
 
@@ -35,6 +39,8 @@ public:
     STDMETHODIMP get__NewEnum(IUnknown** pVal) override;
     STDMETHODIMP get_Item(LONG Index, IDispatch** pVal) override;
     STDMETHODIMP get_Count(LONG* pVal) override;
+    // ISpiFileInfoCollection2
+    STDMETHODIMP get_Plugin(IDispatch** ppSpi) override;
 
 private:
     HRESULT Fill(const SPI::ArchiveListing& listing);
@@ -43,6 +49,7 @@ private:
     // goes last.
     SharedLocalBlock listing_;
     Entries entries_;
+    ComPtr<IDispatch> plugin_;
 };
 
 // The enumerator of a collection: a position over the collection's entries, holding a

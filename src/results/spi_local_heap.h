@@ -12,9 +12,9 @@
 
 namespace Tamrix {
 
-class SpiLocalHeap : public NameTableDispatch<SpiLocalHeap, ISpiLocalHeap> {
+class SpiLocalHeap : public NameTableDispatch<SpiLocalHeap, ISpiLocalHeap>, public SupportsErrorInfo<SpiLocalHeap> {
 public:
-    using Interfaces = InterfaceList<ISpiLocalHeap, As<IDispatch, ISpiLocalHeap>>;
+    using Interfaces = InterfaceList<ISpiLocalHeap, As<IDispatch, ISpiLocalHeap>, ISupportErrorInfo>;
 
     // Late-bound names; "pVal" and "pArray" are parameter names, answered as DISPID 0.
     static constexpr DispName NAMES[] = {

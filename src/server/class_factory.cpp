@@ -15,7 +15,8 @@ HRESULT ClassFactory::Create(CreateInstanceFn create, REFIID riid, void** ppv) n
 }
 
 STDMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** ppv) {
-    return Boundary([&] {
+    // COM asks for many interfaces a class object has not: no failure worth words.
+    return Barrier([&] {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
         if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
@@ -49,7 +50,7 @@ STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** p
 }
 
 STDMETHODIMP ClassFactory::LockServer(BOOL lock) {
-    return Boundary([&] { lock ? module_lock::Add() : module_lock::Remove(); });
+    return Barrier([&] { lock ? module_lock::Add() : module_lock::Remove(); });
 }
 
 }  // namespace Tamrix

@@ -32,19 +32,19 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 }
 
 STDAPI DllCanUnloadNow() {
-    return Tamrix::Boundary([] { return Tamrix::Module().GetLockCount() == 0 ? S_OK : S_FALSE; });
+    return Tamrix::Barrier([] { return Tamrix::Module().GetLockCount() == 0 ? S_OK : S_FALSE; });
 }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
-    return Tamrix::Boundary([&] { return Tamrix::GetClassObject(rclsid, riid, ppv); });
+    return Tamrix::Barrier([&] { return Tamrix::GetClassObject(rclsid, riid, ppv); });
 }
 
 STDAPI DllRegisterServer() {
-    return Tamrix::Boundary([] { return Tamrix::RegisterServer(); });
+    return Tamrix::Barrier([] { return Tamrix::RegisterServer(); });
 }
 
 STDAPI DllUnregisterServer() {
-    return Tamrix::Boundary([] { return Tamrix::UnregisterServer(); });
+    return Tamrix::Barrier([] { return Tamrix::UnregisterServer(); });
 }
 
 // rundll32's way into a helper process (remote_host.h).

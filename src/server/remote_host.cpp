@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include "../common/com_ptr.h"
+#include "../common/failure_note.h"
 #include "../common/handles.h"
 #include "../common/helper_link.h"
 #include "../common/surrogate_process.h"
@@ -73,6 +74,7 @@ void ServeRemoteHost(const wchar_t* commandLine) {
     auto* link = static_cast<HelperLink*>(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(HelperLink)));
     if (!parent || !link) return;  // the client sees the helper end before the event
     MarkRemoteHost();
+    failure::ShareWith(link);
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (SUCCEEDED(hr)) hr = SPI::GuardPluginCalls(link) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
     if (SUCCEEDED(hr)) hr = MarshalFirst(*link);

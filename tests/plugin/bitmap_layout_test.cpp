@@ -154,4 +154,26 @@ TEST(BitmapLayout, ValidFieldsAreKeptAndOnlyAWrongImageSizeIsCorrected) {
     }
 }
 
+TEST(BitmapLayout, AColourTableAbove8BitsThatTheBlockLacksIsLeftOut) {
+    // 32 bits naming 5 colours: kept when the block holds all 5, left out when it does not.
+    BITMAPINFOHEADER h = Header(2, 2, 32, BI_RGB, 5);
+    h.biClrImportant = 5;
+    std::vector<BYTE> info(40 + 5 * 4);
+    std::memcpy(info.data(), &h, sizeof h);
+    for (size_t size : {info.size(), info.size() - 1, size_t(40)}) {
+        SCOPED_TRACE(size);
+        SPI::bitmap::Layout layout;
+        ASSERT_TRUE(SPI::bitmap::ComputeLayout(info.data(), size, 16, layout));
+        const DWORD colours = size == info.size() ? 5 : 0;
+        EXPECT_EQ(colours, layout.header.biClrUsed);
+        EXPECT_EQ(colours, layout.header.biClrImportant);
+        EXPECT_EQ(54 + 4 * colours, layout.dataOffset);
+    }
+    // A palette picture's pixels mean nothing without their table: still refused.
+    h = Header(2, 2, 8, BI_RGB, 5);
+    std::memcpy(info.data(), &h, sizeof h);
+    SPI::bitmap::Layout layout;
+    EXPECT_FALSE(SPI::bitmap::ComputeLayout(info.data(), info.size() - 1, 8, layout));
+}
+
 }  // namespace

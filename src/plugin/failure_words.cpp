@@ -1,0 +1,29 @@
+#include "failure_words.h"
+
+#include "../common/failure_note.h"
+
+namespace SPI {
+
+std::wstring SourceWords(const Source& source) {
+    if (source.Flag() == FLAG_MEMORY) return std::to_wstring(source.Bytes()) + L" bytes in memory";
+    std::wstring words = Tamrix::Quoted(source.Name().Text());
+    if (source.Len() != 0) words += L" at offset " + std::to_wstring(source.Len());
+    return words;
+}
+
+void NotePluginFailure(const std::wstring& pluginPath, const wchar_t* doing, const std::wstring& what,
+                       const std::wstring& why) {
+    Tamrix::NoteFailure(Tamrix::FileNameOf(pluginPath) + L" could not " + doing + L" " + what + L": " + why);
+}
+
+void NotePluginCode(const std::wstring& pluginPath, const wchar_t* doing, const std::wstring& what, int code) {
+    NotePluginFailure(pluginPath, doing, what,
+                      Tamrix::PluginCodeText(code) + L" (plug-in code " + std::to_wstring(code) + L")");
+}
+
+void NoteNameRefused(const std::wstring& pluginPath, const std::wstring& what) {
+    Tamrix::NoteFailure(L"the name of " + what + L" cannot be given to " + Tamrix::FileNameOf(pluginPath) +
+                        L", which takes names in the ANSI code page only, and the file has no short name that it holds");
+}
+
+}  // namespace SPI
