@@ -158,12 +158,10 @@ std::wstring PluginCodeText(int code) {
 std::wstring ResultText(HRESULT hr) {
     if (hr == E_PLUGIN_CRASHED) return L"the plug-in crashed, and its helper process ended";
     if (hr == E_PLUGIN_TIMEOUT) return L"the plug-in did not answer in time, and its helper process was ended";
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring words(text ? text : L"", n);
-    if (text) LocalFree(text);
+    wchar_t text[512];
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                   static_cast<DWORD>(hr), 0, text, static_cast<DWORD>(std::size(text)), nullptr);
+    std::wstring words(text, n < std::size(text) ? n : 0);
     while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' ' ||
                               words.back() == L'.'))
         words.pop_back();

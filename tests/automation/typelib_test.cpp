@@ -83,6 +83,10 @@ const std::vector<Interface>& Expected() {
           {L"ConvertFile", 9, METHOD, {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"destPath", PARAM_IN, 0}}},
           {L"CheckPlugin", 10, METHOD, {{L"FileName", PARAM_IN, 0}, {L"pResult", PARAM_RETVAL, 0}}}},
          L"ITamrixHost"},
+        {&IID_ITamrixHost3, L"ITamrixHost3",
+         {{L"GetArchiveInfo", 13, METHOD,
+           {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"ppCollection", PARAM_RETVAL, 0}}}},
+         L"ITamrixHost2"},
         {&IID_ISusiePlugin2, L"ISusiePlugin2",
          {{L"CanCreatePicture", 22, PROPGET, {{L"pbCan", PARAM_RETVAL, 0}}},
           {L"CreatePicture", 23, METHOD, {{L"destPath", PARAM_IN, 0}, {L"info", PARAM_IN, 0}, {L"pixels", PARAM_IN, 0}}},
@@ -111,6 +115,9 @@ const std::vector<Interface>& Expected() {
          {{L"_NewEnum", DISPID_NEWENUM, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}, true},
           {L"Item", 0, PROPGET, {{L"Index", PARAM_IN, 0}, {L"pVal", PARAM_RETVAL, 0}}},
           {L"Count", 1, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}}}},
+        {&IID_ISpiFileInfoCollection2, L"ISpiFileInfoCollection2",
+         {{L"Plugin", 2, PROPGET, {{L"ppSpi", PARAM_RETVAL, 0}}}},
+         L"ISpiFileInfoCollection"},
         {&IID_ISpiLocalHeap, L"ISpiLocalHeap",
          {{L"Buffer", 0, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
           {L"GetBytes", 1, METHOD, {{L"pArray", PARAM_RETVAL, 0}}},
@@ -293,9 +300,9 @@ TEST_F(TypeLibrary, CoclassesAndWhichOnesClientsMayCreate) {
         bool creatable;
     } classes[] = {
         {&CLSID_SusiePlugin, L"SusiePlugin", &IID_ISusiePlugin2, true},
-        {&CLSID_TamrixHost, L"TamrixHost", &IID_ITamrixHost2, true},
+        {&CLSID_TamrixHost, L"TamrixHost", &IID_ITamrixHost3, true},
         {&CLSID_SpiFileInfo, L"SpiFileInfo", &IID_ISpiFileInfo, false},
-        {&CLSID_SpiFileInfoCollection, L"SpiFileInfoCollection", &IID_ISpiFileInfoCollection, false},
+        {&CLSID_SpiFileInfoCollection, L"SpiFileInfoCollection", &IID_ISpiFileInfoCollection2, false},
         {&CLSID_SpiLocalHeap, L"SpiLocalHeap", &IID_ISpiLocalHeap, false},
         {&CLSID_PictureProperties, L"PictureProperties", &IID_IPictureProperties, false},
     };

@@ -9,12 +9,14 @@
 #include <Tamrix.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "common/spi_folder.h"
 #include "manager/tamrix_host.h"
-#include "plugin_object/plugin_fixture.h"
+#include "plugin_object/susie_plugin.h"
+#include "plugin_object/archive_fixture.h"
 #include "server/server_dll.h"
 
 using plugtest::Bstr;
@@ -177,6 +179,96 @@ TEST_F(Fallback, AnArchivePluginThatAcceptsStillEndsTheWalkWithTheFirstFailure) 
     host->List().Plugins().erase(host->List().Plugins().begin());
     EXPECT_EQ(E_FAIL, host->GetPicture(*array.get(), 104, &picture));
     EXPECT_EQ(0, SpiCounters(secondPath_).IsSupportedCalls());
+}
+
+// The words a failure leaves for an early-bound client: the thread's error object, which the
+// object says its interface `iid` sets.
+std::wstring Description(IUnknown* object, REFIID iid) {
+    ComPtr<ISupportErrorInfo> supports;
+    if (FAILED(object->QueryInterface(IID_ISupportErrorInfo, supports.put_void())) ||
+        supports->InterfaceSupportsErrorInfo(iid) != S_OK)
+        return L"<no ISupportErrorInfo for the interface>";
+    ComPtr<IErrorInfo> error;
+    Bstr text;
+    if (GetErrorInfo(0, error.put()) != S_OK || FAILED(error->GetDescription(text.put()))) return L"<no error object>";
+    return std::wstring(text.get(), SysStringLen(text.get()));
+}
+
+TEST_F(Fallback, ArchivesAreListedByTheNextAcceptingPluginWhenOneFailsAndTheListingNamesIt) {
+    ComPtr<Manager> host = Host(15, "qqz_broken", "qqz");
+    const std::vector<plugtest::QqzMemberDesc> members = {{"m", "", "a.qqa", PICTURE}, {"m", "d\\", "b.txt", {1, 2}}};
+    const std::string file = plugtest::WriteTemp("tamrix_fallback.qqz", plugtest::Qqz(members));
+    Variant name;
+    plugtest::SetString(name, file);
+    ComPtr<IDispatch> listed;
+    ASSERT_EQ(S_OK, host->GetArchiveInfo(*name.get(), 0, listed.put()));
+    ComPtr<ISpiFileInfoCollection2> list;
+    ASSERT_EQ(S_OK, listed.query(list));
+    LONG count = 0;
+    EXPECT_EQ(S_OK, list->get_Count(&count));
+    EXPECT_EQ(2, count);
+    // The plug-in that listed extracts: the member's bytes come back whole.
+    ComPtr<IDispatch> plugin, entry, data;
+    ASSERT_EQ(S_OK, list->get_Plugin(plugin.put()));
+    EXPECT_EQ("QQZ test plug-in", AboutOf(plugin.get()));
+    ComPtr<ISusiePlugin> reader;
+    ASSERT_EQ(S_OK, plugin.query(reader));
+    ASSERT_EQ(S_OK, list->get_Item(1, entry.put()));
+    ASSERT_EQ(S_OK, reader->GetFile(*name.get(), entry.get(), data.put()));
+    ComPtr<ISpiLocalHeap> heap;
+    ASSERT_EQ(S_OK, data.query(heap));
+    LONG length = 0;
+    EXPECT_EQ(S_OK, heap->get_Length(&length));
+    EXPECT_EQ(static_cast<LONG>(PICTURE.size()), length);
+
+    // With every accepting plug-in failing, the first failure, in words.
+    host->List().Plugins().erase(host->List().Plugins().begin() + 1);
+    IDispatch* none = nullptr;
+    EXPECT_EQ(E_FAIL, host->GetArchiveInfo(*name.get(), 0, &none));
+    EXPECT_EQ(nullptr, none);
+    EXPECT_EQ(L"TamrixHost.GetArchiveInfo: first_qqz_broken.spi could not list \"" + testenv::Wide(file) +
+                  L"\": broken data (plug-in code 3)",
+              Description(static_cast<ITamrixHost3*>(host.get()), IID_ITamrixHost3));
+    DeleteFileA(file.c_str());
+}
+
+TEST_F(Fallback, FailuresSayWhichMemberPluginAndFileAndWhatHappened) {
+    ComPtr<Manager> host = Host(15, "qqa_broken", "");
+    const std::string picture = plugtest::WriteTemp("tamrix_words.qqa", PICTURE);
+    const std::string text = plugtest::WriteTemp("tamrix_words.txt", {'t', 'e', 'x', 't'});
+    const std::wstring quoted = L"\"" + testenv::Wide(picture) + L"\"";
+    ComPtr<Tamrix::Object<Tamrix::SusiePlugin>> unloaded = Tamrix::Make<Tamrix::SusiePlugin>();
+    Variant src;
+    plugtest::SetString(src, picture);
+    ComPtr<IDispatch> out, more;
+    const struct {
+        const char* what;
+        std::function<HRESULT()> call;
+        IUnknown* object;
+        const IID* iid;
+        HRESULT code;
+        std::wstring words;
+    } cases[] = {
+        {"decoding fails", [&] { return host->GetPicture(*src.get(), 0, out.put()); },
+         static_cast<ITamrixHost3*>(host.get()), &IID_ITamrixHost, E_FAIL,
+         L"TamrixHost.GetPicture: first_qqa_broken.spi could not decode " + quoted + L": broken data (plug-in code 3)"},
+        {"no plug-in takes it", [&] { return host->QuerySpiFromFile(MakeBstr(text).get(), 0, out.put()); },
+         static_cast<ITamrixHost3*>(host.get()), &IID_ITamrixHost, E_FAIL,
+         L"TamrixHost.QuerySpiFromFile: no plug-in reads \"" + testenv::Wide(text) + L"\""},
+        {"a picture is no archive", [&] { return host->GetArchiveInfo(*src.get(), 0, out.put()); },
+         static_cast<ITamrixHost3*>(host.get()), &IID_ITamrixHost3, E_FAIL,
+         L"TamrixHost.GetArchiveInfo: no archive plug-in reads " + quoted},
+        {"nothing loaded", [&] { return unloaded->GetPicture(*src.get(), 0, out.put(), more.put()); },
+         static_cast<ISusiePlugin2*>(unloaded.get()), &IID_ISusiePlugin, E_FAIL,
+         L"SusiePlugin.GetPicture: no plug-in is loaded: this member needs a picture plug-in"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.code, c.call());
+        EXPECT_EQ(c.words, Description(c.object, *c.iid));
+    }
+    DeleteFileA(picture.c_str());
+    DeleteFileA(text.c_str());
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 //   TESTSPI_ANSWER_EVERY_INFO  GetPluginInfo answers every number, even those it does not have
 //   TESTSPI_WIDE          the wide entry points too (IsSupportedW ... GetPluginInfoW)
 //   TESTSPI_DECODE_RESULT GetPicture and GetPreview answer this code for any QQA1 picture
+//   TESTSPI_LIST_RESULT   GetArchiveInfo answers this code, and no listing, for any QQZ1 archive
 //   TESTSPI_FORGETFUL     GetFile from a file works only on the archive listed last, which
 //                         IsSupported about any other name forgets
 //   TESTSPI_WRITES        CreatePicture writes destinations ending in this (e.g. ".qqw") and
@@ -866,6 +867,10 @@ template <typename Record, typename Ch>
 static int archive_info(const Ch* buf, LONG_PTR len, unsigned flag, HLOCAL* lphInf,
                         Record (*make)(const QqzMember&, ULONG_PTR, uint32_t)) {
     begin_call(buf, len, flag);
+#ifdef TESTSPI_LIST_RESULT
+    if (lphInf) *lphInf = nullptr;
+    return TESTSPI_LIST_RESULT;  // accepted by IsSupported, and still not listed
+#endif
     Archive a;
     int rc = open_archive(buf, len, flag, a);
     if (rc != SPI_OK) return rc;

@@ -99,6 +99,11 @@ inline std::string CheckBitmapFile(const std::vector<BYTE>& file, const PictureB
     // Only an invalid image size of uncompressed rows may be corrected; valid bytes stay.
     if (!compressed && original.biSizeImage != 0 && original.biSizeImage != pixelBytes)
         original.biSizeImage = static_cast<DWORD>(pixelBytes);
+    // And a colour table that a picture above 8 bits names but its block does not hold is left out.
+    if (bits > 8 && h.biSize + masks + 4ull * original.biClrUsed > from.infoSize) {
+        original.biClrUsed = 0;
+        original.biClrImportant = 0;
+    }
     if (std::memcmp(&original, &h, sizeof h) != 0) return "header fields changed";
     if (std::memcmp(file.data() + 54, from.info.data() + 40, infoBytes - 40) != 0) return "colour table or masks changed";
     if (std::memcmp(file.data() + offBits, from.pixels.data(), static_cast<size_t>(pixelBytes)) != 0)

@@ -60,6 +60,16 @@ function main() {
           "its size has the picture's proportions: " + pic.Width + " x " + pic.Height);
     pic = null;
 
+    // A picture the plug-in finds broken (result code 3): the error says which member, which
+    // plug-in, which file and what happened.
+    var brokenPath = temp + "\\manager_script_broken.qqa";
+    writeFile(brokenPath, picture.substr(0, 28) + le(3, 4) + picture.substr(32));
+    var words = "";
+    try { host.GetPicture(brokenPath, 0); } catch (e) { words = hex(e) + " " + e.description; }
+    equal(words, "80004005 TamrixHost.GetPicture: qqa.spi could not decode \"" + brokenPath +
+          "\": broken data (plug-in code 3)", "a failure's description");
+    fso.DeleteFile(brokenPath);
+
     // The picture's facts, late-bound; a type no plug-in writes is refused, nothing written.
     var facts = host.GetPictureProperties(picturePath, 0);
     equal(facts.Width + "x" + facts.Height + "x" + facts.ColorDepth + "[" + facts.Text + "]", "40x20x24[]", "facts");

@@ -45,6 +45,17 @@ Sub Main()
           "its size has the picture's proportions: " & pic.Width & " x " & pic.Height
     Set pic = Nothing
 
+    ' A picture the plug-in finds broken: VBScript's error says it in words too.
+    Dim brokenPath : brokenPath = temp & "\manager_script_vbs_broken.qqa"
+    WriteFile brokenPath, "QQA1" & LE(30, 4) & LE(10, 4) & LE(24, 2) & String(14, Chr(0)) & LE(3, 4) & String(72, Chr(0))
+    On Error Resume Next
+    Set pic = host.GetPicture(brokenPath, 0)
+    Equal Hex(Err.Number) & " " & Err.Description, "80004005 TamrixHost.GetPicture: qqa.spi could not decode """ & _
+          brokenPath & """: broken data (plug-in code 3)", "a failure's description"
+    Err.Clear
+    On Error GoTo 0
+    fso.DeleteFile brokenPath
+
     ' The picture's facts, late-bound; a type no plug-in writes is refused, nothing written.
     Dim facts : Set facts = host.GetPictureProperties(picturePath, 16)
     Equal facts.Width & "x" & facts.Height & "x" & facts.ColorDepth & "[" & facts.Text & "]", "30x10x24[]", "facts"
