@@ -1,16 +1,19 @@
 // A tour of Tamrix: for every file it is given, names the Susie plug-in that reads it and
 // the picture's size, converts pictures to bitmap files, lists archives and converts the
 // pictures inside them, then writes a contact sheet (index.html) of everything it converted
-// and every failure.
+// and every failure, each with what went wrong in words.
 //
-//   cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/isolate] <file or folder>...
+//   cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/inprocess]
+//                            [/timeout:<ms>] <file or folder>...
 //
 // /plugins: a folder of Susie plug-ins searched besides the usual places (the current
 // folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
 // and index.html go (default: a "tamrix-tour" folder in the temporary folder); /to: a file
 // type (png, jpg, ...) every picture is also converted to by the plug-ins, which the
-// contact sheet then shows; /isolate: the plug-ins run in a helper process, so that one that
-// crashes or hangs only fails its file.
+// contact sheet then shows. The plug-ins run in a helper process, so that one that crashes
+// or hangs fails only its file and the next plug-in that reads the file is asked;
+// /inprocess runs them in this process instead (a little faster, but a plug-in that crashes
+// ends the tour); /timeout: how long a plug-in may take over one call (default 30000 ms).
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 
 // A path made absolute. (Wine 8's GetAbsolutePathName drops the last part of a full path
@@ -19,9 +22,12 @@ function absolute(path) {
     return /^([A-Za-z]:\\|\\\\)/.test(path) ? path : fso.GetAbsolutePathName(path);
 }
 
+var USAGE = "usage: cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/inprocess] " +
+    "[/timeout:<ms>] <file or folder>...";
 var pluginFolder = null;
 var toType = null;
-var isolate = false;
+var isolate = true;
+var timeout = null;
 var outFolder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "tamrix-tour");
 var inputs = [];
 for (var a = 0; a < WScript.Arguments.length; ++a) {
@@ -30,11 +36,13 @@ for (var a = 0; a < WScript.Arguments.length; ++a) {
     if (lower.indexOf("/plugins:") === 0) pluginFolder = absolute(arg.substr(9));
     else if (lower.indexOf("/out:") === 0) outFolder = absolute(arg.substr(5));
     else if (lower.indexOf("/to:") === 0) toType = lower.substr(4).replace(/^\./, "");
-    else if (lower === "/isolate") isolate = true;
+    else if (lower.indexOf("/timeout:") === 0) timeout = parseInt(arg.substr(9), 10);
+    else if (lower === "/inprocess") isolate = false;
+    else if (lower === "/isolate") isolate = true;  // the default; kept for older command lines
     else inputs.push(absolute(arg));
 }
-if (inputs.length === 0) {
-    WScript.Echo("usage: cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/isolate] <file or folder>...");
+if (inputs.length === 0 || (timeout !== null && !(timeout >= 0))) {
+    WScript.Echo(USAGE);
     WScript.Quit(2);
 }
 
@@ -55,6 +63,8 @@ function lpad(s, n) { s = String(s); while (s.length < n) s = " " + s; return s;
 function html(s) {
     return String(s).replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;").replace(/"/g, "&quot;");
 }
+// An error in words: its description, or its number when it has none.
+function words(e) { return e.description ? String(e.description) : "error " + hex(e); }
 function makeFolders(path) {
     if (fso.FolderExists(path)) return;
     var parent = fso.GetParentFolderName(path);
@@ -66,14 +76,19 @@ function makeFolders(path) {
 var host = new ActiveXObject("Tamrix.TamrixHost.1");
 // Flag 16 isolates the plug-ins; without a folder of its own the search names the temporary
 // folder, which holds none.
-if (pluginFolder !== null || isolate)
-    host.Init(isolate ? 16 + 15 : 0, pluginFolder !== null ? pluginFolder : fso.GetSpecialFolder(2).Path);
+host.Init(isolate ? 16 + 15 : 15, pluginFolder !== null ? pluginFolder : fso.GetSpecialFolder(2).Path);
+if (timeout !== null) host.CallTimeout = timeout;
 var pluginNames = [];
 for (var e = new Enumerator(host); !e.atEnd(); e.moveNext()) {
-    var p = e.item();
-    pluginNames.push(p.Version + "  " + p.About);
+    try {
+        var p = e.item();
+        pluginNames.push(p.Version + "  " + p.About);
+    } catch (err) {
+        pluginNames.push("(a plug-in that does not answer: " + words(err) + ")");
+    }
 }
-WScript.Echo("Tamrix tour: " + host.Count + " plug-in(s)" + (pluginFolder !== null ? " (searched " + pluginFolder + " too)" : ""));
+WScript.Echo("Tamrix tour: " + host.Count + " plug-in(s)" + (pluginFolder !== null ? " (searched " + pluginFolder + " too)" : "") +
+             (isolate ? ", isolated" : ", in this process"));
 for (var q = 0; q < pluginNames.length; ++q) WScript.Echo("  " + pluginNames[q]);
 if (host.Count === 0) {
     WScript.Echo("No Susie plug-ins found: give a folder of them with /plugins:<folder>.");
@@ -118,6 +133,9 @@ var stats = {files: 0, pictures: 0, members: 0, failures: 0};
 var sheet = [];     // the pictures the contact sheet shows
 var failures = [];  // and the failures it lists
 var usedNames = {};
+// Members of archives are extracted here, to be read by name like any file.
+var scratch = fso.BuildPath(fso.GetSpecialFolder(2).Path, fso.GetTempName());
+fso.CreateFolder(scratch);
 
 // A new name in the output folder for `base` with the extension `type`.
 function outputName(base, type) {
@@ -129,53 +147,68 @@ function outputName(base, type) {
     return name;
 }
 
-// A plug-in's name: its about text up to the first ":" or "(".
+// A plug-in's name: its about text up to the first ":" or "(". A plug-in object whose helper
+// process has ended answers nothing any more: then its file's kind of name is not known.
 function shortName(spi) {
-    var about = String(spi.About);
-    var cut = about.search(/[:(]/);
-    return (cut > 0 ? about.substr(0, cut) : about).replace(/\s+$/, "");
+    try {
+        var about = String(spi.About);
+        var cut = about.search(/[:(]/);
+        return (cut > 0 ? about.substr(0, cut) : about).replace(/\s+$/, "");
+    } catch (e) {
+        return "(plug-in ended)";
+    }
 }
 
 function row(label, plugin, what, out) {
     WScript.Echo("    " + pad(label, 32) + "  " + pad(plugin, 28) + "  " + pad(what, 20) + "  " + out);
 }
 
-function failed(label, plugin, what, err) {
+// A failure: a row in the contact sheet's table, and its words on the console.
+function failed(label, plugin, err) {
     ++stats.failures;
-    failures.push({label: label, plugin: plugin, what: what, code: hex(err)});
+    failures.push({label: label, plugin: plugin, code: hex(err), words: words(err)});
+    WScript.Echo("      failed (" + hex(err) + "): " + words(err));
 }
 
-// Converts one picture, from a file (src a file name, at offset 0) or from memory (src an
-// address, with its length), with the plug-in that accepted it; with /to: also to that type
-// through the manager, which the contact sheet then shows. The size comes from the plug-in's
-// picture facts, without decoding.
-function convert(spi, src, lengthOrOffset, label) {
-    var name = outputName(label, "bmp");
-    var dest = fso.BuildPath(outFolder, name);
-    var facts;
+// A picture to convert: from a file, read by the manager's plug-ins in list order (the next
+// one is asked when one fails or crashes); its size from the picture's facts, without
+// decoding; its bitmap file and, with /to:, a file of that type too.
+var pictures = [];
+function addPicture(src, label, plugin) {
+    var item = {src: src, label: label, plugin: plugin, what: "", small: false};
     try {
-        facts = spi.GetPictureProperties(src, lengthOrOffset);
-        spi.GetPictureToFile(src, lengthOrOffset, dest);
+        var facts = host.GetPictureProperties(src, 0);
+        item.what = facts.Width + " x " + facts.Height + ", " + facts.ColorDepth + " bits";
+        item.small = facts.Width < BOX && facts.Height < BOX;
     } catch (err) {
-        failed(label, shortName(spi), "cannot decode", err);
-        row(label, shortName(spi), "cannot decode", hex(err));
+        item.what = "size not known";
+    }
+    pictures.push(item);
+}
+
+// Converts one picture and shows it: its row, and its box on the contact sheet.
+function convert(item) {
+    var name = outputName(item.label, "bmp");
+    try {
+        host.ConvertFile(item.src, 0, fso.BuildPath(outFolder, name));
+    } catch (err) {
+        row(item.label, item.plugin, "cannot decode", "");
+        failed(item.label, item.plugin, err);
         return;
     }
-    var what = facts.Width + " x " + facts.Height + ", " + facts.ColorDepth + " bits";
     ++stats.pictures;
     var shown = name;
     if (toType !== null) {
-        shown = outputName(label, toType);
+        shown = outputName(item.label, toType);
         try {
-            host.ConvertFile(src, lengthOrOffset, fso.BuildPath(outFolder, shown));
+            host.ConvertFile(item.src, 0, fso.BuildPath(outFolder, shown));
         } catch (err) {
-            failed(label, shortName(spi), "cannot convert to " + toType, err);
+            failed(item.label + " (to " + toType + ")", item.plugin, err);
             shown = name;
         }
     }
-    row(label, shortName(spi), what, shown === name ? name : name + ", " + shown);
-    sheet.push({image: shown, label: label, what: what, plugin: shortName(spi),
-                small: facts.Width < BOX && facts.Height < BOX});
+    row(item.label, item.plugin, item.what, shown === name ? name : name + ", " + shown);
+    sheet.push({image: shown, label: item.label, what: item.what, plugin: item.plugin, small: item.small});
 }
 
 // An archive member's date; 0 means the plug-in gave none. (The date is made a number
@@ -187,85 +220,90 @@ function dateText(d) {
     return t.getFullYear() + "-" + two(t.getMonth() + 1) + "-" + two(t.getDate()) + " " + two(t.getHours()) + ":" + two(t.getMinutes());
 }
 
-function archive(spi, path, label) {
-    var list = spi.GetArchiveInfo(path, 0);
-    row(label, shortName(spi), list.Count + " member(s)", "");
+// Lists an archive with the first archive plug-in that can (the next one is asked when one
+// fails or crashes), extracts its members with that plug-in into the scratch folder, and
+// takes the pictures among them.
+function archive(path, label) {
+    var list;
+    try {
+        list = host.GetArchiveInfo(path, 0);
+    } catch (err) {
+        row(label, "(none)", "cannot list", "");
+        failed(label, "(none)", err);
+        return;
+    }
+    var spi = list.Plugin;
+    var plugin = shortName(spi);
+    row(label, plugin, list.Count + " member(s)", "");
     for (var m = new Enumerator(list); !m.atEnd(); m.moveNext()) {
         var entry = m.item();
         ++stats.members;
         var memberName = entry.Path + entry.FileName;
         WScript.Echo("      - " + pad(memberName, 40) + lpad(entry.FileSize, 10) + " bytes  " + dateText(entry.TimeStamp));
         if (entry.FileSize === 0) continue;
-        var data;
+        var memberLabel = label + "/" + entry.FileName;
+        // Numbered, so that members of one name stay apart; the name's ending stays, as some
+        // plug-ins go by it.
+        var copy = fso.BuildPath(scratch, stats.members + "_" + String(entry.FileName).replace(/[\\\/:*?"<>|]/g, "_"));
         try {
-            data = spi.GetFile(path, entry);
+            spi.GetFileToFile(path, entry, copy);
         } catch (err) {
-            failed(label + "/" + memberName, shortName(spi), "cannot extract", err);
-            WScript.Echo("        cannot extract (" + hex(err) + ")");
+            failed(label + "/" + memberName, plugin, err);
             continue;
-        }
-        // The member is in memory: its address goes to the manager and to the picture
-        // plug-in as it is, without a temporary file. A server that hands out no address
-        // (Tamrix64.dll, or Tamrix.dll serving a 64-bit client from its surrogate) says so
-        // with an error, and the member is written to a temporary file under its own name.
-        var src, length = entry.FileSize, copy = null;
-        try {
-            src = data.Buffer;
-        } catch (err) {
-            copy = fso.BuildPath(fso.GetSpecialFolder(2).Path, fso.GetTempName());
-            fso.CreateFolder(copy);
-            src = fso.BuildPath(copy, entry.FileName);
-            length = 0;
-            try {
-                spi.GetFileToFile(path, entry, src);
-            } catch (err2) {
-                failed(label + "/" + memberName, shortName(spi), "cannot extract", err2);
-                WScript.Echo("        cannot extract (" + hex(err2) + ")");
-                fso.DeleteFolder(copy, true);
-                continue;
-            }
         }
         var reader = null;
         try {
-            reader = copy ? host.QuerySpiFromFile(src, 0) : host.QuerySpi(entry.FileName, src);
+            reader = host.QuerySpiFromFile(copy, 0);
         } catch (err) {
             WScript.Echo("        not a picture any plug-in reads");
+            continue;
         }
-        if (reader && reader.Version !== "00IN") {
-            WScript.Echo("        an archive inside an archive; not opened");
-        } else if (reader) {
-            convert(reader, src, length, label + "/" + entry.FileName);
-        }
+        var kind = "";
+        try { kind = reader.Version; } catch (err) { /* its helper ended: taken as a picture */ }
+        if (kind === "00AM") WScript.Echo("        an archive inside an archive; not opened");
+        else addPicture(copy, memberLabel, shortName(reader));
         reader = null;
-        if (copy) {
-            CollectGarbage();  // the plug-in objects let go of the file
-            try { fso.DeleteFolder(copy, true); } catch (err) { /* left in the temporary folder */ }
-        }
     }
 }
 
-WScript.Echo("");
-WScript.Echo("    " + pad("file", 32) + "  " + pad("read by", 28) + "  " + pad("picture", 20) + "  bitmap file");
+// First every file is looked at: which plug-in takes it, what size its picture is, which
+// members an archive holds (extracted to be read like files); then every picture found is
+// converted, and shown in the order found.
 for (var n = 0; n < files.length; ++n) {
     var path = files[n];
     var label = fso.GetFileName(path);
     WScript.Echo("[" + (n + 1) + "/" + files.length + "] " + label);
     ++stats.files;
-    var spi;
     try {
-        spi = host.QuerySpiFromFile(path, 0);
+        var spi;
+        try {
+            spi = host.QuerySpiFromFile(path, 0);
+        } catch (err) {
+            WScript.Echo("      no plug-in reads it");
+            continue;
+        }
+        var kind = "";
+        try { kind = spi.Version; } catch (err) { /* its helper ended: the walks ask the next */ }
+        if (kind === "00AM") archive(path, label);
+        else addPicture(path, label, shortName(spi));
     } catch (err) {
-        row(label, "(none)", "no plug-in reads it", "");
-        continue;
-    }
-    try {
-        if (spi.Version === "00AM") archive(spi, path, label);
-        else convert(spi, path, 0, label);
-    } catch (err) {
-        failed(label, shortName(spi), err.message || "failed", err);
-        row(label, shortName(spi), "failed", hex(err) + " " + err.message);
+        // Whatever the tour did not foresee still becomes a row, and the tour goes on.
+        failed(label, "", err);
     }
 }
+
+WScript.Echo("");
+WScript.Echo("    " + pad("file", 32) + "  " + pad("read by", 28) + "  " + pad("picture", 20) + "  bitmap file");
+for (var c = 0; c < pictures.length; ++c) {
+    try {
+        convert(pictures[c]);
+    } catch (err) {
+        failed(pictures[c].label, pictures[c].plugin, err);
+    }
+}
+host = null;
+CollectGarbage();  // the plug-in objects let go of the extracted members
+try { fso.DeleteFolder(scratch, true); } catch (err) { /* left in the temporary folder */ }
 
 // ---- The contact sheet --------------------------------------------------------------------
 // The summary, the failures, then every picture in a box of one size: scaled down when
@@ -278,11 +316,11 @@ page.WriteLine("</style></head><body><h1>Tamrix tour</h1>");
 page.WriteLine("<p>" + stats.files + " file(s) read, " + stats.pictures + " picture(s) decoded, " +
                stats.failures + " failure(s).</p>");
 if (failures.length > 0) {
-    page.WriteLine("<h2>Failures</h2><table><tr><th>File</th><th>Plug-in</th><th>Code</th><th>What</th></tr>");
+    page.WriteLine("<h2>Failures</h2><table><tr><th>File</th><th>Plug-in</th><th>Code</th><th>What happened</th></tr>");
     for (var r = 0; r < failures.length; ++r) {
         var f = failures[r];
         page.WriteLine("<tr><td>" + html(f.label) + "</td><td>" + html(f.plugin) + "</td><td>" + f.code + "</td><td>" +
-                       html(f.what) + "</td></tr>");
+                       html(f.words) + "</td></tr>");
     }
     page.WriteLine("</table>");
 }

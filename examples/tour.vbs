@@ -1,16 +1,19 @@
 ' A tour of Tamrix: for every file it is given, names the Susie plug-in that reads it and
 ' the picture's size, converts pictures to bitmap files, lists archives and converts the
 ' pictures inside them, then writes a contact sheet (index.html) of everything it converted
-' and every failure.
+' and every failure, each with what went wrong in words.
 '
-'   cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/isolate] <file or folder>...
+'   cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/inprocess]
+'                             [/timeout:<ms>] <file or folder>...
 '
 ' /plugins: a folder of Susie plug-ins searched besides the usual places (the current
 ' folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
 ' and index.html go (default: a "tamrix-tour" folder in the temporary folder); /to: a file
 ' type (png, jpg, ...) every picture is also converted to by the plug-ins, which the
-' contact sheet then shows; /isolate: the plug-ins run in a helper process, so that one that
-' crashes or hangs only fails its file.
+' contact sheet then shows. The plug-ins run in a helper process, so that one that crashes
+' or hangs fails only its file and the next plug-in that reads the file is asked;
+' /inprocess runs them in this process instead (a little faster, but a plug-in that crashes
+' ends the tour); /timeout: how long a plug-in may take over one call (default 30000 ms).
 Option Explicit
 
 Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
@@ -26,7 +29,8 @@ End Function
 
 Dim pluginFolder : pluginFolder = ""
 Dim toType : toType = ""
-Dim isolate : isolate = False
+Dim isolate : isolate = True
+Dim timeout : timeout = -1
 Dim outFolder : outFolder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "tamrix-tour")
 Dim inputs : Set inputs = CreateObject("Scripting.Dictionary")
 Dim a, arg
@@ -39,14 +43,20 @@ For a = 0 To WScript.Arguments.Count - 1
     ElseIf LCase(Left(arg, 4)) = "/to:" Then
         toType = LCase(Mid(arg, 5))
         If Left(toType, 1) = "." Then toType = Mid(toType, 2)
+    ElseIf LCase(Left(arg, 9)) = "/timeout:" Then
+        timeout = -2
+        If IsNumeric(Mid(arg, 10)) Then timeout = CLng(Mid(arg, 10))
+    ElseIf LCase(arg) = "/inprocess" Then
+        isolate = False
     ElseIf LCase(arg) = "/isolate" Then
-        isolate = True
+        isolate = True   ' the default; kept for older command lines
     Else
         inputs.Add inputs.Count, Absolute(arg)
     End If
 Next
-If inputs.Count = 0 Then
-    WScript.Echo "usage: cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/isolate] <file or folder>..."
+If inputs.Count = 0 Or timeout < -1 Then
+    WScript.Echo "usage: cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/inprocess] " & _
+                 "[/timeout:<ms>] <file or folder>..."
     WScript.Quit 2
 End If
 
@@ -74,6 +84,11 @@ Function Pad(s, n)
     End If
 End Function
 
+' An error in words: its description, or its number when it has none.
+Function WordsOf(number, description)
+    If description <> "" Then WordsOf = description Else WordsOf = "error " & HexOf(number)
+End Function
+
 Function Html(s)
     Html = Replace(Replace(Replace(Replace(CStr(s), "&", "&amp;"), "<", "&lt;"), ">", "&gt;"), """", "&quot;")
 End Function
@@ -93,19 +108,22 @@ End Sub
 
 ' ---- The plug-ins -------------------------------------------------------------------------
 Dim host : Set host = CreateObject("Tamrix.TamrixHost.1")
-'' Flag 16 isolates the plug-ins; without a folder of its own the search names the temporary
+' Flag 16 isolates the plug-ins; without a folder of its own the search names the temporary
 ' folder, which holds none.
-If isolate Then
-    If pluginFolder <> "" Then host.Init 16 + 15, pluginFolder Else host.Init 16 + 15, fso.GetSpecialFolder(2).Path
-ElseIf pluginFolder <> "" Then
-    host.Init 0, pluginFolder
-End If
+Dim flags : If isolate Then flags = 16 + 15 Else flags = 15
+If pluginFolder <> "" Then host.Init flags, pluginFolder Else host.Init flags, fso.GetSpecialFolder(2).Path
+If timeout >= 0 Then host.CallTimeout = timeout
 Dim note : note = ""
 If pluginFolder <> "" Then note = " (searched " & pluginFolder & " too)"
+If isolate Then note = note & ", isolated" Else note = note & ", in this process"
 WScript.Echo "Tamrix tour: " & host.Count & " plug-in(s)" & note
-Dim plugin
+Dim plugin, text
 For Each plugin In host
-    WScript.Echo "  " & plugin.Version & "  " & plugin.About
+    On Error Resume Next
+    text = plugin.Version & "  " & plugin.About
+    If Err.Number <> 0 Then text = "(a plug-in that does not answer: " & WordsOf(Err.Number, Err.Description) & ")"
+    On Error GoTo 0
+    WScript.Echo "  " & text
 Next
 If host.Count = 0 Then
     WScript.Echo "No Susie plug-ins found: give a folder of them with /plugins:<folder>."
@@ -142,19 +160,28 @@ For Each key In inputs.Keys
 Next
 MakeFolders outFolder
 
-Dim readCount, pictureCount, failureCount
-readCount = 0 : pictureCount = 0 : failureCount = 0
+Dim readCount, pictureCount, memberCount, failureCount
+readCount = 0 : pictureCount = 0 : memberCount = 0 : failureCount = 0
 Dim sheet : Set sheet = CreateObject("Scripting.Dictionary")        ' the pictures the contact sheet shows
 Dim failures : Set failures = CreateObject("Scripting.Dictionary")  ' and the failures it lists
+Dim pictures : Set pictures = CreateObject("Scripting.Dictionary")  ' the pictures to convert
 Dim usedNames : Set usedNames = CreateObject("Scripting.Dictionary")
+' Members of archives are extracted here, to be read by name like any file.
+Dim scratch : scratch = fso.BuildPath(fso.GetSpecialFolder(2).Path, fso.GetTempName())
+fso.CreateFolder scratch
+
+Function CleanName(base)
+    Dim ch
+    CleanName = base
+    For Each ch In Array("\", "/", ":", "*", "?", """", "<", ">", "|")
+        CleanName = Replace(CleanName, ch, "_")
+    Next
+End Function
 
 ' A new name in the output folder for base with the extension fileType.
 Function OutputName(base, fileType)
-    Dim clean, name, n, ch
-    clean = base
-    For Each ch In Array("\", "/", ":", "*", "?", """", "<", ">", "|")
-        clean = Replace(clean, ch, "_")
-    Next
+    Dim clean, name, n
+    clean = CleanName(base)
     name = clean & "." & fileType
     n = 2
     Do While usedNames.Exists(LCase(name))
@@ -165,10 +192,17 @@ Function OutputName(base, fileType)
     OutputName = name
 End Function
 
-' A plug-in's name: its about text up to the first ":" or "(".
+' A plug-in's name: its about text up to the first ":" or "(". A plug-in object whose helper
+' process has ended answers nothing any more.
 Function ShortName(spi)
     Dim about, cut, paren
+    On Error Resume Next
     about = CStr(spi.About)
+    If Err.Number <> 0 Then
+        ShortName = "(plug-in ended)"
+        Exit Function
+    End If
+    On Error GoTo 0
     cut = InStr(about, ":")
     paren = InStr(about, "(")
     If paren > 0 And (cut = 0 Or paren < cut) Then cut = paren
@@ -180,46 +214,57 @@ Sub Row(label, pluginText, what, outText)
     WScript.Echo "    " & Pad(label, 32) & "  " & Pad(pluginText, 28) & "  " & Pad(what, 20) & "  " & outText
 End Sub
 
-Sub Failed(label, pluginText, what, code)
+' A failure: a row in the contact sheet's table, and its words on the console.
+Sub Failed(label, pluginText, number, description)
     failureCount = failureCount + 1
-    failures.Add failures.Count, Array(label, pluginText, what, HexOf(code))
+    failures.Add failures.Count, Array(label, pluginText, HexOf(number), WordsOf(number, description))
+    WScript.Echo "      failed (" & HexOf(number) & "): " & WordsOf(number, description)
 End Sub
 
-' Converts one picture, from a file (src a file name, at offset 0) or from memory (src an
-' address, with its length), with the plug-in that accepted it; with /to: also to that type
-' through the manager, which the contact sheet then shows. The size comes from the plug-in's
-' picture facts, without decoding.
-Sub Convert(spi, src, lengthOrOffset, label)
-    Dim name, dest, what, facts, shown, code
-    name = OutputName(label, "bmp")
-    dest = fso.BuildPath(outFolder, name)
+' A picture to convert: from a file, read by the manager's plug-ins in list order (the next
+' one is asked when one fails or crashes); its size from the picture's facts, without
+' decoding.
+Sub AddPicture(src, label, pluginText)
+    Dim facts, what, small
+    what = "size not known" : small = False
     On Error Resume Next
-    Set facts = spi.GetPictureProperties(src, lengthOrOffset)
-    If Err.Number = 0 Then spi.GetPictureToFile src, lengthOrOffset, dest
-    If Err.Number <> 0 Then
-        code = Err.Number
-        On Error GoTo 0
-        Failed label, ShortName(spi), "cannot decode", code
-        Row label, ShortName(spi), "cannot decode", HexOf(code)
-        Exit Sub
+    Set facts = host.GetPictureProperties(src, 0)
+    If Err.Number = 0 Then
+        what = facts.Width & " x " & facts.Height & ", " & facts.ColorDepth & " bits"
+        small = facts.Width < BOX And facts.Height < BOX
     End If
     On Error GoTo 0
-    what = facts.Width & " x " & facts.Height & ", " & facts.ColorDepth & " bits"
+    pictures.Add pictures.Count, Array(src, label, pluginText, what, small)
+End Sub
+
+' Converts one picture (its bitmap file and, with /to:, a file of that type) and shows it.
+Sub Convert(item)
+    Dim name, shown, number, description
+    name = OutputName(item(1), "bmp")
+    On Error Resume Next
+    host.ConvertFile item(0), 0, fso.BuildPath(outFolder, name)
+    number = Err.Number : description = Err.Description
+    On Error GoTo 0
+    If number <> 0 Then
+        Row item(1), item(2), "cannot decode", ""
+        Failed item(1), item(2), number, description
+        Exit Sub
+    End If
     pictureCount = pictureCount + 1
     shown = name
     If toType <> "" Then
-        shown = OutputName(label, toType)
+        shown = OutputName(item(1), toType)
         On Error Resume Next
-        host.ConvertFile src, lengthOrOffset, fso.BuildPath(outFolder, shown)
-        code = Err.Number
+        host.ConvertFile item(0), 0, fso.BuildPath(outFolder, shown)
+        number = Err.Number : description = Err.Description
         On Error GoTo 0
-        If code <> 0 Then
-            Failed label, ShortName(spi), "cannot convert to " & toType, code
+        If number <> 0 Then
+            Failed item(1) & " (to " & toType & ")", item(2), number, description
             shown = name
         End If
     End If
-    If shown = name Then Row label, ShortName(spi), what, name Else Row label, ShortName(spi), what, name & ", " & shown
-    sheet.Add sheet.Count, Array(shown, label, what, ShortName(spi), facts.Width < BOX And facts.Height < BOX)
+    If shown = name Then Row item(1), item(2), item(3), name Else Row item(1), item(2), item(3), name & ", " & shown
+    sheet.Add sheet.Count, Array(shown, item(1), item(3), item(2), item(4))
 End Sub
 
 Function DateText(d)
@@ -231,106 +276,101 @@ Function DateText(d)
     End If
 End Function
 
-Sub OpenArchive(spi, path, label)
-    Dim list, entry, data, reader, code, what
+' Lists an archive with the first archive plug-in that can (the next one is asked when one
+' fails or crashes), extracts its members with that plug-in into the scratch folder, and
+' takes the pictures among them.
+Sub OpenArchive(path, label)
+    Dim list, spi, pluginText, entry, reader, copy, kind, number, description
     On Error Resume Next
-    Set list = spi.GetArchiveInfo(path, 0)
-    code = Err.Number
-    what = Err.Description
+    Set list = host.GetArchiveInfo(path, 0)
+    number = Err.Number : description = Err.Description
     On Error GoTo 0
-    If code <> 0 Then
-        If what = "" Then what = "failed"
-        Failed label, ShortName(spi), what, code
-        Row label, ShortName(spi), "failed", HexOf(code) & " " & what
+    If number <> 0 Then
+        Row label, "(none)", "cannot list", ""
+        Failed label, "(none)", number, description
         Exit Sub
     End If
-    Row label, ShortName(spi), list.Count & " member(s)", ""
+    Set spi = list.Plugin
+    pluginText = ShortName(spi)
+    Row label, pluginText, list.Count & " member(s)", ""
     For Each entry In list
+        memberCount = memberCount + 1
         WScript.Echo "      - " & Pad(entry.Path & entry.FileName, 40) & Right(Space(10) & entry.FileSize, 10) & _
                      " bytes  " & DateText(entry.TimeStamp)
         If entry.FileSize > 0 Then
+            ' Numbered, so that members of one name stay apart; the name's ending stays, as
+            ' some plug-ins go by it.
+            copy = fso.BuildPath(scratch, memberCount & "_" & CleanName(entry.FileName))
             On Error Resume Next
-            Set data = spi.GetFile(path, entry)
-            code = Err.Number
+            spi.GetFileToFile path, entry, copy
+            number = Err.Number : description = Err.Description
             On Error GoTo 0
-            If code <> 0 Then
-                Failed label & "/" & entry.Path & entry.FileName, ShortName(spi), "cannot extract", code
-                WScript.Echo "        cannot extract (" & HexOf(code) & ")"
+            If number <> 0 Then
+                Failed label & "/" & entry.Path & entry.FileName, pluginText, number, description
             Else
-                ' The member is in memory: its address goes to the manager and to the
-                ' picture plug-in as it is, without a temporary file. A server that hands
-                ' out no address (Tamrix64.dll, or Tamrix.dll serving a 64-bit client from
-                ' its surrogate) says so with an error, and the member is written to a
-                ' temporary file under its own name.
-                Dim src, length, copy
-                copy = ""
-                length = entry.FileSize
                 On Error Resume Next
-                src = data.Buffer
-                code = Err.Number
+                Set reader = host.QuerySpiFromFile(copy, 0)
+                number = Err.Number
+                kind = ""
+                If number = 0 Then kind = reader.Version
                 On Error GoTo 0
-                If code <> 0 Then
-                    copy = fso.BuildPath(fso.GetSpecialFolder(2).Path, fso.GetTempName())
-                    fso.CreateFolder copy
-                    src = fso.BuildPath(copy, entry.FileName)
-                    length = 0
-                    On Error Resume Next
-                    spi.GetFileToFile path, entry, src
-                    code = Err.Number
-                    On Error GoTo 0
-                    If code <> 0 Then
-                        Failed label & "/" & entry.Path & entry.FileName, ShortName(spi), "cannot extract", code
-                        WScript.Echo "        cannot extract (" & HexOf(code) & ")"
-                    End If
+                If number <> 0 Then
+                    WScript.Echo "        not a picture any plug-in reads"
+                ElseIf kind = "00AM" Then
+                    WScript.Echo "        an archive inside an archive; not opened"
+                Else
+                    AddPicture copy, label & "/" & entry.FileName, ShortName(reader)
                 End If
-                If code = 0 Then
-                    On Error Resume Next
-                    If copy = "" Then
-                        Set reader = host.QuerySpi(entry.FileName, src)
-                    Else
-                        Set reader = host.QuerySpiFromFile(src, 0)
-                    End If
-                    code = Err.Number
-                    On Error GoTo 0
-                    If code <> 0 Then
-                        WScript.Echo "        not a picture any plug-in reads"
-                    ElseIf reader.Version <> "00IN" Then
-                        WScript.Echo "        an archive inside an archive; not opened"
-                    Else
-                        Convert reader, src, length, label & "/" & entry.FileName
-                    End If
-                    Set reader = Nothing
-                End If
-                If copy <> "" Then
-                    On Error Resume Next
-                    fso.DeleteFolder copy, True
-                    On Error GoTo 0
-                End If
+                Set reader = Nothing
             End If
         End If
     Next
 End Sub
 
-WScript.Echo ""
-WScript.Echo "    " & Pad("file", 32) & "  " & Pad("read by", 28) & "  " & Pad("picture", 20) & "  bitmap file"
-Dim n, path, label, spi, code
+' One file: which plug-in takes it, then the archive's members or the picture's size.
+Sub LookAt(path, label)
+    Dim spi, kind, number
+    On Error Resume Next
+    Set spi = host.QuerySpiFromFile(path, 0)
+    number = Err.Number
+    On Error GoTo 0
+    If number <> 0 Then
+        WScript.Echo "      no plug-in reads it"
+        Exit Sub
+    End If
+    kind = ""
+    On Error Resume Next
+    kind = spi.Version   ' its helper may have ended: the walks ask the next
+    On Error GoTo 0
+    If kind = "00AM" Then OpenArchive path, label Else AddPicture path, label, ShortName(spi)
+End Sub
+
+' First every file is looked at, then every picture found is converted, and shown in the
+' order found. Whatever the tour did not foresee still becomes a row, and the tour goes on.
+Dim n, path, label
 For n = 0 To files.Count - 1
     path = files(n)
     label = fso.GetFileName(path)
     WScript.Echo "[" & (n + 1) & "/" & files.Count & "] " & label
     readCount = readCount + 1
     On Error Resume Next
-    Set spi = host.QuerySpiFromFile(path, 0)
-    code = Err.Number
+    LookAt path, label
+    If Err.Number <> 0 Then Failed label, "", Err.Number, Err.Description
     On Error GoTo 0
-    If code <> 0 Then
-        Row label, "(none)", "no plug-in reads it", ""
-    ElseIf spi.Version = "00AM" Then
-        OpenArchive spi, path, label
-    Else
-        Convert spi, path, 0, label
-    End If
 Next
+
+WScript.Echo ""
+WScript.Echo "    " & Pad("file", 32) & "  " & Pad("read by", 28) & "  " & Pad("picture", 20) & "  bitmap file"
+For Each key In pictures.Keys
+    On Error Resume Next
+    Convert pictures(key)
+    If Err.Number <> 0 Then Failed pictures(key)(1), pictures(key)(2), Err.Number, Err.Description
+    On Error GoTo 0
+Next
+Set host = Nothing
+On Error Resume Next
+fso.DeleteFolder scratch, True   ' left in the temporary folder while a plug-in holds a member
+On Error GoTo 0
 
 ' ---- The contact sheet --------------------------------------------------------------------
 ' The summary, the failures, then every picture in a box of one size: scaled down when
@@ -344,11 +384,11 @@ page.WriteLine "</style></head><body><h1>Tamrix tour</h1>"
 page.WriteLine "<p>" & readCount & " file(s) read, " & pictureCount & " picture(s) decoded, " & _
                failureCount & " failure(s).</p>"
 If failures.Count > 0 Then
-    page.WriteLine "<h2>Failures</h2><table><tr><th>File</th><th>Plug-in</th><th>Code</th><th>What</th></tr>"
+    page.WriteLine "<h2>Failures</h2><table><tr><th>File</th><th>Plug-in</th><th>Code</th><th>What happened</th></tr>"
     For Each key In failures.Keys
         item = failures(key)
-        page.WriteLine "<tr><td>" & Html(item(0)) & "</td><td>" & Html(item(1)) & "</td><td>" & item(3) & _
-                       "</td><td>" & Html(item(2)) & "</td></tr>"
+        page.WriteLine "<tr><td>" & Html(item(0)) & "</td><td>" & Html(item(1)) & "</td><td>" & item(2) & _
+                       "</td><td>" & Html(item(3)) & "</td></tr>"
     Next
     page.WriteLine "</table>"
 End If

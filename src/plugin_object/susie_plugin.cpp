@@ -516,15 +516,18 @@ HRESULT SusiePlugin::ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::Ex
     // Some plug-ins extract only from the archive they listed last, and forget that listing
     // when asked about another file (as every selection walk asks them): the archive is
     // listed again, from the file's start, and the member asked for once more. The first
-    // answer stands unless the second one succeeds.
+    // answer stands, in its words too, unless the second one succeeds.
+    const std::wstring firstWords = TakeFailureNote();
     SPI::Source listed;
     SPI::ArchiveListing listing;
-    if (FAILED(listed.Convert(src, 0)) || FAILED(listing.Read(binding_, listed)) || !listing.HasListing()) return hr;
     SPI::Source again;
     SPI::ExtractedMember retry;
-    if (SUCCEEDED(again.Convert(src, static_cast<LONG_PTR>(compSize))) &&
+    if (SUCCEEDED(listed.Convert(src, 0)) && SUCCEEDED(listing.Read(binding_, listed)) && listing.HasListing() &&
+        SUCCEEDED(again.Convert(src, static_cast<LONG_PTR>(compSize))) &&
         SUCCEEDED(retry.Extract(binding_, again, static_cast<LONG_PTR>(position))) && retry.Code() == SPI::SPI_OK)
         member = std::move(retry);
+    else if (!firstWords.empty())
+        NoteFailure(firstWords);
     return hr;
 }
 

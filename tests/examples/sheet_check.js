@@ -1,6 +1,7 @@
 // Put into a copy of a contact sheet: once it has loaded, counts what a reader would see wrong
 // (elements whose content runs out sideways, pictures not loaded, not linked to their file,
-// shown enlarged without sharp pixels), the picture sizes shown, the figures and failure rows.
+// shown enlarged without sharp pixels), the picture sizes shown, the figures and failure rows,
+// and the failure rows that say in words what happened.
 addEventListener("load", function () {
     var overflow = 0, broken = 0, unlinked = 0, blurred = 0, boxes = {}, boxCount = 0;
     var all = [document.documentElement].concat([].slice.call(document.body.querySelectorAll("*")));
@@ -19,5 +20,8 @@ addEventListener("load", function () {
     document.body.setAttribute("data-verdict",
         "overflow=" + overflow + " broken=" + broken + " unlinked=" + unlinked + " boxes=" + boxCount +
         " blurred=" + blurred + " pictures=" + document.querySelectorAll("figure").length +
-        " failures=" + document.querySelectorAll("tr td:first-child").length);
+        " failures=" + document.querySelectorAll("tr td:first-child").length +
+        " described=" + [].filter.call(document.querySelectorAll("tr td:last-child"), function (td) {
+            return /^\w+\.\w+: ./.test(td.textContent);  // "Member.Name: what happened"
+        }).length);
 });
