@@ -124,7 +124,8 @@ const void* ShownHeader(const Source& source, BYTE (&copy)[HEADER_SIZE]) {
 
 // ---- Loading on demand -----------------------------------------------------------------
 
-LoadedForCall::LoadedForCall(SpiInterface& entry) : entry_(entry), loadedHere_(!entry.IsLoaded()) {
+LoadedForCall::LoadedForCall(SpiInterface& entry, bool keep)
+    : entry_(entry), loadedHere_(!entry.IsLoaded()), keep_(keep) {
     ok_ = !loadedHere_ || entry_.Probe() != 0;
 }
 
@@ -161,6 +162,12 @@ bool PluginInfoText(const SpiInterface& entry, int infoNo, int size, std::wstrin
 
 PluginList::PluginList(std::unique_ptr<RemotePlugins> remote) : remote_(std::move(remote)) {
     LoadPlugins(SPI_DEFAULT_FLAGS, std::nullopt);
+}
+
+PluginList::PluginList(const std::vector<std::wstring>& paths, std::unique_ptr<RemotePlugins> remote)
+    : remote_(std::move(remote)), keepsLoaded_(true) {
+    plugins_.reserve(paths.size());
+    for (const std::wstring& path : paths) plugins_.push_back(Binding(path));
 }
 
 SpiInterface PluginList::Binding(std::wstring path) const {
@@ -309,7 +316,7 @@ SpiInterface* PluginList::FindSupporting(PluginName& name, const void* header) {
             continue;
         }
         SpiInterface& entry = plugins_[i];
-        LoadedForCall loaded(entry);
+        LoadedForCall loaded(entry, keepsLoaded_);
         if (!loaded.Ok()) continue;
         if (AskSupported(entry, name, header) == S_OK) {
             loaded.Keep();
@@ -349,18 +356,24 @@ HRESULT PluginList::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap
 }
 
 HRESULT PluginList::DecodePicture(Source& source, DecodedPicture& picture) {
-    return FirstAccepting(source, [&](SpiInterface& entry) { return Decode(entry, source, picture); });
+    WalkPoint start;
+    return FirstAccepting(source, start, false, [&](SpiInterface& entry) { return Decode(entry, source, picture); });
+}
+
+HRESULT PluginList::DecodeStretch(Source& source, WalkPoint& point, DecodedPicture& picture) {
+    return FirstAccepting(source, point, true, [&](SpiInterface& entry) { return Decode(entry, source, picture); });
 }
 
 HRESULT PluginList::ReadPictureProperties(Source& source, PictureProperties& properties) {
-    return FirstAccepting(source, [&](SpiInterface& entry) {
+    WalkPoint start;
+    return FirstAccepting(source, start, false, [&](SpiInterface& entry) {
         return entry.Remote() ? entry.Remote()->ReadPictureProperties(source, properties)
                               : SPI::ReadPictureProperties(entry, source, properties);
     });
 }
 
 template <class Ask>
-HRESULT PluginList::FirstAccepting(Source& source, Ask&& ask) {
+HRESULT PluginList::FirstAccepting(Source& source, WalkPoint& point, bool stretch, Ask&& ask) {
     const Walk walk(*this);
     // One header for the whole walk: read from the file, or shown from memory (which has no
     // name).
@@ -376,27 +389,36 @@ HRESULT PluginList::FirstAccepting(Source& source, Ask&& ask) {
         shown = ShownHeader(source, header);
     }
 
-    HRESULT firstFailure = S_OK;
-    for (size_t i = 0; i < plugins_.size(); ++i) {
+    for (size_t i = point.next; i < plugins_.size(); ++i) {
         if (const size_t declined = DecliningAhead(i, name, shown)) {
             i += declined - 1;
             continue;
         }
         SpiInterface& entry = plugins_[i];
-        LoadedForCall loaded(entry);  // kept only for the picture that is the result
+        NoteAsking(WalkStep(i, false));
+        LoadedForCall loaded(entry, keepsLoaded_);  // else kept only for the picture that is the result
         if (!loaded.Ok() || AskSupported(entry, name, shown) != S_OK) continue;
         // The walk asks every kind; an archive plug-in that accepts is not asked to decode.
         if (!entry.Is(KIND_PICTURE)) break;
+        NoteAsking(WalkStep(i, true));
         const HRESULT hr = ask(entry);
+        NoteAsking(-1);
         if (SUCCEEDED(hr)) {
             loaded.Keep();
             source.Release();
             return hr;
         }
-        if (SUCCEEDED(firstFailure)) firstFailure = hr;
+        if (SUCCEEDED(point.failure)) point.failure = hr;
+        if (stretch && i + 1 < plugins_.size()) {
+            point.next = i + 1;
+            source.Release();
+            return hr;
+        }
     }
+    NoteAsking(-1);
+    point.next = plugins_.size();
     source.Release();
-    if (FAILED(firstFailure)) return firstFailure;
+    if (FAILED(point.failure)) return point.failure;
     return name.Refused() ? E_INVALIDARG : MapResult(SPI_UNKNOWN_FORMAT);
 }
 
@@ -407,7 +429,7 @@ HRESULT PluginList::WritePicture(const std::wstring& destPath, const DecodedPict
         return picture.WriteBitmapFile(destPath);
     const Walk walk(*this);
     for (SpiInterface& entry : plugins_) {
-        LoadedForCall loaded(entry);
+        LoadedForCall loaded(entry, keepsLoaded_);
         if (!loaded.Ok() || !entry.Is(KIND_PICTURE)) continue;
         const HRESULT hr =
             entry.Remote()
