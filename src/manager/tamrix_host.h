@@ -16,11 +16,11 @@
 
 namespace Tamrix {
 
-class TamrixHost : public NameTableDispatch<TamrixHost, ITamrixHost2>,
+class TamrixHost : public NameTableDispatch<TamrixHost, ITamrixHost3>,
                    public ProvideClassInfo<typelib::TID_TAMRIX_HOST_CLASS> {
 public:
-    using Interfaces =
-        InterfaceList<ITamrixHost2, As<ITamrixHost, ITamrixHost2>, As<IDispatch, ITamrixHost2>, IProvideClassInfo>;
+    using Interfaces = InterfaceList<ITamrixHost3, As<ITamrixHost2, ITamrixHost3>, As<ITamrixHost, ITamrixHost3>,
+                                     As<IDispatch, ITamrixHost3>, IProvideClassInfo>;
 
     // Names late-bound clients may use; property readers also answer to their get_ names.
     static constexpr DispName NAMES[] = {
@@ -31,9 +31,12 @@ public:
         {L"QuerySpi", 4},              {L"GetPicture", 5},
         {L"GetFileFilter", 6},         {L"CallTimeout", 7},
         {L"GetPictureProperties", 8},  {L"ConvertFile", 9},
-        {L"CheckPlugin", 10},
+        {L"CheckPlugin", 10},          {L"ConvertFiles", 11},
+        {L"Workers", 12},
     };
     static constexpr UINT MAX_ARGS = 4;
+    // The most worker processes a conversion job may use.
+    static constexpr LONG MAX_WORKERS = 64;
     static constexpr bool CHECKS_NAMED_ARGS = true;
     // Checks the count, converts the arguments and calls the member of DISPID id.
     HRESULT InvokeMember(DISPID id, DispatchCall& call);
@@ -62,10 +65,16 @@ public:
     STDMETHODIMP ConvertFile(VARIANT src, LONG offsetOrLength, BSTR destPath) override;
     STDMETHODIMP CheckPlugin(BSTR FileName, VARIANT* pResult) override;
 
+    // ITamrixHost3
+    STDMETHODIMP ConvertFiles(VARIANT sources, BSTR destFolder, BSTR destType, IDispatch** ppJob) override;
+    STDMETHODIMP get_Workers(LONG* pVal) override;
+    STDMETHODIMP put_Workers(LONG newVal) override;
+
 private:
     std::shared_ptr<RemoteSessions> sessions_;  // before the list, whose entries use them
     SPI::PluginList list_;
     LONG callTimeout_ = DEFAULT_CALL_TIMEOUT;
+    LONG workers_;  // a job's worker processes
 };
 
 }  // namespace Tamrix

@@ -13,12 +13,15 @@
 #include "../common/helper_link.h"
 #include "../common/surrogate_process.h"
 #include "../plugin/call_guard.h"
+#include "../manager/remote_susie_plugin.h"
 #include "../plugin_object/susie_plugin.h"
 #include "module.h"
 #include "remote_host.h"
 
 namespace Tamrix {
 namespace {
+
+HelperLink* g_link = nullptr;  // the block shared with the client, while serving
 
 // "<pid> <event> <mapping>", decimal.
 bool ParseArguments(const wchar_t* text, DWORD& pid, HANDLE& event, HANDLE& mapping) {
@@ -75,6 +78,10 @@ void ServeRemoteHost(const wchar_t* commandLine) {
     MarkRemoteHost();
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (SUCCEEDED(hr)) hr = SPI::GuardPluginCalls(link) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    // A worker's list has another width's plug-ins served as an isolating manager has them,
+    // within the time limit the client gives this helper.
+    g_link = link;
+    SPI::SetHelperRemotePlugins([] { return NewForeignPlugins(g_link->callTimeout); });
     if (SUCCEEDED(hr)) hr = MarshalFirst(*link);
     link->marshalResult = hr;
     SetEvent(event.get());

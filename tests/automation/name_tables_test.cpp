@@ -5,6 +5,7 @@
 
 #include "automation/name_table_check.h"
 #include "common/object.h"
+#include "manager/conversion_job.h"
 #include "manager/tamrix_host.h"
 #include "results/picture_properties.h"
 #include "results/spi_file_info.h"
@@ -17,8 +18,15 @@ using nametablecheck::ExpectNameTableMatchesTypeLib;
 TEST(NameTables, TamrixHostAgreesWithTheTypeLibrary) {
     auto host = Tamrix::Make<Tamrix::TamrixHost>();
     ASSERT_TRUE(host);
-    ExpectNameTableMatchesTypeLib(IID_ITamrixHost2, Tamrix::TamrixHost::NAMES, static_cast<ITamrixHost2*>(host.get()),
+    ExpectNameTableMatchesTypeLib(IID_ITamrixHost3, Tamrix::TamrixHost::NAMES, static_cast<ITamrixHost3*>(host.get()),
                                   Tamrix::TamrixHost::MAX_ARGS);
+}
+
+TEST(NameTables, ConversionJobAgreesWithTheTypeLibrary) {
+    auto job = Tamrix::Make<Tamrix::ConversionJob>(nullptr);
+    ASSERT_TRUE(job);
+    ExpectNameTableMatchesTypeLib(IID_IConversionJob, Tamrix::ConversionJob::NAMES,
+                                  static_cast<IConversionJob*>(job.get()), Tamrix::ConversionJob::MAX_ARGS);
 }
 
 TEST(NameTables, SpiLocalHeapAgreesWithTheTypeLibrary) {

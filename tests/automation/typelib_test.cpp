@@ -83,6 +83,21 @@ const std::vector<Interface>& Expected() {
           {L"ConvertFile", 9, METHOD, {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"destPath", PARAM_IN, 0}}},
           {L"CheckPlugin", 10, METHOD, {{L"FileName", PARAM_IN, 0}, {L"pResult", PARAM_RETVAL, 0}}}},
          L"ITamrixHost"},
+        {&IID_ITamrixHost3, L"ITamrixHost3",
+         {{L"ConvertFiles", 11, METHOD,
+           {{L"sources", PARAM_IN, 0}, {L"destFolder", PARAM_IN, 0}, {L"destType", PARAM_IN, 0}, {L"ppJob", PARAM_RETVAL, 0}}},
+          {L"Workers", 12, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"Workers", 12, PROPPUT, {{L"newVal", PARAM_IN, 0}}}},
+         L"ITamrixHost2"},
+        {&IID_IConversionJob, L"IConversionJob",
+         {{L"Total", 1, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"Completed", 2, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"Failed", 3, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"Done", 4, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
+          {L"Wait", 5, METHOD, {{L"milliseconds", PARAM_IN, 0}, {L"pDone", PARAM_RETVAL, 0}}},
+          {L"Result", 6, PROPGET, {{L"Index", PARAM_IN, 0}, {L"pVal", PARAM_RETVAL, 0}}},
+          {L"Destination", 7, PROPGET, {{L"Index", PARAM_IN, 0}, {L"pVal", PARAM_RETVAL, 0}}},
+          {L"Cancel", 8, METHOD, {}}}},
         {&IID_ISusiePlugin2, L"ISusiePlugin2",
          {{L"CanCreatePicture", 22, PROPGET, {{L"pbCan", PARAM_RETVAL, 0}}},
           {L"CreatePicture", 23, METHOD, {{L"destPath", PARAM_IN, 0}, {L"info", PARAM_IN, 0}, {L"pixels", PARAM_IN, 0}}},
@@ -293,11 +308,12 @@ TEST_F(TypeLibrary, CoclassesAndWhichOnesClientsMayCreate) {
         bool creatable;
     } classes[] = {
         {&CLSID_SusiePlugin, L"SusiePlugin", &IID_ISusiePlugin2, true},
-        {&CLSID_TamrixHost, L"TamrixHost", &IID_ITamrixHost2, true},
+        {&CLSID_TamrixHost, L"TamrixHost", &IID_ITamrixHost3, true},
         {&CLSID_SpiFileInfo, L"SpiFileInfo", &IID_ISpiFileInfo, false},
         {&CLSID_SpiFileInfoCollection, L"SpiFileInfoCollection", &IID_ISpiFileInfoCollection, false},
         {&CLSID_SpiLocalHeap, L"SpiLocalHeap", &IID_ISpiLocalHeap, false},
         {&CLSID_PictureProperties, L"PictureProperties", &IID_IPictureProperties, false},
+        {&CLSID_ConversionJob, L"ConversionJob", &IID_IConversionJob, false},
     };
     for (const Class& c : classes) {
         SCOPED_TRACE(testing::Message() << "class " << std::string(c.name, c.name + wcslen(c.name)));
