@@ -1,7 +1,7 @@
 // A batch of conversions (TamrixHost::ConvertFiles), handed back at once and run in the
 // background by worker processes: helpers like those of isolated plug-ins (helper_process.h),
-// each holding a plug-in list made of the manager's plug-in files, which it keeps loaded for
-// the job, and walking it per file as GetPicture does. Each worker is driven by a thread of
+// each holding a plug-in list made of the manager's plug-in files, keeping every one it has
+// loaded for the job's life, and walking it per file as GetPicture does. Each worker is driven by a thread of
 // the job's own, which starts its helper and calls it (a proxy belongs to the apartment that
 // made it) and ends once no file is left; the client's apartment only reads, waits and
 // cancels. Late-bound clients reach it through a name table. Each member is a Boundary.
