@@ -320,6 +320,73 @@ void TimeRow(const std::string& path, const std::string& against, const Pair& p,
     std::fflush(stdout);
 }
 
+// ---- Batch conversion ---------------------------------------------------------------
+
+// 12 pictures of 2400 x 1600 made bitmap files: ConvertFiles in worker processes, with 2
+// workers and with 1 (the workers started and ended within each run), against ConvertFile
+// one by one in process.
+void ConversionRows(const Server& server, const std::string& bundled, const std::string& scratch, int reps) {
+    const std::string folder = scratch + "\\conversions", out = folder + "\\out";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryA(out.c_str(), nullptr);
+    std::vector<std::string> pictures;
+    for (int i = 0; i < 12; ++i) {
+        pictures.push_back(folder + "\\picture_" + std::to_string(i) + ".png");
+        if (Exists(pictures.back())) continue;
+        if (i == 0) MakePng(pictures[0], 2400, 1600);
+        else CopyFileA(pictures[0].c_str(), pictures.back().c_str(), FALSE);
+    }
+    Ref<ITamrixHost> made;
+    server.NewHost(made);
+    Init(made.get(), bundled);
+    Ref<ITamrixHost3> host;
+    Check(made->QueryInterface(IID_ITamrixHost3, host.put_void()), "ITamrixHost3");
+    VARIANT sources;
+    V_VT(&sources) = VT_ARRAY | VT_BSTR;
+    V_ARRAY(&sources) = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(pictures.size()));
+    for (LONG i = 0; i < static_cast<LONG>(pictures.size()); ++i) {
+        BSTR name = Bstr(pictures[static_cast<size_t>(i)]);
+        Check(SafeArrayPutElement(V_ARRAY(&sources), &i, name), "the sources");
+        SysFreeString(name);
+    }
+    BSTR outFolder = Bstr(out), type = Bstr("bmp");
+    auto oneByOne = [&] {
+        for (const std::string& picture : pictures) {
+            VARIANT src;
+            V_VT(&src) = VT_BSTR;
+            V_BSTR(&src) = Bstr(picture);
+            BSTR dest = Bstr(out + picture.substr(picture.find_last_of('\\')) + ".bmp");
+            Check(host->ConvertFile(src, 0, dest), "ConvertFile");
+            VariantClear(&src);
+            SysFreeString(dest);
+        }
+        return -1.0;
+    };
+    auto batch = [&](LONG workers) {
+        return [&, workers] {
+            Check(host->put_Workers(workers), "Workers");
+            Ref<IDispatch> started;
+            Check(host->ConvertFiles(sources, outFolder, type, started.put()), "ConvertFiles");
+            Ref<IConversionJob> job;
+            Check(started->QueryInterface(IID_IConversionJob, job.put_void()), "IConversionJob");
+            VARIANT_BOOL done = VARIANT_FALSE;
+            while (!done) Check(job->Wait(1000, &done), "Wait");
+            LONG failed = 0;
+            Check(job->get_Failed(&failed), "Failed");
+            if (failed) Fail("a batch conversion failed");
+            return -1.0;
+        };
+    };
+    TimeRow("ConvertFiles, 12 pictures of 2400 x 1600, Workers 2", "ConvertFile one by one",
+            Compare(reps, oneByOne, batch(2)), 0.6);
+    TimeRow("ConvertFiles, the same, Workers 1", "ConvertFile one by one", Compare(reps, oneByOne, batch(1)), 1.1);
+    // How the job scales, apart from the in-process side, which other work on the machine moves most.
+    TimeRow("ConvertFiles, the same, Workers 2", "the same with Workers 1", Compare(reps, batch(1), batch(2)), 0);
+    VariantClear(&sources);
+    SysFreeString(outFolder);
+    SysFreeString(type);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -775,6 +842,8 @@ int main(int argc, char** argv) {
     VariantClear(&archiveSrc);
     VariantClear(&src);
     archivePlugin.reset();
+
+    ConversionRows(server, bundled, scratch, reps);
 
     // ---- The table, as the README shows it ---------------------------------------------------
     std::printf("\n| Path | Measured against | Target | Tamrix | Baseline | Ratio | |\n|---|---|---|---|---|---|---|\n");

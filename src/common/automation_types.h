@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace Tamrix {
@@ -124,6 +125,23 @@ inline HRESULT NewByteArray(const void* data, size_t size, VARIANT& out) noexcep
     VariantInit(&out);
     V_VT(&out) = VT_ARRAY | VT_UI1;
     V_ARRAY(&out) = array.release();
+    return S_OK;
+}
+
+// A new one-dimensional array of BSTRs holding copies of `texts`. E_OUTOFMEMORY when it
+// cannot be had.
+template <class Texts>
+HRESULT NewStringArray(const Texts& texts, UniqueSafeArray& out) noexcept {
+    UniqueSafeArray array(SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(std::size(texts))));
+    if (!array.get()) return E_OUTOFMEMORY;
+    LONG i = 0;
+    for (const auto& text : texts) {
+        Bstr copy(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+        if (!copy.get()) return E_OUTOFMEMORY;
+        if (HRESULT hr = SafeArrayPutElement(array.get(), &i, copy.get()); FAILED(hr)) return hr;  // copies it
+        ++i;
+    }
+    out.reset(array.release());
     return S_OK;
 }
 

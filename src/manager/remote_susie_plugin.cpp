@@ -25,18 +25,23 @@ HRESULT NewBstr(const std::wstring& text, Bstr& out) noexcept {
 
 class RemoteSusiePlugins final : public SPI::RemotePlugins {
 public:
-    explicit RemoteSusiePlugins(std::shared_ptr<RemoteSessions> sessions) noexcept : sessions_(std::move(sessions)) {}
+    // `foreignOnly`: another width's plug-ins alone, always in a helper.
+    RemoteSusiePlugins(std::shared_ptr<RemoteSessions> sessions, bool foreignOnly) noexcept
+        : sessions_(std::move(sessions)), foreignOnly_(foreignOnly) {}
 
     std::unique_ptr<SPI::RemotePlugin> Bind(WORD machine, bool isolate) const override {
-        if (machine == SPI::OWN_MACHINE) return std::make_unique<RemoteSusiePlugin>(sessions_->isolated);
+        if (machine == SPI::OWN_MACHINE)
+            return foreignOnly_ ? nullptr : std::make_unique<RemoteSusiePlugin>(sessions_->isolated);
         // Only the 64-bit server has another width's server to ask.
         if (sizeof(void*) == 8 && machine == IMAGE_FILE_MACHINE_I386)
-            return std::make_unique<RemoteSusiePlugin>(isolate ? sessions_->foreign : sessions_->surrogate);
+            return std::make_unique<RemoteSusiePlugin>(isolate || foreignOnly_ ? sessions_->foreign
+                                                                                : sessions_->surrogate);
         return nullptr;
     }
 
 private:
     std::shared_ptr<RemoteSessions> sessions_;
+    bool foreignOnly_;
 };
 
 }  // namespace
@@ -90,14 +95,8 @@ size_t RemoteSession::CountDeclining(std::span<const std::wstring> paths, const 
     ComPtr<ISusiePluginRemote2> first;
     if (!helper_ || FAILED(first_.query(first))) return 0;
     const LONG count = static_cast<LONG>(paths.size());
-    UniqueSafeArray files(SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(count)));
-    if (!files.get()) return 0;
-    for (LONG i = 0; i < count; ++i) {
-        Bstr path;
-        if (FAILED(NewBstr(paths[static_cast<size_t>(i)], path)) ||
-            FAILED(SafeArrayPutElement(files.get(), &i, path.get())))  // copies it
-            return 0;
-    }
+    UniqueSafeArray files;
+    if (FAILED(NewStringArray(paths, files))) return 0;
     Bstr text;  // null for no name
     Variant shown;
     if ((!name.IsNull() && FAILED(NewBstr(name.Text(), text))) ||
@@ -307,7 +306,13 @@ HRESULT RemoteSusiePlugin::NewObject(const std::wstring& path, REFIID riid, void
 }
 
 std::unique_ptr<SPI::RemotePlugins> NewRemotePlugins(std::shared_ptr<RemoteSessions> sessions) {
-    return std::make_unique<RemoteSusiePlugins>(std::move(sessions));
+    return std::make_unique<RemoteSusiePlugins>(std::move(sessions), false);
+}
+
+std::unique_ptr<SPI::RemotePlugins> NewForeignPlugins(LONG timeout) {
+    auto sessions = std::make_shared<RemoteSessions>();
+    sessions->SetCallTimeout(timeout);
+    return std::make_unique<RemoteSusiePlugins>(std::move(sessions), true);
 }
 
 }  // namespace Tamrix

@@ -118,5 +118,8 @@ private:
 
 // The remote plug-ins of a new manager, bound through `sessions`.
 std::unique_ptr<SPI::RemotePlugins> NewRemotePlugins(std::shared_ptr<RemoteSessions> sessions);
+// The remote plug-ins of a conversion worker's list: another width's plug-ins only, each in
+// a helper as isolated ones are, with the call time limit `timeout`.
+std::unique_ptr<SPI::RemotePlugins> NewForeignPlugins(LONG timeout);
 
 }  // namespace Tamrix

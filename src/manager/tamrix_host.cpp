@@ -1,6 +1,7 @@
 #include "tamrix_host.h"
 
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "../plugin/names.h"
 #include "../plugin/source.h"
 #include "../results/picture_properties.h"
+#include "conversion_job.h"
 #include "picture_object.h"
 #include "plugin_enumerator.h"
 #include "remote_susie_plugin.h"
@@ -41,7 +43,11 @@ HRESULT NoneTook(const SPI::PluginName& name, const std::wstring& what) {
 
 }  // namespace
 
-TamrixHost::TamrixHost() : sessions_(std::make_shared<RemoteSessions>()), list_(NewRemotePlugins(sessions_)) {}
+TamrixHost::TamrixHost() : sessions_(std::make_shared<RemoteSessions>()), list_(NewRemotePlugins(sessions_)) {
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    workers_ = static_cast<LONG>(std::clamp<DWORD>(system.dwNumberOfProcessors, 1, MAX_WORKERS));
+}
 
 // The name table's Invoke rows: exact argument counts, no declared defaults.
 HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
@@ -141,6 +147,25 @@ HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
         VariantInit(&out);
         hr = CheckPlugin(text, &out);
         return call.ReturnVariant(hr, &out);
+    }
+    case 11: {
+        BSTR type = nullptr;
+        if (FAILED(hr = call.Expect(3)) || FAILED(hr = call.Unconverted(2, &value)) ||
+            FAILED(hr = call.String(1, &text)) || FAILED(hr = call.String(0, &type)))
+            return hr;
+        IDispatch* out = nullptr;
+        hr = ConvertFiles(value, text, type, &out);
+        return call.ReturnDispatch(hr, out);
+    }
+    case 12: {
+        if (SUCCEEDED(call.Expect(1))) {
+            if (FAILED(hr = call.Long(0, &number))) return hr;
+            return call.Return(put_Workers(number));
+        }
+        if (FAILED(hr = call.Expect(0))) return hr;
+        LONG out = 0;
+        hr = get_Workers(&out);
+        return call.ReturnLong(hr, out);
     }
     default:
         return DISP_E_MEMBERNOTFOUND;
@@ -294,6 +319,36 @@ STDMETHODIMP TamrixHost::CheckPlugin(BSTR FileName, VARIANT* pResult) {
         ThrowIfFailed(SafeArrayPutElement(array.get(), &index, detail.get()));
         V_VT(pResult) = VT_ARRAY | VT_VARIANT;
         V_ARRAY(pResult) = array.release();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP TamrixHost::ConvertFiles(VARIANT sources, BSTR destFolder, BSTR destType, IDispatch** ppJob) {
+    return Boundary([&] {
+        if (!ppJob) return E_POINTER;
+        *ppJob = nullptr;
+        ConversionPlan plan;
+        ThrowIfFailed(plan.SetFiles(sources, destFolder, destType));
+        // The workers load the files themselves, from other current folders.
+        for (const SPI::SpiInterface& entry : list_.Plugins()) plan.plugins.push_back(FullPathOf(entry.WidePath()));
+        plan.workers = workers_;
+        plan.callTimeout = callTimeout_;
+        return ConversionJob::Start(std::move(plan), ppJob);
+    });
+}
+
+STDMETHODIMP TamrixHost::get_Workers(LONG* pVal) {
+    return Boundary([&] {
+        if (!pVal) return E_POINTER;
+        *pVal = workers_;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP TamrixHost::put_Workers(LONG newVal) {
+    return Boundary([&] {
+        if (newVal < 1 || newVal > MAX_WORKERS) return E_INVALIDARG;
+        workers_ = newVal;
         return S_OK;
     });
 }

@@ -33,9 +33,12 @@ public:
         {L"QuerySpi", 4},              {L"GetPicture", 5},
         {L"GetFileFilter", 6},         {L"CallTimeout", 7},
         {L"GetPictureProperties", 8},  {L"ConvertFile", 9},
-        {L"CheckPlugin", 10},          {L"GetArchiveInfo", 13},
+        {L"CheckPlugin", 10},          {L"ConvertFiles", 11},
+        {L"Workers", 12},              {L"GetArchiveInfo", 13},
     };
     static constexpr UINT MAX_ARGS = 4;
+    // The most worker processes a conversion job may use.
+    static constexpr LONG MAX_WORKERS = 64;
     static constexpr bool CHECKS_NAMED_ARGS = true;
     // Checks the count, converts the arguments and calls the member of DISPID id.
     HRESULT InvokeMember(DISPID id, DispatchCall& call);
@@ -65,12 +68,16 @@ public:
     STDMETHODIMP CheckPlugin(BSTR FileName, VARIANT* pResult) override;
 
     // ITamrixHost3
+    STDMETHODIMP ConvertFiles(VARIANT sources, BSTR destFolder, BSTR destType, IDispatch** ppJob) override;
+    STDMETHODIMP get_Workers(LONG* pVal) override;
+    STDMETHODIMP put_Workers(LONG newVal) override;
     STDMETHODIMP GetArchiveInfo(VARIANT src, LONG offsetOrLength, IDispatch** ppCollection) override;
 
 private:
     std::shared_ptr<RemoteSessions> sessions_;  // before the list, whose entries use them
     SPI::PluginList list_;
     LONG callTimeout_ = DEFAULT_CALL_TIMEOUT;
+    LONG workers_;  // a job's worker processes
 };
 
 }  // namespace Tamrix

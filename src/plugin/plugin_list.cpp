@@ -126,7 +126,8 @@ const void* ShownHeader(const Source& source, BYTE (&copy)[HEADER_SIZE]) {
 
 // ---- Loading on demand -----------------------------------------------------------------
 
-LoadedForCall::LoadedForCall(SpiInterface& entry) : entry_(entry), loadedHere_(!entry.IsLoaded()) {
+LoadedForCall::LoadedForCall(SpiInterface& entry, bool keep)
+    : entry_(entry), loadedHere_(!entry.IsLoaded()), keep_(keep) {
     ok_ = !loadedHere_ || entry_.Probe() != 0;
 }
 
@@ -163,6 +164,12 @@ bool PluginInfoText(const SpiInterface& entry, int infoNo, int size, std::wstrin
 
 PluginList::PluginList(std::unique_ptr<RemotePlugins> remote) : remote_(std::move(remote)) {
     LoadPlugins(SPI_DEFAULT_FLAGS, std::nullopt);
+}
+
+PluginList::PluginList(const std::vector<std::wstring>& paths, std::unique_ptr<RemotePlugins> remote)
+    : remote_(std::move(remote)), keepsLoaded_(true) {
+    plugins_.reserve(paths.size());
+    for (const std::wstring& path : paths) plugins_.push_back(Binding(path));
 }
 
 SpiInterface PluginList::Binding(std::wstring path) const {
@@ -311,7 +318,7 @@ SpiInterface* PluginList::FindSupporting(PluginName& name, const void* header) {
             continue;
         }
         SpiInterface& entry = plugins_[i];
-        LoadedForCall loaded(entry);
+        LoadedForCall loaded(entry, keepsLoaded_);
         if (!loaded.Ok()) continue;
         if (AskSupported(entry, name, header) == S_OK) {
             loaded.Keep();
@@ -356,22 +363,31 @@ HRESULT PluginList::ComposePicture(Source& source, Tamrix::UniqueHglobal& bitmap
 }
 
 HRESULT PluginList::DecodePicture(Source& source, DecodedPicture& picture) {
-    return FirstAccepting(source, KIND_PICTURE, [&](SpiInterface& entry) { return Decode(entry, source, picture); });
+    WalkPoint start;
+    return FirstAccepting(source, KIND_PICTURE, start, false,
+                          [&](SpiInterface& entry) { return Decode(entry, source, picture); });
+}
+
+HRESULT PluginList::DecodeStretch(Source& source, WalkPoint& point, DecodedPicture& picture) {
+    return FirstAccepting(source, KIND_PICTURE, point, true,
+                          [&](SpiInterface& entry) { return Decode(entry, source, picture); });
 }
 
 HRESULT PluginList::ListArchive(Source& source, const std::function<HRESULT(SpiInterface&)>& list) {
-    return FirstAccepting(source, KIND_ARCHIVE, list);
+    WalkPoint start;
+    return FirstAccepting(source, KIND_ARCHIVE, start, false, list);
 }
 
 HRESULT PluginList::ReadPictureProperties(Source& source, PictureProperties& properties) {
-    return FirstAccepting(source, KIND_PICTURE, [&](SpiInterface& entry) {
+    WalkPoint start;
+    return FirstAccepting(source, KIND_PICTURE, start, false, [&](SpiInterface& entry) {
         return entry.Remote() ? entry.Remote()->ReadPictureProperties(source, properties)
                               : SPI::ReadPictureProperties(entry, source, properties);
     });
 }
 
 template <class Ask>
-HRESULT PluginList::FirstAccepting(Source& source, DWORD kind, Ask&& ask) {
+HRESULT PluginList::FirstAccepting(Source& source, DWORD kind, WalkPoint& point, bool stretch, Ask&& ask) {
     const Walk walk(*this);
     // One header for the whole walk: read from the file, or shown from memory (which has no
     // name).
@@ -387,15 +403,16 @@ HRESULT PluginList::FirstAccepting(Source& source, DWORD kind, Ask&& ask) {
         shown = ShownHeader(source, header);
     }
 
-    Tamrix::FirstFailure first;
+    Tamrix::FirstFailure first;  // the words of this stretch's first failure
     const SpiInterface* otherKind = nullptr;
-    for (size_t i = 0; i < plugins_.size(); ++i) {
+    for (size_t i = point.next; i < plugins_.size(); ++i) {
         if (const size_t declined = DecliningAhead(i, name, shown)) {
             i += declined - 1;
             continue;
         }
         SpiInterface& entry = plugins_[i];
-        LoadedForCall loaded(entry);  // kept only for the one whose answer is the result
+        NoteAsking(WalkStep(i, false));
+        LoadedForCall loaded(entry, keepsLoaded_);  // else kept only for the one whose answer is the result
         if (!loaded.Ok() || AskSupported(entry, name, shown) != S_OK) continue;
         // The picture walk asks every kind, and an archive plug-in that accepts ends it, as it
         // always has; the archive walk passes picture plug-ins by.
@@ -404,16 +421,30 @@ HRESULT PluginList::FirstAccepting(Source& source, DWORD kind, Ask&& ask) {
             otherKind = &entry;
             break;
         }
+        NoteAsking(WalkStep(i, true));
         const HRESULT hr = ask(entry);
+        NoteAsking(-1);
         if (SUCCEEDED(hr)) {
             loaded.Keep();
             source.Release();
             return hr;
         }
         first.Offer(hr);
+        if (SUCCEEDED(point.failure)) point.failure = hr;
+        if (stretch && i + 1 < plugins_.size()) {
+            point.next = i + 1;
+            source.Release();
+            first.Report();
+            return hr;
+        }
     }
+    NoteAsking(-1);
+    point.next = plugins_.size();
     source.Release();
-    if (first.Failed()) return first.Report();
+    if (FAILED(point.failure)) {
+        first.Report();
+        return point.failure;
+    }
     const std::wstring what = SourceWords(source);
     if (name.Refused()) {
         Tamrix::NoteFailure(L"the name of " + what + L" cannot be given to the plug-ins that take names in the ANSI "
@@ -436,7 +467,7 @@ HRESULT PluginList::WritePicture(const std::wstring& destPath, const DecodedPict
         return picture.WriteBitmapFile(destPath);
     const Walk walk(*this);
     for (SpiInterface& entry : plugins_) {
-        LoadedForCall loaded(entry);
+        LoadedForCall loaded(entry, keepsLoaded_);
         if (!loaded.Ok() || !entry.Is(KIND_PICTURE)) continue;
         const HRESULT hr =
             entry.Remote()

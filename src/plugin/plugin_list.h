@@ -83,11 +83,21 @@ struct PluginCheck {
     std::wstring detail;
 };
 
+// The step of a picture walk that a helper process notes for its client (NoteAsking): 2 i
+// while entry i is loaded and asked, 2 i + 1 while it decodes.
+constexpr LONG WalkStep(size_t entry, bool decoding) noexcept {
+    return static_cast<LONG>(2 * entry + (decoding ? 1 : 0));
+}
+
 class PluginList {
 public:
     // Discovery with the default flags and no search folder, binding the remote plug-ins
     // through `remote`; null binds every file here.
     explicit PluginList(std::unique_ptr<RemotePlugins> remote = nullptr);
+    // Exactly the plug-in files `paths`, in that order, none loaded: a worker's copy of a
+    // manager's list, which binds those of another machine through `remote` (null: here).
+    // An entry a walk loads stays loaded.
+    PluginList(const std::vector<std::wstring>& paths, std::unique_ptr<RemotePlugins> remote);
     PluginList(const PluginList&) = delete;
     PluginList& operator=(const PluginList&) = delete;
     ~PluginList() = default;
@@ -134,6 +144,16 @@ public:
     // succeeds, the first failure the answer when none does, as DecodePicture answers.
     // Releases `source`.
     HRESULT ListArchive(Source& source, const std::function<HRESULT(SpiInterface&)>& list);
+    // Where a picture walk stands when it is taken a stretch at a time.
+    struct WalkPoint {
+        size_t next = 0;         // the entry it goes on at; the list's size once it is over
+        HRESULT failure = S_OK;  // its first failure so far
+    };
+    // DecodePicture's walk from point.next on, for one that goes on in a new process when a
+    // plug-in ends the one it ran in: it stops after an entry that accepts the source and
+    // fails to decode it (the result that failure, `point` past it), or at its end (the
+    // result DecodePicture's). Each step is noted (NoteAsking, WalkStep).
+    HRESULT DecodeStretch(Source& source, WalkPoint& point, DecodedPicture& picture);
     // The same walk over GetPictureInfo (ReadPictureProperties): nothing is decoded.
     HRESULT ReadPictureProperties(Source& source, PictureProperties& properties);
     // `picture` as the file destPath: a ".bmp" (any case) as the bitmap file, another type
@@ -172,8 +192,9 @@ private:
     HRESULT Decode(SpiInterface& entry, Source& source, DecodedPicture& picture);
     // Asks `ask(entry)` of the plug-ins of `kind` accepting `source`, in list order, until one
     // succeeds; the failures and the result as DecodePicture tells. Releases `source`.
+    // `point` and `stretch` as DecodeStretch takes them.
     template <class Ask>
-    HRESULT FirstAccepting(Source& source, DWORD kind, Ask&& ask);
+    HRESULT FirstAccepting(Source& source, DWORD kind, WalkPoint& point, bool stretch, Ask&& ask);
     // How many entries from index `first` on decline `name` and `header` for sure: remote
     // entries not loaded, served by one process, asked there in one call (a walk of such
     // entries one by one costs a few calls into that process each). 0 when the entry at
@@ -186,14 +207,15 @@ private:
     std::unique_ptr<RemotePlugins> remote_;  // before the list, which may use it to the end
     LONG loadFlags_ = SPI_DEFAULT_FLAGS;
     std::vector<SpiInterface> plugins_;
+    bool keepsLoaded_ = false;  // entries a walk loads stay loaded
     int walks_ = 0;
 };
 
 // Loads an unloaded entry for the length of one question and unloads it again at the end,
-// unless Keep() was called; an entry loaded before is left as it is.
+// unless Keep() was called (or `keep` given); an entry loaded before is left as it is.
 class LoadedForCall {
 public:
-    explicit LoadedForCall(SpiInterface& entry);
+    explicit LoadedForCall(SpiInterface& entry, bool keep = false);
     LoadedForCall(const LoadedForCall&) = delete;
     LoadedForCall& operator=(const LoadedForCall&) = delete;
     ~LoadedForCall();

@@ -4,6 +4,19 @@
 #include "names.h"
 
 namespace SPI {
+namespace {
+
+RemotePluginsMaker g_helperRemotePlugins = nullptr;
+
+}  // namespace
+
+void SetHelperRemotePlugins(RemotePluginsMaker maker) noexcept {
+    g_helperRemotePlugins = maker;
+}
+
+std::unique_ptr<RemotePlugins> NewHelperRemotePlugins() {
+    return g_helperRemotePlugins ? g_helperRemotePlugins() : nullptr;
+}
 
 WORD ImageMachine(const std::wstring& path) {
     Tamrix::UniqueFile file(

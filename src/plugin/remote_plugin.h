@@ -79,6 +79,13 @@ public:
     virtual std::unique_ptr<RemotePlugin> Bind(WORD machine, bool isolate) const = 0;
 };
 
+// How a helper process binds the plug-in files of another machine in the lists it keeps of
+// its own (a conversion worker's): set by the server where it runs as a helper; elsewhere
+// there is none, and such files are bound here (and fail to load).
+using RemotePluginsMaker = std::unique_ptr<RemotePlugins> (*)();
+void SetHelperRemotePlugins(RemotePluginsMaker maker) noexcept;
+std::unique_ptr<RemotePlugins> NewHelperRemotePlugins();
+
 // The machine a module file is built for (IMAGE_FILE_MACHINE_I386, _AMD64, ...), read from
 // its headers; 0 when the file is no module or cannot be read.
 WORD ImageMachine(const std::wstring& path);

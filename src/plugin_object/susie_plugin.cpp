@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "../common/automation_types.h"
 #include "../common/boundary.h"
@@ -266,6 +267,45 @@ STDMETHODIMP SusiePlugin::NewPlugin(ISusiePlugin** ppSpi) {
         // A sibling made here costs the 64-bit server one call, where a new activation of the
         // class would cost it a start of the surrogate under Wine, which serves one per activation.
         return HandOut(Make<SusiePlugin>(), IID_ISusiePlugin, reinterpret_cast<void**>(ppSpi));
+    });
+}
+
+STDMETHODIMP SusiePlugin::UsePlugins(SAFEARRAY* Paths) {
+    return Boundary([&] {
+        VARTYPE type = VT_EMPTY;
+        if (!Paths || SafeArrayGetDim(Paths) != 1 || FAILED(SafeArrayGetVartype(Paths, &type)) || type != VT_BSTR)
+            return E_INVALIDARG;
+        SafeArrayDataAccess access;
+        ThrowIfFailed(access.access(Paths));
+        const auto* paths = static_cast<const BSTR*>(access.data());
+        std::vector<std::wstring> files;
+        for (ULONG i = 0; i < Paths->rgsabound[0].cElements; ++i) files.push_back(SPI::TextOf(paths[i]));
+        list_ = std::make_unique<SPI::PluginList>(files, SPI::NewHelperRemotePlugins());
+        return S_OK;
+    });
+}
+
+STDMETHODIMP SusiePlugin::ConvertThrough(BSTR Source, BSTR Destination, LONG From, LONG Failure, LONG* pNext,
+                                         LONG* pResult) {
+    return Boundary([&] {
+        if (!pNext || !pResult) return E_POINTER;
+        *pNext = -1;
+        *pResult = E_FAIL;
+        if (!list_ || From < 0) return E_INVALIDARG;
+        VARIANT name;
+        V_VT(&name) = VT_BSTR;
+        V_BSTR(&name) = Source;
+        SPI::Source source;
+        ThrowIfFailed(source.Convert(name, 0));
+        SPI::PluginList::WalkPoint point{static_cast<size_t>(From), Failure};
+        SPI::DecodedPicture picture;
+        HRESULT hr = list_->DecodeStretch(source, point, picture);
+        if (SUCCEEDED(hr))
+            hr = list_->WritePicture(SPI::TextOf(Destination), picture);
+        else if (point.next < list_->Plugins().size())
+            *pNext = static_cast<LONG>(point.next);
+        *pResult = hr;
+        return S_OK;
     });
 }
 

@@ -6,12 +6,14 @@
 #include <windows.h>
 #include <oaidl.h>
 #include <ocidl.h>
+#include <memory>
 
 #include "Tamrix.h"
 #include "../automation/typelib_dispatch.h"
 #include "../common/object.h"
 #include "../plugin/archive.h"
 #include "../plugin/picture.h"
+#include "../plugin/plugin_list.h"
 #include "../plugin/spi_interface.h"
 
 namespace Tamrix {
@@ -19,12 +21,12 @@ namespace Tamrix {
 class SusiePlugin : public TypeLibDispatch<ISusiePlugin2, typelib::TID_SUSIE_PLUGIN>,
                     public ProvideClassInfo<typelib::TID_SUSIE_PLUGIN_CLASS>,
                     public SupportsErrorInfo<SusiePlugin>,
-                    public ISusiePluginRemote2 {
+                    public ISusiePluginRemote3 {
 public:
     using Interfaces =
         InterfaceList<ISusiePlugin2, As<ISusiePlugin, ISusiePlugin2>, As<IDispatch, ISusiePlugin2>,
-                      IProvideClassInfo, ISupportErrorInfo, As<ISusiePluginRemote, ISusiePluginRemote2>,
-                      ISusiePluginRemote2>;
+                      IProvideClassInfo, ISupportErrorInfo, As<ISusiePluginRemote, ISusiePluginRemote3>,
+                      As<ISusiePluginRemote2, ISusiePluginRemote3>, ISusiePluginRemote3>;
 
     SusiePlugin() = default;
     // Bound to a copy of an existing binding (the copy owns its own library reference).
@@ -73,6 +75,10 @@ public:
                                 VARIANT* pRecords) override;
     STDMETHODIMP MemberRecordOf(VARIANT src, LONG offsetOrLength, BSTR FileName, VARIANT_BOOL* pWide,
                                 LONG* pRecordSize, VARIANT* pRecord) override;
+    // ISusiePluginRemote3: a conversion job asking the first object of a worker it started.
+    STDMETHODIMP UsePlugins(SAFEARRAY* Paths) override;
+    STDMETHODIMP ConvertThrough(BSTR Source, BSTR Destination, LONG From, LONG Failure, LONG* pNext,
+                                LONG* pResult) override;
 
 private:
     // S_OK when a plug-in of `kind` is loaded here; E_FAIL, saying which is, when not.
@@ -90,6 +96,7 @@ private:
                           SPI::RecordNumber& fileSize);
 
     SPI::SpiInterface binding_;
+    std::unique_ptr<SPI::PluginList> list_;  // a worker's (UsePlugins)
 };
 
 }  // namespace Tamrix

@@ -13,6 +13,7 @@
 #include "../common/handles.h"
 #include "../common/helper_link.h"
 #include "../common/surrogate_process.h"
+#include "../manager/remote_susie_plugin.h"
 #include "../plugin/call_guard.h"
 #include "../plugin_object/susie_plugin.h"
 #include "module.h"
@@ -20,6 +21,8 @@
 
 namespace Tamrix {
 namespace {
+
+HelperLink* g_link = nullptr;  // the block shared with the client, while serving
 
 // "<pid> <event> <mapping>", decimal.
 bool ParseArguments(const wchar_t* text, DWORD& pid, HANDLE& event, HANDLE& mapping) {
@@ -77,6 +80,10 @@ void ServeRemoteHost(const wchar_t* commandLine) {
     failure::ShareWith(link);
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (SUCCEEDED(hr)) hr = SPI::GuardPluginCalls(link) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    // A worker's list has another width's plug-ins served as an isolating manager has them,
+    // within the time limit the client gives this helper.
+    g_link = link;
+    SPI::SetHelperRemotePlugins([] { return NewForeignPlugins(g_link->callTimeout); });
     if (SUCCEEDED(hr)) hr = MarshalFirst(*link);
     link->marshalResult = hr;
     SetEvent(event.get());

@@ -5,6 +5,7 @@
 
 #include "automation/name_table_check.h"
 #include "common/object.h"
+#include "manager/conversion_job.h"
 #include "manager/tamrix_host.h"
 #include "results/picture_properties.h"
 #include "results/spi_file_info.h"
@@ -19,6 +20,13 @@ TEST(NameTables, TamrixHostAgreesWithTheTypeLibrary) {
     ASSERT_TRUE(host);
     ExpectNameTableMatchesTypeLib(IID_ITamrixHost3, Tamrix::TamrixHost::NAMES, static_cast<ITamrixHost3*>(host.get()),
                                   Tamrix::TamrixHost::MAX_ARGS);
+}
+
+TEST(NameTables, ConversionJobAgreesWithTheTypeLibrary) {
+    auto job = Tamrix::Make<Tamrix::ConversionJob>(nullptr);
+    ASSERT_TRUE(job);
+    ExpectNameTableMatchesTypeLib(IID_IConversionJob, Tamrix::ConversionJob::NAMES,
+                                  static_cast<IConversionJob*>(job.get()), Tamrix::ConversionJob::MAX_ARGS);
 }
 
 TEST(NameTables, SpiLocalHeapAgreesWithTheTypeLibrary) {
