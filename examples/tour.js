@@ -186,28 +186,60 @@ function addPicture(src, label, plugin) {
     pictures.push(item);
 }
 
-// Converts one picture and shows it: its row, and its box on the contact sheet.
-function convert(item) {
-    var name = outputName(item.label, "bmp");
-    try {
-        host.ConvertFile(item.src, 0, fso.BuildPath(outFolder, name));
-    } catch (err) {
+// Converts every picture found to `type` in worker processes, as many at once as the machine
+// has cores (ConvertFiles), each walking the plug-ins as the manager does, while the progress
+// shows. A job writes <file name>.<type> into one folder, so files of one name go in jobs of
+// their own; each file made is then moved to its own name in the output folder. Answers, for
+// each picture, its file's name, or the failure's code and words.
+var jobs = 0;
+function convertAll(type) {
+    var outcomes = [], left = pictures.length, done = 0;
+    while (left > 0) {
+        var batch = [], names = {};
+        for (var i = 0; i < pictures.length; ++i) {
+            if (outcomes[i]) continue;
+            var key = fso.GetFileName(pictures[i].src).toLowerCase();
+            if (names[key]) continue;
+            names[key] = true;
+            batch.push(i);
+            outcomes[i] = {};
+        }
+        var stage = fso.BuildPath(scratch, "job" + ++jobs);
+        fso.CreateFolder(stage);
+        var sources = [];
+        for (var b = 0; b < batch.length; ++b) sources.push(pictures[batch[b]].src);
+        var job = host.ConvertFiles(sources, stage, type);
+        while (!job.Wait(500)) WScript.Echo("  converting to " + type + ": " + (done + job.Completed) + " of " + pictures.length);
+        for (var r = 0; r < batch.length; ++r) {
+            var outcome = outcomes[batch[r]], result = job.Result(r) >>> 0;
+            if (result === 0) {
+                outcome.name = outputName(pictures[batch[r]].label, type);
+                var dest = fso.BuildPath(outFolder, outcome.name);
+                if (fso.FileExists(dest)) fso.DeleteFile(dest, true);
+                fso.MoveFile(job.Destination(r), dest);
+            } else {
+                outcome.error = {number: result | 0, description: job.Description(r)};
+            }
+        }
+        done += batch.length;
+        left -= batch.length;
+        job = null;
+    }
+    return outcomes;
+}
+
+// Shows one picture converted: its row, and its box on the contact sheet.
+function show(item, bitmap, other) {
+    if (bitmap.error) {
         row(item.label, item.plugin, "cannot decode", "");
-        failed(item.label, item.plugin, err);
+        failed(item.label, item.plugin, bitmap.error);
         return;
     }
     ++stats.pictures;
-    var shown = name;
-    if (toType !== null) {
-        shown = outputName(item.label, toType);
-        try {
-            host.ConvertFile(item.src, 0, fso.BuildPath(outFolder, shown));
-        } catch (err) {
-            failed(item.label + " (to " + toType + ")", item.plugin, err);
-            shown = name;
-        }
-    }
-    row(item.label, item.plugin, item.what, shown === name ? name : name + ", " + shown);
+    var shown = bitmap.name;
+    if (other && other.error) failed(item.label + " (to " + toType + ")", item.plugin, other.error);
+    else if (other) shown = other.name;
+    row(item.label, item.plugin, item.what, shown === bitmap.name ? bitmap.name : bitmap.name + ", " + shown);
     sheet.push({image: shown, label: item.label, what: item.what, plugin: item.plugin, small: item.small});
 }
 
@@ -293,13 +325,17 @@ for (var n = 0; n < files.length; ++n) {
 }
 
 WScript.Echo("");
+var bitmaps = [], others = [];
+try {
+    if (pictures.length > 0) bitmaps = convertAll("bmp");
+    if (pictures.length > 0 && toType !== null) others = convertAll(toType);
+} catch (err) {
+    failed("(converting)", "", err);
+}
 WScript.Echo("    " + pad("file", 32) + "  " + pad("read by", 28) + "  " + pad("picture", 20) + "  bitmap file");
 for (var c = 0; c < pictures.length; ++c) {
-    try {
-        convert(pictures[c]);
-    } catch (err) {
-        failed(pictures[c].label, pictures[c].plugin, err);
-    }
+    var bitmap = bitmaps[c] || {error: {number: 0x80004005 | 0, description: "not converted"}};
+    show(pictures[c], bitmap, toType !== null ? others[c] || bitmap : null);
 }
 host = null;
 CollectGarbage();  // the plug-in objects let go of the extracted members

@@ -237,33 +237,73 @@ Sub AddPicture(src, label, pluginText)
     pictures.Add pictures.Count, Array(src, label, pluginText, what, small)
 End Sub
 
-' Converts one picture (its bitmap file and, with /to:, a file of that type) and shows it.
-Sub Convert(item)
-    Dim name, shown, number, description
-    name = OutputName(item(1), "bmp")
-    On Error Resume Next
-    host.ConvertFile item(0), 0, fso.BuildPath(outFolder, name)
-    number = Err.Number : description = Err.Description
-    On Error GoTo 0
-    If number <> 0 Then
+' Converts every picture found to fileType in worker processes, as many at once as the
+' machine has cores (ConvertFiles), each walking the plug-ins as the manager does, while the
+' progress shows. A job writes <file name>.<type> into one folder, so files of one name go in
+' jobs of their own; each file made is then moved to its own name in the output folder.
+' Answers, for each picture, Array(its file's name, the failure's code, its words).
+Dim jobs : jobs = 0
+Function ConvertAll(fileType)
+    Dim outcomes, left, done, batch, names, i, key, stage, sources, job, r, idx, result, name, dest, item
+    Set outcomes = CreateObject("Scripting.Dictionary")
+    left = pictures.Count : done = 0
+    Do While left > 0
+        Set batch = CreateObject("Scripting.Dictionary")
+        Set names = CreateObject("Scripting.Dictionary")
+        Set sources = CreateObject("Scripting.Dictionary")
+        ' By the dictionary's own keys: a key of another number type would be another key.
+        For Each i In pictures.Keys
+            item = pictures(i)   ' (Wine's VBScript cannot index an item where it is read)
+            key = LCase(fso.GetFileName(item(0)))
+            If Not outcomes.Exists(i) And Not names.Exists(key) Then
+                names.Add key, True
+                batch.Add batch.Count, i
+                sources.Add sources.Count, item(0)
+                outcomes.Add i, Empty
+            End If
+        Next
+        jobs = jobs + 1
+        stage = fso.BuildPath(scratch, "job" & jobs)
+        fso.CreateFolder stage
+        Set job = host.ConvertFiles(sources.Items, stage, fileType)
+        Do While Not job.Wait(500)
+            WScript.Echo "  converting to " & fileType & ": " & (done + job.Completed) & " of " & pictures.Count
+        Loop
+        For Each r In batch.Keys   ' 0, 1, ...: each file's place in the job
+            idx = batch(r)
+            item = pictures(idx)
+            result = job.Result(r)
+            If result = 0 Then
+                name = OutputName(item(1), fileType)
+                dest = fso.BuildPath(outFolder, name)
+                If fso.FileExists(dest) Then fso.DeleteFile dest, True
+                fso.MoveFile job.Destination(r), dest
+                outcomes(idx) = Array(name, 0, "")
+            Else
+                outcomes(idx) = Array("", result, job.Description(r))
+            End If
+        Next
+        done = done + batch.Count
+        left = left - batch.Count
+        Set job = Nothing
+    Loop
+    Set ConvertAll = outcomes
+End Function
+
+' Shows one picture converted: its row, and its box on the contact sheet.
+Sub Show(item, bitmap, other)
+    Dim shown
+    If bitmap(1) <> 0 Then
         Row item(1), item(2), "cannot decode", ""
-        Failed item(1), item(2), number, description
+        Failed item(1), item(2), bitmap(1), bitmap(2)
         Exit Sub
     End If
     pictureCount = pictureCount + 1
-    shown = name
-    If toType <> "" Then
-        shown = OutputName(item(1), toType)
-        On Error Resume Next
-        host.ConvertFile item(0), 0, fso.BuildPath(outFolder, shown)
-        number = Err.Number : description = Err.Description
-        On Error GoTo 0
-        If number <> 0 Then
-            Failed item(1) & " (to " & toType & ")", item(2), number, description
-            shown = name
-        End If
+    shown = bitmap(0)
+    If IsArray(other) Then
+        If other(1) <> 0 Then Failed item(1) & " (to " & toType & ")", item(2), other(1), other(2) Else shown = other(0)
     End If
-    If shown = name Then Row item(1), item(2), item(3), name Else Row item(1), item(2), item(3), name & ", " & shown
+    If shown = bitmap(0) Then Row item(1), item(2), item(3), shown Else Row item(1), item(2), item(3), bitmap(0) & ", " & shown
     sheet.Add sheet.Count, Array(shown, item(1), item(3), item(2), item(4))
 End Sub
 
@@ -360,12 +400,27 @@ For n = 0 To files.Count - 1
 Next
 
 WScript.Echo ""
+Dim bitmaps, others, other, item
+Set bitmaps = CreateObject("Scripting.Dictionary")
+Set others = CreateObject("Scripting.Dictionary")
+If pictures.Count > 0 Then
+    On Error Resume Next
+    Set bitmaps = ConvertAll("bmp")
+    If Err.Number = 0 And toType <> "" Then Set others = ConvertAll(toType)
+    If Err.Number <> 0 Then Failed "(converting)", "", Err.Number, Err.Description
+    On Error GoTo 0
+End If
 WScript.Echo "    " & Pad("file", 32) & "  " & Pad("read by", 28) & "  " & Pad("picture", 20) & "  bitmap file"
 For Each key In pictures.Keys
-    On Error Resume Next
-    Convert pictures(key)
-    If Err.Number <> 0 Then Failed pictures(key)(1), pictures(key)(2), Err.Number, Err.Description
-    On Error GoTo 0
+    item = pictures(key)
+    If bitmaps.Exists(key) Then
+        other = Empty
+        If toType <> "" And others.Exists(key) Then other = others(key)
+        Show item, bitmaps(key), other
+    Else
+        Row item(1), item(2), "cannot decode", ""
+        Failed item(1), item(2), &H80004005, "not converted"
+    End If
 Next
 Set host = Nothing
 On Error Resume Next
@@ -375,7 +430,7 @@ On Error GoTo 0
 ' ---- The contact sheet --------------------------------------------------------------------
 ' The summary, the failures, then every picture in a box of one size: scaled down when
 ' larger, scaled up with its pixels kept sharp when smaller, linked to its bitmap file.
-Dim page, item, cls
+Dim page, cls
 Set page = fso.CreateTextFile(fso.BuildPath(outFolder, "index.html"), True, True)
 page.WriteLine "<!DOCTYPE html>"
 page.WriteLine "<html><head><meta charset=""utf-16""><title>Tamrix tour</title><style>"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "com_ptr.h"
+#include "handles.h"
 #include "helper_link.h"
 
 namespace Tamrix {
@@ -57,7 +58,7 @@ std::wstring Take() noexcept {
     g_state.Set(state & ~HAS_NOTE);
     const DWORD me = GetCurrentThreadId();
     std::wstring text;
-    AcquireSRWLockExclusive(&g_notesLock);
+    const ExclusiveLock guard(g_notesLock);
     auto& notes = Notes();
     for (size_t i = 0; i < notes.size(); ++i) {
         if (notes[i].first != me) continue;
@@ -66,7 +67,6 @@ std::wstring Take() noexcept {
         notes.pop_back();
         break;
     }
-    ReleaseSRWLockExclusive(&g_notesLock);
     return text;
 }
 
@@ -99,7 +99,7 @@ void NoteFailure(std::wstring text) noexcept {
     const ULONG_PTR state = g_state.Get();
     if (state < ONE_LEVEL) return;  // no member runs here
     const DWORD me = GetCurrentThreadId();
-    AcquireSRWLockExclusive(&g_notesLock);
+    const ExclusiveLock guard(g_notesLock);
     try {
         auto& notes = Notes();
         bool replaced = false;
@@ -113,7 +113,6 @@ void NoteFailure(std::wstring text) noexcept {
     } catch (...) {
         // Without memory the failure goes without words; its code still tells.
     }
-    ReleaseSRWLockExclusive(&g_notesLock);
 }
 
 std::wstring TakeFailureNote() noexcept {

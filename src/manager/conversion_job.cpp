@@ -3,7 +3,6 @@
 #include <objbase.h>
 
 #include <algorithm>
-#include <mutex>
 #include <new>
 
 #include "../common/automation_types.h"
@@ -15,6 +14,7 @@
 #include "../plugin/names.h"
 #include "../plugin/plugin_list.h"
 #include "helper_process.h"
+#include "remote_plugin_object.h"
 
 namespace Tamrix {
 
@@ -22,7 +22,8 @@ namespace Tamrix {
 class ConversionBatch : private module_lock::Holder {
 public:
     ConversionBatch(ConversionPlan plan, size_t threads)
-        : plan_(std::move(plan)), results_(plan_.sources.size(), E_PENDING), threads_(threads),
+        : plan_(std::move(plan)), results_(plan_.sources.size(), E_PENDING), words_(plan_.sources.size()),
+          threads_(threads),
           done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
     const ConversionPlan& Plan() const noexcept { return plan_; }
@@ -30,37 +31,45 @@ public:
 
     // The next file nobody has started; false once there is none.
     bool Take(size_t& index) {
-        const std::lock_guard<std::mutex> guard(lock_);
+        const ExclusiveLock guard(lock_);
         if (next_ >= results_.size()) return false;
         index = next_++;
         return true;
     }
-    void Finish(size_t index, HRESULT hr) {
-        const std::lock_guard<std::mutex> guard(lock_);
+    void Finish(size_t index, HRESULT hr, std::wstring words) {
+        const ExclusiveLock guard(lock_);
         Record(index, hr);
+        words_[index] = std::move(words);
     }
     // Files nobody has started are not converted.
     void Cancel() {
-        const std::lock_guard<std::mutex> guard(lock_);
-        for (; next_ < results_.size(); ++next_) Record(next_, HRESULT_FROM_WIN32(ERROR_CANCELLED));
+        const ExclusiveLock guard(lock_);
+        for (; next_ < results_.size(); ++next_) {
+            Record(next_, HRESULT_FROM_WIN32(ERROR_CANCELLED));
+            words_[next_] = L"cancelled before it was converted";
+        }
     }
     // The last thread out says the job is done: by then every file has its result.
     void ThreadEnded() {
-        const std::lock_guard<std::mutex> guard(lock_);
+        const ExclusiveLock guard(lock_);
         if (--threads_ == 0) SetEvent(done_.get());
     }
 
     LONG Completed() {
-        const std::lock_guard<std::mutex> guard(lock_);
+        const ExclusiveLock guard(lock_);
         return completed_;
     }
     LONG Failed() {
-        const std::lock_guard<std::mutex> guard(lock_);
+        const ExclusiveLock guard(lock_);
         return failed_;
     }
     HRESULT Result(size_t index) {
-        const std::lock_guard<std::mutex> guard(lock_);
+        const ExclusiveLock guard(lock_);
         return results_[index];
+    }
+    std::wstring Words(size_t index) {
+        const ExclusiveLock guard(lock_);
+        return words_[index];
     }
 
 private:
@@ -71,9 +80,10 @@ private:
     }
 
     const ConversionPlan plan_;
-    std::mutex lock_;
+    SRWLOCK lock_ = SRWLOCK_INIT;
     size_t next_ = 0;
     std::vector<HRESULT> results_;
+    std::vector<std::wstring> words_;  // what happened to each file that failed
     LONG completed_ = 0;
     LONG failed_ = 0;
     size_t threads_;
@@ -88,38 +98,62 @@ class Worker {
 public:
     explicit Worker(const ConversionPlan& plan) noexcept : plan_(plan) {}
 
-    // Source `index` of the plan converted: the file's result.
-    HRESULT Convert(size_t index) {
+    // Source `index` of the plan converted: the file's result, and what happened in `words`
+    // when it failed.
+    HRESULT Convert(size_t index, std::wstring& words) {
         const std::wstring& source = plan_.sources[index];
         // A file that is not there says so itself; no plug-in is asked.
-        if (GetFileAttributesW(SPI::SystemPath(source).c_str()) == INVALID_FILE_ATTRIBUTES)
-            return HRESULT_FROM_WIN32(GetLastError());
+        if (GetFileAttributesW(SPI::SystemPath(source).c_str()) == INVALID_FILE_ATTRIBUTES) {
+            const HRESULT missing = HRESULT_FROM_WIN32(GetLastError());
+            words = L"cannot read " + Quoted(source) + L": " + ResultText(missing);
+            return missing;
+        }
         const std::wstring& destination = plan_.destinations[index];
         const Bstr src(SysAllocStringLen(source.data(), static_cast<UINT>(source.size())));
         const Bstr dest(SysAllocStringLen(destination.data(), static_cast<UINT>(destination.size())));
         if (!src.get() || !dest.get()) return E_OUTOFMEMORY;
         LONG from = 0;
-        HRESULT failure = S_OK;
+        HRESULT failure = S_OK;  // the walk's first failure, and its words
+        std::wstring failureWords;
         for (;;) {
             if (!remote_ || helper_->Ended()) {
-                if (HRESULT hr = Start(); FAILED(hr)) return hr;
+                if (HRESULT hr = Start(); FAILED(hr)) {
+                    words = L"no worker process could be started: " + ResultText(hr);
+                    return hr;
+                }
             }
             helper_->ForgetAsking();
             LONG next = -1, result = E_FAIL;
-            HRESULT hr = remote_->ConvertThrough(src.get(), dest.get(), from, failure, &next, &result);
+            Bstr said;
+            HRESULT hr = remote_->ConvertThrough(src.get(), dest.get(), from, failure, &next, said.put(), &result);
             if (SUCCEEDED(hr)) {
-                if (next < 0) return result;
-                if (SUCCEEDED(failure)) failure = result;
+                const std::wstring stretchWords(said.get() ? said.get() : L"", said.length());
+                if (next < 0) {
+                    if (FAILED(result)) words = failureWords.empty() ? stretchWords : failureWords;
+                    return result;
+                }
+                if (SUCCEEDED(failure)) {
+                    failure = result;
+                    failureWords = stretchWords;
+                }
                 from = next;
                 continue;
             }
             hr = helper_->Answer(hr);
             const LONG step = helper_->Asking();
-            if ((hr != E_PLUGIN_CRASHED && hr != E_PLUGIN_TIMEOUT) || step < 0) return hr;
+            if ((hr != E_PLUGIN_CRASHED && hr != E_PLUGIN_TIMEOUT) || step < 0) {
+                words = L"the worker process failed: " + ResultText(hr);
+                return hr;
+            }
             // A plug-in ended the worker: the walk goes on past it in a new one, that plug-in
             // having declined (ended while asked) or failed with the end's code (while decoding),
             // as a walk over isolated plug-ins takes it.
-            if (step % 2 == 1 && SUCCEEDED(failure)) failure = hr;
+            if (step % 2 == 1 && SUCCEEDED(failure)) {
+                failure = hr;
+                const size_t plugin = static_cast<size_t>(step / 2);
+                failureWords = EndedWords(hr, plugin < plan_.plugins.size() ? plan_.plugins[plugin] : L"a plug-in",
+                                          Quoted(source));
+            }
             from = step / 2 + 1;
         }
     }
@@ -167,12 +201,17 @@ DWORD WINAPI DriveWorker(void* parameter) {
             size_t index = 0;
             while (batch.Take(index)) {
                 HRESULT hr = com;
+                std::wstring words;
                 try {
-                    if (SUCCEEDED(com)) hr = worker.Convert(index);
+                    if (SUCCEEDED(com)) hr = worker.Convert(index, words);
                 } catch (const std::bad_alloc&) {
                     hr = E_OUTOFMEMORY;
                 }
-                batch.Finish(index, hr);
+                try {
+                    batch.Finish(index, hr, std::move(words));
+                } catch (const std::bad_alloc&) {
+                    batch.Finish(index, hr, std::wstring());
+                }
             }
         }
         if (SUCCEEDED(com)) CoUninitialize();
@@ -372,6 +411,17 @@ STDMETHODIMP ConversionJob::get_Destination(LONG Index, BSTR* pVal) {
     });
 }
 
+STDMETHODIMP ConversionJob::get_Description(LONG Index, BSTR* pVal) {
+    return Boundary([&] {
+        if (!pVal) return E_POINTER;
+        *pVal = nullptr;
+        if (Index < 0 || static_cast<size_t>(Index) >= batch_->Plan().sources.size()) return E_INVALIDARG;
+        const std::wstring words = batch_->Words(static_cast<size_t>(Index));
+        *pVal = SysAllocStringLen(words.data(), static_cast<UINT>(words.size()));
+        return *pVal ? S_OK : E_OUTOFMEMORY;
+    });
+}
+
 STDMETHODIMP ConversionJob::Cancel() {
     return Boundary([&] { batch_->Cancel(); });
 }
@@ -416,6 +466,12 @@ HRESULT ConversionJob::InvokeMember(DISPID id, DispatchCall& call) {
     case 8:
         if (FAILED(hr = call.Expect(0))) return hr;
         return call.Return(Cancel());
+    case 9: {
+        if (FAILED(hr = call.Expect(1)) || FAILED(hr = call.Long(0, &number))) return hr;
+        BSTR words = nullptr;
+        hr = get_Description(number, &words);
+        return call.ReturnString(hr, words);
+    }
     default:
         return DISP_E_MEMBERNOTFOUND;
     }

@@ -50,7 +50,7 @@ public:
         {L"Total", 1},       {L"get_Total", 1},  {L"Completed", 2},   {L"get_Completed", 2},
         {L"Failed", 3},      {L"get_Failed", 3}, {L"Done", 4},        {L"get_Done", 4},
         {L"Wait", 5},        {L"Result", 6},     {L"get_Result", 6},  {L"Destination", 7},
-        {L"get_Destination", 7}, {L"Cancel", 8},
+        {L"get_Destination", 7}, {L"Cancel", 8},       {L"Description", 9}, {L"get_Description", 9},
     };
     static constexpr UINT MAX_ARGS = 2;
     static constexpr bool CHECKS_NAMED_ARGS = true;
@@ -73,6 +73,7 @@ public:
     STDMETHODIMP get_Result(LONG Index, LONG* pVal) override;
     STDMETHODIMP get_Destination(LONG Index, BSTR* pVal) override;
     STDMETHODIMP Cancel() override;
+    STDMETHODIMP get_Description(LONG Index, BSTR* pVal) override;
 
 private:
     std::shared_ptr<ConversionBatch> batch_;

@@ -43,14 +43,16 @@ HRESULT LocalHeapCopy(IDispatch* remote, IDispatch** out) {
     return SpiLocalHeap::Create(std::move(shared), out, false);
 }
 
-void NoteRemoteFailure(HRESULT hr, const std::wstring& path, const std::wstring& what, const HelperProcess* helper) {
+std::wstring EndedWords(HRESULT hr, const std::wstring& path, const std::wstring& what) {
     const std::wstring on = what.empty() ? std::wstring() : L" while working on " + what;
-    if (hr == E_PLUGIN_CRASHED) {
-        NoteFailure(FileNameOf(path) + L" crashed" + on + L" (its helper process ended)");
-        return;
-    }
-    if (hr == E_PLUGIN_TIMEOUT) {
-        NoteFailure(FileNameOf(path) + L" did not answer within CallTimeout" + on + L" (its helper process was ended)");
+    if (hr == E_PLUGIN_TIMEOUT)
+        return FileNameOf(path) + L" did not answer within CallTimeout" + on + L" (its helper process was ended)";
+    return FileNameOf(path) + L" crashed" + on + L" (its helper process ended)";
+}
+
+void NoteRemoteFailure(HRESULT hr, const std::wstring& path, const std::wstring& what, const HelperProcess* helper) {
+    if (hr == E_PLUGIN_CRASHED || hr == E_PLUGIN_TIMEOUT) {
+        NoteFailure(EndedWords(hr, path, what));
         return;
     }
     // What the object over there said: the system brings the words over with the call's

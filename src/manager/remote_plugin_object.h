@@ -86,6 +86,9 @@ private:
     std::wstring path_;
 };
 
+// How a call into the plug-in `path` ended its helper (hr E_PLUGIN_CRASHED or
+// E_PLUGIN_TIMEOUT) while it was working on `what` ("" for nothing named), in words.
+std::wstring EndedWords(HRESULT hr, const std::wstring& path, const std::wstring& what);
 // Notes why a call into the plug-in `path` over there failed with hr: how its helper ended,
 // or the words the object over there gave (its member's name left out) if `helper` (null for
 // the surrogate) or the system brought them; `what` names the file or bytes it was working

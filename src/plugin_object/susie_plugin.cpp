@@ -286,10 +286,11 @@ STDMETHODIMP SusiePlugin::UsePlugins(SAFEARRAY* Paths) {
 }
 
 STDMETHODIMP SusiePlugin::ConvertThrough(BSTR Source, BSTR Destination, LONG From, LONG Failure, LONG* pNext,
-                                         LONG* pResult) {
+                                         BSTR* pWords, LONG* pResult) {
     return Boundary([&] {
-        if (!pNext || !pResult) return E_POINTER;
+        if (!pNext || !pWords || !pResult) return E_POINTER;
         *pNext = -1;
+        *pWords = nullptr;
         *pResult = E_FAIL;
         if (!list_ || From < 0) return E_INVALIDARG;
         VARIANT name;
@@ -304,6 +305,7 @@ STDMETHODIMP SusiePlugin::ConvertThrough(BSTR Source, BSTR Destination, LONG Fro
             hr = list_->WritePicture(SPI::TextOf(Destination), picture);
         else if (point.next < list_->Plugins().size())
             *pNext = static_cast<LONG>(point.next);
+        if (FAILED(hr)) ThrowIfFailed(NewBstr(TakeFailureNote(), pWords));
         *pResult = hr;
         return S_OK;
     });

@@ -77,7 +77,7 @@ public:
                                 LONG* pRecordSize, VARIANT* pRecord) override;
     // ISusiePluginRemote3: a conversion job asking the first object of a worker it started.
     STDMETHODIMP UsePlugins(SAFEARRAY* Paths) override;
-    STDMETHODIMP ConvertThrough(BSTR Source, BSTR Destination, LONG From, LONG Failure, LONG* pNext,
+    STDMETHODIMP ConvertThrough(BSTR Source, BSTR Destination, LONG From, LONG Failure, LONG* pNext, BSTR* pWords,
                                 LONG* pResult) override;
 
 private:

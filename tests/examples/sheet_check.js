@@ -22,6 +22,7 @@ addEventListener("load", function () {
         " blurred=" + blurred + " pictures=" + document.querySelectorAll("figure").length +
         " failures=" + document.querySelectorAll("tr td:first-child").length +
         " described=" + [].filter.call(document.querySelectorAll("tr td:last-child"), function (td) {
-            return /^\w+\.\w+: ./.test(td.textContent);  // "Member.Name: what happened"
+            // What happened, naming the file or the plug-in: more than a code.
+            return !/^error 0x/.test(td.textContent) && /"[^"]+"|\.sp[hi]\b/.test(td.textContent);
         }).length);
 });

@@ -48,9 +48,17 @@ function main() {
         expected[kit[k][0]] = kit[k][3];
     }
 
-    var one = folder("one"), codes = [];
-    for (var i = 0; i < files.length; ++i)
-        codes.push(failure(function () { host.ConvertFile(files[i], 0, one + "\\" + fso.GetFileName(files[i]) + ".bmp"); }));
+    var one = folder("one"), codes = [], words = [];
+    for (var i = 0; i < files.length; ++i) {
+        try {
+            host.ConvertFile(files[i], 0, one + "\\" + fso.GetFileName(files[i]) + ".bmp");
+            codes.push(0);
+            words.push("");
+        } catch (e) {
+            codes.push(e.number >>> 0);
+            words.push(String(e.description).replace(/^TamrixHost\.ConvertFile: /, ""));
+        }
+    }
 
     host.Workers = 2;
     var out = folder("job"), job = host.ConvertFiles(files, out, "bmp"), seen = [];
@@ -67,6 +75,7 @@ function main() {
         var name = fso.GetFileName(files[f]), result = job.Result(f) >>> 0;
         WScript.Echo(name + ": " + result.toString(16) + " " + job.Destination(f));
         equal(result, codes[f], name + ": the result ConvertFile gives");
+        equal(job.Description(f), words[f], name + ": ConvertFile's words");
         if (name in expected) equal(result, expected[name], name + ": the kit's answer");
         equal(job.Destination(f), out + "\\" + name + ".bmp", name + ": the destination");
         if (result === 0) equal(readFile(job.Destination(f)), readFile(one + "\\" + name + ".bmp"), name + ": the bitmap");
