@@ -77,6 +77,11 @@ HRESULT WriteThroughReplacing(const std::wstring& destPath, const std::function<
     file.reset();  // the name is ours; the writer opens it itself
     const std::wstring tempPath = SystemPath(temp);
     HRESULT hr = write(temp);
+    // A writer that answers success and leaves the file empty has written no picture.
+    WIN32_FILE_ATTRIBUTE_DATA written{};
+    if (SUCCEEDED(hr) && (!GetFileAttributesExW(tempPath.c_str(), GetFileExInfoStandard, &written) ||
+                          (written.nFileSizeLow == 0 && written.nFileSizeHigh == 0)))
+        hr = E_FAIL;
     if (SUCCEEDED(hr) && !MoveFileExW(tempPath.c_str(), SystemPath(destPath).c_str(), MOVEFILE_REPLACE_EXISTING))
         hr = E_FAIL;
     if (FAILED(hr)) DeleteFileW(tempPath.c_str());

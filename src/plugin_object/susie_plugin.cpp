@@ -53,6 +53,17 @@ HRESULT BlockOf(const VARIANT& value, UniqueHlocal& out) {
     return S_OK;
 }
 
+// `write` (WritePictureFile or WritePictureInto) of the binding's writer to `path`, with
+// blocks holding what `info` and `pixels` hold (as BlockOf takes them).
+HRESULT WriteBlocks(const SPI::SpiInterface& binding, BSTR path, const VARIANT& info, const VARIANT& pixels,
+                    HRESULT (*write)(const SPI::SpiInterface&, const std::wstring&, HLOCAL, HLOCAL)) {
+    if (!binding.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
+    UniqueHlocal infoBlock, pixelBlock;
+    if (HRESULT hr = BlockOf(info, infoBlock); FAILED(hr)) return hr;
+    if (HRESULT hr = BlockOf(pixels, pixelBlock); FAILED(hr)) return hr;
+    return write(binding, SPI::TextOf(path), infoBlock.get(), pixelBlock.get());
+}
+
 HRESULT NewBstr(const std::wstring& text, BSTR* out) noexcept {
     *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return *out ? S_OK : E_OUTOFMEMORY;
@@ -539,13 +550,11 @@ STDMETHODIMP SusiePlugin::get_CanCreatePicture(VARIANT_BOOL* pbCan) {
 }
 
 STDMETHODIMP SusiePlugin::CreatePicture(BSTR destPath, VARIANT info, VARIANT pixels) {
-    return Boundary([&] {
-        if (!binding_.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
-        UniqueHlocal infoBlock, pixelBlock;
-        ThrowIfFailed(BlockOf(info, infoBlock));
-        ThrowIfFailed(BlockOf(pixels, pixelBlock));
-        return SPI::WritePictureFile(binding_, SPI::TextOf(destPath), infoBlock.get(), pixelBlock.get());
-    });
+    return Boundary([&] { return WriteBlocks(binding_, destPath, info, pixels, SPI::WritePictureFile); });
+}
+
+STDMETHODIMP SusiePlugin::CreatePictureAt(BSTR Path, VARIANT info, VARIANT pixels) {
+    return Boundary([&] { return WriteBlocks(binding_, Path, info, pixels, SPI::WritePictureInto); });
 }
 
 STDMETHODIMP SusiePlugin::GetPictureProperties(VARIANT src, LONG offsetOrLength, IDispatch** ppProperties) {

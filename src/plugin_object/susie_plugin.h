@@ -18,11 +18,12 @@ namespace Tamrix {
 
 class SusiePlugin : public TypeLibDispatch<ISusiePlugin2, typelib::TID_SUSIE_PLUGIN>,
                     public ProvideClassInfo<typelib::TID_SUSIE_PLUGIN_CLASS>,
-                    public ISusiePluginRemote2 {
+                    public ISusiePluginRemote3 {
 public:
     using Interfaces =
         InterfaceList<ISusiePlugin2, As<ISusiePlugin, ISusiePlugin2>, As<IDispatch, ISusiePlugin2>,
-                      IProvideClassInfo, As<ISusiePluginRemote, ISusiePluginRemote2>, ISusiePluginRemote2>;
+                      IProvideClassInfo, As<ISusiePluginRemote, ISusiePluginRemote3>,
+                      As<ISusiePluginRemote2, ISusiePluginRemote3>, ISusiePluginRemote3>;
 
     SusiePlugin() = default;
     // Bound to a copy of an existing binding (the copy owns its own library reference).
@@ -71,6 +72,8 @@ public:
                                 VARIANT* pRecords) override;
     STDMETHODIMP MemberRecordOf(VARIANT src, LONG offsetOrLength, BSTR FileName, VARIANT_BOOL* pWide,
                                 LONG* pRecordSize, VARIANT* pRecord) override;
+    // ISusiePluginRemote3: a manager writing through this object into a file it made.
+    STDMETHODIMP CreatePictureAt(BSTR Path, VARIANT info, VARIANT pixels) override;
 
 private:
     // Reads one information item into a cleared buffer of `size` characters.

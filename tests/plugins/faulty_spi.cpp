@@ -1,12 +1,15 @@
 // A test plug-in that faults or hangs where its data tells it to: data holding "CRSH:<entry>;"
 // writes through a null pointer in that entry, "HANG:<entry>;" never returns from it, where
 // <entry> is an export name without its W (IsSupported, GetPictureInfo, GetPicture, GetPreview,
-// GetArchiveInfo, GetFileInfo, GetFile). It takes only data that starts with FAULTY_MAGIC and
-// holds such a tag; every entry not named answers "unknown format". ConfigurationDlg takes its
+// GetArchiveInfo, GetFileInfo, GetFile, CreatePicture). It takes only data that starts with
+// FAULTY_MAGIC and holds such a tag; every entry not named answers "unknown format";
+// CreatePicture reads the pixels the header describes, as writers do, and answers success for
+// ".qqa" without writing. ConfigurationDlg takes its
 // function number for how long its dialog stays open (ms), and faults for a negative one.
 // Built as a picture plug-in, or with FAULTY_ARCHIVE as an archive plug-in.
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "spi_records.h"
@@ -116,6 +119,14 @@ SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, te
 }
 SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL*, HLOCAL*, FARPROC, LONG_PTR) {
     return Entry(buf, false, len, flag, "GetPicture");
+}
+SPI_EXPORT int WINAPI CreatePicture(LPCSTR path, unsigned, HLOCAL* info, HLOCAL* pixels, void*, FARPROC, LONG_PTR) {
+    const auto* header = static_cast<const BITMAPINFOHEADER*>(LocalLock(*info));
+    const auto* bytes = static_cast<const volatile char*>(LocalLock(*pixels));
+    for (ULONGLONG i = 0; i < 1ULL * header->biWidth * std::abs(header->biHeight) * header->biBitCount / 8; i += 4096)
+        bytes[i];
+    Misbehave(const_cast<const char*>(bytes), LocalSize(*pixels), "CreatePicture");
+    return std::strstr(path, ".qqa") ? 0 : UNKNOWN_FORMAT;
 }
 SPI_EXPORT int WINAPI GetPreview(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL*, HLOCAL*, FARPROC, LONG_PTR) {
     return Entry(buf, false, len, flag, "GetPreview");
