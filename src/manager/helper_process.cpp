@@ -166,6 +166,11 @@ void HelperProcess::ForgetAsking() noexcept {
     if (link_) InterlockedExchange(&link_->asking, -1);
 }
 
+void HelperProcess::PixelsRead(LONG section) const noexcept {
+    for (int i = 0; link_ && section != 0 && i < PIXEL_SLOTS; ++i)
+        InterlockedCompareExchange(&link_->handed[i], 0, section);
+}
+
 HRESULT HelperProcess::DuplicateHandleOf(LONG value, UniqueKernelHandle& out) const noexcept {
     HANDLE mine = nullptr;
     const HANDLE theirs = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(value));

@@ -49,6 +49,9 @@ public:
     void ForgetAsking() noexcept;
     // A handle of this process to the object that the handle `value` of the helper names.
     HRESULT DuplicateHandleOf(LONG value, UniqueKernelHandle& out) const noexcept;
+    // Tells the helper that the pixel mapping `section` it handed over has been read, so
+    // that it may use it again.
+    void PixelsRead(LONG section) const noexcept;
 
 private:
     UniqueKernelHandle process_;

@@ -118,6 +118,12 @@ HRESULT DecodeShared(ISusiePlugin* object, const HelperProcess& helper, const VA
                                           &pixelSize, &section);
         FAILED(hr))
         return hr;
+    // The mapping is this call's until it says it has read it, whatever happens here.
+    struct Read {
+        const HelperProcess& helper;
+        LONG section;
+        ~Read() { helper.PixelsRead(section); }
+    } const read{helper, section};
     UniqueKernelHandle mapping;
     if (section != 0)
         if (HRESULT hr = helper.DuplicateHandleOf(section, mapping); FAILED(hr)) return hr;

@@ -86,6 +86,10 @@ bool PluginCallsGuarded() noexcept {
     return g_guarded;
 }
 
+Tamrix::HelperLink* SharedLink() noexcept {
+    return g_guarded ? g_link : nullptr;
+}
+
 void NoteAsking(LONG index) noexcept {
     if (g_guarded) InterlockedExchange(&g_link->asking, index);
 }

@@ -16,6 +16,8 @@ namespace SPI {
 // with its client whenever an outermost call is running. Once, in a helper process only.
 bool GuardPluginCalls(Tamrix::HelperLink* link) noexcept;
 bool PluginCallsGuarded() noexcept;
+// The block shared with the client; null where calls are not guarded.
+Tamrix::HelperLink* SharedLink() noexcept;
 // Tells the client which of a run of plug-in files is being asked now (nothing where
 // calls are not guarded).
 void NoteAsking(LONG index) noexcept;

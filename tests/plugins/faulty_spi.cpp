@@ -2,7 +2,8 @@
 // writes through a null pointer in that entry, "HANG:<entry>;" never returns from it, where
 // <entry> is an export name without its W (IsSupported, GetPictureInfo, GetPicture, GetPreview,
 // GetArchiveInfo, GetFileInfo, GetFile, CreatePicture), "RAIS:" raises 0xE0000001, "THRW:" MSVC's
-// C++ exception. It takes only data that starts with FAULTY_MAGIC and holds such a
+// C++ exception, "SLOW:" takes a second (GetPicture then hands the data's first 2048 bytes back as
+// 16 x 32 pixels of 32 bits). It takes only data that starts with FAULTY_MAGIC and holds such a
 // tag; every entry not named answers "unknown format"; CreatePicture reads the pixels the header
 // describes, as writers do, and answers success for ".qqa" without writing. A file name holding
 // "hang_load" or "hang_free" hangs loading or freeing. ConfigurationDlg takes its
@@ -31,7 +32,7 @@ constexpr int HEADER_SIZE = 2048;
 constexpr int UNKNOWN_FORMAT = 2;
 
 bool IsTag(const char* at) {
-    for (const char* kind : {"CRSH:", "HANG:", "RAIS:", "THRW:"})
+    for (const char* kind : {"CRSH:", "HANG:", "RAIS:", "THRW:", "SLOW:"})
         if (std::memcmp(at, kind, 5) == 0) return true;
     return false;
 }
@@ -51,14 +52,16 @@ bool HasAnyTag(const char* data, size_t size) {
     return false;
 }
 
-// Does what the tag for `entry` says, if there is one.
-void Misbehave(const char* data, size_t size, const char* entry) {
+// Does what the tag for `entry` says, if there is one: true once it has taken its time.
+bool Misbehave(const char* data, size_t size, const char* entry) {
     const ULONG_PTR thrown[3] = {0x19930520, 0, 0};  // MSVC's, without an object
     const char tag = TagFor(data, size, entry);
     if (tag == 'C') *static_cast<volatile int*>(nullptr) = 1;
     if (tag == 'R') RaiseException(0xE0000001, 0, 0, nullptr);
     if (tag == 'T') RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 3, thrown);
     while (tag == 'H') Sleep(50);
+    if (tag == 'S') Sleep(1000);
+    return tag == 'S';
 }
 
 // The first bytes of a source: a file (by narrow or wide name, at an offset) or memory.
@@ -130,8 +133,13 @@ SPI_EXPORT int WINAPI ConfigurationDlg(HWND, int fnc) {
 SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, testspi::PictureInfo*) {
     return Entry(buf, false, len, flag, "GetPictureInfo");
 }
-SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL*, HLOCAL*, FARPROC, LONG_PTR) {
-    return Entry(buf, false, len, flag, "GetPicture");
+SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL* info, HLOCAL* pixels, FARPROC, LONG_PTR) {
+    char data[HEADER_SIZE];
+    if (!Misbehave(data, ReadSource(buf, false, len, flag, data), "GetPicture")) return UNKNOWN_FORMAT;
+    const BITMAPINFOHEADER header{sizeof header, 16, 32, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::memcpy(*info = LocalAlloc(LMEM_FIXED, sizeof header), &header, sizeof header);
+    std::memcpy(*pixels = LocalAlloc(LMEM_FIXED, sizeof data), data, sizeof data);
+    return 0;
 }
 SPI_EXPORT int WINAPI CreatePicture(LPCSTR path, unsigned, HLOCAL* info, HLOCAL* pixels, void*, FARPROC, LONG_PTR) {
     const auto* header = static_cast<const BITMAPINFOHEADER*>(LocalLock(*info));

@@ -186,6 +186,56 @@ TEST_F(Isolation, DialogsAreNotTimedButTheirFaultsAreCaught) {
     EXPECT_EQ(CRASHED, faulty->ConfigurationDlg(0, -1));
 }
 
+IStream* g_marshaled = nullptr;  // the client's plug-in object, for another apartment
+std::string g_file;
+HRESULT g_result = E_PENDING;
+std::vector<BYTE> g_pixels;
+
+std::vector<BYTE> PixelsOf(ISusiePlugin* plugin, const std::string& file, HRESULT& hr) {
+    Tamrix::Variant name;
+    robust::SetString(name, file);
+    ComPtr<IDispatch> info, pixels;
+    hr = plugin->GetPicture(*name.get(), 0, info.put(), pixels.put());
+    return pixels ? plugtest::HeapBytes(pixels.get()) : std::vector<BYTE>();
+}
+
+// A decoding from another apartment, which the client's apartment serves.
+DWORD WINAPI DecodeElsewhere(void*) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    ComPtr<ISusiePlugin> plugin;
+    CoGetInterfaceAndReleaseStream(g_marshaled, IID_ISusiePlugin, plugin.put_void());
+    Sleep(200);
+    if (plugin) g_pixels = PixelsOf(plugin.get(), g_file, g_result);
+    plugin.reset();
+    CoUninitialize();
+    return 0;
+}
+
+// Each decoding's pixels are its own: one from another apartment, which COM serves while the
+// client waits for a slow one, reaches the helper after the first has handed its pixels over
+// and before the client has read them (the first takes both one's time).
+TEST_F(Isolation, OverlappingDecodingsEachGetTheirOwnPixels) {
+    ComPtr<ITamrixHost2> host = Host();
+    const std::string files[] = {TaggedFile("isolation_slow1.qqa", "SLOW:GetPicture;1"),
+                                 g_file = TaggedFile("isolation_slow2.qqa", "SLOW:GetPicture;2")};
+    ComPtr<ISusiePlugin> first = Chosen(host.get(), files[0]);
+    ASSERT_EQ(S_OK, CoMarshalInterThreadInterfaceInStream(IID_ISusiePlugin, Chosen(host.get(), g_file).get(), &g_marshaled));
+    Tamrix::UniqueKernelHandle thread(CreateThread(nullptr, 0, DecodeElsewhere, nullptr, 0, nullptr));
+    HRESULT result = E_PENDING;
+    const ULONGLONG start = GetTickCount64();
+    const std::vector<BYTE> pixels = PixelsOf(first.get(), files[0], result);
+    EXPECT_GT(GetTickCount64() - start, 1800u) << "the second decoding came in during the first";
+    MSG message;
+    for (HANDLE ended = thread.get(); MsgWaitForMultipleObjects(1, &ended, FALSE, 30000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1;)
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    for (int i = 0; i < 2; ++i) {
+        std::vector<BYTE> expected = plugtest::ReadFileBytes(files[i]);
+        expected.resize(2048);
+        EXPECT_EQ(S_OK, i ? g_result : result);
+        EXPECT_TRUE((i ? g_pixels : pixels) == expected) << files[i];
+    }
+}
+
 TEST_F(Isolation, CrashesInARowLeaveNothingBehind) {
     const uint32_t crashes = robust::EnvCount("TAMRIX_ISOLATION_CRASHES", 10);
     const std::string file = TaggedFile("isolation_loop.qqa", "CRSH:GetPicture;");
