@@ -2,7 +2,9 @@
 // server's RemoteHost entry, started by the manager itself so that it is the manager's alone
 // (a crash, or an end for a time-out, takes nobody else's objects with it) and its process
 // handle tells how it ended. It ends on its own once the client has let go of every object
-// it served, or when the client ends.
+// it served, or when the client ends, whatever it is doing then: it watches the client, and
+// where the system allows it, it runs in a job that the system ends with the client (and
+// that lets it start no process of its own).
 #pragma once
 #include <windows.h>
 #include <memory>
@@ -54,7 +56,12 @@ public:
     void PixelsRead(LONG section) const noexcept;
 
 private:
+    // Waits for the started helper to say, through `event`, that its first object is there,
+    // and takes it: the activation's failure when it ends or does not say in time.
+    HRESULT TakeFirst(HANDLE event, ComPtr<ISusiePluginRemote>& first);
+
     UniqueKernelHandle process_;
+    UniqueKernelHandle job_;
     HelperLink* link_ = nullptr;
 };
 

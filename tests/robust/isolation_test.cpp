@@ -36,14 +36,14 @@ std::string TaggedFile(const std::string& name, const std::string& tag, bool arc
     return plugtest::WriteTemp(name, plugtest::Bytes(header));
 }
 
-// Helper processes this process started that still run.
-int LiveHelpers() {
+// Helper processes that `parent` started that still run.
+int LiveHelpers(DWORD parent = GetCurrentProcessId()) {
     int count = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-        if (entry.th32ParentProcessID == GetCurrentProcessId() && _wcsicmp(entry.szExeFile, L"rundll32.exe") == 0)
+        if (entry.th32ParentProcessID == parent && _wcsicmp(entry.szExeFile, L"rundll32.exe") == 0)
             ++count;
     CloseHandle(snapshot);
     return count;
@@ -66,11 +66,23 @@ DWORD OwnHandles() {
     return count;
 }
 
+// The server, copied once into a folder whose name holds a comma: rundll32 ends a library's
+// name at its first comma, quoted or not, and helpers start all the same.
+const std::wstring& ServerInACommaFolder() {
+    static const std::wstring path = [] {
+        const std::string folder = testenv::TempDir() + "tamrix,isolation", copy = folder + "\\Tamrix.dll";
+        CreateDirectoryA(folder.c_str(), nullptr);
+        EXPECT_TRUE(CopyFileA(testenv::DllPath().c_str(), copy.c_str(), FALSE));
+        return testenv::Wide(copy);
+    }();
+    return path;
+}
+
 // The faulty plug-ins in the current directory, listed first; the kit's good picture plug-in
 // in the search folder after them.
 class Isolation : public ::testing::Test {
 protected:
-    Isolation() : cwd_("isolation_cwd"), here_(cwd_.Path()), folder_("isolation_search") {
+    Isolation() : dll_(ServerInACommaFolder()), cwd_("isolation_cwd"), here_(cwd_.Path()), folder_("isolation_search") {
         cwd_.Add("faulty");
         cwd_.Add("faulty_archive");
         folder_.Add("qqa");
@@ -234,6 +246,31 @@ TEST_F(Isolation, OverlappingDecodingsEachGetTheirOwnPixels) {
         EXPECT_EQ(S_OK, i ? g_result : result);
         EXPECT_TRUE((i ? g_pixels : pixels) == expected) << files[i];
     }
+}
+
+// Whatever its helper is doing, a call without a time limit included, it ends with its
+// client: a script host ended during such a call.
+TEST_F(Isolation, AHelperEndsWithItsClient) {
+    const std::string file = TaggedFile("isolation_client.qqa", "HANG:GetPicture;"), calling = file + ".calling";
+    const std::string script = testenv::TempDir() + "isolation_client.js",
+                      text = "var host = new ActiveXObject('Tamrix.TamrixHost.1'), a = WScript.Arguments;"
+                             "host.Init(31, a(2)); host.CallTimeout = 0;"
+                             "new ActiveXObject('Scripting.FileSystemObject').CreateTextFile(a(1)).Close();"
+                             "host.GetPicture(a(0), 0);";
+    DeleteFileA(calling.c_str());
+    ASSERT_TRUE(robust::WriteBytes(script, text.data(), text.size()));
+    std::string command = "cscript.exe //nologo \"" + script + "\" \"" + file + "\" \"" + calling + "\" \"" + folder_.Path() + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION client{};
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &client));
+    Tamrix::UniqueKernelHandle process(client.hProcess), thread(client.hThread);
+    for (int wait = 0; wait < 300 && !robust::Exists(calling); ++wait) Sleep(100);
+    Sleep(1000);  // in the plug-in call by now
+    ASSERT_EQ(1, LiveHelpers(client.dwProcessId));
+    TerminateProcess(process.get(), 1);
+    for (int wait = 0; wait < 50 && LiveHelpers(client.dwProcessId) > 0; ++wait) Sleep(100);
+    EXPECT_EQ(0, LiveHelpers(client.dwProcessId));
 }
 
 TEST_F(Isolation, CrashesInARowLeaveNothingBehind) {
