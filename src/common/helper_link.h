@@ -8,8 +8,8 @@
 
 namespace Tamrix {
 
-// "The process terminated unexpectedly": a plug-in faulted and its helper ended. No plug-in
-// result code maps to it.
+// "The process terminated unexpectedly": a plug-in faulted, or let an exception escape, and its
+// helper ended. No plug-in result code maps to it.
 inline constexpr HRESULT E_PLUGIN_CRASHED = HRESULT_FROM_WIN32(ERROR_PROCESS_ABORTED);
 // A plug-in call ran past the time limit and its helper was ended.
 inline constexpr HRESULT E_PLUGIN_TIMEOUT = HRESULT_FROM_WIN32(ERROR_TIMEOUT);

@@ -31,7 +31,9 @@ public:
 
     // Starts `host` (a rundll32.exe) on the server library `server` with the call time
     // limit `timeout`, and takes the helper's first object; the activation's failure when
-    // the helper cannot be started, ends or does not answer in time (it is then ended).
+    // the helper cannot be started (a server whose path holds a comma and has no short form
+    // among the reasons), ends or does not answer in time, or hands no object over (it is
+    // then ended).
     static HRESULT Start(const std::wstring& host, const std::wstring& server, LONG timeout,
                          std::shared_ptr<HelperProcess>& helper, ComPtr<ISusiePluginRemote>& first);
 

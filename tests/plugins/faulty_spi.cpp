@@ -13,7 +13,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 
 #include "spi_records.h"
 
@@ -32,7 +31,7 @@ constexpr int HEADER_SIZE = 2048;
 constexpr int UNKNOWN_FORMAT = 2;
 
 bool IsTag(const char* at) {
-    for (const char* kind : {"CRSH:", "HANG:", "RAIS:", "THRW:", "SLOW:"})
+    for (const char* kind = "CRSH:HANG:RAIS:THRW:SLOW:"; *kind; kind += 5)
         if (std::memcmp(at, kind, 5) == 0) return true;
     return false;
 }
@@ -57,8 +56,7 @@ bool Misbehave(const char* data, size_t size, const char* entry) {
     const ULONG_PTR thrown[3] = {0x19930520, 0, 0};  // MSVC's, without an object
     const char tag = TagFor(data, size, entry);
     if (tag == 'C') *static_cast<volatile int*>(nullptr) = 1;
-    if (tag == 'R') RaiseException(0xE0000001, 0, 0, nullptr);
-    if (tag == 'T') RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 3, thrown);
+    if (tag == 'R' || tag == 'T') RaiseException(tag == 'R' ? 0xE0000001 : 0xE06D7363, 0, tag == 'T' ? 3 : 0, thrown);
     while (tag == 'H') Sleep(50);
     if (tag == 'S') Sleep(1000);
     return tag == 'S';
@@ -142,10 +140,9 @@ SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL
     return 0;
 }
 SPI_EXPORT int WINAPI CreatePicture(LPCSTR path, unsigned, HLOCAL* info, HLOCAL* pixels, void*, FARPROC, LONG_PTR) {
-    const auto* header = static_cast<const BITMAPINFOHEADER*>(LocalLock(*info));
+    const auto* h = static_cast<const BITMAPINFOHEADER*>(LocalLock(*info));
     const auto* bytes = static_cast<const volatile char*>(LocalLock(*pixels));
-    for (ULONGLONG i = 0; i < 1ULL * header->biWidth * std::abs(header->biHeight) * header->biBitCount / 8; i += 4096)
-        bytes[i];
+    for (ULONGLONG i = 0; i < 1ULL * h->biWidth * std::abs(h->biHeight) * h->biBitCount / 8; i += 4096) bytes[i];
     Misbehave(const_cast<const char*>(bytes), LocalSize(*pixels), "CreatePicture");
     return std::strstr(path, ".qqa") ? 0 : UNKNOWN_FORMAT;
 }

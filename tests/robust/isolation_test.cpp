@@ -223,9 +223,7 @@ DWORD WINAPI DecodeElsewhere(void*) {
     return 0;
 }
 
-// Each decoding's pixels are its own: one from another apartment, which COM serves while the
-// client waits for a slow one, reaches the helper after the first has handed its pixels over
-// and before the client has read them (the first takes both one's time).
+// Each decoding's pixels are its own, also one from another apartment served while the client waits.
 TEST_F(Isolation, OverlappingDecodingsEachGetTheirOwnPixels) {
     ComPtr<ITamrixHost2> host = Host();
     const std::string files[] = {TaggedFile("isolation_slow1.qqa", "SLOW:GetPicture;1"),
@@ -248,14 +246,12 @@ TEST_F(Isolation, OverlappingDecodingsEachGetTheirOwnPixels) {
     }
 }
 
-// Whatever its helper is doing, a call without a time limit included, it ends with its
-// client: a script host ended during such a call.
+// A helper ends with its client whatever it is doing: here a call without a time limit.
 TEST_F(Isolation, AHelperEndsWithItsClient) {
     const std::string file = TaggedFile("isolation_client.qqa", "HANG:GetPicture;"), calling = file + ".calling";
     const std::string script = testenv::TempDir() + "isolation_client.js",
-                      text = "var host = new ActiveXObject('Tamrix.TamrixHost.1'), a = WScript.Arguments;"
-                             "host.Init(31, a(2)); host.CallTimeout = 0;"
-                             "new ActiveXObject('Scripting.FileSystemObject').CreateTextFile(a(1)).Close();"
+                      text = "var host = new ActiveXObject('Tamrix.TamrixHost.1'), a = WScript.Arguments; host.Init(31, a(2));"
+                             "host.CallTimeout = 0; new ActiveXObject('Scripting.FileSystemObject').CreateTextFile(a(1)).Close();"
                              "host.GetPicture(a(0), 0);";
     DeleteFileA(calling.c_str());
     ASSERT_TRUE(robust::WriteBytes(script, text.data(), text.size()));
