@@ -42,6 +42,41 @@ bool IsConnectionFailure(HRESULT hr) noexcept {
            hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE);
 }
 
+// The server library's path as rundll32 takes it: rundll32 ends the library's name at its
+// first comma, quoted or not, so a path holding one is named by its short form. Empty when
+// there is none without a comma (a volume that keeps no short names).
+std::wstring LibraryArgument(const std::wstring& server) {
+    if (server.find(L',') == std::wstring::npos) return server;
+    std::wstring brief(GetShortPathNameW(server.c_str(), nullptr, 0), L'\0');
+    const DWORD n = GetShortPathNameW(server.c_str(), brief.data(), static_cast<DWORD>(brief.size()));
+    brief.resize(n < brief.size() ? n : 0);
+    return brief.find(L',') == std::wstring::npos ? brief : std::wstring();
+}
+
+// The job limits of a helper: ended with the last handle to the job (the client's, closed
+// by the system when the client ends, however it ends) when `killOnClose`; no process of its
+// own; an unhandled exception ends it without the system's error dialog.
+bool LimitJob(HANDLE job, bool killOnClose) noexcept {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_ACTIVE_PROCESS |
+                                              JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION |
+                                              (killOnClose ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0);
+    limits.BasicLimitInformation.ActiveProcessLimit = 1;
+    return SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) != FALSE;
+}
+
+// A job for a new helper, or none where the system has none to give.
+UniqueKernelHandle NewHelperJob(HANDLE process) noexcept {
+    UniqueKernelHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (!job || !LimitJob(job.get(), true) || !AssignProcessToJobObject(job.get(), process)) return {};
+    // Nor may it end the session, switch desktops or change system-wide settings, where
+    // the system can say so.
+    JOBOBJECT_BASIC_UI_RESTRICTIONS ui{JOB_OBJECT_UILIMIT_EXITWINDOWS | JOB_OBJECT_UILIMIT_DESKTOP |
+                                       JOB_OBJECT_UILIMIT_DISPLAYSETTINGS | JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS};
+    SetInformationJobObject(job.get(), JobObjectBasicUIRestrictions, &ui, sizeof ui);
+    return job;
+}
+
 }  // namespace
 
 bool HelperFor(WORD machine, std::wstring& host, std::wstring& server) {
@@ -69,6 +104,8 @@ bool HelperFor(WORD machine, std::wstring& host, std::wstring& server) {
 
 HelperProcess::~HelperProcess() {
     if (link_) UnmapViewOfFile(link_);
+    // Letting go of a helper here does not end it: it ends on its own once let go of.
+    if (job_) LimitJob(job_.get(), false);
 }
 
 HRESULT HelperProcess::Start(const std::wstring& host, const std::wstring& server, LONG timeout,
@@ -88,7 +125,9 @@ HRESULT HelperProcess::Start(const std::wstring& host, const std::wstring& serve
     made->link_->marshalResult = E_HELPER_NOT_STARTED;
     made->link_->asking = -1;
 
-    std::wstring command = L"\"" + host + L"\" \"" + server + L"\"," + HELPER_ENTRY + L" " +
+    const std::wstring library = LibraryArgument(server);
+    if (library.empty()) return E_HELPER_NOT_STARTED;
+    std::wstring command = L"\"" + host + L"\" \"" + library + L"\"," + HELPER_ENTRY + L" " +
                            std::to_wstring(GetCurrentProcessId()) + L" " +
                            std::to_wstring(reinterpret_cast<ULONG_PTR>(event.get())) + L" " +
                            std::to_wstring(reinterpret_cast<ULONG_PTR>(mapping.get()));
@@ -105,24 +144,30 @@ HRESULT HelperProcess::Start(const std::wstring& host, const std::wstring& serve
     startup.StartupInfo.cb = listed ? sizeof startup : sizeof startup.StartupInfo;
     startup.lpAttributeList = listed ? list : nullptr;
     PROCESS_INFORMATION started{};
-    const BOOL created =
-        CreateProcessW(host.c_str(), command.data(), nullptr, nullptr, TRUE,
-                       CREATE_NO_WINDOW | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr, nullptr,
-                       &startup.StartupInfo, &started);
+    const BOOL created = CreateProcessW(
+        host.c_str(), command.data(), nullptr, nullptr, TRUE,
+        CREATE_NO_WINDOW | CREATE_SUSPENDED | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr, nullptr,
+        &startup.StartupInfo, &started);
     const DWORD error = GetLastError();
     if (listed) DeleteProcThreadAttributeList(list);
     if (!created) return HRESULT_FROM_WIN32(error);
-    CloseHandle(started.hThread);
     made->process_.reset(started.hProcess);
+    // In its job before it runs any code. Where there is none (a client in a job that takes
+    // no other, before Windows 8), the helper's own watch of the client remains.
+    made->job_ = NewHelperJob(started.hProcess);
+    ResumeThread(started.hThread);
+    CloseHandle(started.hThread);
+    const HRESULT hr = made->TakeFirst(event.get(), first);
+    // One that did not hand its object over goes, and with it what it made.
+    if (FAILED(hr)) TerminateProcess(made->process_.get(), static_cast<UINT>(E_HELPER_NOT_STARTED));
+    else helper = std::move(made);
+    return hr;
+}
 
-    const HANDLE waits[] = {event.get(), made->process_.get()};
-    const DWORD waited = WaitForMultipleObjects(2, waits, FALSE, ACTIVATION_TIMEOUT);
-    if (waited != WAIT_OBJECT_0) {
-        // Ended before it answered, or never answered: it goes, and with it what it made.
-        TerminateProcess(made->process_.get(), static_cast<UINT>(E_HELPER_NOT_STARTED));
-        return E_HELPER_NOT_STARTED;
-    }
-    HelperLink& link = *made->link_;
+HRESULT HelperProcess::TakeFirst(HANDLE event, ComPtr<ISusiePluginRemote>& first) {
+    const HANDLE waits[] = {event, process_.get()};
+    if (WaitForMultipleObjects(2, waits, FALSE, ACTIVATION_TIMEOUT) != WAIT_OBJECT_0) return E_HELPER_NOT_STARTED;
+    HelperLink& link = *link_;
     if (FAILED(link.marshalResult)) return link.marshalResult;
     if (link.objrefSize > sizeof link.objref) return E_HELPER_NOT_STARTED;
     ComPtr<IStream> stream;
@@ -132,10 +177,7 @@ HRESULT HelperProcess::Start(const std::wstring& host, const std::wstring& serve
     GlobalUnlock(memory.get());
     if (HRESULT hr = CreateStreamOnHGlobal(memory.get(), TRUE, stream.put()); FAILED(hr)) return hr;
     memory.release();  // the stream frees it
-    if (HRESULT hr = CoUnmarshalInterface(stream.get(), IID_ISusiePluginRemote, first.put_void()); FAILED(hr))
-        return hr;
-    helper = std::move(made);
-    return S_OK;
+    return CoUnmarshalInterface(stream.get(), IID_ISusiePluginRemote, first.put_void());
 }
 
 bool HelperProcess::Ended() const noexcept {
@@ -172,6 +214,11 @@ std::wstring HelperProcess::LastFailure() const {
     if (!link_) return std::wstring();
     const wchar_t* words = link_->failure;
     return std::wstring(words, wcsnlen(words, std::size(link_->failure)));
+}
+
+void HelperProcess::PixelsRead(LONG section) const noexcept {
+    for (int i = 0; link_ && section != 0 && i < PIXEL_SLOTS; ++i)
+        InterlockedCompareExchange(&link_->handed[i], 0, section);
 }
 
 HRESULT HelperProcess::DuplicateHandleOf(LONG value, UniqueKernelHandle& out) const noexcept {

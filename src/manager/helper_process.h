@@ -2,7 +2,9 @@
 // server's RemoteHost entry, started by the manager itself so that it is the manager's alone
 // (a crash, or an end for a time-out, takes nobody else's objects with it) and its process
 // handle tells how it ended. It ends on its own once the client has let go of every object
-// it served, or when the client ends.
+// it served, or when the client ends, whatever it is doing then: it watches the client, and
+// where the system allows it, it runs in a job that the system ends with the client (and
+// that lets it start no process of its own).
 #pragma once
 #include <windows.h>
 #include <memory>
@@ -29,7 +31,9 @@ public:
 
     // Starts `host` (a rundll32.exe) on the server library `server` with the call time
     // limit `timeout`, and takes the helper's first object; the activation's failure when
-    // the helper cannot be started, ends or does not answer in time (it is then ended).
+    // the helper cannot be started (a server whose path holds a comma and has no short form
+    // among the reasons), ends or does not answer in time, or hands no object over (it is
+    // then ended).
     static HRESULT Start(const std::wstring& host, const std::wstring& server, LONG timeout,
                          std::shared_ptr<HelperProcess>& helper, ComPtr<ISusiePluginRemote>& first);
 
@@ -51,9 +55,17 @@ public:
     std::wstring LastFailure() const;
     // A handle of this process to the object that the handle `value` of the helper names.
     HRESULT DuplicateHandleOf(LONG value, UniqueKernelHandle& out) const noexcept;
+    // Tells the helper that the pixel mapping `section` it handed over has been read, so
+    // that it may use it again.
+    void PixelsRead(LONG section) const noexcept;
 
 private:
+    // Waits for the started helper to say, through `event`, that its first object is there,
+    // and takes it: the activation's failure when it ends or does not say in time.
+    HRESULT TakeFirst(HANDLE event, ComPtr<ISusiePluginRemote>& first);
+
     UniqueKernelHandle process_;
+    UniqueKernelHandle job_;
     HelperLink* link_ = nullptr;
 };
 

@@ -8,6 +8,7 @@
 #include "../common/failure_note.h"
 #include "../common/local_block.h"
 #include "../plugin/archive.h"
+#include "../plugin/file_output.h"
 #include "../results/picture_properties.h"
 #include "../results/spi_file_info.h"
 #include "../results/spi_file_info_collection.h"
@@ -163,6 +164,12 @@ HRESULT DecodeShared(ISusiePlugin* object, const HelperProcess& helper, const VA
                                           &pixelSize, &section);
         FAILED(hr))
         return hr;
+    // The mapping is this call's until it says it has read it, whatever happens here.
+    struct Read {
+        const HelperProcess& helper;
+        LONG section;
+        ~Read() { helper.PixelsRead(section); }
+    } const read{helper, section};
     UniqueKernelHandle mapping;
     if (section != 0)
         if (HRESULT hr = helper.DuplicateHandleOf(section, mapping); FAILED(hr)) return hr;
@@ -337,7 +344,23 @@ STDMETHODIMP RemotePluginObject::CreatePicture(BSTR destPath, VARIANT info, VARI
             ThrowIfFailed(BlockBytes(V_DISPATCH(given[i]), bytes));
             ThrowIfFailed(NewByteArray(bytes.data(), bytes.size(), *blocks[i].get()));
         }
-        return Forward2([&](ISusiePlugin2* p) { return p->CreatePicture(destPath, *blocks[0].get(), *blocks[1].get()); });
+        if (helper_->Ended()) return helper_->EndCode();
+        return WriteOverThere(remote_.get(), helper_.get(), SPI::TextOf(destPath), *blocks[0].get(), *blocks[1].get());
+    });
+}
+
+HRESULT WriteOverThere(ISusiePlugin* object, const HelperProcess* helper, const std::wstring& destPath,
+                       const VARIANT& info, const VARIANT& pixels) {
+    ComPtr<ISusiePluginRemote3> writer;
+    if (HRESULT hr = object->QueryInterface(IID_ISusiePluginRemote3, writer.put_void()); FAILED(hr)) return hr;
+    // Written into a file made here, which this process moves over the destination or
+    // removes, so that a writer that crashes or hangs over there leaves nothing behind.
+    return SPI::WriteThroughReplacing(destPath, [&](const std::wstring& temp) {
+        Bstr path(SysAllocStringLen(temp.data(), static_cast<UINT>(temp.size())));
+        if (!path.get()) return E_OUTOFMEMORY;
+        const HRESULT hr = writer->CreatePictureAt(path.get(), info, pixels);
+        // Answered once the helper has ended, should it have: its handles to the file are gone.
+        return helper ? helper->Answer(hr) : hr;
     });
 }
 

@@ -104,6 +104,12 @@ HRESULT BlockBytes(IDispatch* block, std::vector<BYTE>& out);
 HRESULT CopyPictureProperties(IDispatch* remote, SPI::PictureProperties& out);
 // A new SpiLocalHeap here holding a copy of the block `remote` (null stays null), with no Buffer.
 HRESULT LocalHeapCopy(IDispatch* remote, IDispatch** out);
+// CreatePicture of the plug-in object `object` of another process (served by `helper`, or
+// null for the surrogate) to destPath: the blocks' bytes written over there into a file made
+// here, which replaces destPath only when complete and goes whatever happens, however that
+// process ends.
+HRESULT WriteOverThere(ISusiePlugin* object, const HelperProcess* helper, const std::wstring& destPath,
+                       const VARIANT& info, const VARIANT& pixels);
 // GetPicture or (preview) GetPreview of the plug-in object `object`, which lives in `helper`,
 // its pixels handed over in shared memory: blocks here holding the bytes of the two blocks
 // (null for a missing one). The failure as the object over there answers it.

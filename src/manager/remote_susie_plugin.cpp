@@ -260,16 +260,11 @@ HRESULT RemoteSusiePlugin::WritePicture(const std::wstring& destPath, std::span<
                                         std::span<const BYTE> pixels) {
     if (HRESULT hr = Usable(); FAILED(hr)) return hr;
     // The blocks go over as byte arrays, which the plug-in object there takes as blocks.
-    Bstr dest;
     Variant blocks[2];
-    if (HRESULT hr = NewBstr(destPath, dest); FAILED(hr)) return hr;
     if (HRESULT hr = NewByteArray(info.data(), info.size(), *blocks[0].get()); FAILED(hr)) return hr;
     if (HRESULT hr = NewByteArray(pixels.data(), pixels.size(), *blocks[1].get()); FAILED(hr)) return hr;
-    ComPtr<ISusiePlugin2> plugin;
-    SetErrorInfo(0, nullptr);
-    HRESULT hr = object_->QueryInterface(IID_ISusiePlugin2, plugin.put_void());
-    if (SUCCEEDED(hr)) hr = plugin->CreatePicture(dest.get(), *blocks[0].get(), *blocks[1].get());
-    if (helper_) hr = helper_->Answer(hr);
+    SetErrorInfo(0, nullptr);  // what the call leaves is its own
+    const HRESULT hr = WriteOverThere(object_.get(), helper_.get(), destPath, *blocks[0].get(), *blocks[1].get());
     if (FAILED(hr) && hr != SPI::E_TYPE_NOT_WRITTEN) NoteRemoteFailure(hr, path_, Quoted(destPath), helper_.get());
     return hr;
 }

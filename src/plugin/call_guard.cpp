@@ -14,22 +14,6 @@ volatile LONG g_depth = 0;
 volatile LONG g_untimed = 0;
 volatile ULONGLONG g_start = 0;
 
-bool IsFault(DWORD code) noexcept {
-    switch (code) {
-    case EXCEPTION_ACCESS_VIOLATION:
-    case EXCEPTION_ILLEGAL_INSTRUCTION:
-    case EXCEPTION_PRIV_INSTRUCTION:
-    case EXCEPTION_STACK_OVERFLOW:
-    case EXCEPTION_INT_DIVIDE_BY_ZERO:
-    case EXCEPTION_IN_PAGE_ERROR:
-    case EXCEPTION_DATATYPE_MISALIGNMENT:
-    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
-        return true;
-    default:
-        return false;
-    }
-}
-
 DWORD WINAPI Watchdog(void*) {
     for (;;) {
         Sleep(50);
@@ -42,11 +26,12 @@ DWORD WINAPI Watchdog(void*) {
 
 }  // namespace
 
-// A frame handler, not a vectored one: a plug-in that handles its own faults deeper down
-// (Delphi-built ones do) never gets here.
+// A frame handler, not a vectored one: a plug-in that handles its own exceptions deeper down
+// (Delphi-built ones do) never gets here. Whatever does get here, a fault, RaiseException or
+// another runtime's C++ exception, the plug-in left unhandled; unwinding past this frame
+// would leave the call's counters raised and the plug-in's damage behind.
 extern "C" EXCEPTION_DISPOSITION __cdecl TamrixPluginFaultFilter(EXCEPTION_RECORD* record, void*, CONTEXT*, void*) {
-    if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) == 0 &&
-        IsFault(record->ExceptionCode))
+    if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) == 0)
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(Tamrix::E_PLUGIN_CRASHED));
     return ExceptionContinueSearch;
 }
@@ -101,6 +86,10 @@ bool PluginCallsGuarded() noexcept {
     return g_guarded;
 }
 
+Tamrix::HelperLink* SharedLink() noexcept {
+    return g_guarded ? g_link : nullptr;
+}
+
 void NoteAsking(LONG index) noexcept {
     if (g_guarded) InterlockedExchange(&g_link->asking, index);
 }
@@ -110,6 +99,14 @@ void RunGuarded(void (*fn)(void*), void* context) noexcept {
     InterlockedIncrement(&g_depth);
     TamrixGuardedCall(fn, context);
     InterlockedDecrement(&g_depth);
+}
+
+HMODULE LoadPluginModule(const wchar_t* path) noexcept {
+    return CallGuarded([&] { return LoadLibraryW(path); });
+}
+
+bool FreePluginModule(HMODULE module) noexcept {
+    return !module || CallGuarded([&] { return FreeLibrary(module); }) != FALSE;
 }
 
 UntimedCalls::UntimedCalls() noexcept {

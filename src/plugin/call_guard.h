@@ -1,8 +1,10 @@
-// Plug-in calls in a helper process. There a fault that the plug-in does not handle itself
-// ends the process (its exit code E_PLUGIN_CRASHED tells the client why), rather than
-// reaching COM, which would catch it and leave the plug-in's damage behind; and a call that
-// runs past the client's time limit ends it too (exit code E_PLUGIN_TIMEOUT). In a client's
-// own process plug-in calls run as they are.
+// Plug-in calls in a helper process. There an exception that the plug-in does not handle
+// itself (a fault, RaiseException, another runtime's C++ exception) ends the process (its
+// exit code E_PLUGIN_CRASHED tells the client why), rather than reaching COM, which would
+// catch it and leave the plug-in's damage behind; and a call that runs past the client's
+// time limit ends it too (exit code E_PLUGIN_TIMEOUT). Loading and freeing a plug-in runs
+// its start-up and clean-up code (DllMain), guarded the same way. In a client's own process
+// plug-in calls run as they are.
 #pragma once
 #include <windows.h>
 
@@ -14,12 +16,33 @@ namespace SPI {
 // with its client whenever an outermost call is running. Once, in a helper process only.
 bool GuardPluginCalls(Tamrix::HelperLink* link) noexcept;
 bool PluginCallsGuarded() noexcept;
+// The block shared with the client; null where calls are not guarded.
+Tamrix::HelperLink* SharedLink() noexcept;
 // Tells the client which of a run of plug-in files is being asked now (nothing where
 // calls are not guarded).
 void NoteAsking(LONG index) noexcept;
 
 // Runs fn(context) inside the process's fault frame, timed when it is the outermost call.
 void RunGuarded(void (*fn)(void*), void* context) noexcept;
+
+// fn() run as a call into a plug-in (as it is where calls are not guarded): its result.
+template <class Fn>
+auto CallGuarded(Fn fn) noexcept {
+    if (!PluginCallsGuarded()) return fn();
+    struct Call {
+        Fn& fn;
+        decltype(fn()) result;
+    } call{fn, {}};
+    RunGuarded([](void* p) {
+        Call& c = *static_cast<Call*>(p);
+        c.result = c.fn();
+    }, &call);
+    return call.result;
+}
+
+// LoadLibraryW and FreeLibrary of a plug-in file, run as calls into the plug-in.
+HMODULE LoadPluginModule(const wchar_t* path) noexcept;
+bool FreePluginModule(HMODULE module) noexcept;
 
 // While one is alive, calls are not timed: a dialog waits for its user.
 class UntimedCalls {

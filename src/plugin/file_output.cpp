@@ -95,6 +95,13 @@ HRESULT WriteThroughReplacing(const std::wstring& destPath, const std::function<
     file.reset();  // the name is ours; the writer opens it itself
     const std::wstring tempPath = SystemPath(temp);
     HRESULT hr = write(temp);
+    // A writer that answers success and leaves the file empty has written no picture.
+    WIN32_FILE_ATTRIBUTE_DATA written{};
+    if (SUCCEEDED(hr) && (!GetFileAttributesExW(tempPath.c_str(), GetFileExInfoStandard, &written) ||
+                          (written.nFileSizeLow == 0 && written.nFileSizeHigh == 0))) {
+        Tamrix::NoteFailure(L"the writer answered success but wrote nothing to " + Tamrix::Quoted(destPath));
+        hr = E_FAIL;
+    }
     if (SUCCEEDED(hr) && !MoveFileExW(tempPath.c_str(), SystemPath(destPath).c_str(), MOVEFILE_REPLACE_EXISTING)) {
         NoteNotWritten(destPath, GetLastError());
         hr = E_FAIL;

@@ -20,7 +20,8 @@ HRESULT WriteFileReplacing(const std::wstring& destPath, std::initializer_list<s
 // The same for a file that `write` makes at the path it is given: a new, empty temporary
 // file "tmxXXXX" with destPath's extension beside it (a writer may choose the format by
 // it). The temporary file goes whatever happens; destPath is replaced only when `write`
-// succeeds. `write`'s failure is the result, E_FAIL one here.
+// succeeds and leaves the file not empty. `write`'s failure is the result, E_FAIL one here
+// (an empty file among them).
 HRESULT WriteThroughReplacing(const std::wstring& destPath, const std::function<HRESULT(const std::wstring&)>& write);
 
 }  // namespace SPI

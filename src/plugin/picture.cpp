@@ -169,27 +169,45 @@ HRESULT ReadPictureProperties(const SpiInterface& plugin, Source& source, Pictur
 
 HRESULT WritePictureFile(const SpiInterface& plugin, const std::wstring& destPath, HLOCAL info, HLOCAL pixels) {
     if (!plugin.IsBoundAs(KIND_PICTURE)) return E_FAIL;
+    if (!plugin.CreatePictureWEntry() && !plugin.CreatePictureEntry()) return E_TYPE_NOT_WRITTEN;
+    return WriteThroughReplacing(destPath,
+                                 [&](const std::wstring& temp) { return WritePictureInto(plugin, temp, info, pixels); });
+}
+
+HRESULT WritePictureInto(const SpiInterface& plugin, const std::wstring& path, HLOCAL info, HLOCAL pixels) {
+    if (!plugin.IsBoundAs(KIND_PICTURE)) return E_FAIL;
     CreatePictureWFn wide = plugin.CreatePictureWEntry();
     CreatePictureFn narrow = plugin.CreatePictureEntry();
     if (!wide && !narrow) return E_TYPE_NOT_WRITTEN;
-    return WriteThroughReplacing(destPath, [&](const std::wstring& temp) {
-        // The plug-in gets the handles' own addresses: it reads the blocks and keeps none.
-        HLOCAL infoHandle = info;
-        HLOCAL pixelHandle = pixels;
-        constexpr UINT flag = FLAG_REJECT_UNKNOWN_TYPE;  // to a file
-        int code = SPI_NOT_IMPLEMENTED;
-        PluginName name(temp);
-        if (wide) {
-            code = plugin.Invoke(wide, name.Wide(), flag, &infoHandle, &pixelHandle, nullptr, IgnoreProgress, 0);
-        } else {
-            LPCSTR text = nullptr;
-            if (HRESULT hr = name.Narrow(text); FAILED(hr)) return hr;
-            code = plugin.Invoke(narrow, text, flag, &infoHandle, &pixelHandle, nullptr, IgnoreProgress, 0);
+    // A writer reads as many pixels as the header describes: blocks that do not hold them
+    // never reach it.
+    bitmap::Layout layout;
+    const void* header = info && pixels ? LocalLock(info) : nullptr;
+    const bool whole = header && bitmap::ComputeLayout(header, LocalSize(info), LocalSize(pixels), layout);
+    if (header) LocalUnlock(info);
+    if (!whole) {
+        Tamrix::NoteFailure(L"the blocks do not hold the picture their header describes: no writer is given them");
+        return E_FAIL;
+    }
+    // The plug-in gets the handles' own addresses: it reads the blocks and keeps none.
+    HLOCAL infoHandle = info;
+    HLOCAL pixelHandle = pixels;
+    constexpr UINT flag = FLAG_REJECT_UNKNOWN_TYPE;  // to a file
+    int code = SPI_NOT_IMPLEMENTED;
+    PluginName name(path);
+    if (wide) {
+        code = plugin.Invoke(wide, name.Wide(), flag, &infoHandle, &pixelHandle, nullptr, IgnoreProgress, 0);
+    } else {
+        LPCSTR text = nullptr;
+        if (HRESULT hr = name.Narrow(text); FAILED(hr)) {
+            NoteNameRefused(plugin.WidePath(), Tamrix::Quoted(path));
+            return hr;
         }
-        if (code == SPI_UNKNOWN_FORMAT || code == SPI_NOT_IMPLEMENTED) return E_TYPE_NOT_WRITTEN;
-        if (code != SPI_OK) NotePluginCode(plugin.WidePath(), L"write", Tamrix::Quoted(destPath), code);
-        return MapResult(code);
-    });
+        code = plugin.Invoke(narrow, text, flag, &infoHandle, &pixelHandle, nullptr, IgnoreProgress, 0);
+    }
+    if (code == SPI_UNKNOWN_FORMAT || code == SPI_NOT_IMPLEMENTED) return E_TYPE_NOT_WRITTEN;
+    if (code != SPI_OK) NotePluginCode(plugin.WidePath(), L"write", L"the picture", code);
+    return MapResult(code);
 }
 
 }  // namespace SPI

@@ -45,9 +45,14 @@ inline constexpr HRESULT E_TYPE_NOT_WRITTEN = HRESULT_FROM_WIN32(ERROR_NOT_SUPPO
 // `pixels` (which it only reads) as the file destPath, written beside it and moved over it
 // only when complete (WriteThroughReplacing). E_TYPE_NOT_WRITTEN when the plug-in has no
 // writer or answers 2 or -1 (it does not write that extension), with nothing written; E_FAIL
-// for no bound picture plug-in or a destination that cannot be written; E_INVALIDARG for a
-// name a narrow entry cannot be given; another failure as its code mapped.
+// for no bound picture plug-in, blocks that do not hold the picture their header describes
+// (bitmap::ComputeLayout; the writer is not called) or a destination that cannot be
+// written; E_INVALIDARG for a name a narrow entry cannot be given; another failure as its
+// code mapped.
 HRESULT WritePictureFile(const SpiInterface& plugin, const std::wstring& destPath, HLOCAL info, HLOCAL pixels);
+// The same into the file `path` itself, an empty file made for the writer, which the
+// caller moves or removes.
+HRESULT WritePictureInto(const SpiInterface& plugin, const std::wstring& path, HLOCAL info, HLOCAL pixels);
 
 class DecodedPicture {
 public:

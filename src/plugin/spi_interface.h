@@ -10,7 +10,6 @@
 #include <windows.h>
 #include <memory>
 #include <string>
-#include <tuple>
 
 #include "../common/handles.h"
 #include "call_guard.h"
@@ -54,7 +53,7 @@ public:
     SpiInterface& operator=(const SpiInterface& other);
     SpiInterface(SpiInterface&& other) noexcept = default;
     SpiInterface& operator=(SpiInterface&& other) noexcept = default;
-    ~SpiInterface() = default;
+    ~SpiInterface() { Unload(); }
 
     // Loads (if needed) and classifies the plug-in: KIND_PICTURE, KIND_ARCHIVE or 0.
     // On a loaded binding it only asks the kind again. A library that loads but fails
@@ -63,7 +62,7 @@ public:
     // Frees the library if loaded; path and entries stay.
     void Unload() noexcept {
         if (remote_) remote_->Unload();
-        module_.reset();
+        FreePluginModule(module_.release());
     }
     // Frees the library and reports whether the system agreed.
     bool Free() noexcept;
@@ -82,17 +81,7 @@ public:
     template <class Entry, class... Args>
     int Invoke(Entry entry, Args... args) const {
         const InCallScope scope(*this);
-        if (!PluginCallsGuarded()) return entry(args...);
-        struct Call {
-            Entry entry;
-            std::tuple<Args...> args;
-            int result;
-        } call{entry, {args...}, 0};
-        RunGuarded([](void* p) {
-            Call& c = *static_cast<Call*>(p);
-            c.result = std::apply(c.entry, c.args);
-        }, &call);
-        return call.result;
+        return CallGuarded([&] { return entry(args...); });
     }
     bool InCall() const noexcept { return calls_ > 0; }
 

@@ -56,6 +56,17 @@ HRESULT BlockOf(const VARIANT& value, UniqueHlocal& out) {
     return S_OK;
 }
 
+// `write` (WritePictureFile or WritePictureInto) of the binding's writer to `path`, with
+// blocks holding what `info` and `pixels` hold (as BlockOf takes them).
+HRESULT WriteBlocks(const SPI::SpiInterface& binding, BSTR path, const VARIANT& info, const VARIANT& pixels,
+                    HRESULT (*write)(const SPI::SpiInterface&, const std::wstring&, HLOCAL, HLOCAL)) {
+    if (!binding.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
+    UniqueHlocal infoBlock, pixelBlock;
+    if (HRESULT hr = BlockOf(info, infoBlock); FAILED(hr)) return hr;
+    if (HRESULT hr = BlockOf(pixels, pixelBlock); FAILED(hr)) return hr;
+    return write(binding, SPI::TextOf(path), infoBlock.get(), pixelBlock.get());
+}
+
 HRESULT NewBstr(const std::wstring& text, BSTR* out) noexcept {
     *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return *out ? S_OK : E_OUTOFMEMORY;
@@ -168,24 +179,30 @@ private:
     BYTE copy_[SPI::HEADER_SIZE];
 };
 
-// Where a helper process hands decoded pixels over: one file mapping, kept mapped here for
-// the helper's whole life and grown as pictures need (under Wine, writing into a view
-// mapped anew costs as much again as the copy itself). The client reads it through a
-// duplicate of its handle before its next call.
+// Where a helper process hands decoded pixels over: file mappings kept mapped here for the
+// helper's whole life and grown as pictures need (under Wine, writing into a view mapped
+// anew costs as much again as the copy itself), one for each slot of the block shared with
+// the client. A mapping handed over stays the client's until it clears its slot, so a call
+// that comes in meanwhile (another apartment's, or one a window message makes while the
+// client waits) takes another slot and never touches pixels the client has not read.
 class PixelBuffer {
 public:
     // A view of at least `size` bytes; null when none can be had.
     void* Reserve(size_t size) noexcept {
         if (size <= size_) return view_;
-        if (view_) UnmapViewOfFile(view_);
-        view_ = nullptr;
-        size_ = 0;
+        Release();
         const ULONGLONG bytes = size;
         mapping_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
                                           static_cast<DWORD>(bytes >> 32), static_cast<DWORD>(bytes), nullptr));
         if (mapping_) view_ = MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, size);
         if (view_) size_ = size;
         return view_;
+    }
+    void Release() noexcept {
+        if (view_) UnmapViewOfFile(view_);
+        view_ = nullptr;
+        size_ = 0;
+        mapping_.reset();
     }
     HANDLE Mapping() const noexcept { return mapping_.get(); }
 
@@ -195,10 +212,28 @@ private:
     size_t size_ = 0;
 };
 
-// The process's one buffer: only a helper's apartment thread decodes for a client.
-PixelBuffer& PixelTransfer() {
-    static PixelBuffer buffer;
-    return buffer;
+// `size` bytes of `pixels` copied into the mapping of a slot the client is not reading,
+// marked handed: the mapping's handle in `out`. Only a helper's apartment thread decodes
+// for a client. E_FAIL outside a helper, E_OUTOFMEMORY when no mapping can be had,
+// ERROR_BUSY when the client has every slot.
+HRESULT HandPixels(const void* pixels, size_t size, HANDLE& out) noexcept {
+    static PixelBuffer buffers[PIXEL_SLOTS];
+    HelperLink* link = SPI::SharedLink();
+    if (!link) return E_FAIL;
+    int slot = -1;
+    for (int i = 0; i < PIXEL_SLOTS; ++i) {
+        if (link->handed[i] != 0) continue;
+        if (slot < 0) slot = i;
+        else buffers[i].Release();  // needed only while calls overlapped
+    }
+    if (slot < 0) return HRESULT_FROM_WIN32(ERROR_BUSY);
+    void* view = buffers[slot].Reserve(size);
+    if (!view) return E_OUTOFMEMORY;
+    std::memcpy(view, pixels, size);
+    out = buffers[slot].Mapping();
+    // Handle values fit in 32 bits on 64-bit Windows too.
+    InterlockedExchange(&link->handed[slot], static_cast<LONG>(reinterpret_cast<LONG_PTR>(out)));
+    return S_OK;
 }
 
 }  // namespace
@@ -403,16 +438,11 @@ STDMETHODIMP SusiePlugin::DecodeShared(VARIANT src, LONG offsetOrLength, VARIANT
         if (pixelSize > 0x7FFFFFFFu || (info && info->Size() > 0x7FFFFFFFu)) return E_EXCEEDS_32_BITS;
         Variant infoBytes;
         if (info) ThrowIfFailed(NewByteArray(info->Address(), info->Size(), *infoBytes.get()));
+        // Handed last: nothing after it fails, so the client always gets the slot to clear.
         HANDLE section = nullptr;
-        if (pixelSize > 0) {
-            void* view = PixelTransfer().Reserve(pixelSize);
-            if (!view) return E_OUTOFMEMORY;
-            std::memcpy(view, pixels->Address(), pixelSize);
-            section = PixelTransfer().Mapping();
-        }
+        if (pixelSize > 0) ThrowIfFailed(HandPixels(pixels->Address(), pixelSize, section));
         infoBytes.detach(pInfo);
         *pPixelSize = static_cast<LONG>(pixelSize);
-        // Handle values fit in 32 bits on 64-bit Windows too.
         *pSection = static_cast<LONG>(reinterpret_cast<LONG_PTR>(section));
         return S_OK;
     });
@@ -611,10 +641,14 @@ STDMETHODIMP SusiePlugin::get_CanCreatePicture(VARIANT_BOOL* pbCan) {
 STDMETHODIMP SusiePlugin::CreatePicture(BSTR destPath, VARIANT info, VARIANT pixels) {
     return Boundary([&] {
         if (HRESULT hr = Require(SPI::KIND_PICTURE); FAILED(hr)) return hr;
-        UniqueHlocal infoBlock, pixelBlock;
-        ThrowIfFailed(BlockOf(info, infoBlock));
-        ThrowIfFailed(BlockOf(pixels, pixelBlock));
-        return SPI::WritePictureFile(binding_, SPI::TextOf(destPath), infoBlock.get(), pixelBlock.get());
+        return WriteBlocks(binding_, destPath, info, pixels, SPI::WritePictureFile);
+    });
+}
+
+STDMETHODIMP SusiePlugin::CreatePictureAt(BSTR Path, VARIANT info, VARIANT pixels) {
+    return Boundary([&] {
+        if (HRESULT hr = Require(SPI::KIND_PICTURE); FAILED(hr)) return hr;
+        return WriteBlocks(binding_, Path, info, pixels, SPI::WritePictureInto);
     });
 }
 

@@ -75,6 +75,8 @@ public:
                                 VARIANT* pRecords) override;
     STDMETHODIMP MemberRecordOf(VARIANT src, LONG offsetOrLength, BSTR FileName, VARIANT_BOOL* pWide,
                                 LONG* pRecordSize, VARIANT* pRecord) override;
+    // ISusiePluginRemote3: a manager writing through this object into a file it made.
+    STDMETHODIMP CreatePictureAt(BSTR Path, VARIANT info, VARIANT pixels) override;
     // ISusiePluginRemote3: a conversion job asking the first object of a worker it started.
     STDMETHODIMP UsePlugins(SAFEARRAY* Paths) override;
     STDMETHODIMP ConvertThrough(BSTR Source, BSTR Destination, LONG From, LONG Failure, LONG* pNext, BSTR* pWords,

@@ -66,6 +66,14 @@ HRESULT MarshalFirst(HelperLink& link) {
     return S_OK;
 }
 
+// Ends this process when the client's process (`parent`, which it owns) ends, whatever the
+// helper's own thread is doing then: in a plug-in call without a time limit, say.
+DWORD WINAPI WatchClient(void* parent) {
+    WaitForSingleObject(parent, INFINITE);
+    TerminateProcess(GetCurrentProcess(), 0);
+    return 0;
+}
+
 }  // namespace
 
 void ServeRemoteHost(const wchar_t* commandLine) {
@@ -75,7 +83,16 @@ void ServeRemoteHost(const wchar_t* commandLine) {
     UniqueKernelHandle event(eventValue), mapping(mappingValue);
     UniqueKernelHandle parent(OpenProcess(SYNCHRONIZE, FALSE, pid));
     auto* link = static_cast<HelperLink*>(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(HelperLink)));
-    if (!parent || !link) return;  // the client sees the helper end before the event
+    // Watched before any plug-in is loaded; the client sees the helper end before the event
+    // when it cannot be.
+    if (!parent || !link) return;
+    const HANDLE watcher = CreateThread(nullptr, 0, WatchClient, parent.get(), 0, nullptr);
+    if (!watcher) return;
+    parent.release();  // the watcher's
+    CloseHandle(watcher);
+    // A plug-in's fault outside its calls (on a thread of its own) ends the helper, with no
+    // dialog to wait for a user.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     MarkRemoteHost();
     failure::ShareWith(link);
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -87,10 +104,9 @@ void ServeRemoteHost(const wchar_t* commandLine) {
     if (SUCCEEDED(hr)) hr = MarshalFirst(*link);
     link->marshalResult = hr;
     SetEvent(event.get());
-    // Served until the client has let go of every object here, or has ended.
+    // Served until the client has let go of every object here (or has ended: the watcher).
     while (SUCCEEDED(hr) && Module().GetLockCount() > 0) {
-        const HANDLE waits[] = {parent.get()};
-        if (MsgWaitForMultipleObjects(1, waits, FALSE, 250, QS_ALLINPUT) == WAIT_OBJECT_0) break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 250, QS_ALLINPUT);
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);

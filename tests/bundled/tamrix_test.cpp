@@ -378,7 +378,9 @@ TEST_F(ThroughTamrix, WritesPalettePicturesAndKeepsDestinationsOnFailure) {
     const std::string folder = ScratchFolder("bundled-tamrix-keep"), keep = folder + "\\keep.png";
     const Bytes old = {'o', 'l', 'd'};
     FileName good(Picture(samples::PICTURES[0])), broken(Sample("hostile\\truncated.png"));
-    ByteArray cutInfo(Bytes(20, 0)), somePixels(Bytes(64, 0));
+    const BITMAPINFOHEADER one{sizeof one, 1, 1, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    const auto* oneBytes = reinterpret_cast<const uint8_t*>(&one);
+    ByteArray cutInfo(Bytes(20, 0)), somePixels(Bytes(64, 0)), onePixel(Bytes(oneBytes, oneBytes + sizeof one));
     struct Case {
         const char* what;
         std::string dest;
@@ -389,7 +391,7 @@ TEST_F(ThroughTamrix, WritesPalettePicturesAndKeepsDestinationsOnFailure) {
         {"unknown extension", folder + "\\keep.xyz",
          [&](BSTR d) { return host->ConvertFile(good.v, 0, d); }, HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), false},
         {"unknown extension, plug-in", folder + "\\keep.xyz",
-         [&](BSTR d) { return spi->CreatePicture(d, cutInfo.v, somePixels.v); }, HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED),
+         [&](BSTR d) { return spi->CreatePicture(d, onePixel.v, somePixels.v); }, HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED),
          false},
         {"broken source", keep, [&](BSTR d) { return host->ConvertFile(broken.v, 0, d); }, E_FAIL, false},
         {"header cut short", keep, [&](BSTR d) { return spi->CreatePicture(d, cutInfo.v, somePixels.v); }, E_FAIL, false},

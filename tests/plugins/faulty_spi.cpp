@@ -1,12 +1,17 @@
 // A test plug-in that faults or hangs where its data tells it to: data holding "CRSH:<entry>;"
 // writes through a null pointer in that entry, "HANG:<entry>;" never returns from it, where
 // <entry> is an export name without its W (IsSupported, GetPictureInfo, GetPicture, GetPreview,
-// GetArchiveInfo, GetFileInfo, GetFile). It takes only data that starts with FAULTY_MAGIC and
-// holds such a tag; every entry not named answers "unknown format". ConfigurationDlg takes its
+// GetArchiveInfo, GetFileInfo, GetFile, CreatePicture), "RAIS:" raises 0xE0000001, "THRW:" MSVC's
+// C++ exception, "SLOW:" takes a second (GetPicture then hands the data's first 2048 bytes back as
+// 16 x 32 pixels of 32 bits). It takes only data that starts with FAULTY_MAGIC and holds such a
+// tag; every entry not named answers "unknown format"; CreatePicture reads the pixels the header
+// describes, as writers do, and answers success for ".qqa" without writing. A file name holding
+// "hang_load" or "hang_free" hangs loading or freeing. ConfigurationDlg takes its
 // function number for how long its dialog stays open (ms), and faults for a negative one.
 // Built as a picture plug-in, or with FAULTY_ARCHIVE as an archive plug-in.
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "spi_records.h"
@@ -25,31 +30,36 @@ constexpr char MAGIC[] = "QQA1";
 constexpr int HEADER_SIZE = 2048;
 constexpr int UNKNOWN_FORMAT = 2;
 
-// Where a tag names this entry: the tag's kind ("CRSH" or "HANG"), else null.
-const char* TagFor(const char* data, size_t size, const char* entry) {
+bool IsTag(const char* at) {
+    for (const char* kind = "CRSH:HANG:RAIS:THRW:SLOW:"; *kind; kind += 5)
+        if (std::memcmp(at, kind, 5) == 0) return true;
+    return false;
+}
+
+// Where a tag names this entry: the first letter of its kind, else 0.
+char TagFor(const char* data, size_t size, const char* entry) {
     const size_t entryLength = std::strlen(entry);
-    for (size_t i = 0; i + 5 + entryLength < size; ++i) {
-        const bool crash = std::memcmp(data + i, "CRSH:", 5) == 0;
-        const bool hang = std::memcmp(data + i, "HANG:", 5) == 0;
-        if ((crash || hang) && std::memcmp(data + i + 5, entry, entryLength) == 0 &&
-            data[i + 5 + entryLength] == ';')
-            return crash ? "CRSH" : "HANG";
-    }
-    return nullptr;
+    for (size_t i = 0; i + 5 + entryLength < size; ++i)
+        if (IsTag(data + i) && std::memcmp(data + i + 5, entry, entryLength) == 0 && data[i + 5 + entryLength] == ';')
+            return data[i];
+    return 0;
 }
 
 bool HasAnyTag(const char* data, size_t size) {
     for (size_t i = 0; i + 5 <= size; ++i)
-        if (std::memcmp(data + i, "CRSH:", 5) == 0 || std::memcmp(data + i, "HANG:", 5) == 0) return true;
+        if (IsTag(data + i)) return true;
     return false;
 }
 
-// Does what the tag for `entry` says, if there is one.
-void Misbehave(const char* data, size_t size, const char* entry) {
-    const char* tag = TagFor(data, size, entry);
-    if (!tag) return;
-    if (tag[0] == 'C') *static_cast<volatile int*>(nullptr) = 1;
-    for (;;) Sleep(50);
+// Does what the tag for `entry` says, if there is one: true once it has taken its time.
+bool Misbehave(const char* data, size_t size, const char* entry) {
+    const ULONG_PTR thrown[3] = {0x19930520, 0, 0};  // MSVC's, without an object
+    const char tag = TagFor(data, size, entry);
+    if (tag == 'C') *static_cast<volatile int*>(nullptr) = 1;
+    if (tag == 'R' || tag == 'T') RaiseException(tag == 'R' ? 0xE0000001 : 0xE06D7363, 0, tag == 'T' ? 3 : 0, thrown);
+    while (tag == 'H') Sleep(50);
+    if (tag == 'S') Sleep(1000);
+    return tag == 'S';
 }
 
 // The first bytes of a source: a file (by narrow or wide name, at an offset) or memory.
@@ -80,6 +90,13 @@ int Entry(const void* buf, bool wide, LONG_PTR len, unsigned flag, const char* e
 }
 
 }  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) {
+    char name[MAX_PATH] = {};
+    GetModuleFileNameA(module, name, MAX_PATH);
+    while (reason <= DLL_PROCESS_ATTACH && std::strstr(name, reason ? "hang_load" : "hang_free")) Sleep(50);
+    return TRUE;
+}
 
 SPI_EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
     const char* texts[] = {KIND, "Faulting and hanging test plug-in", "*.qqa;*.qqz", "Faulty"};
@@ -114,8 +131,20 @@ SPI_EXPORT int WINAPI ConfigurationDlg(HWND, int fnc) {
 SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, testspi::PictureInfo*) {
     return Entry(buf, false, len, flag, "GetPictureInfo");
 }
-SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL*, HLOCAL*, FARPROC, LONG_PTR) {
-    return Entry(buf, false, len, flag, "GetPicture");
+SPI_EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL* info, HLOCAL* pixels, FARPROC, LONG_PTR) {
+    char data[HEADER_SIZE];
+    if (!Misbehave(data, ReadSource(buf, false, len, flag, data), "GetPicture")) return UNKNOWN_FORMAT;
+    const BITMAPINFOHEADER header{sizeof header, 16, 32, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::memcpy(*info = LocalAlloc(LMEM_FIXED, sizeof header), &header, sizeof header);
+    std::memcpy(*pixels = LocalAlloc(LMEM_FIXED, sizeof data), data, sizeof data);
+    return 0;
+}
+SPI_EXPORT int WINAPI CreatePicture(LPCSTR path, unsigned, HLOCAL* info, HLOCAL* pixels, void*, FARPROC, LONG_PTR) {
+    const auto* h = static_cast<const BITMAPINFOHEADER*>(LocalLock(*info));
+    const auto* bytes = static_cast<const volatile char*>(LocalLock(*pixels));
+    for (ULONGLONG i = 0; i < 1ULL * h->biWidth * std::abs(h->biHeight) * h->biBitCount / 8; i += 4096) bytes[i];
+    Misbehave(const_cast<const char*>(bytes), LocalSize(*pixels), "CreatePicture");
+    return std::strstr(path, ".qqa") ? 0 : UNKNOWN_FORMAT;
 }
 SPI_EXPORT int WINAPI GetPreview(LPCSTR buf, LONG_PTR len, unsigned flag, HLOCAL*, HLOCAL*, FARPROC, LONG_PTR) {
     return Entry(buf, false, len, flag, "GetPreview");

@@ -36,14 +36,14 @@ std::string TaggedFile(const std::string& name, const std::string& tag, bool arc
     return plugtest::WriteTemp(name, plugtest::Bytes(header));
 }
 
-// Helper processes this process started that still run.
-int LiveHelpers() {
+// Helper processes that `parent` started that still run.
+int LiveHelpers(DWORD parent = GetCurrentProcessId()) {
     int count = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-        if (entry.th32ParentProcessID == GetCurrentProcessId() && _wcsicmp(entry.szExeFile, L"rundll32.exe") == 0)
+        if (entry.th32ParentProcessID == parent && _wcsicmp(entry.szExeFile, L"rundll32.exe") == 0)
             ++count;
     CloseHandle(snapshot);
     return count;
@@ -66,11 +66,23 @@ DWORD OwnHandles() {
     return count;
 }
 
+// The server, copied once into a folder whose name holds a comma: rundll32 ends a library's
+// name at its first comma, quoted or not, and helpers start all the same.
+const std::wstring& ServerInACommaFolder() {
+    static const std::wstring path = [] {
+        const std::string folder = testenv::TempDir() + "tamrix,isolation", copy = folder + "\\Tamrix.dll";
+        CreateDirectoryA(folder.c_str(), nullptr);
+        EXPECT_TRUE(CopyFileA(testenv::DllPath().c_str(), copy.c_str(), FALSE));
+        return testenv::Wide(copy);
+    }();
+    return path;
+}
+
 // The faulty plug-ins in the current directory, listed first; the kit's good picture plug-in
 // in the search folder after them.
 class Isolation : public ::testing::Test {
 protected:
-    Isolation() : cwd_("isolation_cwd"), here_(cwd_.Path()), folder_("isolation_search") {
+    Isolation() : dll_(ServerInACommaFolder()), cwd_("isolation_cwd"), here_(cwd_.Path()), folder_("isolation_search") {
         cwd_.Add("faulty");
         cwd_.Add("faulty_archive");
         folder_.Add("qqa");
@@ -184,6 +196,77 @@ TEST_F(Isolation, DialogsAreNotTimedButTheirFaultsAreCaught) {
     ASSERT_TRUE(faulty);
     EXPECT_EQ(S_OK, faulty->ConfigurationDlg(0, 1500)) << "open three times the limit";
     EXPECT_EQ(CRASHED, faulty->ConfigurationDlg(0, -1));
+}
+
+IStream* g_marshaled = nullptr;  // the client's plug-in object, for another apartment
+std::string g_file;
+HRESULT g_result = E_PENDING;
+std::vector<BYTE> g_pixels;
+
+std::vector<BYTE> PixelsOf(ISusiePlugin* plugin, const std::string& file, HRESULT& hr) {
+    Tamrix::Variant name;
+    robust::SetString(name, file);
+    ComPtr<IDispatch> info, pixels;
+    hr = plugin->GetPicture(*name.get(), 0, info.put(), pixels.put());
+    return pixels ? plugtest::HeapBytes(pixels.get()) : std::vector<BYTE>();
+}
+
+// A decoding from another apartment, which the client's apartment serves.
+DWORD WINAPI DecodeElsewhere(void*) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    ComPtr<ISusiePlugin> plugin;
+    CoGetInterfaceAndReleaseStream(g_marshaled, IID_ISusiePlugin, plugin.put_void());
+    Sleep(200);
+    if (plugin) g_pixels = PixelsOf(plugin.get(), g_file, g_result);
+    plugin.reset();
+    CoUninitialize();
+    return 0;
+}
+
+// Each decoding's pixels are its own, also one from another apartment served while the client waits.
+TEST_F(Isolation, OverlappingDecodingsEachGetTheirOwnPixels) {
+    ComPtr<ITamrixHost2> host = Host();
+    const std::string files[] = {TaggedFile("isolation_slow1.qqa", "SLOW:GetPicture;1"),
+                                 g_file = TaggedFile("isolation_slow2.qqa", "SLOW:GetPicture;2")};
+    ComPtr<ISusiePlugin> first = Chosen(host.get(), files[0]);
+    ASSERT_EQ(S_OK, CoMarshalInterThreadInterfaceInStream(IID_ISusiePlugin, Chosen(host.get(), g_file).get(), &g_marshaled));
+    Tamrix::UniqueKernelHandle thread(CreateThread(nullptr, 0, DecodeElsewhere, nullptr, 0, nullptr));
+    HRESULT result = E_PENDING;
+    const ULONGLONG start = GetTickCount64();
+    const std::vector<BYTE> pixels = PixelsOf(first.get(), files[0], result);
+    EXPECT_GT(GetTickCount64() - start, 1800u) << "the second decoding came in during the first";
+    MSG message;
+    for (HANDLE ended = thread.get(); MsgWaitForMultipleObjects(1, &ended, FALSE, 30000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1;)
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    for (int i = 0; i < 2; ++i) {
+        std::vector<BYTE> expected = plugtest::ReadFileBytes(files[i]);
+        expected.resize(2048);
+        EXPECT_EQ(S_OK, i ? g_result : result);
+        EXPECT_TRUE((i ? g_pixels : pixels) == expected) << files[i];
+    }
+}
+
+// A helper ends with its client whatever it is doing: here a call without a time limit.
+TEST_F(Isolation, AHelperEndsWithItsClient) {
+    const std::string file = TaggedFile("isolation_client.qqa", "HANG:GetPicture;"), calling = file + ".calling";
+    const std::string script = testenv::TempDir() + "isolation_client.js",
+                      text = "var host = new ActiveXObject('Tamrix.TamrixHost.1'), a = WScript.Arguments; host.Init(31, a(2));"
+                             "host.CallTimeout = 0; new ActiveXObject('Scripting.FileSystemObject').CreateTextFile(a(1)).Close();"
+                             "host.GetPicture(a(0), 0);";
+    DeleteFileA(calling.c_str());
+    ASSERT_TRUE(robust::WriteBytes(script, text.data(), text.size()));
+    std::string command = "cscript.exe //nologo \"" + script + "\" \"" + file + "\" \"" + calling + "\" \"" + folder_.Path() + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION client{};
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &client));
+    Tamrix::UniqueKernelHandle process(client.hProcess), thread(client.hThread);
+    for (int wait = 0; wait < 300 && !robust::Exists(calling); ++wait) Sleep(100);
+    Sleep(1000);  // in the plug-in call by now
+    ASSERT_EQ(1, LiveHelpers(client.dwProcessId));
+    TerminateProcess(process.get(), 1);
+    for (int wait = 0; wait < 50 && LiveHelpers(client.dwProcessId) > 0; ++wait) Sleep(100);
+    EXPECT_EQ(0, LiveHelpers(client.dwProcessId));
 }
 
 TEST_F(Isolation, CrashesInARowLeaveNothingBehind) {
