@@ -87,6 +87,10 @@ protected:
         cwd_.Add("faulty_archive");
         folder_.Add("qqa");
     }
+    // The folders go only once the helpers that loaded their plug-ins have ended.
+    ~Isolation() override {
+        for (int wait = 0; wait < 100 && LiveHelpers() > 0; ++wait) Sleep(100);
+    }
     ComPtr<ITamrixHost2> Host() {
         ComPtr<ITamrixHost2> host = dll_.Create<ITamrixHost2>(CLSID_TamrixHost);
         EXPECT_EQ(S_OK, host->Init(ISOLATE, robust::MakeBstr(folder_.Path()).get()));
