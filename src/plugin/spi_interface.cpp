@@ -4,24 +4,6 @@
 
 namespace SPI {
 
-namespace {
-
-// The full path of a loaded module, whatever its length.
-std::wstring ModulePath(HMODULE module) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return std::wstring();
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
-}  // namespace
-
 SpiInterface::SpiInterface(const SpiInterface& other) {
     CopyFrom(other);
 }
@@ -58,7 +40,7 @@ void SpiInterface::CopyFrom(const SpiInterface& other) {
     // A load reference of its own, by the full path the original loaded: the bound path may
     // be relative, and the current folder may have changed since. The entries are the
     // original's only if the same module came back; otherwise the copy stays unloaded.
-    module_.reset(LoadLibraryW(modulePath_.c_str()));
+    module_.reset(LoadPluginModule(modulePath_.c_str()));
     if (module_.get() != other.module_.get()) {
         module_.reset();
         ClearEntries();
@@ -105,7 +87,7 @@ DWORD SpiInterface::Probe() {
     if (remote_) return remote_->IsLoaded() ? remote_->Kind() : remote_->Load(path_);
     if (module_) return getPluginInfo_ ? AskKind() : 0;
 
-    module_.reset(LoadLibraryW(path_.c_str()));
+    module_.reset(LoadPluginModule(path_.c_str()));
     if (!module_) return 0;
     modulePath_ = ModulePath(module_.get());
     // Entries of an earlier library must not outlive it into this one: a probe that stops
@@ -170,8 +152,7 @@ bool SpiInterface::IsBoundAs(DWORD kind) const noexcept {
 
 bool SpiInterface::Free() noexcept {
     if (remote_) remote_->Unload();
-    HMODULE m = module_.release();
-    return !m || FreeLibrary(m) != FALSE;
+    return FreePluginModule(module_.release());
 }
 
 FARPROC SpiInterface::Export(const char* name) const noexcept {
