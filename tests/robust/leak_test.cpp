@@ -7,7 +7,6 @@
 //                            caches and heaps settle.
 #include <windows.h>
 #include <olectl.h>
-#include <psapi.h>
 #include <Tamrix.h>
 #include <gtest/gtest.h>
 
@@ -17,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/process_counts.h"
 #include "common/spi_folder.h"
 #include "plugin_object/archive_fixture.h"
 #include "plugin_object/plugin_fixture.h"
@@ -39,15 +39,6 @@ constexpr uint32_t CI_ITERATIONS = 2000;
 // a family makes each time round (the smallest, an entry object, is over 40 bytes).
 constexpr int64_t SLACK_BYTES = 64 * 1024;
 constexpr int64_t BYTES_PER_ITERATION = 8;
-
-// Private bytes: Windows reports them as PrivateUsage; Wine 8 leaves that 0 and reports the
-// process's private resident memory as PagefileUsage.
-int64_t PrivateBytes() {
-    PROCESS_MEMORY_COUNTERS_EX c{};
-    c.cb = sizeof c;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&c), sizeof c);
-    return static_cast<int64_t>(c.PrivateUsage ? c.PrivateUsage : c.PagefileUsage);
-}
 
 // Whether the system's picture loader deletes a bitmap it loaded in run mode (the server
 // loads its pictures so) when the picture object goes. Windows' does: the picture owns what it
@@ -144,10 +135,10 @@ protected:
         SCOPED_TRACE(name);
         const uint32_t warmUp = iterations_ / 10 + 1;
         for (uint32_t i = 0; i < warmUp && !HasFatalFailure(); ++i) once();
-        const int64_t before = PrivateBytes();
+        const int64_t before = testenv::PrivateBytes();
         const DWORD start = GetTickCount();
         for (uint32_t i = 0; i < iterations_ && !HasFatalFailure(); ++i) once();
-        const int64_t growth = PrivateBytes() - before;
+        const int64_t growth = testenv::PrivateBytes() - before;
         const int64_t bound = SLACK_BYTES + BYTES_PER_ITERATION * iterations_;
         std::printf("%-28s %6u iterations  %7.1f s  private bytes %+9lld (bound %lld)\n", name, iterations_,
                     (GetTickCount() - start) / 1000.0, static_cast<long long>(growth), static_cast<long long>(bound));
