@@ -43,22 +43,28 @@ bool SlotTaken(DWORD index) {
     return got != index;
 }
 
-bool SamePath(const std::wstring& a, const std::wstring& b) noexcept {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
+// Under g_lock: where `module` is watched, or where `path` is listed as costly (else end()).
+std::vector<Watched>::iterator Loaded(HMODULE module) noexcept {
+    return std::find_if(g_loaded.begin(), g_loaded.end(), [&](const Watched& w) { return w.module == module; });
+}
+std::vector<std::wstring>::iterator Costly(const std::wstring& path) noexcept {
+    return std::find_if(g_costly.begin(), g_costly.end(), [&](const std::wstring& p) {
+        return CompareStringOrdinal(p.c_str(), static_cast<int>(p.size()), path.c_str(), static_cast<int>(path.size()),
+                                    TRUE) == CSTR_EQUAL;
+    });
 }
 
 // Counts a load of `module`; true when it is a costly one to keep from now on.
 bool NoteLoad(HMODULE module, DWORD freeSlot) {
     const Tamrix::ExclusiveLock hold(g_lock);
-    const auto watched = std::find_if(g_loaded.begin(), g_loaded.end(), [&](const Watched& w) { return w.module == module; });
+    const auto watched = Loaded(module);
     if (watched != g_loaded.end())
         ++watched->references;
     else
         g_loaded.push_back({module, 1, freeSlot});
     if (g_costly.empty()) return false;
     const std::wstring path = ModulePath(module);
-    const auto costly = std::find_if(g_costly.begin(), g_costly.end(), [&](const std::wstring& p) { return SamePath(p, path); });
+    const auto costly = Costly(path);
     if (costly == g_costly.end()) return false;
     g_costly.erase(costly);
     return true;
@@ -68,7 +74,7 @@ bool NoteLoad(HMODULE module, DWORD freeSlot) {
 // last of our references, else TLS_OUT_OF_INDEXES.
 DWORD NoteFree(HMODULE module) noexcept {
     const Tamrix::ExclusiveLock hold(g_lock);
-    const auto watched = std::find_if(g_loaded.begin(), g_loaded.end(), [&](const Watched& w) { return w.module == module; });
+    const auto watched = Loaded(module);
     if (watched == g_loaded.end() || --watched->references > 0) return TLS_OUT_OF_INDEXES;
     const DWORD slot = watched->freeSlot;
     g_loaded.erase(watched);
@@ -128,8 +134,7 @@ bool FreePluginModule(HMODULE module) noexcept {
         try {
             if (SlotTaken(freeSlot)) {
                 const Tamrix::ExclusiveLock hold(g_lock);
-                if (std::none_of(g_costly.begin(), g_costly.end(), [&](const std::wstring& p) { return SamePath(p, path); }))
-                    g_costly.push_back(std::move(path));
+                if (Costly(path) == g_costly.end()) g_costly.push_back(std::move(path));
             }
         } catch (const std::bad_alloc&) {
         }
