@@ -1,12 +1,10 @@
-// What this process holds, for tests that check that nothing grows with the number of
-// calls: TLS slots, kernel handles, threads, private bytes, and the helper processes it
-// started.
+// What this process holds, for tests that check that nothing grows with the number of calls:
+// TLS slots, kernel handles, threads, private bytes, and the helper processes it started.
 #pragma once
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
 
-#include <string>
 #include <vector>
 
 namespace testenv {
@@ -18,9 +16,9 @@ inline DWORD LowestFreeTlsSlot() {
     return index;
 }
 
-// Kernel handles of this process, counted in the system's handle table (Wine 8 answers 0 from
-// GetProcessHandleCount); only those of the object type `type` ("Event", "File", ...) if given.
-inline size_t OwnHandles(const wchar_t* type = nullptr) {
+// Kernel handles of this process, counted in the system's handle table (SystemHandleInformation):
+// Wine 8 answers 0 from GetProcessHandleCount.
+inline size_t OwnHandles() {
     struct Entry {
         ULONG process;
         BYTE type, flags;
@@ -28,34 +26,17 @@ inline size_t OwnHandles(const wchar_t* type = nullptr) {
         void* object;
         ACCESS_MASK access;
     };
-    struct Name {
-        USHORT length, capacity;
-        const wchar_t* text;
-    };
     using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-    using QueryObject = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    const auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtQuerySystemInformation")));
-    const auto queryObject =
-        reinterpret_cast<QueryObject>(reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtQueryObject")));
+    const auto query = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     std::vector<BYTE> table(1 << 20);
-    ULONG needed = 0;
-    // SystemHandleInformation; a table that does not fit answers STATUS_INFO_LENGTH_MISMATCH.
-    while (query(16, table.data(), static_cast<ULONG>(table.size()), &needed) == static_cast<LONG>(0xC0000004))
+    // STATUS_INFO_LENGTH_MISMATCH: the table does not fit.
+    while (query(16, table.data(), static_cast<ULONG>(table.size()), nullptr) == static_cast<LONG>(0xC0000004))
         table.resize(table.size() * 2);
     const ULONG count = *reinterpret_cast<const ULONG*>(table.data());
     const auto* entries = reinterpret_cast<const Entry*>(table.data() + sizeof(ULONG_PTR));
     size_t own = 0;
-    for (ULONG i = 0; i < count; ++i) {
-        if (entries[i].process != GetCurrentProcessId()) continue;
-        // ObjectTypeInformation starts with the type's name.
-        alignas(8) BYTE info[1024];
-        const auto* name = reinterpret_cast<const Name*>(info);
-        own += !type || (queryObject(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(entries[i].handle)), 2, info,
-                                     sizeof info, nullptr) == 0 &&
-                         std::wstring(name->text, name->length / sizeof(wchar_t)) == type);
-    }
+    for (ULONG i = 0; i < count; ++i) own += entries[i].process == GetCurrentProcessId();
     return own;
 }
 
@@ -80,11 +61,9 @@ inline int OwnThreads() {
 
 // Helper processes (rundll32) this process started that still run.
 inline int LiveHelpers() {
-    return CountInSnapshot<PROCESSENTRY32W>(TH32CS_SNAPPROCESS, Process32FirstW, Process32NextW,
-                                            [](const PROCESSENTRY32W& e) {
-                                                return e.th32ParentProcessID == GetCurrentProcessId() &&
-                                                       _wcsicmp(e.szExeFile, L"rundll32.exe") == 0;
-                                            });
+    return CountInSnapshot<PROCESSENTRY32W>(TH32CS_SNAPPROCESS, Process32FirstW, Process32NextW, [](const auto& e) {
+        return e.th32ParentProcessID == GetCurrentProcessId() && _wcsicmp(e.szExeFile, L"rundll32.exe") == 0;
+    });
 }
 
 // Private bytes: Windows reports them as PrivateUsage; Wine 8 leaves that 0 and reports the
