@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # The robustness tests at their full counts (CI runs them smaller): 100,000 hostile seeds,
 # 10,000 iterations of every leak-run family, 100 rounds of thread stress, the bad-input
-# cases, and 200 crashes of an isolated plug-in in a row. Builds first, registers the server in the build tree's prefix, then runs each test
-# program directly (a full run outlasts CTest's time limit) and prints its own figures.
+# cases, 200 crashes of an isolated plug-in in a row, the main job's calls 100,000 times in
+# one process (5,000 rounds with the default flags and as many isolated), and 10,000 loads of
+# each bundled plug-in of both widths (1,000 of each test plug-in and of the server). Builds
+# first, registers the server in the build tree's prefix, then runs each test program directly
+# (a full run outlasts CTest's time limit) and prints its own figures.
 # Any count can be set beforehand: TAMRIX_HOSTILE_SEEDS, TAMRIX_HOSTILE_FIRST_SEED,
-# TAMRIX_LEAK_ITERATIONS, TAMRIX_THREAD_ROUNDS, TAMRIX_THREAD_ITERATIONS, TAMRIX_ISOLATION_CRASHES.
+# TAMRIX_LEAK_ITERATIONS, TAMRIX_THREAD_ROUNDS, TAMRIX_THREAD_ITERATIONS, TAMRIX_ISOLATION_CRASHES,
+# TAMRIX_SOAK_ROUNDS, TAMRIX_UNLOAD_CYCLES.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TAMRIX_BUILD_DIR:-$root/build}
@@ -16,16 +20,28 @@ export TAMRIX_HOSTILE_SEEDS=${TAMRIX_HOSTILE_SEEDS:-100000}
 export TAMRIX_LEAK_ITERATIONS=${TAMRIX_LEAK_ITERATIONS:-10000}
 export TAMRIX_THREAD_ROUNDS=${TAMRIX_THREAD_ROUNDS:-100}
 export TAMRIX_ISOLATION_CRASHES=${TAMRIX_ISOLATION_CRASHES:-200}
+export TAMRIX_SOAK_ROUNDS=${TAMRIX_SOAK_ROUNDS:-5000}
+export TAMRIX_UNLOAD_CYCLES=${TAMRIX_UNLOAD_CYCLES:-10000}
 export TAMRIX_SPI_DIR=$build/tests/plugins TAMRIX_DLL=$build/bin/Tamrix.dll
+export TAMRIX_BUNDLED_DIR=$build/plugins TAMRIX_SAMPLES_DIR=$build/samples
 failed=0
-for test in robust_hostile_test robust_leak_test robust_thread_test robust_bad_input_test robust_isolation_test; do
-    echo "== $test"
-    start=$SECONDS
-    # Run where CTest runs it: a folder without plug-ins of its own.
-    if (cd "$build/tests/robust" && "$build/wine-run.sh" "$build/tests/bin/$test.exe"); then
-        echo "== $test passed in $((SECONDS - start)) s"
+# run <name> <command...>: one test program, from a folder without plug-ins of its own, as
+# CTest runs it.
+run() {
+    local name=$1 start=$SECONDS; shift
+    echo "== $name"
+    if (cd "$build/tests/robust" && "$@"); then
+        echo "== $name passed in $((SECONDS - start)) s"
     else
-        echo "== $test FAILED"; failed=1
+        echo "== $name FAILED"; failed=1
     fi
+}
+for test in robust_hostile_test robust_leak_test robust_thread_test robust_bad_input_test robust_isolation_test; do
+    run $test "$build/wine-run.sh" "$build/tests/bin/$test.exe"
 done
+run test_spi_kit "$build/wine-run.sh" "$build/tests/plugins/test_spi_kit.exe"
+if [ -x "$build/wine-run64.sh" ]; then
+    TAMRIX_BUNDLED_DIR=$build/x64/plugins TAMRIX_DLL=$build/x64/bin/Tamrix64.dll \
+        run x64_test_spi_kit "$build/wine-run64.sh" "$build/x64/tests/plugins/test_spi_kit.exe"
+fi
 exit $failed

@@ -10,6 +10,7 @@
 
 #include "../common/automation_types.h"
 #include "../common/com_ptr.h"
+#include "../common/slim_lock.h"
 
 namespace Tamrix::typelib {
 namespace {
@@ -32,16 +33,7 @@ struct Slot {
 const GUID* const TID_GUIDS[TID_COUNT] = {&IID_ISusiePlugin2, &IID_ISpiFileInfoCollection2, &CLSID_SusiePlugin,
                                           &CLSID_TamrixHost};
 Slot g_slots[TID_COUNT];
-// A slim lock needs no making, so the cache adds nothing that could fail at load.
 SRWLOCK g_lock = SRWLOCK_INIT;
-
-class ExclusiveLock {
-public:
-    ExclusiveLock() noexcept { AcquireSRWLockExclusive(&g_lock); }
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(&g_lock); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-};
 
 // True for a parameter of type IDispatch** (an object handed back through a pointer).
 bool IsObjectOut(ITypeInfo* owner, const ELEMDESC& e) {
@@ -123,7 +115,7 @@ HRESULT Load(Tid tid, LCID lcid, Slot** out) {
         *out = &slot;
         return S_OK;
     }
-    ExclusiveLock hold;
+    ExclusiveLock hold(g_lock);
     if (slot.info.load(std::memory_order_acquire)) {
         *out = &slot;
         return S_OK;
@@ -152,7 +144,7 @@ bool IsPlaceholder(const VARIANT& v) {
 }  // namespace
 
 void ReleaseCache() noexcept {
-    ExclusiveLock hold;
+    ExclusiveLock hold(g_lock);
     for (Slot& slot : g_slots) {
         if (ITypeInfo* info = slot.info.exchange(nullptr)) info->Release();
         slot.names.clear();

@@ -203,9 +203,9 @@ PluginCheck PluginList::Check(const std::wstring& path) const {
     SpiInterface probe = Binding(path);
     // Loaded here first by the caller's own request, so that the loader's reason is told;
     // the probe takes a reference of its own on the same module.
-    Tamrix::UniqueHmodule module;
+    UniquePluginModule module;
     if (!probe.Remote()) {
-        module.reset(LoadLibraryW(path.c_str()));
+        module.reset(LoadPluginModule(path.c_str()));
         if (!module) return {HRESULT_FROM_WIN32(GetLastError()), {}};
     }
     const DWORD probed = probe.Probe();

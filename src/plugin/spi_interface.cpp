@@ -4,24 +4,6 @@
 
 namespace SPI {
 
-namespace {
-
-// The full path of a loaded module, whatever its length.
-std::wstring ModulePath(HMODULE module) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return std::wstring();
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
-}  // namespace
-
 SpiInterface::SpiInterface(const SpiInterface& other) {
     CopyFrom(other);
 }

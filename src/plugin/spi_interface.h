@@ -13,6 +13,7 @@
 
 #include "../common/handles.h"
 #include "call_guard.h"
+#include "module_retention.h"
 #include "remote_plugin.h"
 #include "spi_api.h"
 
@@ -166,7 +167,7 @@ private:
     std::wstring path_;
     std::wstring modulePath_;  // the loaded module's full path, which a copy loads by
     std::unique_ptr<RemotePlugin> remote_;
-    Tamrix::UniqueHmodule module_;
+    UniquePluginModule module_;
     mutable int calls_ = 0;
     GetPluginInfoFn getPluginInfo_ = nullptr;
     IsSupportedFn isSupported_ = nullptr;

@@ -3,11 +3,15 @@
 // all good.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "../common/process_counts.h"
+#include "../common/test_env.h"
 #include "spi_records.h"
 #include "test_formats.h"
 
@@ -538,6 +542,53 @@ void test_full_records() {
 #endif
 }
 
+// Every plug-in beside this program, the bundled ones (TAMRIX_BUNDLED_DIR) and the server
+// (TAMRIX_DLL: COM may unload and load it again in a long script) give back what their loads
+// take: TAMRIX_UNLOAD_CYCLES loads of each bundled plug-in, each decoding a bitmap file where
+// the plug-in reads pictures, and a tenth as many of each other module leave the lowest free
+// TLS index, the handle count and the private bytes where they were. qqa_tlsleak keeps one TLS
+// slot a load, as it is made to (at most 100 loads of it: a process has 1088).
+void test_unload_cycles() {
+    const std::string text = testenv::Env("TAMRIX_UNLOAD_CYCLES");
+    const unsigned cycles = text.empty() ? 500 : static_cast<unsigned>(std::stoul(text));
+    // A bitmap file of 2 x 1 pixels of 24 bits.
+    const BYTE bmp[62] = {'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24};
+    const std::string server = testenv::DllPath();
+    const std::tuple<std::string, std::string, unsigned, bool> folders[] = {{g_dir, "*" TESTSPI_SUFFIX, cycles / 10, false},
+                   {testenv::WinPath(testenv::Env("TAMRIX_BUNDLED_DIR")) + "\\", "*" TESTSPI_SUFFIX, cycles, true},
+                   {server.substr(0, server.rfind('\\') + 1), server.substr(server.rfind('\\') + 1), cycles / 10, false}};
+    for (const auto& [folder, pattern, loads, decode] : folders) {  // the files, loads of each, decoding
+        WIN32_FIND_DATAA found;
+        HANDLE find = FindFirstFileA((folder + pattern).c_str(), &found);
+        CHECK(find != INVALID_HANDLE_VALUE);
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found)) {
+            const std::string path = folder + found.cFileName;
+            const bool leaks = std::strcmp(found.cFileName, "qqa_tlsleak" TESTSPI_SUFFIX) == 0;
+            const unsigned count = leaks ? std::min(loads, 100u) : loads;
+            auto cycle = [&] {
+                HMODULE m = LoadLibraryA(path.c_str());
+                if (!m) return;
+                auto picture = reinterpret_cast<PictureFn>(reinterpret_cast<void*>(GetProcAddress(m, "GetPicture")));
+                HLOCAL info = nullptr, bits = nullptr;
+                if (decode && picture && !picture(reinterpret_cast<LPCSTR>(bmp), sizeof bmp, 1, &info, &bits, nullptr, 0))
+                    LocalFree(info), LocalFree(bits);
+                FreeLibrary(m);
+            };
+            for (int i = 0; i < 3; ++i) cycle();  // what the process keeps of a first load
+            const DWORD tls = testenv::LowestFreeTlsSlot();
+            const size_t handles = testenv::OwnHandles();
+            const long long bytes = testenv::PrivateBytes();
+            for (unsigned i = 0; i < count; ++i) cycle();
+            std::printf("%-24s %5u loads: TLS slots %+d, handles %+d, private bytes %+lld\n", found.cFileName, count,
+                        int(testenv::LowestFreeTlsSlot() - tls), int(testenv::OwnHandles() - handles), testenv::PrivateBytes() - bytes);
+            CHECK_EQ(testenv::LowestFreeTlsSlot(), tls + (leaks ? count : 0));
+            CHECK(testenv::OwnHandles() <= handles);
+            CHECK(testenv::PrivateBytes() - bytes <= 64 * 1024);
+        }
+        FindClose(find);
+    }
+}
+
 int main() {
     char exe[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
@@ -550,6 +601,7 @@ int main() {
     test_archive_disagreements();
     test_wide();
     test_full_records();
+    test_unload_cycles();
     std::printf("%s (%d failures)\n", g_failures ? "FAILED" : "passed", g_failures);
     return g_failures ? 1 : 0;
 }

@@ -10,6 +10,8 @@
 //   TESTSPI_NO_ISSUPPORTED, TESTSPI_NO_PREVIEW, TESTSPI_NO_CONFIG, TESTSPI_NO_ARCHIVEINFO,
 //   TESTSPI_NO_FILEINFO, TESTSPI_NO_FILE, TESTSPI_NO_PICTURE   leave that export out
 //   TESTSPI_LOAD_FAILS    DllMain refuses the process attach, so the library never loads
+//   TESTSPI_KEEPS_TLS_SLOT  every load takes a TLS slot that is never freed, as a static
+//                         runtime does that never frees its index; with none left, loads fail
 //   TESTSPI_NO_NUL        GetPluginInfo fills whole buffers without a NUL
 //   TESTSPI_ANSWER_EVERY_INFO  GetPluginInfo answers every number, even those it does not have
 //   TESTSPI_WIDE          the wide entry points too (IsSupportedW ... GetPluginInfoW)
@@ -1130,6 +1132,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     return reason == DLL_PROCESS_ATTACH ? FALSE : TRUE;
 #endif
     if (reason == DLL_PROCESS_ATTACH) {
+#ifdef TESTSPI_KEEPS_TLS_SLOT
+        if (TlsAlloc() == TLS_OUT_OF_INDEXES) return FALSE;
+#endif
         open_shared_table();
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {  // FreeLibrary, not exit
         forget_own_blocks();
