@@ -11,6 +11,7 @@
 
 #include "com_ptr.h"
 #include "handles.h"
+#include "slim_lock.h"
 #include "helper_link.h"
 
 namespace Tamrix {

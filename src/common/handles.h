@@ -83,18 +83,6 @@ struct GdiObjectTraits {
     static void close(type h) noexcept { DeleteObject(h); }
 };
 
-// An SRW lock held exclusively for the guard's life.
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(SRWLOCK& lock) noexcept : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
-
 using UniqueHlocal = UniqueHandle<LocalTraits>;
 using UniqueHglobal = UniqueHandle<GlobalTraits>;
 using UniqueHmodule = UniqueHandle<ModuleTraits>;

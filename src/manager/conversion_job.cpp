@@ -11,6 +11,7 @@
 #include "../common/com_ptr.h"
 #include "../common/handles.h"
 #include "../common/module_lock.h"
+#include "../common/slim_lock.h"
 #include "../plugin/names.h"
 #include "../plugin/plugin_list.h"
 #include "helper_process.h"

@@ -101,12 +101,12 @@ void RunGuarded(void (*fn)(void*), void* context) noexcept {
     InterlockedDecrement(&g_depth);
 }
 
-HMODULE LoadPluginModule(const wchar_t* path) noexcept {
+HMODULE LoadLibraryGuarded(const wchar_t* path) noexcept {
     return CallGuarded([&] { return LoadLibraryW(path); });
 }
 
-bool FreePluginModule(HMODULE module) noexcept {
-    return !module || CallGuarded([&] { return FreeLibrary(module); }) != FALSE;
+BOOL FreeLibraryGuarded(HMODULE module) noexcept {
+    return CallGuarded([&] { return FreeLibrary(module); });
 }
 
 UntimedCalls::UntimedCalls() noexcept {

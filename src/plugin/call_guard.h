@@ -40,9 +40,11 @@ auto CallGuarded(Fn fn) noexcept {
     return call.result;
 }
 
-// LoadLibraryW and FreeLibrary of a plug-in file, run as calls into the plug-in.
-HMODULE LoadPluginModule(const wchar_t* path) noexcept;
-bool FreePluginModule(HMODULE module) noexcept;
+// LoadLibraryW and FreeLibrary of a plug-in file, run as calls into the plug-in (its DllMain
+// runs in them). Plug-in modules are loaded and freed through module_retention.h, which
+// calls these.
+HMODULE LoadLibraryGuarded(const wchar_t* path) noexcept;
+BOOL FreeLibraryGuarded(HMODULE module) noexcept;
 
 // While one is alive, calls are not timed: a dialog waits for its user.
 class UntimedCalls {

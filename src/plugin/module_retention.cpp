@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "../common/slim_lock.h"
+#include "call_guard.h"
 
 namespace SPI {
 
@@ -105,7 +106,7 @@ std::wstring ModulePath(HMODULE module) {
 
 HMODULE LoadPluginModule(const wchar_t* path) noexcept {
     const DWORD freeSlot = LowestFreeSlot();
-    HMODULE module = LoadLibraryW(path);
+    HMODULE module = LoadLibraryGuarded(path);
     if (!module) return nullptr;
     // Watching is the best this can do: a module it loses sight of for want of memory just
     // loads and unloads as asked.
@@ -127,7 +128,7 @@ bool FreePluginModule(HMODULE module) noexcept {
         if (freeSlot != TLS_OUT_OF_INDEXES) path = ModulePath(module);
     } catch (const std::bad_alloc&) {
     }
-    const bool freed = FreeLibrary(module) != FALSE;
+    const bool freed = FreeLibraryGuarded(module) != FALSE;
     // Only a module that is gone now has given back all it will: the slot it found free
     // must be free again.
     if (!path.empty() && !StillMapped(module)) {
