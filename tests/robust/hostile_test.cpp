@@ -47,10 +47,12 @@ constexpr uint32_t SEEDS_PER_FILE = 4096;
 
 // Seeds that found faults, kept as regression cases (the commit that fixed each says which).
 const uint32_t REGRESSION_SEEDS[] = {
-    0,  // tame
-    2,  // GetFile: a value handed back with a failure code was freed, though the plug-in had
-        // freed that block itself already
-    3,  // GetPictureInfo: a text handed back with a failure code was leaked
+    0,     // tame
+    2,     // GetFile: a value handed back with a failure code was freed, though the plug-in had
+           // freed that block itself already
+    3,     // GetPictureInfo: a text handed back with a failure code was leaked
+    4097,  // GetFileToFile: a failed extraction is retried after listing again; that listing came
+           // back empty, so the first failure stands (the driver had expected the listing's code)
 };
 
 // Where the run is, for a crash report.
@@ -522,10 +524,15 @@ void HostileTest::ArchiveMembers(const SeedData& d) {
     g_member = "GetFile";
     ComPtr<IDispatch> member;
     before = arc_->Calls();
+    // A failed extraction from a file is asked once more after listing the archive again;
+    // unless that second GetFile answers 0, the first failure stands, whatever came last.
+    const auto firstFailureStands = [&] {
+        return arc_->Calls() - before > 1 && (r.entry != hostile::ENTRY_FILE || r.code != 0);
+    };
     hr = spi->GetFile(*d.src, entry, member.put());
     if (arc_->LastCall(r) == before) {
         EXPECT_EQ(E_FAIL, hr);
-    } else if (r.code != 0 || r.outputs != hostile::OUT_LIVE) {
+    } else if (firstFailureStands() || r.code != 0 || r.outputs != hostile::OUT_LIVE) {
         EXPECT_EQ(E_FAIL, hr) << "code " << r.code;
         EXPECT_EQ(nullptr, member.get());
     } else {
@@ -546,6 +553,8 @@ void HostileTest::ArchiveMembers(const SeedData& d) {
     bool replaced = false;
     if (arc_->LastCall(r) == before) {
         EXPECT_EQ(E_FAIL, hr);
+    } else if (firstFailureStands()) {
+        EXPECT_TRUE(FAILED(hr)) << "the second try ended " << r.entry << " with code " << r.code;
     } else if (r.code != 0) {
         EXPECT_EQ(ExpectedFor(r.code), hr) << "code " << r.code;
     } else if (r.outputs != hostile::OUT_LIVE) {
