@@ -60,8 +60,9 @@ bool ComputeLayout(const void* info, size_t infoSize, size_t pixelSize, Layout& 
         if (h.biCompression == COMPRESSION_ALPHABITFIELDS) infoBytes += ALPHA_MASKS_SIZE;
     }
     // A colour table of biClrUsed entries, of 2^bits when that is 0 for 8 bits or less; above
-    // 8 bits a table is only a palette to display with: kept when the block holds it, and
-    // left out (biClrUsed 0) when it does not, as the pixels need none.
+    // 8 bits (and for an embedded JPEG or PNG, of 0 bits) a table is only a palette to display
+    // with: kept when the block holds it, and left out (biClrUsed 0) when it does not, as the
+    // pixels need none.
     if (h.biBitCount >= 1 && h.biBitCount <= 8) {
         const uint64_t most = 1ull << h.biBitCount;
         if (h.biClrUsed > most) return false;

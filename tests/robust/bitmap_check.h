@@ -99,8 +99,9 @@ inline std::string CheckBitmapFile(const std::vector<BYTE>& file, const PictureB
     // Only an invalid image size of uncompressed rows may be corrected; valid bytes stay.
     if (!compressed && original.biSizeImage != 0 && original.biSizeImage != pixelBytes)
         original.biSizeImage = static_cast<DWORD>(pixelBytes);
-    // And a colour table that a picture above 8 bits names but its block does not hold is left out.
-    if (bits > 8 && h.biSize + masks + 4ull * original.biClrUsed > from.infoSize) {
+    // And a colour table that a picture without a palette (above 8 bits, or an embedded JPEG or
+    // PNG of 0 bits) names but its block does not hold is left out.
+    if ((bits == 0 || bits > 8) && h.biSize + masks + 4ull * original.biClrUsed > from.infoSize) {
         original.biClrUsed = 0;
         original.biClrImportant = 0;
     }
