@@ -4,6 +4,7 @@
 #include <oleauto.h>
 #include <cstring>
 #include <iterator>
+#include <string>
 #include <utility>
 
 namespace Tamrix {
@@ -33,6 +34,16 @@ public:
 private:
     BSTR s_ = nullptr;
 };
+
+// A new BSTR holding a copy of `text`, NULs included. E_OUTOFMEMORY when it cannot be had.
+inline HRESULT NewBstr(const std::wstring& text, BSTR* out) noexcept {
+    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+inline HRESULT NewBstr(const std::wstring& text, Bstr& out) noexcept {
+    out.reset();
+    return NewBstr(text, out.put());
+}
 
 class Variant {
 public:
@@ -136,8 +147,8 @@ HRESULT NewStringArray(const Texts& texts, UniqueSafeArray& out) noexcept {
     if (!array.get()) return E_OUTOFMEMORY;
     LONG i = 0;
     for (const auto& text : texts) {
-        Bstr copy(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-        if (!copy.get()) return E_OUTOFMEMORY;
+        Bstr copy;
+        if (HRESULT hr = NewBstr(text, copy); FAILED(hr)) return hr;
         if (HRESULT hr = SafeArrayPutElement(array.get(), &i, copy.get()); FAILED(hr)) return hr;  // copies it
         ++i;
     }

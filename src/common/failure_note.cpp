@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "com_ptr.h"
-#include "handles.h"
 #include "slim_lock.h"
 #include "helper_link.h"
 

@@ -110,9 +110,8 @@ public:
             return missing;
         }
         const std::wstring& destination = plan_.destinations[index];
-        const Bstr src(SysAllocStringLen(source.data(), static_cast<UINT>(source.size())));
-        const Bstr dest(SysAllocStringLen(destination.data(), static_cast<UINT>(destination.size())));
-        if (!src.get() || !dest.get()) return E_OUTOFMEMORY;
+        Bstr src, dest;
+        if (FAILED(NewBstr(source, src)) || FAILED(NewBstr(destination, dest))) return E_OUTOFMEMORY;
         LONG from = 0;
         HRESULT failure = S_OK;  // the walk's first failure, and its words
         std::wstring failureWords;
@@ -304,14 +303,6 @@ HRESULT NamesIn(const VARIANT& value, std::vector<std::wstring>& names) {
 
 }  // namespace
 
-std::wstring FullPathOf(const std::wstring& path) {
-    std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
-    const DWORD length = full.empty() ? 0 : GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length == 0 || length >= full.size()) return path;
-    full.resize(length);
-    return full;
-}
-
 HRESULT ConversionPlan::SetFiles(const VARIANT& sourceNames, BSTR destFolder, BSTR destType) {
     std::vector<std::wstring> names;
     if (HRESULT hr = NamesIn(sourceNames, names); FAILED(hr)) return hr;
@@ -319,7 +310,7 @@ HRESULT ConversionPlan::SetFiles(const VARIANT& sourceNames, BSTR destFolder, BS
     if (!type.empty() && type[0] == L'.') type.erase(0, 1);
     if (type.empty() || type.find_first_of(L"\\/:") != std::wstring::npos) return E_INVALIDARG;
     if (SysStringLen(destFolder) == 0) return E_INVALIDARG;
-    std::wstring folder = FullPathOf(SPI::TextOf(destFolder));
+    std::wstring folder = SPI::FullPathOf(SPI::TextOf(destFolder));
     const DWORD attributes = GetFileAttributesW(SPI::SystemPath(folder).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
@@ -329,7 +320,7 @@ HRESULT ConversionPlan::SetFiles(const VARIANT& sourceNames, BSTR destFolder, BS
     for (const std::wstring& name : names) {
         const std::wstring file = FileNameOf(name);
         if (file.empty()) return E_INVALIDARG;
-        sources.push_back(FullPathOf(name));
+        sources.push_back(SPI::FullPathOf(name));
         destinations.push_back(folder + file + L"." + type);
     }
     return S_OK;
@@ -406,9 +397,7 @@ STDMETHODIMP ConversionJob::get_Destination(LONG Index, BSTR* pVal) {
         *pVal = nullptr;
         const std::vector<std::wstring>& destinations = batch_->Plan().destinations;
         if (Index < 0 || static_cast<size_t>(Index) >= destinations.size()) return E_INVALIDARG;
-        const std::wstring& path = destinations[static_cast<size_t>(Index)];
-        *pVal = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
-        return *pVal ? S_OK : E_OUTOFMEMORY;
+        return NewBstr(destinations[static_cast<size_t>(Index)], pVal);
     });
 }
 
@@ -417,9 +406,7 @@ STDMETHODIMP ConversionJob::get_Description(LONG Index, BSTR* pVal) {
         if (!pVal) return E_POINTER;
         *pVal = nullptr;
         if (Index < 0 || static_cast<size_t>(Index) >= batch_->Plan().sources.size()) return E_INVALIDARG;
-        const std::wstring words = batch_->Words(static_cast<size_t>(Index));
-        *pVal = SysAllocStringLen(words.data(), static_cast<UINT>(words.size()));
-        return *pVal ? S_OK : E_OUTOFMEMORY;
+        return NewBstr(batch_->Words(static_cast<size_t>(Index)), pVal);
     });
 }
 

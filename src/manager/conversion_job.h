@@ -36,9 +36,6 @@ struct ConversionPlan {
     HRESULT SetFiles(const VARIANT& sources, BSTR destFolder, BSTR destType);
 };
 
-// A path made full, as the system makes it from this process's current folder.
-std::wstring FullPathOf(const std::wstring& path);
-
 class ConversionBatch;  // what the job shares with its threads
 
 class ConversionJob : public NameTableDispatch<ConversionJob, IConversionJob>,

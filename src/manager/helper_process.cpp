@@ -8,16 +8,11 @@
 #include <vector>
 
 #include "../common/this_module.h"
+#include "../plugin/module_retention.h"
 #include "../plugin/remote_plugin.h"
 
 namespace Tamrix {
 namespace {
-
-std::wstring ModulePath(HMODULE module) {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD n = GetModuleFileNameW(module, path, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? std::wstring(path, n) : std::wstring();
-}
 
 // The registered path of the plug-in class's server in the given registry view.
 std::wstring RegisteredServer(REGSAM view) {
@@ -92,7 +87,7 @@ bool HelperFor(WORD machine, std::wstring& host, std::wstring& server) {
     if (machine == SPI::OWN_MACHINE) {
         // A 32-bit process asking for System32 is sent to its own width's folder.
         length = GetSystemDirectoryW(system, MAX_PATH);
-        server = ModulePath(ThisModule());
+        server = SPI::ModulePath(ThisModule());
         // Linked into a program rather than loaded as the server: the server as registered.
         if (!GetProcAddress(ThisModule(), "RemoteHostW")) server = RegisteredServer(0);
     }

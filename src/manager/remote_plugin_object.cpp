@@ -84,15 +84,16 @@ std::wstring SourceWordsOf(const VARIANT* src) {
 }
 
 template <class Call>
+HRESULT RemotePluginObject::CallOverThere(Call&& call, const VARIANT* src) {
+    SetErrorInfo(0, nullptr);  // what the call leaves is its own
+    const HRESULT hr = helper_->Ended() ? helper_->EndCode() : helper_->Answer(call(remote_.get()));
+    if (FAILED(hr)) NoteRemoteFailure(hr, path_, SourceWordsOf(src), helper_.get());
+    return hr;
+}
+
+template <class Call>
 HRESULT RemotePluginObject::Forward(Call&& call, const VARIANT* src, std::source_location where) noexcept {
-    return Boundary(
-        [&] {
-            SetErrorInfo(0, nullptr);  // what the call leaves is its own
-            const HRESULT hr = helper_->Ended() ? helper_->EndCode() : helper_->Answer(call(remote_.get()));
-            if (FAILED(hr)) NoteRemoteFailure(hr, path_, SourceWordsOf(src), helper_.get());
-            return hr;
-        },
-        where);
+    return Boundary([&] { return CallOverThere(call, src); }, where);
 }
 
 HRESULT CopyPictureProperties(IDispatch* remote, SPI::PictureProperties& out) {
@@ -195,13 +196,11 @@ HRESULT RemotePluginObject::DecodeHere(const VARIANT& src, LONG offsetOrLength, 
         if (!ppInfo || !ppPixels) return E_POINTER;
         *ppInfo = *ppPixels = nullptr;
         SharedLocalBlock infoBlock, pixelBlock;
-        SetErrorInfo(0, nullptr);
-        const HRESULT hr =
-            helper_->Ended()
-                ? helper_->EndCode()
-                : helper_->Answer(DecodeShared(remote_.get(), *helper_, src, offsetOrLength, preview, infoBlock, pixelBlock));
-        if (FAILED(hr)) NoteRemoteFailure(hr, path_, SourceWordsOf(&src), helper_.get());
-        ThrowIfFailed(hr);
+        ThrowIfFailed(CallOverThere(
+            [&](ISusiePlugin* p) {
+                return DecodeShared(p, *helper_, src, offsetOrLength, preview, infoBlock, pixelBlock);
+            },
+            &src));
         // Their addresses would be ones the client never had from a plug-in of its own process.
         ComPtr<IDispatch> info, pixels;
         if (infoBlock) ThrowIfFailed(SpiLocalHeap::Create(std::move(infoBlock), info.put(), false));
@@ -356,8 +355,8 @@ HRESULT WriteOverThere(ISusiePlugin* object, const HelperProcess* helper, const 
     // Written into a file made here, which this process moves over the destination or
     // removes, so that a writer that crashes or hangs over there leaves nothing behind.
     return SPI::WriteThroughReplacing(destPath, [&](const std::wstring& temp) {
-        Bstr path(SysAllocStringLen(temp.data(), static_cast<UINT>(temp.size())));
-        if (!path.get()) return E_OUTOFMEMORY;
+        Bstr path;
+        if (HRESULT hr = NewBstr(temp, path); FAILED(hr)) return hr;
         const HRESULT hr = writer->CreatePictureAt(path.get(), info, pixels);
         // Answered once the helper has ended, should it have: its handles to the file are gone.
         return helper ? helper->Answer(hr) : hr;

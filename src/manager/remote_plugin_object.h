@@ -65,6 +65,9 @@ private:
     // call(remote) over there, answered as the helper's state says; `src` is the source the
     // member was given, if it has one, for the words of a failure.
     template <class Call>
+    HRESULT CallOverThere(Call&& call, const VARIANT* src);
+    // The same as a whole member.
+    template <class Call>
     HRESULT Forward(Call&& call, const VARIANT* src = nullptr,
                     std::source_location where = std::source_location::current()) noexcept;
     // The same with the object over there as ISusiePlugin2.

@@ -18,11 +18,6 @@ namespace {
 // How the 32-bit server's plug-in objects are asked for: out of process, as a 32-bit server.
 constexpr DWORD REMOTE_CONTEXT = CLSCTX_LOCAL_SERVER | CLSCTX_ACTIVATE_32_BIT_SERVER;
 
-HRESULT NewBstr(const std::wstring& text, Bstr& out) noexcept {
-    out.reset(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-    return out.get() ? S_OK : E_OUTOFMEMORY;
-}
-
 class RemoteSusiePlugins final : public SPI::RemotePlugins {
 public:
     // `foreignOnly`: another width's plug-ins alone, always in a helper.

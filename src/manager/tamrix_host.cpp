@@ -32,9 +32,7 @@ SPI::PluginName NameOf(BSTR name) {
 // not even be given the name, else E_FAIL.
 HRESULT NoneTook(const SPI::PluginName& name, const std::wstring& what) {
     if (name.Refused()) {
-        NoteFailure(L"the name " + Quoted(name.Text()) +
-                    L" cannot be given to the plug-ins that take names in the ANSI code page only, and the file "
-                    L"has no short name that it holds");
+        SPI::NoteNameRefusedInWalk(Quoted(name.Text()));
         return E_INVALIDARG;
     }
     NoteFailure(L"no plug-in reads " + what);
@@ -133,14 +131,6 @@ HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
             FAILED(hr = call.Long(1, &number)) || FAILED(hr = call.String(0, &text)))
             return hr;
         return call.Return(ConvertFile(value, number, text));
-    case 13: {
-        if (FAILED(hr = call.Expect(2)) || FAILED(hr = call.Unconverted(1, &value)) ||
-            FAILED(hr = call.Long(0, &number)))
-            return hr;
-        IDispatch* out = nullptr;
-        hr = GetArchiveInfo(value, number, &out);
-        return call.ReturnDispatch(hr, out);
-    }
     case 10: {
         if (FAILED(hr = call.Expect(1)) || FAILED(hr = call.String(0, &text))) return hr;
         VARIANT out;
@@ -166,6 +156,14 @@ HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
         LONG out = 0;
         hr = get_Workers(&out);
         return call.ReturnLong(hr, out);
+    }
+    case 13: {
+        if (FAILED(hr = call.Expect(2)) || FAILED(hr = call.Unconverted(1, &value)) ||
+            FAILED(hr = call.Long(0, &number)))
+            return hr;
+        IDispatch* out = nullptr;
+        hr = GetArchiveInfo(value, number, &out);
+        return call.ReturnDispatch(hr, out);
     }
     default:
         return DISP_E_MEMBERNOTFOUND;
@@ -330,7 +328,7 @@ STDMETHODIMP TamrixHost::ConvertFiles(VARIANT sources, BSTR destFolder, BSTR des
         ConversionPlan plan;
         ThrowIfFailed(plan.SetFiles(sources, destFolder, destType));
         // The workers load the files themselves, from other current folders.
-        for (const SPI::SpiInterface& entry : list_.Plugins()) plan.plugins.push_back(FullPathOf(entry.WidePath()));
+        for (const SPI::SpiInterface& entry : list_.Plugins()) plan.plugins.push_back(SPI::FullPathOf(entry.WidePath()));
         plan.workers = workers_;
         plan.callTimeout = callTimeout_;
         return ConversionJob::Start(std::move(plan), ppJob);

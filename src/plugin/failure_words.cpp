@@ -21,9 +21,18 @@ void NotePluginCode(const std::wstring& pluginPath, const wchar_t* doing, const 
                       Tamrix::PluginCodeText(code) + L" (plug-in code " + std::to_wstring(code) + L")");
 }
 
+namespace {
+const wchar_t NO_SHORT_NAME[] = L"and the file has no short name that it holds";
+}
+
 void NoteNameRefused(const std::wstring& pluginPath, const std::wstring& what) {
     Tamrix::NoteFailure(L"the name of " + what + L" cannot be given to " + Tamrix::FileNameOf(pluginPath) +
-                        L", which takes names in the ANSI code page only, and the file has no short name that it holds");
+                        L", which takes names in the ANSI code page only, " + NO_SHORT_NAME);
+}
+
+void NoteNameRefusedInWalk(const std::wstring& what) {
+    Tamrix::NoteFailure(L"the name of " + what +
+                        L" cannot be given to the plug-ins that take names in the ANSI code page only, " + NO_SHORT_NAME);
 }
 
 }  // namespace SPI

@@ -19,5 +19,8 @@ void NotePluginFailure(const std::wstring& pluginPath, const wchar_t* doing, con
                        const std::wstring& why);
 // A plug-in whose narrow entry cannot be given the name of `what`.
 void NoteNameRefused(const std::wstring& pluginPath, const std::wstring& what);
+// The same of a walk: no plug-in took `what`, and those with narrow entries could not be
+// given its name.
+void NoteNameRefusedInWalk(const std::wstring& what);
 
 }  // namespace SPI

@@ -1,6 +1,7 @@
 #include "names.h"
 
 #include <cstring>
+#include <utility>
 
 namespace SPI {
 namespace {
@@ -68,15 +69,27 @@ HRESULT ToExactNarrow(const std::wstring& text, std::string& out) {
     return S_OK;
 }
 
+bool FullPath(const std::wstring& path, std::wstring& out) {
+    DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return false;
+    std::wstring full(n, L'\0');
+    n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+    if (n == 0 || n >= full.size()) return false;
+    full.resize(n);
+    out = std::move(full);
+    return true;
+}
+
+std::wstring FullPathOf(const std::wstring& path) {
+    std::wstring full;
+    return FullPath(path, full) ? full : path;
+}
+
 std::wstring SystemPath(const std::wstring& path) {
     if (path.size() < MAX_PATH) return path;
     if (StartsWith(path, EXTENDED_PREFIX) || StartsWith(path, L"\\\\.\\")) return path;
-    DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (n == 0) return path;
-    std::wstring full(n, L'\0');
-    n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
-    if (n == 0 || n >= full.size()) return path;
-    full.resize(n);
+    std::wstring full;
+    if (!FullPath(path, full)) return path;
     if (StartsWith(full, L"\\\\")) return EXTENDED_UNC_PREFIX + full.substr(2);  // \\server\share\...
     return EXTENDED_PREFIX + full;
 }

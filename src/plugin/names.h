@@ -21,6 +21,12 @@ std::wstring TextOf(BSTR text);
 // cleared, when it does not; E_OUTOFMEMORY when the conversion cannot be made.
 HRESULT ToExactNarrow(const std::wstring& text, std::string& out);
 
+// `path` made full, as the system makes it from this process's current folder: true, or
+// false when it cannot be made.
+bool FullPath(const std::wstring& path, std::wstring& out);
+// The same, or `path` as it is when it cannot be made full.
+std::wstring FullPathOf(const std::wstring& path);
+
 // A path as the system's file functions take it whatever its length: one of MAX_PATH
 // characters or more in its extended-length form ("\\?\" or "\\?\UNC\" and the full
 // path), any other as it is.

@@ -37,7 +37,7 @@ HRESULT DecodedPicture::DecodeHeld(const SpiInterface& plugin, Decoder which, So
         }
         code = plugin.Invoke(narrow, buf, source.Len(), source.Flag(), &infoHandle, &pixelHandle, IgnoreProgress, 0);
     }
-    origin_ = Tamrix::FileNameOf(plugin.WidePath()) + L"'s picture of " + SourceWords(source);
+    SetOrigin(plugin, source);
     // A plug-in hands no blocks back on failure; whatever the handles hold is not ours.
     if (code != SPI_OK) {
         NotePluginCode(plugin.WidePath(), preview ? L"decode a preview of" : L"decode", SourceWords(source), code);
@@ -85,6 +85,10 @@ HRESULT DecodedPicture::Layout(bitmap::Layout& out) const noexcept {
     if (bitmap::ComputeLayout(info_->Address(), info_->Size(), pixels_->Size(), out)) return S_OK;
     NoteOrigin(L"bad bitmap header (one that readers refuse, or that asks for more bytes than the blocks hold)");
     return E_FAIL;
+}
+
+void DecodedPicture::SetOrigin(const SpiInterface& plugin, const Source& source) {
+    origin_ = Tamrix::FileNameOf(plugin.WidePath()) + L"'s picture of " + SourceWords(source);
 }
 
 void DecodedPicture::NoteOrigin(const wchar_t* why) const noexcept {

@@ -88,8 +88,8 @@ public:
     HRESULT ComposeBitmap(Tamrix::UniqueHglobal& out) const noexcept;
 
     // Names where the blocks came from in the words of a failure ("faulty.spi's picture of
-    // \"a.png\""); DecodeHeld sets it.
-    void SetOrigin(std::wstring origin) noexcept { origin_ = std::move(origin); }
+    // \"a.png\""); DecodeHeld names its own.
+    void SetOrigin(const SpiInterface& plugin, const Source& source);
 
 private:
     // Notes why the blocks make no picture.

@@ -346,7 +346,7 @@ HRESULT PluginList::Decode(SpiInterface& entry, Source& source, DecodedPicture& 
     RemotePlugin* remote = entry.Remote();
     const HRESULT hr = remote ? remote->Decode(source, picture) : picture.DecodeHeld(entry, Decoder::Picture, source);
     if (FAILED(hr)) return hr;
-    picture.SetOrigin(Tamrix::FileNameOf(entry.WidePath()) + L"'s picture of " + SourceWords(source));
+    if (remote) picture.SetOrigin(entry, source);
     if (!picture.HasBothBlocks()) {
         NotePluginFailure(entry.WidePath(), L"decode", SourceWords(source),
                           L"it answered success but handed back no blocks");
@@ -447,8 +447,7 @@ HRESULT PluginList::FirstAccepting(Source& source, DWORD kind, WalkPoint& point,
     }
     const std::wstring what = SourceWords(source);
     if (name.Refused()) {
-        Tamrix::NoteFailure(L"the name of " + what + L" cannot be given to the plug-ins that take names in the ANSI "
-                            L"code page only, and the file has no short name that it holds");
+        NoteNameRefusedInWalk(what);
         return E_INVALIDARG;
     }
     if (otherKind)

@@ -14,7 +14,7 @@ SpiInterface& SpiInterface::operator=(const SpiInterface& other) {
 }
 
 void SpiInterface::CopyFrom(const SpiInterface& other) {
-    FreePluginModule(module_.release());
+    module_.reset();
     path_ = other.path_;
     modulePath_ = other.modulePath_;
     // A remote plug-in: a copy loaded over there too, if the original is.
@@ -42,7 +42,7 @@ void SpiInterface::CopyFrom(const SpiInterface& other) {
     // original's only if the same module came back; otherwise the copy stays unloaded.
     module_.reset(LoadPluginModule(modulePath_.c_str()));
     if (module_.get() != other.module_.get()) {
-        FreePluginModule(module_.release());
+        module_.reset();
         ClearEntries();
     }
 }

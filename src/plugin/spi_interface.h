@@ -63,7 +63,7 @@ public:
     // Frees the library if loaded; path and entries stay.
     void Unload() noexcept {
         if (remote_) remote_->Unload();
-        FreePluginModule(module_.release());
+        module_.reset();
     }
     // Frees the library and reports whether the system agreed.
     bool Free() noexcept;

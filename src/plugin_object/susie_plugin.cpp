@@ -57,19 +57,14 @@ HRESULT BlockOf(const VARIANT& value, UniqueHlocal& out) {
 }
 
 // `write` (WritePictureFile or WritePictureInto) of the binding's writer to `path`, with
-// blocks holding what `info` and `pixels` hold (as BlockOf takes them).
+// blocks holding what `info` and `pixels` hold (as BlockOf takes them). The binding is a
+// picture plug-in's.
 HRESULT WriteBlocks(const SPI::SpiInterface& binding, BSTR path, const VARIANT& info, const VARIANT& pixels,
                     HRESULT (*write)(const SPI::SpiInterface&, const std::wstring&, HLOCAL, HLOCAL)) {
-    if (!binding.IsBoundAs(SPI::KIND_PICTURE)) return E_FAIL;
     UniqueHlocal infoBlock, pixelBlock;
     if (HRESULT hr = BlockOf(info, infoBlock); FAILED(hr)) return hr;
     if (HRESULT hr = BlockOf(pixels, pixelBlock); FAILED(hr)) return hr;
     return write(binding, SPI::TextOf(path), infoBlock.get(), pixelBlock.get());
-}
-
-HRESULT NewBstr(const std::wstring& text, BSTR* out) noexcept {
-    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 }  // namespace
