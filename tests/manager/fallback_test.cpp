@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/spi_folder.h"
+#include "common/wide_names.h"
 #include "manager/tamrix_host.h"
 #include "plugin_object/susie_plugin.h"
 #include "plugin_object/archive_fixture.h"
@@ -241,14 +242,15 @@ TEST_F(Fallback, FailuresSayWhichMemberPluginAndFileAndWhatHappened) {
     Variant src;
     plugtest::SetString(src, picture);
     ComPtr<IDispatch> out, more;
-    const struct {
+    struct Case {
         const char* what;
         std::function<HRESULT()> call;
         IUnknown* object;
         const IID* iid;
         HRESULT code;
         std::wstring words;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {"decoding fails", [&] { return host->GetPicture(*src.get(), 0, out.put()); },
          static_cast<ITamrixHost3*>(host.get()), &IID_ITamrixHost, E_FAIL,
          L"TamrixHost.GetPicture: first_qqa_broken.spi could not decode " + quoted + L": broken data (plug-in code 3)"},
@@ -262,6 +264,24 @@ TEST_F(Fallback, FailuresSayWhichMemberPluginAndFileAndWhatHappened) {
          static_cast<ISusiePlugin2*>(unloaded.get()), &IID_ISusiePlugin, E_FAIL,
          L"SusiePlugin.GetPicture: no plug-in is loaded: this member needs a picture plug-in"},
     };
+    // A missing file (so without a short name) whose name the narrow plug-in cannot be given.
+    const std::wstring outside = testenv::LettersOutsideCodePages();
+    Variant unnamable;
+    if (!outside.empty()) {
+        const std::wstring path = testenv::Wide(testenv::TempDir()) + L"tamrix_words_" + outside + L".qqa";
+        V_VT(unnamable.get()) = VT_BSTR;
+        V_BSTR(unnamable.get()) = SysAllocString(path.c_str());
+        const std::wstring refused = L"the name of \"" + path +
+                                     L"\" cannot be given to the plug-ins that take names in the ANSI code page "
+                                     L"only, and the file has no short name that it holds";
+        IUnknown* manager = static_cast<ITamrixHost3*>(host.get());
+        cases.push_back({"a name no plug-in can be given, asked",
+                         [&] { return host->QuerySpiFromFile(V_BSTR(unnamable.get()), 0, out.put()); }, manager,
+                         &IID_ITamrixHost, E_INVALIDARG, L"TamrixHost.QuerySpiFromFile: " + refused});
+        cases.push_back({"a name no plug-in can be given, decoded",
+                         [&] { return host->GetPicture(*unnamable.get(), 0, out.put()); }, manager, &IID_ITamrixHost,
+                         E_INVALIDARG, L"TamrixHost.GetPicture: " + refused});
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(c.code, c.call());
