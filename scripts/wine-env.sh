@@ -5,11 +5,14 @@
 # Needs $build. With TAMRIX_WINE64=later only the 32-bit prefix is started here, and
 # wine_env_64 starts the 64-bit one when it is wanted.
 : "${build:?wine-env.sh needs \$build, the build tree}"
+# Where this machine runs no 32-bit code, the 32-bit prefix is the emulated machine's alone
+# (build/wine-run.sh --i386): no server of this machine's may hold it.
 export WINEPREFIX="$build/wineprefix" WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
+tamrix_i386=$("$build/wine-run.sh" --i386)
 mkdir -p "$WINEPREFIX"
 wineserver -k >/dev/null 2>&1 || true   # a server left from an earlier run is not ours to keep
-wineserver -p
+[ "$tamrix_i386" != native ] || wineserver -p
 wine_env_stop() {
     wineserver -k >/dev/null 2>&1 || true
     if [ -d "$build/wineprefix64" ]; then WINEPREFIX="$build/wineprefix64" wineserver -k >/dev/null 2>&1 || true; fi
@@ -30,4 +33,4 @@ wine_env_64() {
     WINEPREFIX="$build/wineprefix64" WINEARCH=win64 wineserver -p
 }
 [ "${TAMRIX_WINE64:-}" = later ] || wine_env_64
-"$build/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1   # makes the prefix on first use
+[ "$tamrix_i386" != native ] || "$build/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1   # makes the prefix on first use
