@@ -93,7 +93,7 @@ TEST_F(PictureTest, DecodedBlocksBelongToTheirObjects) {
 
     // Pixel block: rows of 8 bytes (5 pixels rounded up to whole words), three of them.
     const LONG buffer = Long(pixels.get(), &ISpiLocalHeap::get_Buffer);
-    EXPECT_NE(0, buffer);
+    ASSERT_NE(0, buffer);  // read through below
     std::vector<BYTE> pixelBytes = HeapBytes(pixels.get());
     ASSERT_EQ(static_cast<size_t>(Long(pixels.get(), &ISpiLocalHeap::get_Length)), pixelBytes.size());
     ASSERT_GE(pixelBytes.size(), 24u);
