@@ -27,6 +27,7 @@ set(x64_args
   -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchain-x86_64-mingw.cmake
   -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
   -DTAMRIX_BUILD_TESTS=${TAMRIX_BUILD_TESTS}
+  -DTAMRIX_I386_TIMEOUT_SCALE=${TAMRIX_I386_TIMEOUT_SCALE}
   # What the 64-bit tests reach of this tree: its 32-bit server and plug-ins, the samples.
   -DTAMRIX_DLL32=${CMAKE_BINARY_DIR}/bin/Tamrix.dll
   -DTAMRIX_SPI32_DIR=${CMAKE_BINARY_DIR}/tests/plugins

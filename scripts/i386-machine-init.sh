@@ -3,7 +3,7 @@
 # folder mounted at /mnt/tamrix (scripts/i386-machine.sh): mounts what the system
 # needs and the host's shared folders at their host paths, runs the job it is given, writes
 # the job's exit code beside it and powers off.
-export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
+export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TERM=dumb
 mount -t proc proc /proc 2>/dev/null
 mount -t sysfs sys /sys 2>/dev/null
 mount -t devtmpfs dev /dev 2>/dev/null
@@ -16,11 +16,13 @@ mount -t tmpfs -o size=2g tmpfs /tmp
 mount -o remount,rw /
 stty -F /dev/console -onlcr 2>/dev/null
 arg() { tr ' ' '\n' </proc/cmdline | sed -n "s/^$1=//p"; }
-# share0=/a/b,share1=/c/d: each tag at its host path. Mapped files (Wine maps every module it
-# loads) need the page cache of cache=mmap.
+# share0=/a/b,share1=/c/d: each tag at its host path. Reads go through the page cache
+# (cache=loose): uncached, a read larger than the 9p message comes back short, and Wine,
+# which reads a module's sections that way, runs zeros in place of the rest (a page fault at
+# the first call into them). Nothing on the host writes to the folders while the guest runs.
 for pair in $(arg tamrix.mounts | tr ',' ' '); do
     mkdir -p "${pair#*=}"
-    mount -t 9p -o trans=virtio,version=9p2000.L,msize=524288,cache=mmap "${pair%%=*}" "${pair#*=}" ||
+    mount -t 9p -o trans=virtio,version=9p2000.L,msize=524288,cache=loose "${pair%%=*}" "${pair#*=}" ||
         echo "i386 machine: cannot mount ${pair#*=}"
 done
 job=$(arg tamrix.job)

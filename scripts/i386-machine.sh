@@ -170,7 +170,7 @@ run_guest() {
         -kernel "$cache/ready/vmlinuz" -initrd "$cache/ready/initrd.img" \
         -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 init=/sbin/tamrix-init tamrix.mounts=${mounts%,} tamrix.job=$job/job.sh" \
         -drive "file=$cache/ready/rootfs.img,if=virtio,format=raw,snapshot=on" \
-        "${shares[@]}" -nic none </dev/null | sed -u '1,/^i386 machine: up after/{/^i386 machine: up after/!d}' || status=$?
+        "${shares[@]}" -nic none </dev/null | sed -u -e '1,/i386 machine: up after/{/i386 machine: up after/!d}' -e 's/^.*\(i386 machine: up after\)/\1/' -e '/sysrq: Power Off\|reboot: Power down/d' || status=$?
     [ $status -eq 0 ] || { log "qemu ended with $status"; exit 125; }
     [ -f "$job/status" ] || { log "the guest ended without running the command"; exit 125; }
     exit "$(cat "$job/status")"
