@@ -8,7 +8,15 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TAMRIX_BUILD_DIR:-$root/build}
-"$root/scripts/build.sh"
+# Where this machine runs no 32-bit code, the whole of it runs on the emulated machine
+# (scripts/i386-machine.sh), which sets TAMRIX_ON_I386_MACHINE, over this build.
+if [ -z "${TAMRIX_ON_I386_MACHINE:-}" ]; then
+    "$root/scripts/build.sh"
+    if i386=$("$build/wine-run.sh" --i386) && [ "$i386" != native ]; then
+        echo "== 32-bit code: $i386; so the benchmark runs (its ratios then compare emulated runs) on the emulated machine =="
+        exec bash "$root/scripts/i386-machine.sh" run "$build" "$root" -- bash "$0" "$@"
+    fi
+fi
 . "$root/scripts/wine-env.sh"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 wine regsvr32 /s "$(winpath "$build/bin/Tamrix.dll")"

@@ -4,6 +4,7 @@
 # needs and the host's shared folders at their host paths, runs the job it is given, writes
 # the job's exit code beside it and powers off.
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TERM=dumb
+export TAMRIX_ON_I386_MACHINE=1
 mount -t proc proc /proc 2>/dev/null
 mount -t sysfs sys /sys 2>/dev/null
 mount -t devtmpfs dev /dev 2>/dev/null
