@@ -4,7 +4,7 @@
 # (build/results-here.xml from this machine, build/results-i386.xml from the emulated one). A
 # test of the run's list that neither file holds did not run and counts as failed; a skipped
 # one counts as skipped, with CTest's reason, and so does a long run left out on the emulated
-# machine. A test run in both places (a fixture both
+# machine (label long). A test run in both places (a fixture both
 # needed) counts once, failed if it failed in either. Exits 1 when a test failed.
 #   test-summary.sh <build tree> <what build/wine-run.sh --i386 said> [CTest selection...]
 set -euo pipefail
@@ -44,7 +44,7 @@ left=
             if (s == "run") { passed[w]++; if (place[t] == "emulated") emulated[w]++ }
             else if (s == "long") {
                 skipped[w]++
-                printf "skipped: %s (a long run that needs 32-bit code: left for a machine that runs it; TAMRIX_I386_LONG=1 runs it emulated)\n", t
+                printf "skipped: %s (too long for the emulated machine: left for one that runs 32-bit code; TAMRIX_I386_LONG=1 runs it)\n", t
             }
             else if (s == "notrun" || s == "disabled") { skipped[w]++; printf "skipped: %s (%s)\n", t, (why[t] ~ /[^ ]/) ? why[t] : s }
             else { failed[w]++; if (s == "missing") printf "did not run: %s\n", t }
