@@ -9,8 +9,13 @@
 
 namespace archive {
 
+// The first block of a member: its declared size is only a claim that its bytes may not
+// bear out, so the block grows as they arrive.
+const size_t FIRST_BLOCK = 64 * 1024;
+
 int MemorySink::Begin(const std::wstring&, uint64_t size) {
-    capacity_ = size ? static_cast<size_t>(size) : 64 * 1024;
+    declared_ = static_cast<size_t>(std::min<uint64_t>(size, MAX_MEMBER_SIZE));
+    capacity_ = declared_ ? std::min(declared_, FIRST_BLOCK) : FIRST_BLOCK;
     used_ = 0;
     block_ = LocalAlloc(LMEM_MOVEABLE, capacity_);
     return block_ ? SPI::SPI_OK : SPI::SPI_NO_MEMORY;
@@ -20,7 +25,9 @@ int MemorySink::Write(const void* data, size_t n) {
     if (n == 0) return SPI::SPI_OK;
     if (n > capacity_ - used_) {
         if (used_ + n > MAX_MEMBER_SIZE) return SPI::SPI_NO_MEMORY;
+        // Doubled as the bytes arrive, never past the declared size while they stay within it.
         size_t grown = std::min<size_t>(std::max(capacity_ * 2, used_ + n), MAX_MEMBER_SIZE);
+        if (used_ + n <= declared_) grown = std::min(grown, declared_);
         HLOCAL bigger = LocalReAlloc(block_, grown, LMEM_MOVEABLE);
         if (!bigger) return SPI::SPI_NO_MEMORY;
         block_ = bigger;

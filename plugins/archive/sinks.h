@@ -19,6 +19,7 @@ public:
 
 private:
     HLOCAL block_ = nullptr;
+    size_t declared_ = 0;  // the size the archive claims, 0 when unknown
     size_t capacity_ = 0;
     size_t used_ = 0;
 };

@@ -167,6 +167,9 @@ bool IsFile(char type) { return type == '0' || type == 0 || type == '7'; }
 }  // namespace
 
 bool IsTarHeader(const uint8_t* h) {
+    // A checksum field without a digit (NULs, spaces: a short file's zero padding) holds no
+    // checksum, and a byte sum of other data can match the 0 it would read as.
+    if (std::none_of(h + 148, h + 156, [](uint8_t c) { return c >= '0' && c <= '7'; })) return false;
     uint64_t stored = 0;
     if (!Number(h + 148, 8, stored)) return false;
     uint64_t sum = 0;

@@ -47,6 +47,13 @@ void ApplyZip64(const uint8_t* extra, size_t n, uint64_t* fields[3]) {
     }
 }
 
+// Whether the extra field holds a Zip64 record; a data descriptor then gives 8-byte sizes.
+bool HasZip64(const uint8_t* extra, size_t n) {
+    for (size_t at = 0; at + 4 <= n; at += 4 + Le16(extra + at + 2))
+        if (Le16(extra + at) == 1) return true;
+    return false;
+}
+
 // The modification time of the "UT" extra field: seconds since 1970, UTC.
 bool UnixTime(const uint8_t* extra, size_t n, uint32_t& t) {
     for (size_t at = 0; at + 4 <= n;) {
@@ -233,13 +240,17 @@ int ExtractZip(spi::Input& in, Sink& sink, spi::Progress& progress) {
     if (!sizesKnown && method == STORED) return SPI::SPI_BROKEN_DATA;
     uint32_t crc = Le32(h + 14);
     uint64_t dataStart = LOCAL_SIZE + nameLen + extraLen;
+    // The descriptor: its signature (optional), the CRC, and the two sizes of 4 bytes each,
+    // or of 8 where the local header has a Zip64 record (as writers to a stream make it).
+    const size_t sizeBytes = HasZip64(names.data() + nameLen, extraLen) ? 8 : 4;
+    auto sizeAt = [sizeBytes](const uint8_t* p) { return sizeBytes == 8 ? Le64(p) : Le32(p); };
     // From memory the data must be this member's stored bytes exactly (its header, its data
     // and its descriptor): more may be a whole archive, whose other member the caller meant.
     // A member of unknown size is measured as it is read.
     if (in.IsMemory() && sizesKnown) {
         uint64_t end = dataStart + compsize;
         uint8_t sig[4];
-        if (flags & DESCRIPTOR) end += in.ReadExact(end, sig, 4) && Le32(sig) == DESCRIPTOR_SIG ? 16 : 12;
+        if (flags & DESCRIPTOR) end += (in.ReadExact(end, sig, 4) && Le32(sig) == DESCRIPTOR_SIG ? 8 : 4) + 2 * sizeBytes;
         if (in.Size() != end) return SPI::SPI_NOT_IMPLEMENTED;
     }
     if (sizesKnown) {
@@ -257,13 +268,14 @@ int ExtractZip(spi::Input& in, Sink& sink, spi::Progress& progress) {
     int rc = Copy(data, method, sizesKnown, compsize, filesize, crc, sink, progress, consumed, gotCrc,
                   produced);
     if (rc == SPI::SPI_OK && !sizesKnown) {
-        uint8_t d[16];
+        uint8_t d[24];
         size_t n = in.ReadAt(dataStart + consumed, d, sizeof d);
         size_t off = n >= 4 && Le32(d) == DESCRIPTOR_SIG ? 4 : 0;
-        if (n < off + 12 || Le32(d + off) != gotCrc || Le32(d + off + 4) != consumed ||
-            Le32(d + off + 8) != static_cast<uint32_t>(produced))
+        const size_t length = off + 4 + 2 * sizeBytes;
+        if (n < length || Le32(d + off) != gotCrc || sizeAt(d + off + 4) != consumed ||
+            sizeAt(d + off + 4 + sizeBytes) != produced)
             rc = SPI::SPI_BROKEN_DATA;
-        else if (in.IsMemory() && in.Size() != dataStart + consumed + off + 12)
+        else if (in.IsMemory() && in.Size() != dataStart + consumed + length)
             rc = SPI::SPI_NOT_IMPLEMENTED;
     }
     if (rc == SPI::SPI_OK && !progress.Report(produced)) rc = SPI::SPI_ABORTED;

@@ -143,7 +143,7 @@ size_t FetchHeader(const void* dw, uint8_t (&out)[2048]) {
     std::memset(out, 0, sizeof out);
     uintptr_t value = reinterpret_cast<uintptr_t>(dw);
     if (value == 0) return 0;
-    if ((value & 0xFFFF0000u) != 0) {
+    if (value > 0xFFFF) {  // every bit above the low 16, at any width: no address is below 64 KB
         size_t n = ReadableSpan(dw, sizeof out);
         std::memcpy(out, dw, n);
         return n;

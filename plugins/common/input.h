@@ -65,8 +65,8 @@ private:
 };
 
 // IsSupported's second argument: the address of the file's first bytes (2 KB), or, when
-// its upper 16 bits are 0, a handle of the open file to read them from (the handle's
-// position is put back). Fills `out` and returns how many bytes are there.
+// below 0x10000 (all its bits above the low 16 clear, at either width), a handle of the
+// open file to read them from (the handle's position is put back). Fills `out` and returns how many bytes are there.
 size_t FetchHeader(const void* dw, uint8_t (&out)[2048]);
 
 }  // namespace spi

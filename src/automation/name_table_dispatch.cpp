@@ -4,6 +4,7 @@
 
 #include "../common/com_ptr.h"
 #include "../common/this_module.h"
+#include "dispatch_words.h"
 
 namespace Tamrix {
 
@@ -21,6 +22,7 @@ HRESULT DispatchCall::Convert(UINT slot, VARTYPE vt, VARIANT** out) noexcept {
         }
     }
     if (argErr_) *argErr_ = slot;
+    failedSlot_ = slot;
     return DISP_E_TYPEMISMATCH;
 }
 
@@ -182,6 +184,14 @@ HRESULT MemberFailed(HRESULT hr, EXCEPINFO* excep) noexcept {
         error->GetHelpContext(&excep->dwHelpContext);
     }
     return DISP_E_EXCEPTION;
+}
+
+HRESULT ArgumentsRefused(REFIID iid, DISPID id, WORD flags, const DISPPARAMS* params, HRESULT hr, UINT slot,
+                         EXCEPINFO* excep) noexcept {
+    if (!excep || !dispatch::RefusesArguments(hr)) return hr;
+    ComPtr<ITypeInfo> info;
+    if (FAILED(LoadTypeInfo(iid, info.put()))) return hr;
+    return dispatch::ArgumentsRefused(info.get(), id, flags, params, hr, slot, excep);
 }
 
 }  // namespace nametable

@@ -55,6 +55,8 @@ public:
     HRESULT ReturnVariant(HRESULT hr, VARIANT* v) noexcept;  // takes the value out of *v
 
     bool MemberCalled() const noexcept { return memberCalled_; }
+    // The slot of the argument that did not convert; UINT_MAX when none failed.
+    UINT FailedSlot() const noexcept { return failedSlot_; }
 
 private:
     HRESULT Convert(UINT slot, VARTYPE vt, VARIANT** out) noexcept;
@@ -65,6 +67,7 @@ private:
     UINT* argErr_;
     Variant temps_[3];
     UINT usedTemps_ = 0;
+    UINT failedSlot_ = UINT_MAX;
     bool memberCalled_ = false;
 };
 
@@ -80,6 +83,10 @@ HRESULT BeginInvoke(DISPPARAMS* params, VARIANT* result, UINT maxArgs, bool chec
 // DISP_E_EXCEPTION and the member's code and description in it (from the thread's error
 // object), which is where clients look for them; without one, hr.
 HRESULT MemberFailed(HRESULT hr, EXCEPINFO* excep) noexcept;
+// The same for arguments refused before the member ran (dispatch_words.h), described by
+// the interface iid of the server's type library.
+HRESULT ArgumentsRefused(REFIID iid, DISPID id, WORD flags, const DISPPARAMS* params, HRESULT hr, UINT slot,
+                         EXCEPINFO* excep) noexcept;
 }  // namespace nametable
 
 template <class Derived, class I>
@@ -95,14 +102,16 @@ public:
         return Barrier(
             [&] { return nametable::GetIDsOfNames(Derived::NAMES, std::size(Derived::NAMES), names, count, ids); });
     }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* excep, UINT* argErr) override {
         return Barrier([&] {
             HRESULT hr = nametable::BeginInvoke(params, result, Derived::MAX_ARGS, Derived::CHECKS_NAMED_ARGS);
-            if (FAILED(hr)) return hr;
+            if (FAILED(hr)) return nametable::ArgumentsRefused(__uuidof(I), id, flags, params, hr, UINT_MAX, excep);
             DispatchCall call(params, result, argErr);
             hr = static_cast<Derived*>(this)->InvokeMember(id, call);
-            return FAILED(hr) && call.MemberCalled() ? nametable::MemberFailed(hr, excep) : hr;
+            if (FAILED(hr) && call.MemberCalled()) return nametable::MemberFailed(hr, excep);
+            return FAILED(hr) ? nametable::ArgumentsRefused(__uuidof(I), id, flags, params, hr, call.FailedSlot(), excep)
+                              : hr;
         });
     }
 };

@@ -11,6 +11,7 @@
 #include "../common/automation_types.h"
 #include "../common/com_ptr.h"
 #include "../common/slim_lock.h"
+#include "dispatch_words.h"
 
 namespace Tamrix::typelib {
 namespace {
@@ -187,8 +188,26 @@ HRESULT GetIDsOfNames(Tid tid, LPOLESTR* names, UINT count, LCID lcid, DISPID* i
 // empty value (what a script without by-reference arguments can pass). The platform refuses
 // both as a type mismatch; here the member gets a local object pointer, and the object is
 // then stored in the caller's variable, or released when there is no variable to take it.
+namespace {
+HRESULT InvokeAsTheLibrary(Tid tid, void* instance, DISPID id, LCID lcid, WORD flags, DISPPARAMS* params,
+                           VARIANT* result, EXCEPINFO* excep, UINT* argErr);
+}  // namespace
+
+// The library's Invoke, and words for the arguments it refuses (dispatch_words.h).
 HRESULT Invoke(Tid tid, void* instance, DISPID id, LCID lcid, WORD flags, DISPPARAMS* params,
                VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
+    UINT slot = UINT_MAX;  // Wine 8 leaves it as it was: no argument named then
+    const HRESULT hr = InvokeAsTheLibrary(tid, instance, id, lcid, flags, params, result, excep, &slot);
+    if (argErr && slot != UINT_MAX) *argErr = slot;
+    if (!excep || !dispatch::RefusesArguments(hr)) return hr;
+    ComPtr<ITypeInfo> info;
+    if (FAILED(GetInfo(tid, lcid, info.put()))) return hr;
+    return dispatch::ArgumentsRefused(info.get(), id, flags, params, hr, slot, excep);
+}
+
+namespace {
+HRESULT InvokeAsTheLibrary(Tid tid, void* instance, DISPID id, LCID lcid, WORD flags, DISPPARAMS* params,
+                           VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
     Slot* s = nullptr;
     HRESULT hr = Load(tid, lcid, &s);
     if (FAILED(hr)) return hr;
@@ -244,5 +263,6 @@ HRESULT Invoke(Tid tid, void* instance, DISPID id, LCID lcid, WORD flags, DISPPA
     }
     return hr;
 }
+}  // namespace
 
 }  // namespace Tamrix::typelib

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <new>
+#include <set>
+#include <string>
 
 #include "../common/automation_types.h"
 #include "../common/boundary.h"
@@ -301,6 +303,15 @@ HRESULT NamesIn(const VARIANT& value, std::vector<std::wstring>& names) {
     return names.empty() ? E_INVALIDARG : S_OK;
 }
 
+// A file name as the file system compares names: upper-cased, letter by letter.
+std::wstring UpperCase(const std::wstring& name) {
+    std::wstring upper(name);
+    if (!upper.empty())
+        LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.c_str(), static_cast<int>(name.size()), upper.data(),
+                      static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    return upper;
+}
+
 }  // namespace
 
 HRESULT ConversionPlan::SetFiles(const VARIANT& sourceNames, BSTR destFolder, BSTR destType) {
@@ -317,11 +328,17 @@ HRESULT ConversionPlan::SetFiles(const VARIANT& sourceNames, BSTR destFolder, BS
     if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
     sources.clear();
     destinations.clear();
+    std::set<std::wstring> taken;  // the names given so far, upper-cased as the file system compares them
     for (const std::wstring& name : names) {
         const std::wstring file = FileNameOf(name);
         if (file.empty()) return E_INVALIDARG;
         sources.push_back(SPI::FullPathOf(name));
-        destinations.push_back(folder + file + L"." + type);
+        const size_t dot = file.rfind(L'.');
+        const size_t stem = dot == 0 || dot == std::wstring::npos ? file.size() : dot;
+        std::wstring given = file + L"." + type;
+        for (unsigned n = 2; !taken.insert(UpperCase(given)).second; ++n)
+            given = file.substr(0, stem) + L" (" + std::to_wstring(n) + L")" + file.substr(stem) + L"." + type;
+        destinations.push_back(folder + given);
     }
     return S_OK;
 }
@@ -372,11 +389,16 @@ STDMETHODIMP ConversionJob::Wait(LONG milliseconds, VARIANT_BOOL* pDone) {
     return Boundary([&] {
         if (!pDone) return E_POINTER;
         *pDone = VARIANT_FALSE;
-        if (milliseconds < 0) return E_INVALIDARG;
+        // -1, the usual "for ever", waits without limit.
+        if (milliseconds < -1) {
+            NoteFailure(L"wait for " + std::to_wstring(milliseconds) + L" ms: give 0 or more, or -1 to wait until done");
+            return E_INVALIDARG;
+        }
         // Calls into this apartment, and its window messages, are served meanwhile.
         HANDLE done = batch_->DoneEvent();
         DWORD which = 0;
-        const HRESULT hr = CoWaitForMultipleHandles(0, static_cast<DWORD>(milliseconds), 1, &done, &which);
+        const DWORD limit = milliseconds == -1 ? INFINITE : static_cast<DWORD>(milliseconds);
+        const HRESULT hr = CoWaitForMultipleHandles(0, limit, 1, &done, &which);
         if (FAILED(hr) && hr != RPC_S_CALLPENDING) return hr;
         return get_Done(pDone);
     });

@@ -30,7 +30,9 @@ struct ConversionPlan {
 
     // The sources an array holds (a SAFEARRAY of strings, or of variants holding strings, by
     // value or by reference; a JScript array) as full paths, and each one's destination,
-    // destFolder\<its file name>.<destType>. E_INVALIDARG for an empty array, anything
+    // destFolder\<its file name>.<destType>; in source order, a source whose destination an
+    // earlier one has (case ignored) takes the first free of "<stem> (2)<.ext>.<destType>",
+    // " (3)" ... instead, so that no two share one. E_INVALIDARG for an empty array, anything
     // else than an array of names, or a type that is empty or holds a path;
     // HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) when destFolder is no folder.
     HRESULT SetFiles(const VARIANT& sources, BSTR destFolder, BSTR destType);

@@ -29,13 +29,16 @@ SPI::PluginName NameOf(BSTR name) {
 }
 
 // The answer of a query that no plug-in took, saying why: E_INVALIDARG when a plug-in could
-// not even be given the name, else E_FAIL.
-HRESULT NoneTook(const SPI::PluginName& name, const std::wstring& what) {
+// not even be given the name, else E_FAIL; `unread` is why the file could not be opened.
+HRESULT NoneTook(const SPI::PluginName& name, const std::wstring& what, DWORD unread = ERROR_SUCCESS) {
     if (name.Refused()) {
         SPI::NoteNameRefusedInWalk(Quoted(name.Text()));
         return E_INVALIDARG;
     }
-    NoteFailure(L"no plug-in reads " + what);
+    if (unread != ERROR_SUCCESS)
+        NoteFailure(L"cannot read " + what + L": " + ResultText(HRESULT_FROM_WIN32(unread)));
+    else
+        NoteFailure(L"no plug-in reads " + what);
     return E_FAIL;
 }
 
@@ -223,13 +226,15 @@ STDMETHODIMP TamrixHost::QuerySpiFromFile(BSTR FileName, LONG offset, IDispatch*
         SPI::PluginName name = NameOf(FileName);
         // A file that cannot be opened reads as zeros; the plug-ins still get its name.
         UniqueFile file;
+        DWORD unread = ERROR_SUCCESS;
         if (FileName) {
             file.reset(CreateFileW(SPI::SystemPath(name.Text()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, 0, nullptr));
+            if (!file) unread = GetLastError();
         }
         const SPI::SpiInterface* chosen = list_.FindSupportingFile(name, file.get(), offset);
         // Nobody took it; E_INVALIDARG when a plug-in could not even be given the name.
-        if (!chosen) return NoneTook(name, Quoted(name.Text()));
+        if (!chosen) return NoneTook(name, Quoted(name.Text()), unread);
         return NewPluginObject(*chosen, IID_IDispatch, reinterpret_cast<void**>(ppSpi));
     });
 }

@@ -1,6 +1,7 @@
 #include "call_guard.h"
 
 #include <intrin.h>
+#include <cwchar>
 
 #include "../common/helper_link.h"
 
@@ -92,6 +93,36 @@ Tamrix::HelperLink* SharedLink() noexcept {
 
 void NoteAsking(LONG index) noexcept {
     if (g_guarded) InterlockedExchange(&g_link->asking, index);
+}
+
+CallerState::CallerState() noexcept {
+    // FNSTENV masks every x87 exception once it has stored the environment: load it back.
+    asm volatile("fnstenv %0\n\tfldenv %0" : "=m"(x87_) : : "memory");
+#ifndef _WIN64
+    if (IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE))
+#endif
+        asm volatile("stmxcsr %0" : "=m"(mxcsr_) : : "memory");
+    errorMode_ = GetErrorMode();
+    threadErrorMode_ = GetThreadErrorMode();
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH + 1, folder_);
+    folderLength_ = length <= MAX_PATH ? length : 0;  // a longer one is left as the call leaves it
+}
+
+CallerState::~CallerState() {
+    // FNCLEX first: flags the plug-in left pending under exceptions it unmasked would
+    // otherwise fire at the next x87 instruction, FLDENV's own included. The x87 stack is
+    // empty at every call boundary, so the tag word stored before the call still holds.
+    asm volatile("fnclex\n\tfldenv %0" : : "m"(x87_) : "memory");
+#ifndef _WIN64
+    if (IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE))
+#endif
+        asm volatile("ldmxcsr %0" : : "m"(mxcsr_) : "memory");
+    if (GetErrorMode() != errorMode_) SetErrorMode(errorMode_);
+    if (GetThreadErrorMode() != threadErrorMode_) SetThreadErrorMode(threadErrorMode_, nullptr);
+    if (folderLength_ == 0) return;
+    wchar_t now[MAX_PATH + 1];
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH + 1, now);
+    if (length != folderLength_ || wmemcmp(now, folder_, length) != 0) SetCurrentDirectoryW(folder_);
 }
 
 void RunGuarded(void (*fn)(void*), void* context) noexcept {

@@ -1,10 +1,13 @@
-// Plug-in calls in a helper process. There an exception that the plug-in does not handle
-// itself (a fault, RaiseException, another runtime's C++ exception) ends the process (its
-// exit code E_PLUGIN_CRASHED tells the client why), rather than reaching COM, which would
-// catch it and leave the plug-in's damage behind; and a call that runs past the client's
+// Plug-in calls. Every one, in any process, leaves the calling thread as it found it: a
+// plug-in may unmask floating-point exceptions (Delphi and Pascal runtimes do), leave
+// exception flags pending, change the current folder or the error mode, and the client's
+// own arithmetic and relative paths must not notice.
+// In a helper process, besides, an exception that the plug-in does not handle itself (a
+// fault, RaiseException, another runtime's C++ exception) ends the process (its exit code
+// E_PLUGIN_CRASHED tells the client why), rather than reaching COM, which would catch it
+// and leave the plug-in's damage behind; and a call that runs past the client's
 // time limit ends it too (exit code E_PLUGIN_TIMEOUT). Loading and freeing a plug-in runs
-// its start-up and clean-up code (DllMain), guarded the same way. In a client's own process
-// plug-in calls run as they are.
+// its start-up and clean-up code (DllMain), guarded the same way.
 #pragma once
 #include <windows.h>
 
@@ -22,12 +25,35 @@ Tamrix::HelperLink* SharedLink() noexcept;
 // calls are not guarded).
 void NoteAsking(LONG index) noexcept;
 
+// The calling thread's state a plug-in may change, kept while one is alive and put back as
+// it was when it goes: the x87 control and status words (pending exception flags cleared
+// first, so that none fires in the caller), MXCSR with its flags, the current folder, and
+// the process's and the thread's error modes.
+class CallerState {
+public:
+    CallerState() noexcept;
+    ~CallerState();
+    CallerState(const CallerState&) = delete;
+    CallerState& operator=(const CallerState&) = delete;
+
+private:
+    // The x87 environment as FNSTENV stores it (28 bytes in 32-bit protected mode).
+    unsigned char x87_[28];
+    unsigned mxcsr_ = 0;
+    UINT errorMode_ = 0;
+    DWORD threadErrorMode_ = 0;
+    DWORD folderLength_ = 0;  // 0: the folder was not read, and is left alone
+    wchar_t folder_[MAX_PATH + 1];
+};
+
 // Runs fn(context) inside the process's fault frame, timed when it is the outermost call.
 void RunGuarded(void (*fn)(void*), void* context) noexcept;
 
-// fn() run as a call into a plug-in (as it is where calls are not guarded): its result.
+// fn() run as a call into a plug-in (as it is where calls are not guarded), the caller's
+// state kept: its result.
 template <class Fn>
 auto CallGuarded(Fn fn) noexcept {
+    const CallerState kept;
     if (!PluginCallsGuarded()) return fn();
     struct Call {
         Fn& fn;

@@ -395,8 +395,10 @@ HRESULT PluginList::FirstAccepting(Source& source, DWORD kind, WalkPoint& point,
     PluginName noName;
     PluginName& name = source.Flag() == FLAG_FILE ? source.Name() : noName;
     const void* shown = header;
+    DWORD unread = ERROR_SUCCESS;  // why a file could not be opened: told when no plug-in takes it
     if (source.Flag() == FLAG_FILE) {
         Tamrix::UniqueFile file = OpenForHeader(name);
+        if (!file && !name.IsNull()) unread = GetLastError();
         // A file source's offset is the client's long.
         ReadHeader(file.get(), static_cast<LONG>(source.Len()), header);
     } else {
@@ -414,12 +416,12 @@ HRESULT PluginList::FirstAccepting(Source& source, DWORD kind, WalkPoint& point,
         NoteAsking(WalkStep(i, false));
         LoadedForCall loaded(entry, keepsLoaded_);  // else kept only for the one whose answer is the result
         if (!loaded.Ok() || AskSupported(entry, name, shown) != S_OK) continue;
-        // The picture walk asks every kind, and an archive plug-in that accepts ends it, as it
-        // always has; the archive walk passes picture plug-ins by.
+        // A plug-in of the other kind that accepts is passed by: an archive plug-in's test can
+        // take a picture for an archive (a PNG's bytes can pass for a TAR header), and the
+        // file counts as an archive only when no picture plug-in reads it.
         if (!entry.Is(kind)) {
-            if (kind == KIND_ARCHIVE) continue;
-            otherKind = &entry;
-            break;
+            if (!otherKind && kind == KIND_PICTURE) otherKind = &entry;
+            continue;
         }
         NoteAsking(WalkStep(i, true));
         const HRESULT hr = ask(entry);
@@ -450,7 +452,9 @@ HRESULT PluginList::FirstAccepting(Source& source, DWORD kind, WalkPoint& point,
         NoteNameRefusedInWalk(what);
         return E_INVALIDARG;
     }
-    if (otherKind)
+    if (unread != ERROR_SUCCESS)
+        Tamrix::NoteFailure(L"cannot read " + what + L": " + Tamrix::ResultText(HRESULT_FROM_WIN32(unread)));
+    else if (otherKind)
         Tamrix::NoteFailure(what + L" is an archive (" + Tamrix::FileNameOf(otherKind->WidePath()) +
                             L" reads it), not a picture");
     else

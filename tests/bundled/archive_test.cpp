@@ -284,6 +284,46 @@ TEST_F(ArchivePlugin, FromMemoryExactlyOneMembersStoredBytesNameIt) {
     }
 }
 
+// A deflated member as a writer to a stream leaves it (no sizes in its local header; a data
+// descriptor of 4-byte sizes, or of 8-byte ones after a Zip64 record) extracts; one claiming
+// 256 MiB for its few bytes fails as broken, not for want of a block that size, which the
+// address space, reserved down to pieces under 128 MiB, could not give.
+TEST_F(ArchivePlugin, StreamedMembersOfEitherDescriptorAndMembersClaimingTooMuch) {
+    const Bytes text(3000, 'z');
+    Bytes packed(100);
+    uLongf size = packed.size();
+    compress(packed.data(), &size, text.data(), text.size());
+    packed = Bytes(packed.begin() + 2, packed.begin() + size - 4);  // the raw deflate stream
+    const uLong crc = crc32(0, text.data(), static_cast<uInt>(text.size()));
+    auto member = [&](bool zip64, uint32_t claimed) {
+        Bytes out;
+        auto le = [&](uint64_t v, int n) {
+            for (int k = 0; k < n; ++k) out.push_back(static_cast<uint8_t>(v >> 8 * k));
+        };
+        le(0x04034B50, 4), le(20, 2), le(claimed ? 0 : 8, 2), le(8, 2), le(0, 4), le(claimed ? crc : 0, 4);
+        const uint64_t unknown = zip64 ? 0xFFFFFFFFu : 0;
+        le(claimed ? packed.size() : unknown, 4), le(claimed ? claimed : unknown, 4), le(5, 2), le(zip64 ? 20 : 0, 2);
+        out.insert(out.end(), {'z', '.', 't', 'x', 't'});
+        if (zip64) le(0x00100001, 4), le(0, 8), le(0, 8);
+        out.insert(out.end(), packed.begin(), packed.end());
+        if (!claimed) le(0x08074B50, 4), le(crc, 4), le(packed.size(), zip64 ? 8 : 4), le(text.size(), zip64 ? 8 : 4);
+        return out;
+    };
+    for (const Bytes& streamed : {member(false, 0), member(true, 0)}) {
+        Guarded memory(streamed);
+        Bytes got;
+        EXPECT_EQ(0, Extract(memory.get(), static_cast<long>(streamed.size()), 1, &got));
+        EXPECT_EQ(text, got);
+    }
+    const Bytes claiming = member(false, 0x0FFFFFFF);
+    Guarded memory(claiming);
+    std::vector<void*> held;
+    for (SIZE_T block = SIZE_T(1) << 30; block >= SIZE_T(128) << 20; block /= 2)
+        while (void* p = VirtualAlloc(nullptr, block, MEM_RESERVE, PAGE_NOACCESS)) held.push_back(p);
+    EXPECT_EQ(3, Extract(memory.get(), static_cast<long>(claiming.size()), 1));
+    for (void* p : held) VirtualFree(p, 0, MEM_RELEASE);
+}
+
 TEST_F(ArchivePlugin, ArchivesAtAnOffsetListAndExtractThere) {
     for (const char* file : {"archives\\pictures.zip", "archives\\pictures.tar"}) {
         Bytes data(777, 0x5A), image = ReadAll(Sample(file));

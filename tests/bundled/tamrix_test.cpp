@@ -553,4 +553,56 @@ TEST_F(ArchivesThroughTamrix, BrokenArchivesFailAndEscapingNamesGoNowhereButTheD
     EXPECT_EQ(std::set<std::string>{"member.txt"}, Listing(folder));
 }
 
+// A PNG of 132 bytes (1 x 1 grey, and a comment) that a TAR test of byte sums alone took for
+// an archive: the checksum field (bytes 148 to 155 of the header) is zero padding, read as 0,
+// and the bytes' signed sum, that field counted as spaces, is 0 too. It decodes, the
+// archive plug-in listed first.
+TEST_F(ThroughTamrix, APngWhoseBytesPassATarChecksumDecodesWithTheArchivePluginFirst) {
+    const char* hex =
+        "89504e470d0a1a0a0000000d49484452000000010000000108000000003a7e9b550000003574455874436f6d6d656e74"
+        "00aaa0c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9c9dedc"
+        "c6eb0000000a49444154789c636800000082008177cd72b60000000049454e44ae426082";
+    Bytes png;
+    int sum = 0;
+    for (const char* p = hex; *p; p += 2)
+        sum += static_cast<int8_t>(png.emplace_back(std::stoi(std::string(p, 2), nullptr, 16)));
+    ASSERT_EQ(132u, png.size());
+    ASSERT_EQ(-256, sum);
+    const std::string first = ScratchFolder("bundled-tamrix-tarlike"), file = first + "\\small.png";
+    WriteAll(file, png);
+    ASSERT_TRUE(CopyFileA(SpiPath("axtamrix.spi").c_str(), (first + "\\axtamrix.spi").c_str(), FALSE));
+    char old[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, old);
+    SetCurrentDirectoryA(first.c_str());  // searched first
+    ITamrixHost2* host = NewHost();
+    SetCurrentDirectoryA(old);
+    ASSERT_NE(nullptr, host);
+    FileName src(file);
+    IDispatch* picture = nullptr;
+    EXPECT_EQ(S_OK, host->GetPicture(src.v, 0, &picture));
+    if (picture) picture->Release();
+    EXPECT_EQ(S_OK, host->ConvertFile(src.v, 0, Bstr(file + ".bmp").s));
+    ITamrixHost3* host3 = nullptr;
+    IConversionJob* job = nullptr;
+    IDispatch* started = nullptr;
+    ASSERT_EQ(S_OK, host->QueryInterface(IID_ITamrixHost3, reinterpret_cast<void**>(&host3)));
+    VARIANT sources{};
+    V_VT(&sources) = VT_ARRAY | VT_BSTR;
+    V_ARRAY(&sources) = SafeArrayCreateVector(VT_BSTR, 0, 1);
+    static_cast<BSTR*>(V_ARRAY(&sources)->pvData)[0] = SysAllocString(testenv::Wide(file).c_str());
+    const std::string out = ScratchFolder("bundled-tamrix-tarlike-out");
+    ASSERT_EQ(S_OK, host3->ConvertFiles(sources, Bstr(out).s, Bstr("bmp").s, &started));
+    VariantClear(&sources);
+    ASSERT_EQ(S_OK, started->QueryInterface(IID_IConversionJob, reinterpret_cast<void**>(&job)));
+    VARIANT_BOOL done = VARIANT_FALSE;
+    LONG result = -1;
+    job->Wait(-1, &done);
+    job->get_Result(0, &result);
+    EXPECT_EQ(S_OK, result);
+    for (IUnknown* object : {static_cast<IUnknown*>(job), static_cast<IUnknown*>(started), static_cast<IUnknown*>(host3),
+                             static_cast<IUnknown*>(host)})
+        object->Release();
+    EXPECT_EQ(ReadAll(file + ".bmp"), ReadAll(out + "\\small.png.bmp"));
+}
+
 }  // namespace

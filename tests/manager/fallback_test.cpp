@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/failure_note.h"
 #include "common/spi_folder.h"
 #include "common/wide_names.h"
 #include "manager/tamrix_host.h"
@@ -156,9 +157,9 @@ TEST_F(Fallback, WhenEveryAcceptingPluginFailsTheFirstFailureIsTheAnswer) {
     }
 }
 
-TEST_F(Fallback, AnArchivePluginThatAcceptsStillEndsTheWalkWithTheFirstFailure) {
+TEST_F(Fallback, AnArchivePluginThatAcceptsIsPassedByForTheNextPicturePlugin) {
     // The list: qqa_broken, then an archive plug-in taking QQA1 too, then qqa. The first
-    // fails; the archive plug-in accepts and is not asked to decode; qqa is never asked.
+    // fails; the archive plug-in accepts and is not asked to decode; qqa decodes.
     SpiFolder elsewhere(Tag("archive"));
     const std::string greedy = elsewhere.Add("qqz_greedy", "greedy.spi");
     ComPtr<Manager> host = Host(14, "qqa_broken", "qqa");
@@ -168,18 +169,18 @@ TEST_F(Fallback, AnArchivePluginThatAcceptsStillEndsTheWalkWithTheFirstFailure) 
     ASSERT_EQ(secondPath_, testenv::Narrow(host->List().Plugins()[2].WidePath()));
     Variant array;
     plugtest::SetArray(array, PICTURE);
-    IDispatch* picture = nullptr;
-    EXPECT_EQ(E_FAIL, host->GetPicture(*array.get(), 104, &picture)) << "the broken plug-in's failure (3)";
-    EXPECT_EQ(nullptr, picture);
+    ComPtr<IDispatch> picture;
+    EXPECT_EQ(S_OK, host->GetPicture(*array.get(), 104, picture.put()));
+    EXPECT_NE(nullptr, picture.get());
     EXPECT_EQ(1, SpiCounters(First("qqa_broken")).DataCalls());
     EXPECT_EQ(1, SpiCounters(greedy).IsSupportedCalls());
     EXPECT_EQ(0, SpiCounters(greedy).DataCalls());
-    EXPECT_EQ(0, SpiCounters(secondPath_).IsSupportedCalls());
+    EXPECT_EQ(1, SpiCounters(secondPath_).DataCalls());
 
-    // Without the failing one first, the archive plug-in's acceptance alone gives E_FAIL.
+    // Without the picture plug-ins, the archive plug-in's acceptance alone gives E_FAIL.
+    host->List().Plugins().erase(host->List().Plugins().begin() + 2);
     host->List().Plugins().erase(host->List().Plugins().begin());
-    EXPECT_EQ(E_FAIL, host->GetPicture(*array.get(), 104, &picture));
-    EXPECT_EQ(0, SpiCounters(secondPath_).IsSupportedCalls());
+    EXPECT_EQ(E_FAIL, host->GetPicture(*array.get(), 104, picture.put()));
 }
 
 // The words a failure leaves for an early-bound client: the thread's error object, which the
@@ -239,8 +240,11 @@ TEST_F(Fallback, FailuresSayWhichMemberPluginAndFileAndWhatHappened) {
     const std::string text = plugtest::WriteTemp("tamrix_words.txt", {'t', 'e', 'x', 't'});
     const std::wstring quoted = L"\"" + testenv::Wide(picture) + L"\"";
     ComPtr<Tamrix::Object<Tamrix::SusiePlugin>> unloaded = Tamrix::Make<Tamrix::SusiePlugin>();
-    Variant src;
+    Variant src, gone;
     plugtest::SetString(src, picture);
+    plugtest::SetString(gone, testenv::TempDir() + "tamrix_words_missing.bmp");
+    const std::wstring unread = L"cannot read \"" + std::wstring(V_BSTR(gone.get())) + L"\": " +
+                                Tamrix::ResultText(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     ComPtr<IDispatch> out, more;
     struct Case {
         const char* what;
@@ -260,6 +264,12 @@ TEST_F(Fallback, FailuresSayWhichMemberPluginAndFileAndWhatHappened) {
         {"a picture is no archive", [&] { return host->GetArchiveInfo(*src.get(), 0, out.put()); },
          static_cast<ITamrixHost3*>(host.get()), &IID_ITamrixHost3, E_FAIL,
          L"TamrixHost.GetArchiveInfo: no archive plug-in reads " + quoted},
+        {"a missing file, asked", [&] { return host->QuerySpiFromFile(V_BSTR(gone.get()), 0, out.put()); },
+         static_cast<ITamrixHost3*>(host.get()), &IID_ITamrixHost, E_FAIL, L"TamrixHost.QuerySpiFromFile: " + unread},
+        {"a missing file, decoded", [&] { return host->GetPicture(*gone.get(), 0, out.put()); },
+         static_cast<ITamrixHost3*>(host.get()), &IID_ITamrixHost, E_FAIL, L"TamrixHost.GetPicture: " + unread},
+        {"a missing file, converted", [&] { return host->ConvertFile(*gone.get(), 0, V_BSTR(gone.get())); },
+         static_cast<ITamrixHost3*>(host.get()), &IID_ITamrixHost2, E_FAIL, L"TamrixHost.ConvertFile: " + unread},
         {"nothing loaded", [&] { return unloaded->GetPicture(*src.get(), 0, out.put(), more.put()); },
          static_cast<ISusiePlugin2*>(unloaded.get()), &IID_ISusiePlugin, E_FAIL,
          L"SusiePlugin.GetPicture: no plug-in is loaded: this member needs a picture plug-in"},

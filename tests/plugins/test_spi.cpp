@@ -21,6 +21,8 @@
 //                         IsSupported about any other name forgets
 //   TESTSPI_WRITES        CreatePicture writes destinations ending in this (e.g. ".qqw") and
 //                         answers 2 for any other
+//   TESTSPI_UPSETS_CALLER every call (DllMain too) ends as some Delphi plug-ins do: FP
+//                         exceptions unmasked (one pending), folder and error modes changed
 //   TESTSPI_FILL_EVERY_FIELD  records leave no byte unset: member names run to the end of
 //                         their fields (FILL_CHARACTER, no NUL), 64-bit padding is FILL_PADDING
 // Input formats, results and the Test* exports: test_formats.h.
@@ -214,6 +216,27 @@ void reenter() {
     if (auto fn = InterlockedExchangePointer(reinterpret_cast<void**>(&g_reentry), nullptr))
         reinterpret_cast<int(WINAPI*)(LONG_PTR)>(fn)(g_reentryData);
 }
+
+#ifdef TESTSPI_UPSETS_CALLER
+// x87 0272 and MXCSR 1904 (invalid, zero divide, overflow unmasked; a zero divide flagged,
+// on the x87 pending when `pending`), the system folder current, no error dialogs.
+void upset_caller(bool pending) {
+    wchar_t system[MAX_PATH];
+    if (GetSystemDirectoryW(system, MAX_PATH)) SetCurrentDirectoryW(system);
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX, nullptr);
+    const unsigned mxcsr = 0x1904, masked = 0x037F, control = 0x0272;
+    asm volatile("ldmxcsr %0\n\tfldcw %1" : : "m"(mxcsr), "m"(masked));
+    if (pending) asm volatile("fldz\n\tfld1\n\tfdiv %%st(1), %%st\n\tfstp %%st(0)\n\tfstp %%st(0)" : : : "st", "st(1)");
+    asm volatile("fldcw %0" : : "m"(control));
+}
+struct UpsetOnReturn {
+    ~UpsetOnReturn() { upset_caller(true); }
+};
+#define UPSET_CALLER_ON_RETURN const UpsetOnReturn upsetOnReturn
+#else
+#define UPSET_CALLER_ON_RETURN
+#endif
 
 // ---------------------------------------------------------------------------------------
 // Input helpers.
@@ -421,6 +444,7 @@ HLOCAL make_pixel_block(uint8_t seed, int64_t size) {
 template <typename Ch>
 int decode(const Ch* buf, LONG_PTR len, unsigned flag, HLOCAL* pInfo, HLOCAL* pBits,
            ProgressCallback progress, LONG_PTR lData, bool preview) {
+    UPSET_CALLER_ON_RETURN;
     begin_call(buf, len, flag);
     QqaHeader q;
     int rc = read_qqa_header(buf, len, flag, q);
@@ -664,6 +688,7 @@ const wchar_t* wide_name(const wchar_t* buf, unsigned flag) {
 // GetPluginInfo's answer with the item's text as Ch characters (`convert` makes them).
 template <typename Ch, typename Convert>
 static int plugin_info(int infono, Ch* buf, int buflen, Convert convert) {
+    UPSET_CALLER_ON_RETURN;
     const char* item = info_text(infono);
 #ifdef TESTSPI_ANSWER_EVERY_INFO
     if (!item) item = "";  // as some real plug-ins do: a non-zero answer for a missing item
@@ -700,6 +725,7 @@ SPI_EXPORT int WINAPI GetPluginInfoW(int infono, LPWSTR buf, int buflen) {
 
 #ifndef TESTSPI_NO_ISSUPPORTED
 static int is_supported(LPCSTR filename, void* dw) {
+    UPSET_CALLER_ON_RETURN;
     reenter();
     record_header(dw);
     {
@@ -748,6 +774,7 @@ SPI_EXPORT int WINAPI IsSupportedW(LPCWSTR filename, void* dw) {
 
 #ifndef TESTSPI_NO_CONFIG
 SPI_EXPORT int WINAPI ConfigurationDlg(HWND parent, int fnc) {
+    UPSET_CALLER_ON_RETURN;
     reenter();
     RecLock lock;
     ++g_rec.configCalls;
@@ -763,6 +790,7 @@ SPI_EXPORT int WINAPI ConfigurationDlg(HWND parent, int fnc) {
 #if TESTSPI_FAMILY == 1
 template <typename Ch>
 static int picture_info(const Ch* buf, LONG_PTR len, unsigned flag, PictureInfo* lpInfo) {
+    UPSET_CALLER_ON_RETURN;
     begin_call(buf, len, flag);
     QqaHeader q;
     int rc = read_qqa_header(buf, len, flag, q);
@@ -803,6 +831,7 @@ SPI_EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, Pi
 // and leaves the file alone.
 SPI_EXPORT int WINAPI CreatePicture(LPCSTR path, unsigned, HLOCAL* pHBInfo, HLOCAL* pHBm, PictureInfo*,
                                     ProgressCallback, LONG_PTR) {
+    UPSET_CALLER_ON_RETURN;
     if (!path || !pHBInfo || !*pHBInfo || !pHBm || !*pHBm) return SPI_INTERNAL_ERROR;
     const char* ext = TESTSPI_WRITES;
     const size_t n = std::strlen(path), e = std::strlen(ext);
@@ -868,6 +897,7 @@ SPI_EXPORT int WINAPI GetPreviewW(LPCWSTR buf, LONG_PTR len, unsigned flag, HLOC
 template <typename Record, typename Ch>
 static int archive_info(const Ch* buf, LONG_PTR len, unsigned flag, HLOCAL* lphInf,
                         Record (*make)(const QqzMember&, ULONG_PTR, uint32_t)) {
+    UPSET_CALLER_ON_RETURN;
     begin_call(buf, len, flag);
 #ifdef TESTSPI_LIST_RESULT
     if (lphInf) *lphInf = nullptr;
@@ -909,6 +939,7 @@ SPI_EXPORT int WINAPI GetArchiveInfo(LPCSTR buf, LONG_PTR len, unsigned flag, HL
 template <typename Record, typename Ch>
 static int file_info(const Ch* buf, LONG_PTR len, LPCSTR filename, unsigned flag, Record* lpInfo,
                      Record (*make)(const QqzMember&, ULONG_PTR, uint32_t)) {
+    UPSET_CALLER_ON_RETURN;
     begin_call(buf, len, flag);
     Archive a;
     int rc = open_archive(buf, len, flag, a);
@@ -936,6 +967,7 @@ SPI_EXPORT int WINAPI GetFileInfo(LPCSTR buf, LONG_PTR len, LPCSTR filename, uns
 template <typename Ch>
 static int get_file(const Ch* src, LONG_PTR len, void* dest, unsigned flag, ProgressCallback prgressCallback,
                     LONG_PTR lData) {
+    UPSET_CALLER_ON_RETURN;
     begin_call(src, len, flag);
 #ifdef _WIN64
     if (len >= static_cast<LONG_PTR>(QQZ_HIGH_BIAS)) len -= QQZ_HIGH_BIAS;  // a QQZ_HIGH_FIELDS number
@@ -1130,6 +1162,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     // Refused before anything is set up: the loader fails the load and unloads the library.
     (void)reserved;
     return reason == DLL_PROCESS_ATTACH ? FALSE : TRUE;
+#endif
+#ifdef TESTSPI_UPSETS_CALLER
+    upset_caller(false);  // nothing pending: the loader goes on after DllMain
 #endif
     if (reason == DLL_PROCESS_ATTACH) {
 #ifdef TESTSPI_KEEPS_TLS_SLOT

@@ -16,6 +16,11 @@ function failure(fn) {
     try { fn(); } catch (e) { return e.number >>> 0; }
     return 0;
 }
+// The description of fn()'s error, or "" when it runs through.
+function description(fn) {
+    try { fn(); } catch (e) { return String(e.description); }
+    return "";
+}
 // Runs main, counting an uncaught error as a failure (the script host ends silently on one),
 // then cleanup, if given, once the script's objects are gone; then the closing line.
 function finish(main, cleanup) {

@@ -85,6 +85,23 @@ function main() {
     equal(job.Failed, failed, "Failed");
     equal(fso.GetFolder(out).Files.Count, files.length - failed, "no other file in the destination folder");
 
+    // Sources of one name in three folders, one in other case: each its own destination, in
+    // source order.
+    var same = [], sameOut = folder("same"), given = ["same.qqa.bmp", "same (2).qqa.bmp", "SAME (3).QQA.bmp"];
+    for (var g = 0; g < given.length; ++g) {
+        var sub = "abc".charAt(g);
+        folder(sub);
+        same.push(tagged(sub + "\\" + given[g].replace(/ \(\d\)/, "").replace(/\.bmp$/, ""), "", 0));
+    }
+    var apart = host.ConvertFiles(same, sameOut, "bmp");
+    check(apart.Wait(-1), "Wait(-1) waits until the job ends");
+    check(/^ConversionJob\.Result: .+: argument 1 \(Index\) is a string$/.test(description(function () { apart.Result("x"); })),
+          "Result(\"x\") names its argument");
+    for (g = 0; g < given.length; ++g) {
+        equal(apart.Result(g) + " " + apart.Destination(g), "0 " + sameOut + "\\" + given[g], "one name, source " + g);
+        check(fso.FileExists(apart.Destination(g)), "written: " + given[g]);
+    }
+
     // A source that is not there, and a type nobody writes: each file says so.
     var missing = host.ConvertFiles([base + "\\missing.png", files[files.length - 1]], folder("missing"), "png");
     var unwritten = host.ConvertFiles(files.slice(-1), folder("unwritten"), "xyz");

@@ -26,6 +26,16 @@ function main() {
     check(failure(function () { host.Item("abc"); }) == DISP_E_TYPEMISMATCH, "Item(\"abc\")");
     check(failure(function () { host.NoSuchMember(); }) == NO_SUCH_MEMBER, "unknown name");
     check(failure(function () { host.get_Init(0, ""); }) == NO_SUCH_MEMBER, "methods have no get_ name");
+    // Refused arguments are named in words, the member's and the argument's.
+    var plugin = new ActiveXObject("Tamrix.SusiePlugin.1");
+    var refused = [[function () { host.GetPicture(); }, /^TamrixHost\.GetPicture: takes 2 arguments \(src, offsetOrLength\), given 0$/],
+                   [function () { host.Workers = "abc"; }, /^TamrixHost\.Workers: .+: the value given is a string$/],
+                   [function () { host.Item("abc"); }, /^TamrixHost\.Item: .+: argument 1 \(Index\) is a string$/],
+                   [function () { plugin.GetPictureText(); }, /^SusiePlugin\.GetPictureText: takes 2 arguments \(src, offsetOrLength\), given 0$/]];
+    for (var r = 0; r < refused.length; ++r) {
+        var said = description(refused[r][0]);
+        check(refused[r][1].test(said), "words for refused arguments: " + said);
+    }
     // Names fold case; property readers also answer to get_ names.
     var count = outcome(function () { return host.Count; });
     check(count != "error " + NO_SUCH_MEMBER, "Count is known: " + count);
@@ -33,7 +43,6 @@ function main() {
     check(outcome(function () { return host.COUNT; }) == count, "COUNT");
     check(outcome(function () { return host.get_count; }) == count, "get_count");
 
-    var plugin = new ActiveXObject("Tamrix.SusiePlugin.1");
     check(plugin.Load(spiDir + "\\qqa.spi") === true, "Load qqa.spi");
     // Declared defaults come from the type library: ConfigurationDlg(0, 1). The test
     // plug-in answers its window argument as its result code, so 0 succeeds.

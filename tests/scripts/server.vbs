@@ -1,7 +1,8 @@
 ' Both classes created by ProgID from VBScript; type names through GetTypeInfo of both
-' kinds of dispatch; the script engine's view of the name table's errors.
+' kinds of dispatch; the script engine's view of the name table's errors (refused arguments
+' come as exceptions: their HRESULT and words naming the member and the argument).
 ' Argument 0: the test plug-ins' folder.
-Const WRONG_ARG_COUNT = 450, TYPE_MISMATCH = 13, NO_SUCH_MEMBER = 438
+Const WRONG_ARG_COUNT = &H8002000E, TYPE_MISMATCH = &H80020005, NO_SUCH_MEMBER = 438
 
 Sub Main()
     Dim host, plugin, spiDir, x, n1, n2
@@ -16,7 +17,7 @@ Sub Main()
     Check Err.Number = WRONG_ARG_COUNT, "GetFileFilter(): " & Err.Number
     Err.Clear
     Set x = host.Item("abc")
-    Check Err.Number = TYPE_MISMATCH, "Item(""abc""): " & Err.Number
+    Check Err.Number = TYPE_MISMATCH And InStr(Err.Description, "argument 1 (Index)") > 0, "Item(""abc""): " & Err.Description
     Err.Clear
     host.NoSuchMember
     Check Err.Number = NO_SUCH_MEMBER, "unknown name: " & Err.Number

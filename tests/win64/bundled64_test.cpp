@@ -9,6 +9,8 @@
 #include <Tamrix.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -120,6 +122,26 @@ TEST_P(Pictures64, DecodeToTheSamplesPixelsThroughEitherPlugIn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, Pictures64, ::testing::ValuesIn(samples::PICTURES));
+
+// A header above 4 GB with bits 16 to 31 of its address clear is read there, not taken for
+// a file handle.
+TEST(Probe64, AHeaderAboveFourGigabytesIsReadThereWhateverItsLowBits) {
+    BYTE* at = nullptr;
+    for (ULONG_PTR k = 1; !at && k < 256; ++k)
+        at = static_cast<BYTE*>(VirtualAlloc(reinterpret_cast<void*>(k << 32), 2048, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_TRUE(at && (reinterpret_cast<ULONG_PTR>(at) & 0xFFFF0000u) == 0);
+    for (const auto& [plugin, sample] : {std::pair("iftamrix.sph", bundled::Picture(samples::PICTURES[0])),
+                                         std::pair("axtamrix.sph", bundled::Sample("archives\\pictures.zip"))}) {
+        const bundled::Bytes bytes = bundled::ReadAll(sample);
+        std::memcpy(at, bytes.data(), std::min<size_t>(bytes.size(), 2048));
+        HMODULE module = LoadLibraryA(Bundled64(plugin).c_str());
+        auto isSupported = reinterpret_cast<int(WINAPI*)(LPCSTR, void*)>(
+            reinterpret_cast<void (*)()>(GetProcAddress(module, "IsSupported")));
+        EXPECT_TRUE(isSupported && isSupported(sample.c_str(), at)) << plugin;
+        FreeLibrary(module);
+    }
+    VirtualFree(at, 0, MEM_RELEASE);
+}
 
 struct Member {
     std::string name, method;
