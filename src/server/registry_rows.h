@@ -1,6 +1,7 @@
 // Registration as data: rows of {views, key, value name, data} below a classes key (the
-// machine's, HKEY_CLASSES_ROOT, or the current user's alone), written by one loop and removed by deleting the trees they own. Keys and data may hold
-// "%Name%" placeholders, filled in from the caller's values before anything is written.
+// machine's, HKEY_CLASSES_ROOT, or the current user's alone), written by one loop and removed
+// by deleting the trees they own. Keys and data may hold "%Name%" placeholders, filled in
+// from the caller's values before anything is written.
 // Like every helper of the server layer, these return an HRESULT and throw nothing.
 #pragma once
 #include <windows.h>
