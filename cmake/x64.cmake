@@ -48,6 +48,9 @@ ExternalProject_Add(tamrix_x64
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   USES_TERMINAL_BUILD ON
+  # What the release archive (packaging/) takes from it.
+  BUILD_BYPRODUCTS ${TAMRIX_X64_DIR}/bin/Tamrix64.dll ${TAMRIX_X64_DIR}/plugins/iftamrix.sph
+                   ${TAMRIX_X64_DIR}/plugins/axtamrix.sph
   # scripts/run.sh configures it alone (tamrix_x64-configure) and builds only its tour target.
   STEP_TARGETS configure)
 

@@ -47,6 +47,16 @@ STDAPI DllUnregisterServer() {
     return Tamrix::Barrier([] { return Tamrix::UnregisterServer(); });
 }
 
+// regsvr32 /n /i:user: the registration for the current user alone (/u to remove it);
+// "/i:machine", or /i with no text, registers for the machine as DllRegisterServer does.
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
+    return Tamrix::Barrier([&] {
+        Tamrix::Scope scope;
+        if (!Tamrix::ScopeFromCommandLine(commandLine, scope)) return E_INVALIDARG;
+        return install ? Tamrix::RegisterServer(scope) : Tamrix::UnregisterServer(scope);
+    });
+}
+
 // rundll32's way into a helper process (remote_host.h).
 void CALLBACK RemoteHostW(HWND, HINSTANCE, LPWSTR commandLine, int) {
     Tamrix::ServeRemoteHost(commandLine);

@@ -2,11 +2,14 @@
 
 #include <oleauto.h>
 
+#include <algorithm>
 #include <array>
 #include <cwchar>
 #include <new>
 #include <string>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "../common/automation_types.h"
 #include "../common/com_ptr.h"
@@ -52,14 +55,30 @@ constexpr Row APP_ID_ROWS[] = {
     {SURROGATE_VIEW, L"AppID\\%AppID%", L"DllSurrogate", L""},
 };
 
-// One dual interface's key as the type library's registration writes it, for the
-// marshaler of the other bitness.
+// One dual interface's key as the type library's registration writes it: for the marshaler
+// of the other bitness, and in a registration for the user alone.
 constexpr Row INTERFACE_ROWS[] = {
     {SURROGATE_VIEW, L"Interface\\%IID%", nullptr, L"%Interface%", REPLACE},
     {SURROGATE_VIEW, L"Interface\\%IID%\\ProxyStubClsid", nullptr, MARSHALER},
     {SURROGATE_VIEW, L"Interface\\%IID%\\ProxyStubClsid32", nullptr, MARSHALER},
     {SURROGATE_VIEW, L"Interface\\%IID%\\TypeLib", nullptr, L"%LibID%"},
     {SURROGATE_VIEW, L"Interface\\%IID%\\TypeLib", L"Version", L"%Version%"},
+};
+
+// The type library's keys as RegisterTypeLib writes them, for a registration below the
+// user's classes. RegisterTypeLibForUser writes the same on Windows, but Wine 8's registers
+// the library for the whole machine, so the server writes them itself.
+constexpr Row TYPELIB_ROWS[] = {
+    {OWN_VIEW, L"TypeLib\\%LibID%\\%Version%", nullptr, L"%Doc%"},
+    {OWN_VIEW, L"TypeLib\\%LibID%\\%Version%\\FLAGS", nullptr, L"%Flags%"},
+    {OWN_VIEW, L"TypeLib\\%LibID%\\%Version%\\%Lcid%\\%Platform%", nullptr, L"%Path%"},
+    {OWN_VIEW, L"TypeLib\\%LibID%\\%Version%\\HELPDIR", nullptr, L"%HelpDir%"},
+};
+// What goes with the library's last platform key when it is removed, when nothing else is
+// left below: its locale's key, then the LIBID's.
+constexpr Row TYPELIB_PARENT_ROWS[] = {
+    {OWN_VIEW, L"TypeLib\\%LibID%\\%Version%\\%Lcid%"},
+    {OWN_VIEW, L"TypeLib\\%LibID%"},
 };
 
 struct ClassNames {
@@ -122,15 +141,61 @@ HRESULT LoadServerTypeLib(ComPtr<ITypeLib>& lib, std::wstring& path) noexcept tr
     return E_OUTOFMEMORY;
 }
 
-HRESULT UpdateTypeLibRegistration(bool reg) noexcept try {
+// Writes (reg true) or removes the type library's keys below the user's classes. Its
+// LIBID and version key go only with the last platform registered there (the other server
+// registers its own below the same key).
+HRESULT UpdateUserTypeLib(bool reg, ITypeLib* lib, const std::wstring& path, const std::wstring& helpDir) noexcept try {
+    TLIBATTR* attr = nullptr;
+    if (HRESULT hr = lib->GetLibAttr(&attr); FAILED(hr)) return hr;
+    const GuidText libId(attr->guid);
+    wchar_t version[16], lcid[16], flags[16];
+    std::swprintf(version, 16, L"%x.%x", attr->wMajorVerNum, attr->wMinorVerNum);
+    std::swprintf(lcid, 16, L"%lx", static_cast<unsigned long>(attr->lcid));
+    std::swprintf(flags, 16, L"%u", static_cast<unsigned>(attr->wLibFlags));
+    const wchar_t* platform = attr->syskind == SYS_WIN64 ? L"win64" : attr->syskind == SYS_WIN16 ? L"win16" : L"win32";
+    lib->ReleaseTLibAttr(attr);
+    Bstr doc;
+    lib->GetDocumentation(-1, nullptr, doc.put(), nullptr, nullptr);
+    const Placeholder values[] = {{L"LibID", libId},     {L"Version", version},
+                                  {L"Lcid", lcid},       {L"Platform", platform},
+                                  {L"Path", path},       {L"HelpDir", helpDir},
+                                  {L"Flags", flags},     {L"Doc", {doc.get() ? doc.get() : L"", doc.length()}}};
+    if (reg) return WriteRows(TYPELIB_ROWS, values, OWN_VIEW, 0, USER_CLASSES);
+
+    const std::span<const Row> platformRow = std::span(TYPELIB_ROWS).subspan(2, 1);
+    HRESULT hr = RemoveRows(platformRow, values, OWN_VIEW, 0, Removal::Trees, USER_CLASSES);
+    if (SUCCEEDED(hr))
+        hr = RemoveRows(std::span(TYPELIB_PARENT_ROWS).first(1), values, OWN_VIEW, 0, Removal::EmptyKeys, USER_CLASSES);
+    std::vector<std::wstring> left;
+    const std::wstring versionKey = L"TypeLib\\" + std::wstring(libId) + L"\\" + version;
+    if (SUCCEEDED(hr)) hr = Subkeys(versionKey.c_str(), 0, USER_CLASSES, left);
+    if (FAILED(hr)) return hr;
+    if (std::ranges::all_of(left, [](const std::wstring& k) { return k == L"FLAGS" || k == L"HELPDIR"; }))
+        hr = RemoveRows(std::span(TYPELIB_ROWS).first(1), values, OWN_VIEW, 0, Removal::Trees, USER_CLASSES);
+    if (SUCCEEDED(hr))
+        hr = RemoveRows(std::span(TYPELIB_PARENT_ROWS).subspan(1), values, OWN_VIEW, 0, Removal::EmptyKeys, USER_CLASSES);
+    return hr;
+} catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+}
+
+HRESULT UpdateInterfaces(bool reg, REGSAM view, const ClassesKey& at) noexcept;
+
+// Registers or unregisters the type library: for the machine through the system, for the
+// user by its keys and its interfaces' keys in the server's own view.
+HRESULT UpdateTypeLibRegistration(bool reg, Scope scope) noexcept try {
     ComPtr<ITypeLib> lib;
     std::wstring path;
     HRESULT hr = LoadServerTypeLib(lib, path);
     if (FAILED(hr)) return hr;
-    if (reg) {
-        std::wstring helpDir = path.substr(0, path.find_last_of(L"\\/:") + 1);
-        return RegisterTypeLib(lib.get(), path.data(), helpDir.data());
+    std::wstring helpDir = path.substr(0, path.find_last_of(L"\\/:") + 1);
+    if (scope == Scope::User) {
+        if (!reg) hr = UpdateInterfaces(false, 0, USER_CLASSES);
+        if (SUCCEEDED(hr)) hr = UpdateUserTypeLib(reg, lib.get(), path, helpDir);
+        if (SUCCEEDED(hr) && reg) hr = UpdateInterfaces(true, 0, USER_CLASSES);
+        return hr;
     }
+    if (reg) return RegisterTypeLib(lib.get(), path.data(), helpDir.data());
     TLIBATTR* attr = nullptr;
     hr = lib->GetLibAttr(&attr);
     if (FAILED(hr)) return hr;
@@ -157,7 +222,7 @@ bool Marshaled(ITypeLib* lib, UINT index, GUID& iid) noexcept {
 }
 
 // Writes (reg true) or removes each marshaled interface's key in `view`.
-HRESULT UpdateInterfaces(bool reg, REGSAM view) noexcept {
+HRESULT UpdateInterfaces(bool reg, REGSAM view, const ClassesKey& at) noexcept {
     ComPtr<ITypeLib> lib;
     std::wstring path;
     HRESULT hr = LoadServerTypeLib(lib, path);
@@ -180,32 +245,27 @@ HRESULT UpdateInterfaces(bool reg, REGSAM view) noexcept {
                                       {L"Interface", {name.get(), name.length()}},
                                       {L"LibID", libId},
                                       {L"Version", version}};
-        hr = reg ? WriteRows(INTERFACE_ROWS, values, SURROGATE_VIEW, view)
-                 : RemoveRows(INTERFACE_ROWS, values, SURROGATE_VIEW, view, Removal::Trees);
+        hr = reg ? WriteRows(INTERFACE_ROWS, values, SURROGATE_VIEW, view, at)
+                 : RemoveRows(INTERFACE_ROWS, values, SURROGATE_VIEW, view, Removal::Trees, at);
         if (FAILED(hr)) return hr;
     }
     return S_OK;
 }
 
-bool KeyExists(const wchar_t* path, REGSAM view) noexcept {
-    UniqueRegKey key;
-    return RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
-}
-
 // A class key in `view` that names an in-process server: a 64-bit one in the 64-bit view
 // owns the class key there.
-bool ServerRegistered(const ClassNames& c, REGSAM view) noexcept {
+bool ServerRegistered(const ClassNames& c, REGSAM view, const ClassesKey& at) noexcept {
     wchar_t path[80];
     std::swprintf(path, 80, L"CLSID\\%ls\\InprocServer32", c.clsid.data());
-    return KeyExists(path, view);
+    return KeyExists(path, view, at);
 }
 
 // A 64-bit registration of the type library (Tamrix64.dll), whose interfaces need the same
 // keys in the 64-bit view.
-bool NativeTypeLibRegistered(const ModuleValues& m) noexcept {
+bool NativeTypeLibRegistered(const ModuleValues& m, const ClassesKey& at) noexcept {
     wchar_t path[80];
     std::swprintf(path, 80, L"TypeLib\\%ls\\1.0\\0\\win64", m.libId.text);
-    return KeyExists(path, VIEW_64);
+    return KeyExists(path, VIEW_64, at);
 }
 
 // True for a 32-bit process on a 64-bit system: only there is the 64-bit view written.
@@ -215,12 +275,12 @@ bool OnWow64() noexcept {
 }
 
 // In the 64-bit server: the 32-bit server of the same classes is registered too.
-bool Wow64ServerRegistered() noexcept {
+bool Wow64ServerRegistered(const ClassesKey& at) noexcept {
     if constexpr (sizeof(void*) == 4) {
         return false;
     } else {
         for (const ClassNames& c : CLASSES)
-            if (ServerRegistered(c, VIEW_32)) return true;
+            if (ServerRegistered(c, VIEW_32, at)) return true;
         return false;
     }
 }
@@ -228,15 +288,16 @@ bool Wow64ServerRegistered() noexcept {
 // The 64-bit view's entries for 64-bit clients of the 32-bit server: each class tree that
 // no 64-bit server owns, the interface keys (in `interfaceViews`), the AppID with its
 // surrogate.
-HRESULT WriteSurrogateEntries(const ModuleValues& m, std::initializer_list<REGSAM> interfaceViews) noexcept {
+HRESULT WriteSurrogateEntries(const ModuleValues& m, std::initializer_list<REGSAM> interfaceViews,
+                              const ClassesKey& at) noexcept {
     for (const ClassNames& c : CLASSES) {
-        if (ServerRegistered(c, VIEW_64)) continue;
-        if (HRESULT hr = WriteRows(CLASS_ROWS, m.For(c), SURROGATE_VIEW, VIEW_64); FAILED(hr)) return hr;
+        if (ServerRegistered(c, VIEW_64, at)) continue;
+        if (HRESULT hr = WriteRows(CLASS_ROWS, m.For(c), SURROGATE_VIEW, VIEW_64, at); FAILED(hr)) return hr;
     }
     for (REGSAM view : interfaceViews)
-        if (HRESULT hr = UpdateInterfaces(true, view); FAILED(hr)) return hr;
+        if (HRESULT hr = UpdateInterfaces(true, view, at); FAILED(hr)) return hr;
     for (REGSAM view : {VIEW_32, VIEW_64})
-        if (HRESULT hr = WriteRows(APP_ID_ROWS, APP_ID_VALUES, SURROGATE_VIEW, view); FAILED(hr)) return hr;
+        if (HRESULT hr = WriteRows(APP_ID_ROWS, APP_ID_VALUES, SURROGATE_VIEW, view, at); FAILED(hr)) return hr;
     return S_OK;
 }
 
@@ -244,15 +305,15 @@ HRESULT WriteSurrogateEntries(const ModuleValues& m, std::initializer_list<REGSA
 // library went. What a registered 64-bit server still needs stays: its class keys, and its
 // ProgIDs and interface keys, which the removal took from the key both views share, are
 // written again.
-HRESULT RemoveSurrogateEntries(const ModuleValues& m) noexcept {
+HRESULT RemoveSurrogateEntries(const ModuleValues& m, const ClassesKey& at) noexcept {
     for (const ClassNames& c : CLASSES) {
         const auto values = m.For(c);
-        HRESULT hr = ServerRegistered(c, VIEW_64)
-                         ? WriteRows(CLASS_ROWS, values, SHARED_KEY, VIEW_64)
-                         : RemoveRows(CLASS_ROWS, values, SURROGATE_VIEW, VIEW_64, Removal::Trees);
+        HRESULT hr = ServerRegistered(c, VIEW_64, at)
+                         ? WriteRows(CLASS_ROWS, values, SHARED_KEY, VIEW_64, at)
+                         : RemoveRows(CLASS_ROWS, values, SURROGATE_VIEW, VIEW_64, Removal::Trees, at);
         if (FAILED(hr)) return hr;
     }
-    return UpdateInterfaces(NativeTypeLibRegistered(m), VIEW_64);
+    return UpdateInterfaces(NativeTypeLibRegistered(m, at), VIEW_64, at);
 }
 
 // Runs registration on the system default locale and gives the caller's back on the way out.
@@ -267,43 +328,93 @@ private:
     LCID saved_;
 };
 
-}  // namespace
-
-HRESULT RegisterServer() noexcept {
-    SystemLocaleScope locale;
-    ModuleValues m;
-    HRESULT hr = m.Read();
-    if (FAILED(hr)) return hr;
-    if (hr = WriteRows(APP_ID_ROWS, APP_ID_VALUES, OWN_VIEW, 0); FAILED(hr)) return hr;
-    for (const ClassNames& c : CLASSES)
-        if (hr = WriteRows(CLASS_ROWS, m.For(c), OWN_VIEW, 0); FAILED(hr)) return hr;
-    if (hr = UpdateTypeLibRegistration(true); FAILED(hr)) return hr;
-    // On a 64-bit system, 64-bit clients reach this 32-bit server out of process.
-    return OnWow64() ? WriteSurrogateEntries(m, {VIEW_64}) : S_OK;
+const ClassesKey& Classes(Scope scope) noexcept {
+    return scope == Scope::User ? USER_CLASSES : MACHINE_CLASSES;
 }
 
-HRESULT UnregisterServer() noexcept {
+constexpr const wchar_t* OWN_APP_ID_KEY = sizeof(void*) == 8 ? L"AppID\\Tamrix64.DLL" : L"AppID\\Tamrix.DLL";
+
+// This server's own registration in `scope`, read where that scope's keys alone lie (on
+// Windows HKEY_CLASSES_ROOT shows the user's keys too).
+bool Registered(Scope scope) noexcept {
+    const ClassesKey& at = scope == Scope::User ? USER_CLASSES : LOCAL_MACHINE_CLASSES;
+    for (const ClassNames& c : CLASSES)
+        if (ServerRegistered(c, 0, at)) return true;
+    return KeyExists(OWN_APP_ID_KEY, 0, at);
+}
+
+HRESULT Register(const ModuleValues& m, Scope scope) noexcept {
+    const ClassesKey& to = Classes(scope);
+    HRESULT hr = WriteRows(APP_ID_ROWS, APP_ID_VALUES, OWN_VIEW, 0, to);
+    if (FAILED(hr)) return hr;
+    for (const ClassNames& c : CLASSES)
+        if (hr = WriteRows(CLASS_ROWS, m.For(c), OWN_VIEW, 0, to); FAILED(hr)) return hr;
+    if (hr = UpdateTypeLibRegistration(true, scope); FAILED(hr)) return hr;
+    // On a 64-bit system, 64-bit clients reach this 32-bit server out of process.
+    return OnWow64() ? WriteSurrogateEntries(m, {VIEW_64}, to) : S_OK;
+}
+
+HRESULT Unregister(const ModuleValues& m, Scope scope) noexcept {
+    const ClassesKey& at = Classes(scope);
+    HRESULT hr = S_OK;
+    for (const ClassNames& c : CLASSES)
+        if (hr = RemoveRows(CLASS_ROWS, m.For(c), OWN_VIEW, 0, Removal::Trees, at); FAILED(hr)) return hr;
+    if (hr = UpdateTypeLibRegistration(false, scope); FAILED(hr)) return hr;
+    if (OnWow64())
+        if (hr = RemoveSurrogateEntries(m, at); FAILED(hr)) return hr;
+    // The application identifier goes only when everything else went.
+    if (hr = RemoveRows(APP_ID_ROWS, APP_ID_VALUES, OWN_VIEW, 0, Removal::EmptyKeys, at); FAILED(hr)) return hr;
+    if (OnWow64()) {
+        for (REGSAM view : {VIEW_32, VIEW_64})
+            if (hr = RemoveRows(APP_ID_ROWS, APP_ID_VALUES, SURROGATE_VIEW, view, Removal::EmptyKeys, at); FAILED(hr))
+                return hr;
+        // The 64-bit server's registration names its own file under the same identifier.
+        if (KeyExists(L"AppID\\Tamrix64.DLL", VIEW_64, at))
+            if (hr = WriteRows(APP_ID_ROWS, APP_ID_VALUES, SHARED_KEY, VIEW_64, at); FAILED(hr)) return hr;
+    }
+    // The 64-bit server leaves the 32-bit server's way in for 64-bit clients as it was.
+    return Wow64ServerRegistered(at) ? WriteSurrogateEntries(m, {VIEW_64, VIEW_32}, at) : S_OK;
+}
+
+}  // namespace
+
+HRESULT RegisterServer(Scope scope) noexcept {
     SystemLocaleScope locale;
     ModuleValues m;
     HRESULT hr = m.Read();
     if (FAILED(hr)) return hr;
-    for (const ClassNames& c : CLASSES)
-        if (hr = RemoveRows(CLASS_ROWS, m.For(c), OWN_VIEW, 0, Removal::Trees); FAILED(hr)) return hr;
-    if (hr = UpdateTypeLibRegistration(false); FAILED(hr)) return hr;
-    if (OnWow64())
-        if (hr = RemoveSurrogateEntries(m); FAILED(hr)) return hr;
-    // The application identifier goes only when everything else went.
-    if (hr = RemoveRows(APP_ID_ROWS, APP_ID_VALUES, OWN_VIEW, 0, Removal::EmptyKeys); FAILED(hr)) return hr;
-    if (OnWow64()) {
-        for (REGSAM view : {VIEW_32, VIEW_64})
-            if (hr = RemoveRows(APP_ID_ROWS, APP_ID_VALUES, SURROGATE_VIEW, view, Removal::EmptyKeys); FAILED(hr))
-                return hr;
-        // The 64-bit server's registration names its own file under the same identifier.
-        if (KeyExists(L"AppID\\Tamrix64.DLL", VIEW_64))
-            if (hr = WriteRows(APP_ID_ROWS, APP_ID_VALUES, SHARED_KEY, VIEW_64); FAILED(hr)) return hr;
+    // The registering user's own registration goes first: for that user its keys would hide
+    // the machine's, and on Windows the machine's would be written into them.
+    if (scope == Scope::Machine && Registered(Scope::User))
+        if (hr = Unregister(m, Scope::User); FAILED(hr)) return hr;
+    return Register(m, scope);
+}
+
+// Unregistering removes the server's registration whichever way it was made: the user's
+// first, so that on Windows the machine's removal through HKEY_CLASSES_ROOT meets its own
+// keys alone. Removing the machine's needs an administrator; without one it fails with
+// access denied. With neither registered, the scope named goes through its steps as if it
+// were (for the machine, the type library's unregistration then fails).
+HRESULT UnregisterServer(Scope scope) noexcept {
+    SystemLocaleScope locale;
+    ModuleValues m;
+    HRESULT hr = m.Read();
+    if (FAILED(hr)) return hr;
+    const bool user = Registered(Scope::User), machine = Registered(Scope::Machine);
+    if (user || (scope == Scope::User && !machine))
+        if (hr = Unregister(m, Scope::User); FAILED(hr)) return hr;
+    if (machine || (scope == Scope::Machine && !user)) hr = Unregister(m, Scope::Machine);
+    return hr;
+}
+
+bool ScopeFromCommandLine(const wchar_t* text, Scope& out) noexcept {
+    if (!text || !*text || CompareStringOrdinal(text, -1, L"machine", -1, TRUE) == CSTR_EQUAL) {
+        out = Scope::Machine;
+        return true;
     }
-    // The 64-bit server leaves the 32-bit server's way in for 64-bit clients as it was.
-    return Wow64ServerRegistered() ? WriteSurrogateEntries(m, {VIEW_64, VIEW_32}) : S_OK;
+    if (CompareStringOrdinal(text, -1, L"user", -1, TRUE) != CSTR_EQUAL) return false;
+    out = Scope::User;
+    return true;
 }
 
 }  // namespace Tamrix

@@ -40,10 +40,10 @@ bool Fill(std::wstring_view text, std::span<const Placeholder> values, std::wstr
 // The rows that have any of the bits of `views`, their placeholders filled in; E_FAIL for a
 // placeholder with no value, before anything is written.
 HRESULT Select(std::span<const Row> rows, std::span<const Placeholder> values, std::uint8_t views,
-               std::vector<Entry>& out) noexcept try {
+               const ClassesKey& classes, std::vector<Entry>& out) noexcept try {
     for (const Row& row : rows) {
         if (!(row.views & views)) continue;
-        Entry& e = out.emplace_back(&row);
+        Entry& e = out.emplace_back(&row, classes.prefix);
         if (!Fill(row.key, values, e.key) || (row.data && !Fill(row.data, values, e.data))) return E_FAIL;
     }
     return S_OK;
@@ -51,19 +51,19 @@ HRESULT Select(std::span<const Row> rows, std::span<const Placeholder> values, s
     return E_OUTOFMEMORY;
 }
 
-HRESULT DeleteTree(const std::wstring& key, REGSAM view) noexcept {
+HRESULT DeleteTree(HKEY root, const std::wstring& key, REGSAM view) noexcept {
     UniqueRegKey k;
-    LONG err = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | KEY_WRITE | DELETE | view, k.put());
+    LONG err = RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | KEY_WRITE | DELETE | view, k.put());
     if (err == ERROR_SUCCESS) err = RegDeleteTreeW(k.get(), nullptr);
     k.reset();
     // The key itself by its full path: the view must be named for the deletion too.
-    if (err == ERROR_SUCCESS) err = RegDeleteKeyExW(HKEY_CLASSES_ROOT, key.c_str(), view, 0);
+    if (err == ERROR_SUCCESS) err = RegDeleteKeyExW(root, key.c_str(), view, 0);
     return IgnoringMissing(err);
 }
 
-HRESULT Write(const Entry& e, REGSAM view) noexcept {
+HRESULT Write(HKEY root, const Entry& e, REGSAM view) noexcept {
     UniqueRegKey key;
-    LONG err = RegCreateKeyExW(HKEY_CLASSES_ROOT, e.key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+    LONG err = RegCreateKeyExW(root, e.key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                KEY_READ | KEY_WRITE | view, nullptr, key.put(), nullptr);
     // Strings are written with their terminating NUL counted in the length.
     if (err == ERROR_SUCCESS && e.row->data)
@@ -72,9 +72,9 @@ HRESULT Write(const Entry& e, REGSAM view) noexcept {
     return FromWin32(err);
 }
 
-HRESULT RemoveIfEmpty(const Entry& e, REGSAM view) noexcept {
+HRESULT RemoveIfEmpty(HKEY root, const Entry& e, REGSAM view) noexcept {
     UniqueRegKey k;
-    LONG err = RegOpenKeyExW(HKEY_CLASSES_ROOT, e.key.c_str(), 0, KEY_READ | KEY_WRITE | view, k.put());
+    LONG err = RegOpenKeyExW(root, e.key.c_str(), 0, KEY_READ | KEY_WRITE | view, k.put());
     if (err != ERROR_SUCCESS) return IgnoringMissing(err);
     if (e.row->name)
         if (HRESULT hr = IgnoringMissing(RegDeleteValueW(k.get(), e.row->name)); FAILED(hr)) return hr;
@@ -82,33 +82,59 @@ HRESULT RemoveIfEmpty(const Entry& e, REGSAM view) noexcept {
     err = RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
                            nullptr, nullptr, nullptr);
     k.reset();
-    if (err == ERROR_SUCCESS && subkeys == 0) err = RegDeleteKeyExW(HKEY_CLASSES_ROOT, e.key.c_str(), view, 0);
+    if (err == ERROR_SUCCESS && subkeys == 0) err = RegDeleteKeyExW(root, e.key.c_str(), view, 0);
     return IgnoringMissing(err);
 }
 
 }  // namespace
 
 HRESULT WriteRows(std::span<const Row> rows, std::span<const Placeholder> values, std::uint8_t views,
-                  REGSAM view) noexcept {
+                  REGSAM view, const ClassesKey& classes) noexcept {
     std::vector<Entry> entries;
-    if (HRESULT hr = Select(rows, values, views, entries); FAILED(hr)) return hr;
+    if (HRESULT hr = Select(rows, values, views, classes, entries); FAILED(hr)) return hr;
     for (const Entry& e : entries) {
-        HRESULT hr = e.row->replace ? DeleteTree(e.key, view) : S_OK;
-        if (SUCCEEDED(hr)) hr = Write(e, view);
+        HRESULT hr = e.row->replace ? DeleteTree(classes.root, e.key, view) : S_OK;
+        if (SUCCEEDED(hr)) hr = Write(classes.root, e, view);
         if (FAILED(hr)) return hr;
     }
     return S_OK;
 }
 
 HRESULT RemoveRows(std::span<const Row> rows, std::span<const Placeholder> values, std::uint8_t views,
-                   REGSAM view, Removal removal) noexcept {
+                   REGSAM view, Removal removal, const ClassesKey& classes) noexcept {
     std::vector<Entry> entries;
-    if (HRESULT hr = Select(rows, values, views, entries); FAILED(hr)) return hr;
+    if (HRESULT hr = Select(rows, values, views, classes, entries); FAILED(hr)) return hr;
     for (const Entry& e : entries) {
-        HRESULT hr = removal == Removal::Trees ? DeleteTree(e.key, view) : RemoveIfEmpty(e, view);
+        HRESULT hr = removal == Removal::Trees ? DeleteTree(classes.root, e.key, view)
+                                               : RemoveIfEmpty(classes.root, e, view);
         if (FAILED(hr)) return hr;
     }
     return S_OK;
+}
+
+HRESULT Subkeys(const wchar_t* key, REGSAM view, const ClassesKey& classes,
+                std::vector<std::wstring>& out) noexcept try {
+    UniqueRegKey k;
+    LONG err = RegOpenKeyExW(classes.root, (std::wstring(classes.prefix) + key).c_str(), 0, KEY_READ | view, k.put());
+    if (err != ERROR_SUCCESS) return IgnoringMissing(err);
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = 256;
+        err = RegEnumKeyExW(k.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (err == ERROR_NO_MORE_ITEMS) return S_OK;
+        if (err != ERROR_SUCCESS) return FromWin32(err);
+        out.emplace_back(name, size);
+    }
+} catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+}
+
+bool KeyExists(const wchar_t* key, REGSAM view, const ClassesKey& classes) noexcept try {
+    UniqueRegKey k;
+    return RegOpenKeyExW(classes.root, (std::wstring(classes.prefix) + key).c_str(), 0, KEY_READ | view, k.put()) ==
+           ERROR_SUCCESS;
+} catch (const std::bad_alloc&) {
+    return false;
 }
 
 }  // namespace Tamrix

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks a built module's export and import tables with objdump.
-#   check_pe.sh server <Tamrix.dll>    the five exports with their ordinals; system imports only;
+#   check_pe.sh server <Tamrix.dll>    the seven exports with their ordinals; system imports only;
 #                                      the file format PE_FORMAT (default pei-i386, for
 #                                      Tamrix64.dll pei-x86-64)
 #   check_pe.sh plugin <x.spi>...      undecorated export names; system imports only
@@ -34,7 +34,7 @@ case $mode in
 server)
     f=$1
     got=$(exports_of "$f" | sort -n | tr '\n' ' ')
-    want="1 DllCanUnloadNow 2 DllGetClassObject 3 DllMain 4 DllRegisterServer 5 DllUnregisterServer 6 RemoteHostW "
+    want="1 DllCanUnloadNow 2 DllGetClassObject 3 DllMain 4 DllRegisterServer 5 DllUnregisterServer 6 RemoteHostW 7 DllInstall "
     if [ "$got" != "$want" ]; then echo "FAIL exports of $f: $got"; fail=1; fi
     format=${PE_FORMAT:-pei-i386}
     grep -q "file format $format\$" <<< "$("$OBJDUMP" -f "$f")" || { echo "FAIL $f is not $format"; fail=1; }

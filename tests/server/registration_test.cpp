@@ -349,4 +349,92 @@ TEST_F(Registration, AServerInAFolderOutsideTheCodePageRegistersItsWholeName) {
     EXPECT_TRUE(TypeLibPath().empty());
 }
 
+// Every key and value of the server's registration below `root`'s "Software\Classes", as
+// "key|value=data" lines: the class trees, the AppID, the type library, its interfaces.
+std::set<std::string> RegisteredBelow(HKEY root) {
+    std::set<std::string> out;
+    auto walk = [&](auto& self, const std::string& path) -> void {
+        UniqueRegKey key;
+        if (RegOpenKeyExA(root, ("Software\\Classes\\" + path).c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+            return;
+        char name[256], data[1024];
+        for (DWORD i = 0;; ++i) {
+            DWORD size = sizeof name, dataSize = sizeof data;
+            if (RegEnumValueA(key.get(), i, name, &size, nullptr, nullptr, reinterpret_cast<BYTE*>(data),
+                              &dataSize) != ERROR_SUCCESS)
+                break;
+            out.insert(path + "|" + name + "=" + std::string(data, dataSize));
+        }
+        out.insert(path);
+        for (const std::string& sub : [&] {
+                 std::vector<std::string> subs;
+                 for (DWORD i = 0;; ++i) {
+                     DWORD size = sizeof name;
+                     if (RegEnumKeyExA(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                         return subs;
+                     subs.push_back(name);
+                 }
+             }())
+            self(self, path + "\\" + sub);
+    };
+    for (const ClassTree& t : TREES)
+        for (const std::string& k : {t.progId, t.viProgId, "CLSID\\" + t.clsid}) walk(walk, k);
+    for (const std::string& k : {"AppID\\" + LIB_ID, std::string("AppID\\Tamrix.DLL"), "TypeLib\\" + LIB_ID}) walk(walk, k);
+    ComPtr<ITypeLib> lib;
+    EXPECT_EQ(S_OK, LoadTypeLib(testenv::Wide(testenv::DllPath()).c_str(), lib.put()));
+    for (UINT i = 0; lib && i < lib->GetTypeInfoCount(); ++i) {
+        ComPtr<ITypeInfo> info;
+        TYPEATTR* attr = nullptr;
+        if (FAILED(lib->GetTypeInfo(i, info.put())) || FAILED(info->GetTypeAttr(&attr))) continue;
+        wchar_t iid[39];
+        StringFromGUID2(attr->guid, iid, 39);
+        info->ReleaseTypeAttr(attr);
+        walk(walk, "Interface\\" + testenv::Narrow(iid));
+    }
+    return out;
+}
+
+// regsvr32 /n /i:user writes below the user's classes what the machine-wide registration
+// writes below the machine's, nothing there; either way's unregistration removes both, and
+// a machine-wide registration replaces the registering user's own.
+TEST_F(Registration, PerUserRegistrationMirrorsTheMachinesAndEitherUnregistrationRemovesBoth) {
+    ServerDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    using InstallFn = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
+    const auto install = reinterpret_cast<InstallFn>(reinterpret_cast<void*>(GetProcAddress(dll.Module(), "DllInstall")));
+    ASSERT_TRUE(install);
+    EXPECT_EQ(E_INVALIDARG, install(TRUE, L"everyone"));
+    EXPECT_EQ(S_OK, install(TRUE, L"Machine"));
+    const std::set<std::string> machine = RegisteredBelow(HKEY_LOCAL_MACHINE);
+    EXPECT_GT(machine.size(), 40u);
+    EXPECT_EQ(S_OK, install(FALSE, nullptr));
+    ASSERT_TRUE(RegisteredBelow(HKEY_LOCAL_MACHINE).empty());
+
+    struct Case {
+        const wchar_t *first, *then;  // DllInstall's text; null: DllRegisterServer, DllUnregisterServer
+        bool registers, machineLeft, userLeft;
+    };
+    const Case cases[] = {
+        {L"user", nullptr, false, false, false},       {L"user", L"machine", false, false, false},
+        {nullptr, L"user", false, false, false},      {L"user", L"user", false, false, false},
+        {L"user", nullptr, true, true, false},        {nullptr, L"user", true, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.first ? testenv::Narrow(c.first) : "machine") << " then "
+                                        << (c.registers ? "registering " : "unregistering ")
+                                        << (c.then ? testenv::Narrow(c.then) : "machine"));
+        EXPECT_EQ(S_OK, c.first ? install(TRUE, c.first) : dll.Register());
+        EXPECT_EQ(c.first ? std::set<std::string>{} : machine, RegisteredBelow(HKEY_LOCAL_MACHINE));
+        if (c.first) {
+            EXPECT_EQ(machine, RegisteredBelow(HKEY_CURRENT_USER)) << "the same rows for the user";
+        }
+        const HRESULT hr = c.registers ? (c.then ? install(TRUE, c.then) : dll.Register())
+                                       : (c.then ? install(FALSE, c.then) : dll.Unregister());
+        EXPECT_EQ(S_OK, hr);
+        EXPECT_EQ(c.machineLeft ? machine : std::set<std::string>{}, RegisteredBelow(HKEY_LOCAL_MACHINE));
+        EXPECT_EQ(c.userLeft ? machine : std::set<std::string>{}, RegisteredBelow(HKEY_CURRENT_USER));
+        install(FALSE, L"user");
+    }
+}
+
 }  // namespace

@@ -1,0 +1,53 @@
+# Makes the Windows release archive, Tamrix-<version>-windows.zip: run by the build's
+# windows_zip target (cmake -P) with
+#   VERSION SOURCE_DIR OUT_DIR DLL32 DLL64 PLUGINS32 PLUGINS64 (lists of files) STRIP32 STRIP64
+#   LICENCES (pairs: name;file)
+set(name Tamrix-${VERSION})
+set(stage ${OUT_DIR}/${name})
+file(REMOVE_RECURSE ${stage})
+file(MAKE_DIRECTORY ${stage}/plugins ${stage}/plugins64 ${stage}/examples ${stage}/licences)
+
+# The modules without their debugging information.
+function(stripped strip from to)
+  execute_process(COMMAND ${strip} --strip-debug -o ${to} ${from} RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "${strip} failed on ${from}")
+  endif()
+endfunction()
+stripped(${STRIP32} ${DLL32} ${stage}/Tamrix.dll)
+stripped(${STRIP64} ${DLL64} ${stage}/Tamrix64.dll)
+foreach(f IN LISTS PLUGINS32)
+  get_filename_component(n ${f} NAME)
+  stripped(${STRIP32} ${f} ${stage}/plugins/${n})
+endforeach()
+foreach(f IN LISTS PLUGINS64)
+  get_filename_component(n ${f} NAME)
+  stripped(${STRIP64} ${f} ${stage}/plugins64/${n})
+endforeach()
+
+# Text files with Windows line ends; the README names the version.
+function(windows_text from to)
+  file(READ ${from} text)
+  string(REPLACE "@TAMRIX_VERSION@" "${VERSION}" text "${text}")
+  string(REPLACE "\r\n" "\n" text "${text}")
+  string(REPLACE "\n" "\r\n" text "${text}")
+  file(WRITE ${to} "${text}")
+endfunction()
+foreach(f README.txt install.cmd uninstall.cmd)
+  windows_text(${SOURCE_DIR}/packaging/windows/${f} ${stage}/${f})
+endforeach()
+foreach(f plugins.js tour.js tour.vbs)
+  windows_text(${SOURCE_DIR}/examples/${f} ${stage}/examples/${f})
+endforeach()
+while(LICENCES)
+  list(POP_FRONT LICENCES n f)
+  windows_text(${f} ${stage}/licences/${n}.txt)
+endwhile()
+
+file(REMOVE ${OUT_DIR}/${name}-windows.zip)
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${name}-windows.zip --format=zip ${name}
+                WORKING_DIRECTORY ${OUT_DIR} RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "could not make ${OUT_DIR}/${name}-windows.zip")
+endif()
+message(STATUS "Made ${OUT_DIR}/${name}-windows.zip")
