@@ -26,7 +26,9 @@ for pair in $(arg tamrix.mounts | tr ',' ' '); do
     mount -t 9p -o trans=virtio,version=9p2000.L,msize=524288,cache=loose "${pair%%=*}" "${pair#*=}" ||
         echo "i386 machine: cannot mount ${pair#*=}"
 done
-job=$(arg tamrix.job)
+mkdir -p /mnt/job
+mount -t 9p -o trans=virtio,version=9p2000.L job /mnt/job
+job=/mnt/job/job.sh
 echo "i386 machine: up after $(cut -d' ' -f1 /proc/uptime) s"
 if [ -x "$job" ]; then
     "$job" </dev/null

@@ -147,8 +147,8 @@ run_guest() {
         kvm) cpu=max,-smap,-arch-capabilities ;;
     esac
     # The command, its folder and the caller's Tamrix settings go to the guest in a job file
-    # inside the first shared folder; the guest writes its exit code beside it.
-    job=$(mktemp -d "${folders[0]}/.i386-job.XXXXXX")
+    # in a folder of its own, shared too; the guest writes its exit code beside it.
+    job=$(mktemp -d)
     trap 'rm -rf "$job"' EXIT
     {
         echo '#!/bin/bash'
@@ -158,7 +158,8 @@ run_guest() {
         printf '%q ' "$@"; echo
     } >"$job/job.sh"
     chmod +x "$job/job.sh"
-    local shares=(-virtfs "local,path=$here,mount_tag=tamrix,security_model=none,readonly=on") i=0 mounts=""
+    local shares=(-virtfs "local,path=$here,mount_tag=tamrix,security_model=none,readonly=on"
+                  -virtfs "local,path=$job,mount_tag=job,security_model=none") i=0 mounts=""
     for f in "${folders[@]}"; do
         shares+=(-virtfs "local,path=$f,mount_tag=share$i,security_model=none")
         mounts+="share$i=$f,"; i=$((i + 1))
@@ -168,7 +169,7 @@ run_guest() {
     local status=0
     qemu-system-x86_64 -accel "$accel" -cpu "$cpu" -smp "$cores" -m 4096 -nographic -no-reboot \
         -kernel "$cache/ready/vmlinuz" -initrd "$cache/ready/initrd.img" \
-        -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 init=/sbin/tamrix-init tamrix.mounts=${mounts%,} tamrix.job=$job/job.sh" \
+        -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 init=/sbin/tamrix-init tamrix.mounts=${mounts%,}" \
         -drive "file=$cache/ready/rootfs.img,if=virtio,format=raw,snapshot=on" \
         "${shares[@]}" -nic none </dev/null | sed -u -e '1,/i386 machine: up after/{/i386 machine: up after/!d}' -e 's/^.*\(i386 machine: up after\)/\1/' -e '/sysrq: Power Off\|reboot: Power down/d' || status=$?
     [ $status -eq 0 ] || { log "qemu ended with $status"; exit 125; }
