@@ -4,7 +4,7 @@
 // and every failure, each with what went wrong in words.
 //
 //   cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/inprocess]
-//                            [/timeout:<ms>] <file or folder>...
+//                            [/timeout:<ms>] [/membertimeout:<ms>] [/probeall] <file or folder>...
 //
 // /plugins: a folder of Susie plug-ins searched besides the usual places (the current
 // folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
@@ -14,6 +14,14 @@
 // or hangs fails only its file and the next plug-in that reads the file is asked;
 // /inprocess runs them in this process instead (a little faster, but a plug-in that crashes
 // ends the tour); /timeout: how long a plug-in may take over one call (default 30000 ms).
+//
+// Inside an archive only the members whose names match a pattern of the picture plug-ins
+// (their file filter) are extracted and asked whether they are pictures; the others are
+// listed as "not probed", as a Susie archive plug-in hands out only whole members, and some
+// decompress the archive from its start for each one. /probeall asks every member.
+// /membertimeout: how long extracting one member may take (default: as /timeout); a member
+// that takes longer is a failure and the archive is listed again to go on with the next.
+// Only isolated plug-ins can be stopped: in this process the limit is checked afterwards.
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 
 // A path made absolute. (Wine 8's GetAbsolutePathName drops the last part of a full path
@@ -23,11 +31,13 @@ function absolute(path) {
 }
 
 var USAGE = "usage: cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/inprocess] " +
-    "[/timeout:<ms>] <file or folder>...";
+    "[/timeout:<ms>] [/membertimeout:<ms>] [/probeall] <file or folder>...";
 var pluginFolder = null;
 var toType = null;
 var isolate = true;
 var timeout = null;
+var memberTimeout = null;
+var probeAll = false;
 var outFolder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "tamrix-tour");
 var inputs = [];
 for (var a = 0; a < WScript.Arguments.length; ++a) {
@@ -37,11 +47,13 @@ for (var a = 0; a < WScript.Arguments.length; ++a) {
     else if (lower.indexOf("/out:") === 0) outFolder = absolute(arg.substr(5));
     else if (lower.indexOf("/to:") === 0) toType = lower.substr(4).replace(/^\./, "");
     else if (lower.indexOf("/timeout:") === 0) timeout = parseInt(arg.substr(9), 10);
+    else if (lower.indexOf("/membertimeout:") === 0) memberTimeout = parseInt(arg.substr(15), 10);
+    else if (lower === "/probeall") probeAll = true;
     else if (lower === "/inprocess") isolate = false;
     else if (lower === "/isolate") isolate = true;  // the default; kept for older command lines
     else inputs.push(absolute(arg));
 }
-if (inputs.length === 0 || (timeout !== null && !(timeout >= 0))) {
+if (inputs.length === 0 || (timeout !== null && !(timeout >= 0)) || (memberTimeout !== null && !(memberTimeout > 0))) {
     WScript.Echo(USAGE);
     WScript.Quit(2);
 }
@@ -78,6 +90,23 @@ var host = new ActiveXObject("Tamrix.TamrixHost.1");
 // folder, which holds none.
 host.Init(isolate ? 16 + 15 : 15, pluginFolder !== null ? pluginFolder : fso.GetSpecialFolder(2).Path);
 if (timeout !== null) host.CallTimeout = timeout;
+var callTimeout = host.CallTimeout;
+if (memberTimeout === null) memberTimeout = callTimeout;
+
+// The names the picture plug-ins read, from their file filter (the combined patterns after
+// "All images"), as one expression; null when they give none. (Split at an expression: Wine 8's
+// JScript splits wrongly at a string that holds a NUL.)
+var PICTURE_NAMES = (function () {
+    var parts = [];
+    try { parts = String(host.GetFileFilter(1)).split(/\0/); } catch (err) { /* every member is asked */ }
+    var patterns = parts.length > 1 ? parts[1].split(";") : [], alternatives = [];
+    for (var i = 0; i < patterns.length; ++i) {
+        var pattern = patterns[i].replace(/^\s+|\s+$/g, "");
+        if (pattern === "") continue;
+        alternatives.push(pattern.replace(/[.+^${}()|[\]\\]/g, "\\$&").replace(/\*/g, ".*").replace(/\?/g, "."));
+    }
+    return alternatives.length > 0 ? new RegExp("^(" + alternatives.join("|") + ")$", "i") : null;
+})();
 var pluginNames = [];
 for (var e = new Enumerator(host); !e.atEnd(); e.moveNext()) {
     try {
@@ -129,7 +158,7 @@ function addInput(path) {
 for (var i = 0; i < inputs.length; ++i) addInput(inputs[i]);
 makeFolders(outFolder);
 
-var stats = {files: 0, pictures: 0, members: 0, failures: 0};
+var stats = {files: 0, pictures: 0, members: 0, failures: 0, unprobed: 0};
 var sheet = [];     // the pictures the contact sheet shows
 var failures = [];  // and the failures it lists
 var usedNames = {};
@@ -253,35 +282,76 @@ function dateText(d) {
 }
 
 // Lists an archive with the first archive plug-in that can (the next one is asked when one
-// fails or crashes), extracts its members with that plug-in into the scratch folder, and
-// takes the pictures among them.
+// fails or crashes); then, showing how many members are done of all, extracts those that can
+// be pictures with that plug-in into the scratch folder, and takes the pictures among them.
+// A member that takes longer than /membertimeout to extract is a failure; as an isolated
+// plug-in's helper is ended then, the archive is listed again and the next member taken.
+function listing(path) {
+    var list = host.GetArchiveInfo(path, 0), entries = [];
+    for (var m = new Enumerator(list); !m.atEnd(); m.moveNext()) entries.push(m.item());
+    return {spi: list.Plugin, entries: entries};
+}
+var TIMEOUT_CODE = 0x800705B4 | 0;  // HRESULT_FROM_WIN32(ERROR_TIMEOUT): the helper was ended
 function archive(path, label) {
     var list;
     try {
-        list = host.GetArchiveInfo(path, 0);
+        list = listing(path);
     } catch (err) {
         row(label, "(none)", "cannot list", "");
         failed(label, "(none)", err);
         return;
     }
-    var spi = list.Plugin;
-    var plugin = shortName(spi);
-    row(label, plugin, list.Count + " member(s)", "");
-    for (var m = new Enumerator(list); !m.atEnd(); m.moveNext()) {
-        var entry = m.item();
+    var plugin = shortName(list.spi), total = list.entries.length, width = String(total).length;
+    row(label, plugin, total + " member(s)", "");
+    for (var k = 0; k < total; ++k) {
+        var entry = list.entries[k];
         ++stats.members;
         var memberName = entry.Path + entry.FileName;
-        WScript.Echo("      - " + pad(memberName, 40) + lpad(entry.FileSize, 10) + " bytes  " + dateText(entry.TimeStamp));
+        // An empty member (a folder's, say) holds nothing to ask about.
+        var candidate = entry.FileSize === 0 || probeAll || PICTURE_NAMES === null || PICTURE_NAMES.test(String(entry.FileName));
+        WScript.Echo("      " + lpad(k + 1, width) + "/" + total + " " + pad(memberName, 40) + lpad(entry.FileSize, 10) +
+                     " bytes  " + pad(dateText(entry.TimeStamp), 16) + (candidate ? "" : "  not probed"));
+        if (!candidate) {
+            ++stats.unprobed;
+            continue;
+        }
         if (entry.FileSize === 0) continue;
         var memberLabel = label + "/" + entry.FileName;
         // Numbered, so that members of one name stay apart; the name's ending stays, as some
         // plug-ins go by it.
         var copy = fso.BuildPath(scratch, stats.members + "_" + String(entry.FileName).replace(/[\\\/:*?"<>|]/g, "_"));
+        var started = new Date().getTime();
+        host.CallTimeout = memberTimeout;
         try {
-            spi.GetFileToFile(path, entry, copy);
+            list.spi.GetFileToFile(path, entry, copy);
+            var took = new Date().getTime() - started;
+            if (memberTimeout > 0 && took > memberTimeout) {
+                failed(label + "/" + memberName, plugin, {number: TIMEOUT_CODE, description:
+                       "extracting it took " + took + " ms, more than /membertimeout (" + memberTimeout + " ms)"});
+                continue;
+            }
         } catch (err) {
-            failed(label + "/" + memberName, plugin, err);
+            host.CallTimeout = callTimeout;
+            if ((err.number | 0) !== TIMEOUT_CODE) {
+                failed(label + "/" + memberName, plugin, err);
+                continue;
+            }
+            failed(label + "/" + memberName, plugin, {number: err.number, description: "not extracted within /membertimeout (" +
+                   memberTimeout + " ms): " + words(err)});
+            try {
+                var again = listing(path);
+                if (again.entries.length !== total) throw {number: 0x80004005 | 0, description: "it lists " + again.entries.length + " member(s) now"};
+                list = again;
+            } catch (err2) {
+                failed(label, plugin, {number: err2.number, description: "not listed again after a member's time ran out, " +
+                       (total - k - 1) + " member(s) left: " + words(err2)});
+                stats.unprobed += total - k - 1;
+                stats.members += total - k - 1;
+                return;
+            }
             continue;
+        } finally {
+            host.CallTimeout = callTimeout;
         }
         var reader = null;
         try {
@@ -341,6 +411,9 @@ host = null;
 CollectGarbage();  // the plug-in objects let go of the extracted members
 try { fso.DeleteFolder(scratch, true); } catch (err) { /* left in the temporary folder */ }
 
+var summary = stats.files + " file(s) read, " + stats.pictures + " picture(s) decoded, " + stats.failures + " failure(s)" +
+    (stats.unprobed > 0 ? ", " + stats.unprobed + " member(s) not probed" : "");
+
 // ---- The contact sheet --------------------------------------------------------------------
 // The summary, the failures, then every picture in a box of one size: scaled down when
 // larger, scaled up with its pixels kept sharp when smaller, linked to its bitmap file.
@@ -351,6 +424,10 @@ page.WriteLine(SHEET_STYLE);
 page.WriteLine("</style></head><body><h1>Tamrix tour</h1>");
 page.WriteLine("<p>" + stats.files + " file(s) read, " + stats.pictures + " picture(s) decoded, " +
                stats.failures + " failure(s).</p>");
+if (stats.unprobed > 0) {
+    page.WriteLine("<p>" + stats.unprobed + " of " + stats.members + " archive member(s) not probed: no picture plug-in's " +
+                   "pattern matches their names, so they were listed, not extracted (<code>/probeall</code> asks them too).</p>");
+}
 if (failures.length > 0) {
     page.WriteLine("<h2>Failures</h2><table><tr><th>File</th><th>Plug-in</th><th>Code</th><th>What happened</th></tr>");
     for (var r = 0; r < failures.length; ++r) {
@@ -373,5 +450,5 @@ page.Close();
 
 WScript.Echo("");
 WScript.Echo("Output: " + outFolder + " (open index.html in a browser)");
-WScript.Echo(stats.files + " file(s) read, " + stats.pictures + " picture(s) decoded, " + stats.failures + " failure(s)");
+WScript.Echo(summary);
 WScript.Quit(stats.failures > 0 ? 1 : 0);

@@ -4,7 +4,7 @@
 ' and every failure, each with what went wrong in words.
 '
 '   cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/inprocess]
-'                             [/timeout:<ms>] <file or folder>...
+'                             [/timeout:<ms>] [/membertimeout:<ms>] [/probeall] <file or folder>...
 '
 ' /plugins: a folder of Susie plug-ins searched besides the usual places (the current
 ' folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
@@ -14,6 +14,14 @@
 ' or hangs fails only its file and the next plug-in that reads the file is asked;
 ' /inprocess runs them in this process instead (a little faster, but a plug-in that crashes
 ' ends the tour); /timeout: how long a plug-in may take over one call (default 30000 ms).
+'
+' Inside an archive only the members whose names match a pattern of the picture plug-ins
+' (their file filter) are extracted and asked whether they are pictures; the others are
+' listed as "not probed", as a Susie archive plug-in hands out only whole members, and some
+' decompress the archive from its start for each one. /probeall asks every member.
+' /membertimeout: how long extracting one member may take (default: as /timeout); a member
+' that takes longer is a failure and the archive is listed again to go on with the next.
+' Only isolated plug-ins can be stopped: in this process the limit is checked afterwards.
 Option Explicit
 
 Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
@@ -31,6 +39,8 @@ Dim pluginFolder : pluginFolder = ""
 Dim toType : toType = ""
 Dim isolate : isolate = True
 Dim timeout : timeout = -1
+Dim memberTimeout : memberTimeout = -1
+Dim probeAll : probeAll = False
 Dim outFolder : outFolder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "tamrix-tour")
 Dim inputs : Set inputs = CreateObject("Scripting.Dictionary")
 Dim a, arg
@@ -46,6 +56,12 @@ For a = 0 To WScript.Arguments.Count - 1
     ElseIf LCase(Left(arg, 9)) = "/timeout:" Then
         timeout = -2
         If IsNumeric(Mid(arg, 10)) Then timeout = CLng(Mid(arg, 10))
+    ElseIf LCase(Left(arg, 15)) = "/membertimeout:" Then
+        memberTimeout = -2
+        If IsNumeric(Mid(arg, 16)) Then memberTimeout = CLng(Mid(arg, 16))
+        If memberTimeout = 0 Then memberTimeout = -2
+    ElseIf LCase(arg) = "/probeall" Then
+        probeAll = True
     ElseIf LCase(arg) = "/inprocess" Then
         isolate = False
     ElseIf LCase(arg) = "/isolate" Then
@@ -54,9 +70,9 @@ For a = 0 To WScript.Arguments.Count - 1
         inputs.Add inputs.Count, Absolute(arg)
     End If
 Next
-If inputs.Count = 0 Or timeout < -1 Then
+If inputs.Count = 0 Or timeout < -1 Or memberTimeout < -1 Then
     WScript.Echo "usage: cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/inprocess] " & _
-                 "[/timeout:<ms>] <file or folder>..."
+                 "[/timeout:<ms>] [/membertimeout:<ms>] [/probeall] <file or folder>..."
     WScript.Quit 2
 End If
 
@@ -113,6 +129,48 @@ Dim host : Set host = CreateObject("Tamrix.TamrixHost.1")
 Dim flags : If isolate Then flags = 16 + 15 Else flags = 15
 If pluginFolder <> "" Then host.Init flags, pluginFolder Else host.Init flags, fso.GetSpecialFolder(2).Path
 If timeout >= 0 Then host.CallTimeout = timeout
+Dim callTimeout : callTimeout = host.CallTimeout
+If memberTimeout < 0 Then memberTimeout = callTimeout
+
+' The names the picture plug-ins read, from their file filter (the combined patterns after
+' "All images"), as one expression; Nothing when they give none.
+Dim pictureNames : Set pictureNames = Nothing
+Sub ReadPictureNames()
+    Dim filter, parts, patterns, pattern, alternatives, i, j, ch, expr
+    On Error Resume Next
+    filter = host.GetFileFilter(1)
+    If Err.Number <> 0 Then Exit Sub   ' every member is asked
+    On Error GoTo 0
+    parts = Split(filter, Chr(0))
+    If UBound(parts) < 1 Then Exit Sub
+    patterns = Split(parts(1), ";")
+    alternatives = ""
+    For i = 0 To UBound(patterns)
+        pattern = Trim(patterns(i))
+        If pattern <> "" Then
+            expr = ""
+            For j = 1 To Len(pattern)
+                ch = Mid(pattern, j, 1)
+                If ch = "*" Then
+                    expr = expr & ".*"
+                ElseIf ch = "?" Then
+                    expr = expr & "."
+                ElseIf InStr(".+^$|{}()[]\", ch) > 0 Then
+                    expr = expr & "\" & ch
+                Else
+                    expr = expr & ch
+                End If
+            Next
+            If alternatives <> "" Then alternatives = alternatives & "|"
+            alternatives = alternatives & expr
+        End If
+    Next
+    If alternatives = "" Then Exit Sub
+    Set pictureNames = New RegExp
+    pictureNames.Pattern = "^(" & alternatives & ")$"
+    pictureNames.IgnoreCase = True
+End Sub
+ReadPictureNames
 Dim note : note = ""
 If pluginFolder <> "" Then note = " (searched " & pluginFolder & " too)"
 If isolate Then note = note & ", isolated" Else note = note & ", in this process"
@@ -160,8 +218,8 @@ For Each key In inputs.Keys
 Next
 MakeFolders outFolder
 
-Dim readCount, pictureCount, memberCount, failureCount
-readCount = 0 : pictureCount = 0 : memberCount = 0 : failureCount = 0
+Dim readCount, pictureCount, memberCount, failureCount, unprobedCount
+readCount = 0 : pictureCount = 0 : memberCount = 0 : failureCount = 0 : unprobedCount = 0
 Dim sheet : Set sheet = CreateObject("Scripting.Dictionary")        ' the pictures the contact sheet shows
 Dim failures : Set failures = CreateObject("Scripting.Dictionary")  ' and the failures it lists
 Dim pictures : Set pictures = CreateObject("Scripting.Dictionary")  ' the pictures to convert
@@ -317,12 +375,29 @@ Function DateText(d)
 End Function
 
 ' Lists an archive with the first archive plug-in that can (the next one is asked when one
-' fails or crashes), extracts its members with that plug-in into the scratch folder, and
-' takes the pictures among them.
-Sub OpenArchive(path, label)
-    Dim list, spi, pluginText, entry, reader, copy, kind, number, description
-    On Error Resume Next
+' fails or crashes); then, showing how many members are done of all, extracts those that can
+' be pictures with that plug-in into the scratch folder, and takes the pictures among them.
+' A member that takes longer than /membertimeout to extract is a failure; as an isolated
+' plug-in's helper is ended then, the archive is listed again and the next member taken.
+Const TIMEOUT_CODE = &H800705B4   ' HRESULT_FROM_WIN32(ERROR_TIMEOUT): the helper was ended
+Function Listing(path, ByRef spi)
+    Dim list, entry, entries, i
     Set list = host.GetArchiveInfo(path, 0)
+    ' An array, not a Dictionary: Wine 8's loses number keys past a few hundred.
+    ReDim entries(list.Count - 1)
+    i = 0
+    For Each entry In list
+        If i <= UBound(entries) Then Set entries(i) = entry
+        i = i + 1
+    Next
+    Set spi = list.Plugin
+    Listing = entries
+End Function
+
+Sub OpenArchive(path, label)
+    Dim entries, again, spi, pluginText, entry, reader, copy, kind, number, description, k, total, candidate, started, took, memberName
+    On Error Resume Next
+    entries = Listing(path, spi)
     number = Err.Number : description = Err.Description
     On Error GoTo 0
     If number <> 0 Then
@@ -330,23 +405,60 @@ Sub OpenArchive(path, label)
         Failed label, "(none)", number, description
         Exit Sub
     End If
-    Set spi = list.Plugin
     pluginText = ShortName(spi)
-    Row label, pluginText, list.Count & " member(s)", ""
-    For Each entry In list
+    total = UBound(entries) + 1
+    Row label, pluginText, total & " member(s)", ""
+    For k = 0 To total - 1
+        Set entry = entries(k)
         memberCount = memberCount + 1
-        WScript.Echo "      - " & Pad(entry.Path & entry.FileName, 40) & Right(Space(10) & entry.FileSize, 10) & _
-                     " bytes  " & DateText(entry.TimeStamp)
-        If entry.FileSize > 0 Then
+        memberName = entry.Path & entry.FileName
+        candidate = probeAll Or entry.FileSize = 0   ' an empty member (a folder's, say) holds nothing to ask about
+        If Not candidate Then
+            If pictureNames Is Nothing Then candidate = True Else candidate = pictureNames.Test(entry.FileName)
+        End If
+        text = "      " & Right(Space(Len(CStr(total))) & (k + 1), Len(CStr(total))) & "/" & total & " " & Pad(memberName, 40) & _
+               Right(Space(10) & entry.FileSize, 10) & " bytes  " & Pad(DateText(entry.TimeStamp), 16)
+        If candidate Then WScript.Echo text Else WScript.Echo text & "  not probed"
+        If Not candidate Then
+            unprobedCount = unprobedCount + 1
+        ElseIf entry.FileSize > 0 Then
             ' Numbered, so that members of one name stay apart; the name's ending stays, as
             ' some plug-ins go by it.
             copy = fso.BuildPath(scratch, memberCount & "_" & CleanName(entry.FileName))
+            started = Timer
+            host.CallTimeout = memberTimeout
             On Error Resume Next
             spi.GetFileToFile path, entry, copy
             number = Err.Number : description = Err.Description
             On Error GoTo 0
-            If number <> 0 Then
-                Failed label & "/" & entry.Path & entry.FileName, pluginText, number, description
+            host.CallTimeout = callTimeout
+            took = Round((Timer - started) * 1000)
+            If took < 0 Then took = took + 86400000   ' past midnight
+            If number = TIMEOUT_CODE Then
+                Failed label & "/" & memberName, pluginText, number, "not extracted within /membertimeout (" & _
+                       memberTimeout & " ms): " & WordsOf(number, description)
+                On Error Resume Next
+                again = Listing(path, spi)
+                number = Err.Number : description = Err.Description
+                If number = 0 Then
+                    If UBound(again) + 1 <> total Then
+                        number = &H80004005 : description = "it lists " & (UBound(again) + 1) & " member(s) now"
+                    End If
+                End If
+                On Error GoTo 0
+                If number <> 0 Then
+                    Failed label, pluginText, number, "not listed again after a member's time ran out, " & _
+                           (total - k - 1) & " member(s) left: " & WordsOf(number, description)
+                    unprobedCount = unprobedCount + total - k - 1
+                    memberCount = memberCount + total - k - 1
+                    Exit Sub
+                End If
+                entries = again
+            ElseIf number <> 0 Then
+                Failed label & "/" & memberName, pluginText, number, description
+            ElseIf memberTimeout > 0 And took > memberTimeout Then
+                Failed label & "/" & memberName, pluginText, TIMEOUT_CODE, "extracting it took " & took & _
+                       " ms, more than /membertimeout (" & memberTimeout & " ms)"
             Else
                 On Error Resume Next
                 Set reader = host.QuerySpiFromFile(copy, 0)
@@ -438,6 +550,10 @@ page.WriteLine sheetStyle
 page.WriteLine "</style></head><body><h1>Tamrix tour</h1>"
 page.WriteLine "<p>" & readCount & " file(s) read, " & pictureCount & " picture(s) decoded, " & _
                failureCount & " failure(s).</p>"
+If unprobedCount > 0 Then
+    page.WriteLine "<p>" & unprobedCount & " of " & memberCount & " archive member(s) not probed: no picture plug-in's " & _
+                   "pattern matches their names, so they were listed, not extracted (<code>/probeall</code> asks them too).</p>"
+End If
 If failures.Count > 0 Then
     page.WriteLine "<h2>Failures</h2><table><tr><th>File</th><th>Plug-in</th><th>Code</th><th>What happened</th></tr>"
     For Each key In failures.Keys
@@ -461,6 +577,8 @@ page.Close
 
 WScript.Echo ""
 WScript.Echo "Output: " & outFolder & " (open index.html in a browser)"
-WScript.Echo readCount & " file(s) read, " & pictureCount & " picture(s) decoded, " & failureCount & " failure(s)"
+text = readCount & " file(s) read, " & pictureCount & " picture(s) decoded, " & failureCount & " failure(s)"
+If unprobedCount > 0 Then text = text & ", " & unprobedCount & " member(s) not probed"
+WScript.Echo text
 If failureCount > 0 Then WScript.Quit 1
 WScript.Quit 0

@@ -19,6 +19,9 @@
 //   TESTSPI_LIST_RESULT   GetArchiveInfo answers this code, and no listing, for any QQZ1 archive
 //   TESTSPI_FORGETFUL     GetFile from a file works only on the archive listed last, which
 //                         IsSupported about any other name forgets
+//   TESTSPI_MEMBER_DELAY  GetFile from a file first waits as many milliseconds as the member's
+//                         crc says, as a plug-in that decompresses its archive from the start
+//                         for every member
 //   TESTSPI_WRITES        CreatePicture writes destinations ending in this (e.g. ".qqw") and
 //                         answers 2 for any other
 //   TESTSPI_UPSETS_CALLER every call (DllMain too) ends as some Delphi plug-ins do: FP
@@ -1004,6 +1007,9 @@ static int get_file(const Ch* src, LONG_PTR len, void* dest, unsigned flag, Prog
         QqzHeader header;
         QqzMember member;
         if (!find_member_at(file, len, header, member)) return SPI_DATA_BROKEN;
+#ifdef TESTSPI_MEMBER_DELAY
+        Sleep(member.crc);
+#endif
         data = file.data() + len;
         size = member.size;
         fileCode = header.fileCode;
