@@ -36,7 +36,7 @@ HRESULT NoneTook(const SPI::PluginName& name, const std::wstring& what, DWORD un
         return E_INVALIDARG;
     }
     if (unread != ERROR_SUCCESS)
-        NoteFailure(L"cannot read " + what + L": " + ResultText(HRESULT_FROM_WIN32(unread)));
+        SPI::NoteUnreadable(what, unread);
     else
         NoteFailure(L"no plug-in reads " + what);
     return E_FAIL;

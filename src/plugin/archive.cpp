@@ -45,7 +45,8 @@ HRESULT ArchiveListing::Read(const SpiInterface& plugin, Source& source) {
     }
     source.Release();
     if (!list) {
-        if (code != SPI_OK) NotePluginCode(plugin.WidePath(), L"list", SourceWords(source), code);
+        if (code != SPI_OK && !NoteIfUnreadable(source))
+            NotePluginCode(plugin.WidePath(), L"list", SourceWords(source), code);
         return MapResult(code);
     }
 
@@ -129,6 +130,7 @@ HRESULT RecordsOfThisWidth(std::span<const BYTE> records, size_t recordSize, boo
 namespace {
 
 void NoteMemberCode(const SpiInterface& plugin, const Source& source, const std::wstring& name, int code) {
+    if (NoteIfUnreadable(source)) return;
     NotePluginCode(plugin.WidePath(), (L"find member " + Tamrix::Quoted(name) + L" in").c_str(), SourceWords(source),
                    code);
 }
@@ -184,7 +186,7 @@ HRESULT ExtractedMember::Extract(const SpiInterface& plugin, Source& source, LON
                               source.Flag() | FLAG_OUTPUT_MEMORY, IgnoreProgress, 0);
     }
     source.Release();
-    if (code_ != SPI_OK) {
+    if (code_ != SPI_OK && !NoteIfUnreadable(source)) {
         const std::wstring what = source.Flag() == FLAG_FILE
                                       ? L"the member at offset " + std::to_wstring(position) + L" of " +
                                             Tamrix::Quoted(source.Name().Text())

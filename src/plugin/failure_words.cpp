@@ -1,6 +1,8 @@
 #include "failure_words.h"
 
 #include "../common/failure_note.h"
+#include "../common/handles.h"
+#include "names.h"
 
 namespace SPI {
 
@@ -19,6 +21,20 @@ void NotePluginFailure(const std::wstring& pluginPath, const wchar_t* doing, con
 void NotePluginCode(const std::wstring& pluginPath, const wchar_t* doing, const std::wstring& what, int code) {
     NotePluginFailure(pluginPath, doing, what,
                       Tamrix::PluginCodeText(code) + L" (plug-in code " + std::to_wstring(code) + L")");
+}
+
+void NoteUnreadable(const std::wstring& what, DWORD error) {
+    Tamrix::NoteFailure(L"cannot read " + what + L": " + Tamrix::ResultText(HRESULT_FROM_WIN32(error)));
+}
+
+bool NoteIfUnreadable(const Source& source) {
+    if (source.Flag() != FLAG_FILE || source.Name().IsNull()) return false;
+    const Tamrix::UniqueFile file(CreateFileW(SystemPath(source.Name().Text()).c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+    if (file) return false;
+    NoteUnreadable(Tamrix::Quoted(source.Name().Text()), GetLastError());
+    return true;
 }
 
 namespace {

@@ -17,6 +17,12 @@ void NotePluginCode(const std::wstring& pluginPath, const wchar_t* doing, const 
 // "<plug-in file> could not <doing> <what>: <why>".
 void NotePluginFailure(const std::wstring& pluginPath, const wchar_t* doing, const std::wstring& what,
                        const std::wstring& why);
+// "cannot read <what>: <the system's words for error>", of a file that could not be opened.
+void NoteUnreadable(const std::wstring& what, DWORD error);
+// Whether `source` is a file that cannot be opened for reading, which is then noted as
+// NoteUnreadable does: a plug-in's failure on such a file is that, whatever code it gave.
+bool NoteIfUnreadable(const Source& source);
+
 // A plug-in whose narrow entry cannot be given the name of `what`.
 void NoteNameRefused(const std::wstring& pluginPath, const std::wstring& what);
 // The same of a walk: no plug-in took `what`, and those with narrow entries could not be

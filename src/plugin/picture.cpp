@@ -40,7 +40,8 @@ HRESULT DecodedPicture::DecodeHeld(const SpiInterface& plugin, Decoder which, So
     SetOrigin(plugin, source);
     // A plug-in hands no blocks back on failure; whatever the handles hold is not ours.
     if (code != SPI_OK) {
-        NotePluginCode(plugin.WidePath(), preview ? L"decode a preview of" : L"decode", SourceWords(source), code);
+        if (!NoteIfUnreadable(source))
+            NotePluginCode(plugin.WidePath(), preview ? L"decode a preview of" : L"decode", SourceWords(source), code);
         return MapResult(code);
     }
 
@@ -148,7 +149,8 @@ HRESULT ReadPictureProperties(const SpiInterface& plugin, Source& source, Pictur
         code = plugin.Invoke(plugin.GetPictureInfoEntry(), buf, source.Len(), source.Flag(), &record);
     }
     if (code != SPI_OK) {
-        NotePluginCode(plugin.WidePath(), L"read the picture facts of", SourceWords(source), code);
+        if (!NoteIfUnreadable(source))
+            NotePluginCode(plugin.WidePath(), L"read the picture facts of", SourceWords(source), code);
         return MapResult(code);
     }
     Tamrix::UniqueHlocal text(record.hInfo);

@@ -453,7 +453,7 @@ HRESULT PluginList::FirstAccepting(Source& source, DWORD kind, WalkPoint& point,
         return E_INVALIDARG;
     }
     if (unread != ERROR_SUCCESS)
-        Tamrix::NoteFailure(L"cannot read " + what + L": " + Tamrix::ResultText(HRESULT_FROM_WIN32(unread)));
+        NoteUnreadable(what, unread);
     else if (otherKind)
         Tamrix::NoteFailure(what + L" is an archive (" + Tamrix::FileNameOf(otherKind->WidePath()) +
                             L" reads it), not a picture");

@@ -568,7 +568,7 @@ HRESULT SusiePlugin::ExtractMember(const VARIANT& src, IDispatch* pInfo, SPI::Ex
     SPI::Source source;
     if (HRESULT hr = source.Convert(src, static_cast<LONG_PTR>(compSize)); FAILED(hr)) return hr;
     const HRESULT hr = member.Extract(binding_, source, static_cast<LONG_PTR>(position));
-    if (SUCCEEDED(hr) && member.Code() != SPI::SPI_OK) {
+    if (SUCCEEDED(hr) && member.Code() != SPI::SPI_OK && !SPI::NoteIfUnreadable(source)) {
         // The entry's own name says more than the member's position.
         Bstr path, file;
         entry->get_Path(path.put());

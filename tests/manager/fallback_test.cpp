@@ -246,6 +246,7 @@ TEST_F(Fallback, FailuresSayWhichMemberPluginAndFileAndWhatHappened) {
     const std::wstring unread = L"cannot read \"" + std::wstring(V_BSTR(gone.get())) + L"\": " +
                                 Tamrix::ResultText(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     ComPtr<IDispatch> out, more;
+    const ComPtr<ISusiePlugin> qqa = plugtest::LoadPlugin("qqa"), qqz = plugtest::LoadPlugin("qqz");
     struct Case {
         const char* what;
         std::function<HRESULT()> call;
@@ -270,6 +271,10 @@ TEST_F(Fallback, FailuresSayWhichMemberPluginAndFileAndWhatHappened) {
          static_cast<ITamrixHost3*>(host.get()), &IID_ITamrixHost, E_FAIL, L"TamrixHost.GetPicture: " + unread},
         {"a missing file, converted", [&] { return host->ConvertFile(*gone.get(), 0, V_BSTR(gone.get())); },
          static_cast<ITamrixHost3*>(host.get()), &IID_ITamrixHost2, E_FAIL, L"TamrixHost.ConvertFile: " + unread},
+        {"a missing file, decoded by a plug-in", [&] { return qqa->GetPicture(*gone.get(), 0, out.put(), more.put()); },
+         qqa.get(), &IID_ISusiePlugin, E_FAIL, L"SusiePlugin.GetPicture: " + unread},
+        {"a missing file, listed by a plug-in", [&] { return qqz->GetArchiveInfo(*gone.get(), 0, out.put()); },
+         qqz.get(), &IID_ISusiePlugin, E_FAIL, L"SusiePlugin.GetArchiveInfo: " + unread},
         {"nothing loaded", [&] { return unloaded->GetPicture(*src.get(), 0, out.put(), more.put()); },
          static_cast<ISusiePlugin2*>(unloaded.get()), &IID_ISusiePlugin, E_FAIL,
          L"SusiePlugin.GetPicture: no plug-in is loaded: this member needs a picture plug-in"},
