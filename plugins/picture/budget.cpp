@@ -25,6 +25,15 @@ const size_t NO_SCOPE_LIMIT = 64u << 20;
 
 BudgetScope::Block* HeadOf(void* p) { return reinterpret_cast<BudgetScope::Block*>(static_cast<char*>(p) - PREFIX); }
 
+// Every block the decoders get starts zero-filled (unless it is at once filled by a copy), so
+// that what a decoder reads of a block it never wrote, on hostile data, is never what an
+// earlier call left there. calloc gets fresh pages without clearing them again.
+#ifdef TAMRIX_PICTURE_UNSCREENED
+const bool ZERO_FILL = false;
+#else
+const bool ZERO_FILL = true;
+#endif
+
 }  // namespace
 
 BudgetScope::BudgetScope(size_t limit) : limit_(limit), outer_(t_scope) { t_scope = this; }
@@ -38,7 +47,7 @@ BudgetScope::~BudgetScope() {
     t_scope = outer_;
 }
 
-void* BudgetMalloc(size_t size) {
+void* BudgetAllocate(size_t size, bool zero) {
     BudgetScope* s = t_scope;
     size_t limit = s ? s->limit_ : NO_SCOPE_LIMIT;
     size_t used = s ? s->used_ : 0;
@@ -46,7 +55,7 @@ void* BudgetMalloc(size_t size) {
         if (s) s->exceeded_ = true;
         return nullptr;
     }
-    auto* b = static_cast<BudgetScope::Block*>(std::malloc(size + PREFIX));
+    auto* b = static_cast<BudgetScope::Block*>(zero ? std::calloc(1, size + PREFIX) : std::malloc(size + PREFIX));
     if (!b) {
         if (s) s->exceeded_ = true;
         return nullptr;
@@ -59,6 +68,8 @@ void* BudgetMalloc(size_t size) {
     }
     return reinterpret_cast<char*>(b) + PREFIX;
 }
+
+void* BudgetMalloc(size_t size) { return BudgetAllocate(size, ZERO_FILL); }
 
 void BudgetFree(void* p) {
     if (!p) return;
@@ -74,9 +85,10 @@ void BudgetFree(void* p) {
 void* BudgetRealloc(void* p, size_t size) {
     if (!p) return BudgetMalloc(size);
     size_t old = HeadOf(p)->size;
-    void* q = BudgetMalloc(size);
+    auto* q = static_cast<char*>(BudgetAllocate(size, false));
     if (!q) return nullptr;
     std::memcpy(q, p, old < size ? old : size);
+    if (ZERO_FILL && size > old) std::memset(q + old, 0, size - old);
     BudgetFree(p);
     return q;
 }

@@ -1,4 +1,7 @@
-// Picture decoding with stb_image, and the device-independent bitmap the host receives.
+// Picture decoding with stb_image behind its screen (front.h), Photoshop files with the
+// reader of psd.h, and the device-independent bitmap the host receives. A build with
+// TAMRIX_PICTURE_UNSCREENED hands everything to stb_image unscreened, with blocks it does not
+// zero-fill: the benchmark's measure of what the screen costs, never a plug-in.
 #include "decode.h"
 
 #include <algorithm>
@@ -9,7 +12,9 @@
 #include <stb_image_resize.h>
 
 #include "budget.h"
+#include "front.h"
 #include "local_block.h"
+#include "psd.h"
 #include "plugin/spi_api.h"
 
 namespace picture {
@@ -230,6 +235,9 @@ int StbFailure(const BudgetScope& budget) {
 int ReadFacts(Input& in, Facts& facts) {
     Header header = Examine(in);
     if (header.format == Format::Unknown) return SPI::SPI_UNKNOWN_FORMAT;
+#ifndef TAMRIX_PICTURE_UNSCREENED
+    if (int rc = Screen(in, header.format)) return rc;
+#endif
     BudgetScope budget(PictureBudget(0));
     StbSource source(in, nullptr);
     int w = 0, h = 0, comp = 0;
@@ -273,7 +281,14 @@ int Decode(Input& in, bool preview, Progress& progress, HLOCAL* outInfo, HLOCAL*
     int comp = ChannelsFor(depth);
     int w = 0, h = 0, fileComp = 0;
     StbPixels pixels;
-    pixels.p = stbi_load_from_callbacks(&StbSource::CALLBACKS, &source, &w, &h, &fileComp, comp);
+#ifndef TAMRIX_PICTURE_UNSCREENED
+    if (facts.format == Format::Psd) {
+        int rc = LoadPsd(in, progress, comp, w, h, pixels.p);
+        if (progress.Cancelled()) return SPI::SPI_ABORTED;
+        if (rc) return rc;
+    }
+#endif
+    if (!pixels.p) pixels.p = stbi_load_from_callbacks(&StbSource::CALLBACKS, &source, &w, &h, &fileComp, comp);
     if (progress.Cancelled()) return SPI::SPI_ABORTED;
     if (!pixels.p) return StbFailure(budget);
     if (source.hitEnd || w != facts.width || h != facts.height) return SPI::SPI_BROKEN_DATA;
