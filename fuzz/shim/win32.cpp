@@ -90,6 +90,15 @@ SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* info, SIZE_T size
     return sizeof *info;
 }
 
+LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD, DWORD) {
+    return address || size == 0 ? nullptr : std::calloc(1, size);
+}
+
+BOOL VirtualFree(LPVOID address, SIZE_T, DWORD) {
+    std::free(address);
+    return TRUE;
+}
+
 namespace {
 
 // One UTF-8 sequence from s (n bytes left): the code point, or -1 when it is not well formed.

@@ -140,6 +140,11 @@ struct MEMORY_BASIC_INFORMATION {
     DWORD Type;
 };
 SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* info, SIZE_T size);
+// Virtual memory: zero-filled blocks of the C heap, where the sanitizers see them.
+#define MEM_RESERVE 0x2000
+#define MEM_RELEASE 0x8000
+LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect);
+BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD type);
 
 // Text.
 #define CP_ACP 0

@@ -188,6 +188,20 @@ int ScreenPnm(spi::Input& in) {
     return SPI_OK;
 }
 
+// A PNG file's chunks up to its image data: the decoder copies each image data chunk to the
+// end of those before it, and copies the first, when it is empty, to a block it has not made
+// yet. An empty first image data chunk (which no common encoder writes) is refused.
+int ScreenPng(spi::Input& in) {
+    uint8_t chunk[8];
+    for (uint64_t pos = 8; in.ReadExact(pos, chunk, sizeof chunk);) {
+        uint32_t len = static_cast<uint32_t>(chunk[0]) << 24 | chunk[1] << 16 | chunk[2] << 8 | chunk[3];
+        if (std::memcmp(chunk + 4, "IDAT", 4) == 0) return len == 0 ? SPI_BROKEN_DATA : SPI_OK;
+        if (std::memcmp(chunk + 4, "IEND", 4) == 0) return SPI_OK;
+        pos += 12 + static_cast<uint64_t>(len);
+    }
+    return SPI_OK;
+}
+
 }  // namespace
 
 int Screen(spi::Input& in, Format format) {
@@ -196,6 +210,8 @@ int Screen(spi::Input& in, Format format) {
         return JpegWalk(in).Run();
     case Format::Pnm:
         return ScreenPnm(in);
+    case Format::Png:
+        return ScreenPng(in);
     default:
         return SPI_OK;
     }

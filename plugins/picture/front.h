@@ -1,7 +1,7 @@
 // What stb_image is never shown. Its decoders trust some fields that hostile data sets
 // (a JPEG Huffman table of more than 256 codes overruns the decoder's tables; a scan naming a
 // table never defined reads one that holds nothing; PNM numbers past the range of int
-// overflow), so every picture passes this screen before stb_image sees a byte of it. The
+// overflow; an empty first PNG image data chunk is copied to a null block), so every picture passes this screen before stb_image sees a byte of it. The
 // screen reads the data the way the decoder will, and refuses what would reach those faults.
 #pragma once
 #include <cstddef>
