@@ -232,11 +232,16 @@ int StbFailure(const BudgetScope& budget) {
 
 }  // namespace
 
-int ReadFacts(Input& in, Facts& facts) {
+namespace {
+
+// The facts, the data screened for reading them (`whole`: for decoding it all).
+int ScreenedFacts(Input& in, Facts& facts, bool whole) {
     Header header = Examine(in);
     if (header.format == Format::Unknown) return SPI::SPI_UNKNOWN_FORMAT;
 #ifndef TAMRIX_PICTURE_UNSCREENED
-    if (int rc = Screen(in, header.format)) return rc;
+    if (int rc = Screen(in, header.format, !whole)) return rc;
+#else
+    (void)whole;
 #endif
     BudgetScope budget(PictureBudget(0));
     StbSource source(in, nullptr);
@@ -250,9 +255,13 @@ int ReadFacts(Input& in, Facts& facts) {
     return SPI::SPI_OK;
 }
 
+}  // namespace
+
+int ReadFacts(Input& in, Facts& facts) { return ScreenedFacts(in, facts, false); }
+
 int Decode(Input& in, bool preview, Progress& progress, HLOCAL* outInfo, HLOCAL* outBits) {
     Facts facts;
-    if (int rc = ReadFacts(in, facts)) return rc;
+    if (int rc = ScreenedFacts(in, facts, true)) return rc;
     uint64_t pixelCount = static_cast<uint64_t>(facts.width) * facts.height;
     if (!WithinCaps(facts.width, facts.height)) return SPI::SPI_NO_MEMORY;
 

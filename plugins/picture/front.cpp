@@ -66,7 +66,7 @@ class JpegWalk {
 public:
     explicit JpegWalk(spi::Input& in) : s_(in) {}
 
-    int Run() {
+    int Run(bool toFrame) {
         s_.Skip(2);  // the start-of-image marker, which Detect has seen
         for (;;) {
             if (!s_.SkipPastFF()) return SPI_OK;
@@ -94,7 +94,7 @@ public:
                 s_.Skip(static_cast<uint64_t>(len - 2));
                 break;
             }
-            if (rc != SPI_OK) return rc;
+            if (rc != SPI_OK || (toFrame && frame_)) return rc;
         }
     }
 
@@ -118,6 +118,7 @@ private:
 
     int Frame(bool progressive, int left) {
         progressive_ = progressive;
+        frame_ = true;
         components_ = 0;
         uint8_t head[6];
         if (left < 6 || s_.Read(head, 6) != 6) return SPI_OK;
@@ -159,6 +160,7 @@ private:
     ByteStream s_;
     bool dc_[4] = {}, ac_[4] = {};
     bool progressive_ = false;
+    bool frame_ = false;
     int ids_[4] = {};
     int components_ = 0;
 };
@@ -204,10 +206,10 @@ int ScreenPng(spi::Input& in) {
 
 }  // namespace
 
-int Screen(spi::Input& in, Format format) {
+int Screen(spi::Input& in, Format format, bool header) {
     switch (format) {
     case Format::Jpeg:
-        return JpegWalk(in).Run();
+        return JpegWalk(in).Run(header);
     case Format::Pnm:
         return ScreenPnm(in);
     case Format::Png:

@@ -14,8 +14,9 @@
 namespace picture {
 
 // 0 when the decoder may be given the data; otherwise the result code to answer: 3 (broken
-// data) or 4 (a size no picture can have).
-int Screen(spi::Input& in, Format format);
+// data) or 4 (a size no picture can have). `header` screens what the decoder reads for the
+// picture's facts alone (a JPEG up to its frame header), not the whole file.
+int Screen(spi::Input& in, Format format, bool header = false);
 
 // Bytes of an Input one at a time, through a buffer; reads past the end give -1 and are
 // counted, so a reader can tell data that was cut short.
