@@ -7,6 +7,7 @@
 // copies) are made in the scratch folder on first use and kept there.
 #include <windows.h>
 #include <olectl.h>
+#include <wincodec.h>
 #include <oleauto.h>
 #include <Tamrix.h>
 #include <zlib.h>
@@ -518,6 +519,54 @@ int main(int argc, char** argv) {
         return -1.0;
     };
     auto viaHost = [&] { return pictureFrom(host.get()); };
+    {
+        // The plug-in's decoder behind its screen, with zero-filled blocks and its own Photoshop
+        // reader, against the same sources built without them (stb_image alone, as before):
+        // iftamrix_unscreened.spi beside this program. And what the system's own codecs (WIC,
+        // windowscodecs) take for the same file, decoded to 32-bit BGRA.
+        char self[MAX_PATH];
+        GetModuleFileNameA(nullptr, self, MAX_PATH);
+        std::string unscreenedPath = self;
+        unscreenedPath = unscreenedPath.substr(0, unscreenedPath.find_last_of("\\/")) + "\\iftamrix_unscreened.spi";
+        HMODULE unscreened = LoadLibraryA(unscreenedPath.c_str());
+        if (!unscreened) Fail("cannot load " + unscreenedPath);
+        auto plain = reinterpret_cast<GetPictureFn>(reinterpret_cast<void*>(GetProcAddress(unscreened, "GetPicture")));
+        auto decodeWith = [&](GetPictureFn fn) {
+            HLOCAL info = nullptr, pixels = nullptr;
+            if (fn(png.c_str(), 0, 0, &info, &pixels, NoProgress, 0) != 0) Fail("the plug-in cannot decode");
+            LocalFree(info);
+            LocalFree(pixels);
+            return -1.0;
+        };
+        TimeRow("iftamrix GetPicture, 24-MP PNG (screened, zero-filled)", "the same sources unscreened",
+                Compare(reps, [&] { return decodeWith(plain); }, [&] { return decodeWith(getPicture); }), 1.10);
+        FreeLibrary(unscreened);
+        Ref<IWICImagingFactory> wic;
+        if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                       wic.put_void()))) {
+            const std::wstring widePng(png.begin(), png.end());
+            auto viaWic = [&] {
+                Ref<IWICBitmapDecoder> decoder;
+                Ref<IWICBitmapFrameDecode> frame;
+                Ref<IWICFormatConverter> converter;
+                Check(wic->CreateDecoderFromFilename(widePng.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
+                                                     decoder.put()), "WIC decoder");
+                Check(decoder->GetFrame(0, frame.put()), "WIC frame");
+                Check(wic->CreateFormatConverter(converter.put()), "WIC converter");
+                Check(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0,
+                                            WICBitmapPaletteTypeCustom), "WIC convert");
+                UINT w = 0, h = 0;
+                converter->GetSize(&w, &h);
+                std::vector<BYTE> bgra(static_cast<size_t>(w) * h * 4);
+                Check(converter->CopyPixels(nullptr, w * 4, static_cast<UINT>(bgra.size()), bgra.data()), "WIC pixels");
+                return -1.0;
+            };
+            TimeRow("WIC (windowscodecs) decode to BGRA, same PNG", "iftamrix GetPicture",
+                    Compare(reps, [&] { return decodeWith(getPicture); }, viaWic), 0);
+        } else {
+            std::printf("  (no WIC imaging factory here)\n");
+        }
+    }
     TimeRow("TamrixHost.GetPicture, 24-MP PNG", "plug-in's GetPicture", Compare(reps, direct, viaHost), 1.10);
     {
         // Where the time goes: the same bitmap file composed from the plug-in's blocks, and

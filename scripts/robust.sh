@@ -6,19 +6,29 @@
 # each bundled plug-in of both widths (1,000 of each test plug-in and of the server). Builds
 # first, registers the server in the build tree's prefix, then runs each test program directly
 # (a full run outlasts CTest's time limit) and prints its own figures.
+# First, natively on this machine, the bundled plug-ins' fuzz targets (scripts/fuzz.sh): a
+# million runs each under AddressSanitizer and UndefinedBehaviorSanitizer.
 # Any count can be set beforehand: TAMRIX_HOSTILE_SEEDS, TAMRIX_HOSTILE_FIRST_SEED,
 # TAMRIX_LEAK_ITERATIONS, TAMRIX_THREAD_ROUNDS, TAMRIX_THREAD_ITERATIONS, TAMRIX_ISOLATION_CRASHES,
-# TAMRIX_SOAK_ROUNDS, TAMRIX_UNLOAD_CYCLES.
+# TAMRIX_SOAK_ROUNDS, TAMRIX_UNLOAD_CYCLES, TAMRIX_FUZZ_RUNS.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TAMRIX_BUILD_DIR:-$root/build}
 # Where this machine runs no 32-bit code, the whole of it runs on the emulated machine
 # (scripts/i386-machine.sh), which sets TAMRIX_ON_I386_MACHINE, over this build.
+fuzz_failed=0
 if [ -z "${TAMRIX_ON_I386_MACHINE:-}" ]; then
     "$root/scripts/build.sh"
+    start=$SECONDS
+    echo "== fuzz targets"
+    TAMRIX_FUZZ_RUNS=${TAMRIX_FUZZ_RUNS:-1000000} bash "$root/scripts/fuzz.sh" || fuzz_failed=1
+    echo "== fuzz targets $([ $fuzz_failed = 0 ] && echo passed || echo FAILED) in $((SECONDS - start)) s"
     if i386=$("$build/wine-run.sh" --i386) && [ "$i386" != native ]; then
         echo "== 32-bit code: $i386; so the long runs run on the emulated machine =="
-        exec bash "$root/scripts/i386-machine.sh" run "$build" "$root" -- bash "$0" "$@"
+        status=0
+        bash "$root/scripts/i386-machine.sh" run "$build" "$root" -- bash "$0" "$@" || status=$?
+        [ $fuzz_failed = 0 ] || status=1
+        exit $status
     fi
 fi
 . "$root/scripts/wine-env.sh"
@@ -52,4 +62,5 @@ if [ -x "$build/wine-run64.sh" ]; then
     TAMRIX_BUNDLED_DIR=$build/x64/plugins TAMRIX_DLL=$build/x64/bin/Tamrix64.dll \
         run x64_test_spi_kit "$build/wine-run64.sh" "$build/x64/tests/plugins/test_spi_kit.exe"
 fi
+[ $fuzz_failed = 0 ] || failed=1
 exit $failed

@@ -8,7 +8,9 @@
 
 namespace picture {
 
+// Blocks are zero-filled: a decoder reading what it never wrote reads zeros.
 void* BudgetMalloc(size_t size);
+void* BudgetAllocate(size_t size, bool zero);  // BudgetMalloc's, with the choice
 void* BudgetRealloc(void* p, size_t size);
 void BudgetFree(void* p);
 
@@ -30,7 +32,7 @@ public:
     struct Block;
 
 private:
-    friend void* BudgetMalloc(size_t);
+    friend void* BudgetAllocate(size_t, bool);
     friend void BudgetFree(void*);
     size_t limit_;
     size_t used_ = 0;

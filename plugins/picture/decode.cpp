@@ -1,4 +1,7 @@
-// Picture decoding with stb_image, and the device-independent bitmap the host receives.
+// Picture decoding with stb_image behind its screen (front.h), Photoshop files with the
+// reader of psd.h, and the device-independent bitmap the host receives. A build with
+// TAMRIX_PICTURE_UNSCREENED hands everything to stb_image unscreened, with blocks it does not
+// zero-fill: the benchmark's measure of what the screen costs, never a plug-in.
 #include "decode.h"
 
 #include <algorithm>
@@ -9,7 +12,9 @@
 #include <stb_image_resize.h>
 
 #include "budget.h"
+#include "front.h"
 #include "local_block.h"
+#include "psd.h"
 #include "plugin/spi_api.h"
 
 namespace picture {
@@ -227,9 +232,17 @@ int StbFailure(const BudgetScope& budget) {
 
 }  // namespace
 
-int ReadFacts(Input& in, Facts& facts) {
+namespace {
+
+// The facts, the data screened for reading them (`whole`: for decoding it all).
+int ScreenedFacts(Input& in, Facts& facts, bool whole) {
     Header header = Examine(in);
     if (header.format == Format::Unknown) return SPI::SPI_UNKNOWN_FORMAT;
+#ifndef TAMRIX_PICTURE_UNSCREENED
+    if (int rc = Screen(in, header.format, !whole)) return rc;
+#else
+    (void)whole;
+#endif
     BudgetScope budget(PictureBudget(0));
     StbSource source(in, nullptr);
     int w = 0, h = 0, comp = 0;
@@ -242,9 +255,13 @@ int ReadFacts(Input& in, Facts& facts) {
     return SPI::SPI_OK;
 }
 
+}  // namespace
+
+int ReadFacts(Input& in, Facts& facts) { return ScreenedFacts(in, facts, false); }
+
 int Decode(Input& in, bool preview, Progress& progress, HLOCAL* outInfo, HLOCAL* outBits) {
     Facts facts;
-    if (int rc = ReadFacts(in, facts)) return rc;
+    if (int rc = ScreenedFacts(in, facts, true)) return rc;
     uint64_t pixelCount = static_cast<uint64_t>(facts.width) * facts.height;
     if (!WithinCaps(facts.width, facts.height)) return SPI::SPI_NO_MEMORY;
 
@@ -273,7 +290,14 @@ int Decode(Input& in, bool preview, Progress& progress, HLOCAL* outInfo, HLOCAL*
     int comp = ChannelsFor(depth);
     int w = 0, h = 0, fileComp = 0;
     StbPixels pixels;
-    pixels.p = stbi_load_from_callbacks(&StbSource::CALLBACKS, &source, &w, &h, &fileComp, comp);
+#ifndef TAMRIX_PICTURE_UNSCREENED
+    if (facts.format == Format::Psd) {
+        int rc = LoadPsd(in, progress, comp, w, h, pixels.p);
+        if (progress.Cancelled()) return SPI::SPI_ABORTED;
+        if (rc) return rc;
+    }
+#endif
+    if (!pixels.p) pixels.p = stbi_load_from_callbacks(&StbSource::CALLBACKS, &source, &w, &h, &fileComp, comp);
     if (progress.Cancelled()) return SPI::SPI_ABORTED;
     if (!pixels.p) return StbFailure(budget);
     if (source.hitEnd || w != facts.width || h != facts.height) return SPI::SPI_BROKEN_DATA;

@@ -1,7 +1,7 @@
 // iftamrix.spi: the bundled picture plug-in ("00IN"). Reads PNG, JPEG, GIF (first frame),
-// BMP, TGA, PSD (composite) and PNM through stb_image, from a file at an offset or from
-// memory, with narrow and wide file names; writes PNG, JPEG, BMP and TGA files through
-// stb_image_write.
+// BMP, TGA and PNM through stb_image behind a screen, PSD (composite) through its own reader,
+// from a file at an offset or from memory, with narrow and wide file names; writes PNG, JPEG,
+// BMP and TGA files through stb_image_write.
 #include <windows.h>
 
 #include <cstring>

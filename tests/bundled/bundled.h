@@ -34,6 +34,10 @@ inline std::string SpiPath(const char* name) {
 inline std::string Sample(const std::string& name) {
     return testenv::WinPath(testenv::Env("TAMRIX_SAMPLES_DIR")) + "\\" + name;
 }
+// A picture of the fuzz targets' corpus (fuzz/corpus/picture).
+inline std::string CorpusFile(const std::string& name) {
+    return testenv::WinPath(testenv::Env("TAMRIX_FUZZ_CORPUS_DIR")) + "\\picture\\" + name;
+}
 inline std::string Picture(const samples::Picture& p) { return Sample(std::string("pictures\\") + p.file); }
 
 inline Bytes ReadAll(const std::string& path) {

@@ -304,9 +304,16 @@ TEST_F(PicturePlugin, HostileFilesGiveResultCodes) {
         {"huge.bmp", 4, 0},      {"empty.png", 2, 2},       {"notapicture.txt", 2, 2},
         // Whole pictures, each beyond one cap alone: width, height, pixels.
         {"wide.png", 4, 0},      {"tall.png", 4, 0},        {"manypixels.png", 4, 0},
+        // What stb_image is not shown (the fuzz corpus's regression files): a Huffman table of
+        // more than 256 codes, a scan naming a table never defined, PNM numbers past int, an
+        // empty first PNG image data chunk.
+        {"corpus:jpeg-huffman-counts.jpg", 3, 3}, {"corpus:jpeg-progressive-undefined-ac.jpg", 3, 0},
+        {"corpus:pnm-size-overflow.ppm", 4, 4},   {"corpus:pnm-maxval-overflow.pgm", 3, 3},
+        {"corpus:png-empty-first-idat.png", 3, 3},  // copied to a block not made yet
     };
     for (const Hostile& c : cases) {
-        std::string path = Sample(std::string("hostile\\") + c.file);
+        std::string path = std::strncmp(c.file, "corpus:", 7) == 0 ? CorpusFile(c.file + 7)
+                                                                    : Sample(std::string("hostile\\") + c.file);
         Bytes data = ReadAll(path);
         Guarded memory(data);
         EXPECT_EQ(c.decode, Decode(path.c_str(), 0, 0)) << c.file;
@@ -322,6 +329,24 @@ TEST_F(PicturePlugin, HostileFilesGiveResultCodes) {
     EXPECT_EQ(4000, info.height);
     EXPECT_EQ(6, Decode(Sample("pictures\\no-such-file.png").c_str(), 0, 0));
     EXPECT_EQ(-1, Decode(Sample("pictures\\rgb.png").c_str(), 0, 2)) << "unknown source kind";
+}
+
+// Photoshop keeps transparent pixels blended with white; a colour that blending cannot have
+// given (darker than the white share) comes back clamped to black.
+TEST_F(PicturePlugin, PhotoshopMatteIsClamped) {
+    std::string path = CorpusFile("psd-matte-overflow.psd");
+    Dib d;
+    ASSERT_EQ(0, Decode(path.c_str(), 0, 0, &d));
+    ASSERT_EQ(32, d.bits);
+    struct Case {
+        int x;
+        samples::Rgba want;  // stored (0, 0, 0, 1) and (10, 250, 0, 128): 255 - (255 - v) * 255 / a
+    } cases[] = {{0, {0, 0, 0, 1}}, {1, {0, 245, 0, 128}}};
+    for (const Case& c : cases) {
+        samples::Rgba got = d.At(c.x, 0);
+        EXPECT_EQ(std::vector<int>({c.want.r, c.want.g, c.want.b, c.want.a}), std::vector<int>({got.r, got.g, got.b, got.a}))
+            << "pixel " << c.x;
+    }
 }
 
 // A cut picture either fails or is, whole, the picture itself (a GIF's second frame or a
