@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "../common/slim_lock.h"
@@ -42,6 +43,10 @@ std::vector<std::wstring> g_costly;
 std::vector<std::wstring> g_afresh;
 bool g_afreshRead = false;
 WarmOwner g_processOwner = nullptr;
+// Full paths of modules let go once and freed, and when: only a module let go again within
+// WARM_MILLISECONDS is kept warm, so that a walk over plug-ins asked once each (one question
+// after a discovery) maps each file alone, as the loader does best.
+std::vector<std::pair<std::wstring, ULONGLONG>> g_recent;
 size_t g_warm = 0;              // entries of g_loaded with no reference
 ULONGLONG g_nextExpiry = 0;     // when the first of them expires (0: none is warm)
 HANDLE g_timer = nullptr;       // the expiry timer, once made
@@ -119,14 +124,14 @@ void ReadAfresh(std::vector<std::wstring>& names) {
 
 void CALLBACK ExpiryTick(void*, BOOLEAN) noexcept;
 
-// Under g_lock: the timer set to fire when the first warm module expires, or parked.
+// Under g_lock: the timer set to fire when the first warm module expires, unless it is set
+// already (for that time or an earlier one: it sets itself again when it fires early). A
+// module warm and taken back between two walks costs no call here.
 void ScheduleExpiry() noexcept {
-    const ULONGLONG due = g_warm > 0 ? g_nextExpiry : 0;
-    if (due == g_timerDue) return;
+    if (g_warm == 0 || g_timerDue != 0) return;
     const ULONGLONG now = GetTickCount64();
-    const DWORD wait = due == 0 ? PARKED : static_cast<DWORD>(due > now ? due - now : 0) + 1;
+    const DWORD wait = static_cast<DWORD>(g_nextExpiry > now ? g_nextExpiry - now : 0) + 1;
     if (!g_timer) {
-        if (due == 0) return;
         if (!CreateTimerQueueTimer(&g_timer, nullptr, ExpiryTick, nullptr, wait, PARKED, WT_EXECUTEDEFAULT)) {
             g_timer = nullptr;
             return;  // the next load or free lets them go
@@ -134,7 +139,7 @@ void ScheduleExpiry() noexcept {
     } else if (!ChangeTimerQueueTimer(nullptr, g_timer, wait, PARKED)) {
         return;
     }
-    g_timerDue = due;
+    g_timerDue = g_nextExpiry;
 }
 
 // Under g_lock: the warm entries `leaving` selects taken out of the watch into `freed`.
@@ -210,10 +215,7 @@ bool NoteLoad(HMODULE module, DWORD freeSlot, bool& keep) {
     keep = false;
     const auto watched = Loaded(module);
     if (watched != g_loaded.end()) {
-        if (watched->references++ == 0) {
-            --g_warm;
-            ScheduleExpiry();
-        }
+        if (watched->references++ == 0) --g_warm;
         return true;
     }
     g_loaded.push_back({module, 1, freeSlot, ModulePath(module), nullptr, 0});
@@ -231,13 +233,56 @@ HMODULE LoadedByPath(const wchar_t* path) noexcept {
     const size_t length = wcslen(path);
     for (Watched& w : g_loaded) {
         if (!SamePath(w.path, path, length)) continue;
-        if (w.references++ == 0) {
-            --g_warm;
-            ScheduleExpiry();
-        }
+        if (w.references++ == 0) --g_warm;
         return w.module;
     }
     return nullptr;
+}
+
+// Under g_lock: whether the module at `path`, let go now, was let go before within the time
+// a module stays warm; if not, it is noted as let go now.
+bool LetGoBefore(const std::wstring& path, ULONGLONG now) {
+    auto oldest = g_recent.end();
+    for (auto at = g_recent.begin(); at != g_recent.end(); ++at) {
+        if (SamePath(at->first, path.c_str(), path.size())) {
+            const bool recent = at->second + WARM_MILLISECONDS >= now;
+            g_recent.erase(at);
+            if (recent) return true;
+            break;
+        }
+    }
+    for (auto at = g_recent.begin(); at != g_recent.end(); ++at)
+        if (oldest == g_recent.end() || at->second < oldest->second) oldest = at;
+    if (g_recent.size() < WARM_MOST) {
+        g_recent.emplace_back(path, now);
+    } else if (oldest != g_recent.end()) {
+        oldest->first = path;
+        oldest->second = now;
+    }
+    return false;
+}
+
+// Under g_lock: the last binding of `watched` gone. Warm for `owner` when it has one, the file
+// is not loaded afresh, it was warm or let go before not long ago, and fewer than WARM_MOST are warm;
+// else into `freed`, with any warm module whose time is up.
+void LetGo(std::vector<Watched>::iterator watched, WarmOwner owner, std::vector<Freed>& freed) {
+    if (owner && !g_afreshRead) {
+        ReadAfresh(g_afresh);
+        g_afreshRead = true;
+    }
+    const ULONGLONG now = GetTickCount64();
+    // A module warm before stays so; another one only when let go twice in a short time.
+    const bool again = watched->owner || LetGoBefore(watched->path, now);
+    if (!owner || LoadedAfresh(watched->path) || !again || g_warm >= WARM_MOST) {
+        freed.push_back({watched->module, watched->freeSlot, std::move(watched->path)});
+        g_loaded.erase(watched);
+    } else {
+        watched->owner = owner;
+        watched->until = now + WARM_MILLISECONDS;
+        if (g_warm++ == 0 || watched->until < g_nextExpiry) g_nextExpiry = watched->until;
+    }
+    if (g_warm > 0 && g_nextExpiry <= now) TakeWarm([now](const Watched& w) { return w.until <= now; }, freed);
+    ScheduleExpiry();
 }
 
 }  // namespace
@@ -294,29 +339,10 @@ bool FreePluginModule(HMODULE module, WarmOwner owner) noexcept {
     try {
         const Tamrix::ExclusiveLock hold(g_lock);
         const auto watched = Loaded(module);
-        if (watched == g_loaded.end()) return FreeLibraryGuarded(module) != FALSE;
-        if (--watched->references > 0) return true;
-        if (!owner) owner = g_processOwner;
-        if (owner && !g_afreshRead) {
-            ReadAfresh(g_afresh);
-            g_afreshRead = true;
-        }
-        const ULONGLONG now = GetTickCount64();
-        if (owner && !LoadedAfresh(watched->path)) {
-            watched->owner = owner;
-            watched->until = now + WARM_MILLISECONDS;
-            if (g_warm++ == 0 || watched->until < g_nextExpiry) g_nextExpiry = watched->until;
-            // Over the bound the one warm the longest goes, with any whose time is up.
-            auto oldest = g_loaded.end();
-            if (g_warm > WARM_MOST)
-                for (auto at = g_loaded.begin(); at != g_loaded.end(); ++at)
-                    if (at->references == 0 && (oldest == g_loaded.end() || at->until < oldest->until)) oldest = at;
-            const HMODULE evicted = oldest != g_loaded.end() ? oldest->module : nullptr;
-            TakeWarm([&](const Watched& w) { return w.module == evicted || w.until <= now; }, freed);
-        } else {
-            freed.push_back({module, watched->freeSlot, std::move(watched->path)});
-            g_loaded.erase(watched);
-        }
+        if (watched == g_loaded.end())
+            freed.push_back({module, TLS_OUT_OF_INDEXES, std::wstring()});  // lost sight of: freed as asked
+        else if (--watched->references == 0)
+            LetGo(watched, owner ? owner : g_processOwner, freed);
     } catch (const std::bad_alloc&) {
         return true;  // the module stays loaded
     }
@@ -339,6 +365,7 @@ void DropWarmModules(WarmOwner owner) noexcept {
     try {
         const Tamrix::ExclusiveLock hold(g_lock);
         if (g_warm > 0) TakeWarm([owner](const Watched& w) { return !owner || w.owner == owner; }, freed);
+        if (!owner) g_recent.clear();
         if (g_warm == 0) {
             timer = g_timer;
             g_timer = nullptr;

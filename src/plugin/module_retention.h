@@ -8,8 +8,11 @@
 // The bindings of one module share one load reference of the system's, counted here: a
 // binding's load of a module already loaded by its full path is a count, not a call into
 // the loader. A module whose last binding lets go for an owner (a plug-in list, or the
-// helper process as a whole) stays warm, still mapped, for WARM_MILLISECONDS at most, and
-// at most WARM_MOST modules at a time, so that the next walk's load of it is a count too.
+// helper process as a whole) for the second time within WARM_MILLISECONDS stays warm, still
+// mapped, for WARM_MILLISECONDS at most, and at most WARM_MOST modules at a time, so that
+// the next walk's load of it is a count too. One let go once is freed at once: a walk over
+// many plug-ins asked once each maps one file at a time, where the loader is quickest (a
+// module mapped beside others of the same preferred base is relocated).
 // Warm modules go when they expire (a timer-queue timer, and a look at every load and free),
 // when their owner drops them (a list that goes, a new discovery), and when the server is
 // asked whether it may be unloaded. The files named in the registry value AFRESH_VALUE_W
