@@ -47,6 +47,7 @@ WarmOwner g_processOwner = nullptr;
 // WARM_MILLISECONDS is kept warm, so that a walk over plug-ins asked once each (one question
 // after a discovery) maps each file alone, as the loader does best.
 std::vector<std::pair<std::wstring, ULONGLONG>> g_recent;
+constexpr size_t RECENT_MOST = 2 * WARM_MOST;  // a walk over more than the bound still keeps some
 size_t g_warm = 0;              // entries of g_loaded with no reference
 ULONGLONG g_nextExpiry = 0;     // when the first of them expires (0: none is warm)
 HANDLE g_timer = nullptr;       // the expiry timer, once made
@@ -253,7 +254,7 @@ bool LetGoBefore(const std::wstring& path, ULONGLONG now) {
     }
     for (auto at = g_recent.begin(); at != g_recent.end(); ++at)
         if (oldest == g_recent.end() || at->second < oldest->second) oldest = at;
-    if (g_recent.size() < WARM_MOST) {
+    if (g_recent.size() < RECENT_MOST) {
         g_recent.emplace_back(path, now);
     } else if (oldest != g_recent.end()) {
         oldest->first = path;
@@ -272,8 +273,8 @@ void LetGo(std::vector<Watched>::iterator watched, WarmOwner owner, std::vector<
     }
     const ULONGLONG now = GetTickCount64();
     // A module warm before stays so; another one only when let go twice in a short time.
-    const bool again = watched->owner || LetGoBefore(watched->path, now);
-    if (!owner || LoadedAfresh(watched->path) || !again || g_warm >= WARM_MOST) {
+    const bool again = owner && (watched->owner || LetGoBefore(watched->path, now));
+    if (!again || LoadedAfresh(watched->path) || g_warm >= WARM_MOST) {
         freed.push_back({watched->module, watched->freeSlot, std::move(watched->path)});
         g_loaded.erase(watched);
     } else {
