@@ -172,6 +172,11 @@ PluginList::PluginList(const std::vector<std::wstring>& paths, std::unique_ptr<R
     for (const std::wstring& path : paths) plugins_.push_back(Binding(path));
 }
 
+PluginList::~PluginList() {
+    plugins_.clear();
+    DropWarmModules(this);
+}
+
 SpiInterface PluginList::Binding(std::wstring path) const {
     if (remote_) {
         const WORD machine = ImageMachine(path);
@@ -187,7 +192,9 @@ SpiInterface PluginList::Binding(std::wstring path) const {
             }
         }
     }
-    return SpiInterface(std::move(path));
+    SpiInterface binding(std::move(path));
+    binding.KeepWarmFor(this);
+    return binding;
 }
 
 PluginCheck PluginList::Check(const std::wstring& path) const {
@@ -201,6 +208,7 @@ PluginCheck PluginList::Check(const std::wstring& path) const {
     if (!HasPluginEnding(path)) return {HRESULT_FROM_WIN32(ERROR_INVALID_NAME), PLUGIN_ENDINGS};
 
     SpiInterface probe = Binding(path);
+    probe.KeepWarmFor(nullptr);  // the question's load is freed at once
     // Loaded here first by the caller's own request, so that the loader's reason is told;
     // the probe takes a reference of its own on the same module.
     UniquePluginModule module;
@@ -238,8 +246,11 @@ bool PluginList::Accepts(DWORD kind) const noexcept {
 HRESULT PluginList::LoadPlugins(LONG flags, const std::optional<std::wstring>& folder) {
     if (walks_ > 0) return E_PLUGIN_IN_CALL;
     loadFlags_ = flags;
-    // Old entries go first: their libraries are unloaded before the first folder is read.
+    // Old entries go first: their libraries are unloaded before the first folder is read,
+    // and no module stays warm, so that a file replaced since is read anew.
     plugins_.clear();
+    DropWarmModules(nullptr);
+    ReadAfreshList();
     plugins_.reserve(8);
     AddFolder(nullptr);
     if (folder) AddFolder(folder->c_str());
@@ -267,12 +278,16 @@ bool PluginList::AddFolder(const wchar_t* folder) {
         if (prefix.size() + nameLength >= PATH_BUFFER_SIZE) continue;
         if (!IsPluginName(found.cFileName, nameLength)) continue;
         SpiInterface probe = Binding(prefix + std::wstring(found.cFileName, nameLength));
+        // What the scan lets go of is freed at once: a file is free to be replaced right
+        // after a discovery. Only what walks let go stays warm.
+        probe.KeepWarmFor(nullptr);
         // A directory matching the pattern fails to load and is skipped like any failure.
         const DWORD kind = probe.Probe();
         const bool unserved = probe.Remote() && FAILED(probe.Remote()->LoadFailure());
         if (!Accepts(kind) && !unserved) continue;  // the probe binding unloads what it loaded
         if (loadFlags_ & SPI_UNLOAD_AFTER_PROBE) probe.Unload();
         // The entry takes the probe's library reference over, if it still holds one.
+        probe.KeepWarmFor(this);
         plugins_.push_back(std::move(probe));
     } while (FindNextFileW(find.get(), &found));
     return true;

@@ -100,7 +100,8 @@ public:
     PluginList(const std::vector<std::wstring>& paths, std::unique_ptr<RemotePlugins> remote);
     PluginList(const PluginList&) = delete;
     PluginList& operator=(const PluginList&) = delete;
-    ~PluginList() = default;
+    // Its entries go, and with them the modules kept warm for it.
+    ~PluginList();
 
     // Replaces the list: the current directory, `folder` when given (an empty one is a
     // folder too), the system directory and, with SPI_SUSIE_FOLDER, the viewer's folder.

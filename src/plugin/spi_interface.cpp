@@ -14,7 +14,7 @@ SpiInterface& SpiInterface::operator=(const SpiInterface& other) {
 }
 
 void SpiInterface::CopyFrom(const SpiInterface& other) {
-    module_.reset();
+    FreePluginModule(module_.release(), warmOwner_);
     path_ = other.path_;
     modulePath_ = other.modulePath_;
     // A remote plug-in: a copy loaded over there too, if the original is.
@@ -152,7 +152,7 @@ bool SpiInterface::IsBoundAs(DWORD kind) const noexcept {
 
 bool SpiInterface::Free() noexcept {
     if (remote_) remote_->Unload();
-    return FreePluginModule(module_.release());
+    return FreePluginModule(module_.release(), warmOwner_);
 }
 
 FARPROC SpiInterface::Export(const char* name) const noexcept {

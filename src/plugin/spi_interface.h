@@ -63,7 +63,7 @@ public:
     // Frees the library if loaded; path and entries stay.
     void Unload() noexcept {
         if (remote_) remote_->Unload();
-        module_.reset();
+        FreePluginModule(module_.release(), warmOwner_);
     }
     // Frees the library and reports whether the system agreed.
     bool Free() noexcept;
@@ -74,6 +74,9 @@ public:
     HMODULE Module() const noexcept { return module_.get(); }
     const std::wstring& WidePath() const noexcept { return path_; }
     void SetPath(std::wstring path) { path_ = std::move(path); }
+    // The module this binding lets go stays warm for `owner` (module_retention.h); a copy
+    // keeps none warm.
+    void KeepWarmFor(WarmOwner owner) noexcept { warmOwner_ = owner; }
 
     // Calls `entry`, one of this binding's entries, holding a load reference on the library
     // while it runs, so that nothing the plug-in sets off meanwhile can unload the code that
@@ -168,6 +171,7 @@ private:
     std::wstring modulePath_;  // the loaded module's full path, which a copy loads by
     std::unique_ptr<RemotePlugin> remote_;
     UniquePluginModule module_;
+    WarmOwner warmOwner_ = nullptr;
     mutable int calls_ = 0;
     GetPluginInfoFn getPluginInfo_ = nullptr;
     IsSupportedFn isSupported_ = nullptr;

@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include "../common/boundary.h"
+#include "../plugin/module_retention.h"
 #include "class_table.h"
 #include "module.h"
 #include "registration.h"
@@ -32,7 +33,12 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 }
 
 STDAPI DllCanUnloadNow() {
-    return Tamrix::Barrier([] { return Tamrix::Module().GetLockCount() == 0 ? S_OK : S_FALSE; });
+    return Tamrix::Barrier([] {
+        if (Tamrix::Module().GetLockCount() != 0) return S_FALSE;
+        // No plug-in module stays mapped for us, nor any timer of ours set, once we may go.
+        SPI::DropWarmModules(nullptr);
+        return Tamrix::Module().GetLockCount() == 0 ? S_OK : S_FALSE;
+    });
 }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {

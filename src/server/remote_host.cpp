@@ -15,6 +15,7 @@
 #include "../common/surrogate_process.h"
 #include "../manager/remote_susie_plugin.h"
 #include "../plugin/call_guard.h"
+#include "../plugin/module_retention.h"
 #include "../plugin_object/susie_plugin.h"
 #include "module.h"
 #include "remote_host.h"
@@ -94,6 +95,9 @@ void ServeRemoteHost(const wchar_t* commandLine) {
     // dialog to wait for a user.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     MarkRemoteHost();
+    // The plug-ins the client's walks let go stay warm here as in its own process, until the
+    // helper ends.
+    SPI::KeepFreedModulesWarm(&g_link);
     failure::ShareWith(link);
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (SUCCEEDED(hr)) hr = SPI::GuardPluginCalls(link) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
