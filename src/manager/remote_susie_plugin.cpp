@@ -51,6 +51,16 @@ void RemoteSessions::SetCallTimeout(LONG timeout) noexcept {
     foreign->SetCallTimeout(timeout);
 }
 
+void RemoteSessions::SetCodePage(LONG codePage) noexcept {
+    isolated->SetCodePage(codePage);
+    foreign->SetCodePage(codePage);
+}
+
+void RemoteSession::SetCodePage(LONG codePage) noexcept {
+    codePage_ = codePage;
+    if (helper_) helper_->SetCodePage(codePage);
+}
+
 void RemoteSession::SetCallTimeout(LONG timeout) noexcept {
     timeout_ = timeout;
     if (helper_) helper_->SetCallTimeout(timeout);
@@ -69,7 +79,7 @@ HRESULT RemoteSession::Connect() noexcept {
     std::wstring host, server;
     if (!HelperFor(machine_, host, server)) return REGDB_E_CLASSNOTREG;
     try {
-        return HelperProcess::Start(host, server, timeout_, helper_, first_);
+        return HelperProcess::Start(host, server, timeout_, codePage_, helper_, first_);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -299,9 +309,10 @@ std::unique_ptr<SPI::RemotePlugins> NewRemotePlugins(std::shared_ptr<RemoteSessi
     return std::make_unique<RemoteSusiePlugins>(std::move(sessions), false);
 }
 
-std::unique_ptr<SPI::RemotePlugins> NewForeignPlugins(LONG timeout) {
+std::unique_ptr<SPI::RemotePlugins> NewForeignPlugins(LONG timeout, LONG codePage) {
     auto sessions = std::make_shared<RemoteSessions>();
     sessions->SetCallTimeout(timeout);
+    sessions->SetCodePage(codePage);
     return std::make_unique<RemoteSusiePlugins>(std::move(sessions), true);
 }
 

@@ -350,7 +350,7 @@ HRESULT SusiePlugin::QueryPictureInfo(const VARIANT& src, LONG offsetOrLength, S
         return S_OK;
     }
     LPCSTR buf = nullptr;
-    if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;
+    if (HRESULT hr = source.NarrowBuf(buf, binding_.CodePage()); FAILED(hr)) return hr;
     code = binding_.Invoke(binding_.GetPictureInfoEntry(), buf, source.Len(), source.Flag(), &record);
     return S_OK;
 }
@@ -457,7 +457,7 @@ STDMETHODIMP SusiePlugin::GetPictureText(VARIANT src, LONG offsetOrLength, BSTR*
         const char* text = static_cast<const char*>(LocalLock(block.get()));
         if (!text) return E_OUTOFMEMORY;
         // Read no further than the block, even if the plug-in left out the NUL.
-        return ToBstr(text, LocalSize(block.get()), pText);
+        return ToBstr(text, LocalSize(block.get()), pText, binding_.CodePage());
     });
 }
 
