@@ -54,11 +54,19 @@ void RemoteSessions::SetCallTimeout(LONG timeout) noexcept {
 void RemoteSessions::SetCodePage(LONG codePage) noexcept {
     isolated->SetCodePage(codePage);
     foreign->SetCodePage(codePage);
+    surrogate->SetCodePage(codePage);
 }
 
 void RemoteSession::SetCodePage(LONG codePage) noexcept {
     codePage_ = codePage;
     if (helper_) helper_->SetCodePage(codePage);
+    else if (first_) UseCodePageThere();
+}
+
+void RemoteSession::UseCodePageThere() noexcept {
+    // The surrogate's objects follow their first object's setting.
+    ComPtr<ISusiePluginRemote4> first;
+    if (SUCCEEDED(first_.query(first))) first->UseCodePage(codePage_);
 }
 
 void RemoteSession::SetCallTimeout(LONG timeout) noexcept {
@@ -74,7 +82,9 @@ HRESULT RemoteSession::Connect() noexcept {
                                           object.put_void());
             FAILED(hr))
             return hr;
-        return object.query(first_);
+        if (HRESULT hr = object.query(first_); FAILED(hr)) return hr;
+        UseCodePageThere();
+        return S_OK;
     }
     std::wstring host, server;
     if (!HelperFor(machine_, host, server)) return REGDB_E_CLASSNOTREG;

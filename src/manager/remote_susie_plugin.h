@@ -52,6 +52,8 @@ private:
     HRESULT Connect() noexcept;
     // Forgets a helper that has ended: the next call connects again.
     void DropEnded() noexcept;
+    // Gives the surrogate's first object the code page.
+    void UseCodePageThere() noexcept;
 
     bool helperRoad_;
     WORD machine_;
@@ -65,7 +67,6 @@ private:
 struct RemoteSessions {
     RemoteSessions();
     void SetCallTimeout(LONG timeout) noexcept;
-    // The helpers' (the surrogate's plug-ins keep that process's ANSI code page).
     void SetCodePage(LONG codePage) noexcept;
 
     std::shared_ptr<RemoteSession> isolated;  // this width's plug-ins, in a helper

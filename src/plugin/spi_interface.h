@@ -78,6 +78,7 @@ public:
     // The code page of the plug-in's narrow texts and names, read now from the setting the
     // binding follows (a manager's, shared by its entries and their copies; text.h).
     UINT CodePage() const noexcept { return Tamrix::CodePageOf(codePage_); }
+    const Tamrix::CodePageSetting& FollowedCodePage() const noexcept { return codePage_; }
     void FollowCodePage(Tamrix::CodePageSetting setting) noexcept { codePage_ = std::move(setting); }
 
     // Calls `entry`, one of this binding's entries, holding a load reference on the library
