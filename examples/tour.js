@@ -4,7 +4,8 @@
 // and every failure, each with what went wrong in words.
 //
 //   cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/inprocess]
-//                            [/timeout:<ms>] [/membertimeout:<ms>] [/probeall] <file or folder>...
+//                            [/timeout:<ms>] [/membertimeout:<ms>] [/probeall] [/codepage:<n>]
+//                            <file or folder>...
 //
 // /plugins: a folder of Susie plug-ins searched besides the usual places (the current
 // folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
@@ -22,6 +23,8 @@
 // /membertimeout: how long extracting one member may take (default: as /timeout); a member
 // that takes longer is a failure and the archive is listed again to go on with the next.
 // Only isolated plug-ins can be stopped: in this process the limit is checked afterwards.
+// /codepage: the code page of the texts and names of plug-ins that speak only narrow text
+// (932 for Japanese ones), when it is not the system's ANSI code page.
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 
 // A path made absolute. (Wine 8's GetAbsolutePathName drops the last part of a full path
@@ -31,13 +34,14 @@ function absolute(path) {
 }
 
 var USAGE = "usage: cscript //nologo tour.js [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/inprocess] " +
-    "[/timeout:<ms>] [/membertimeout:<ms>] [/probeall] <file or folder>...";
+    "[/timeout:<ms>] [/membertimeout:<ms>] [/probeall] [/codepage:<n>] <file or folder>...";
 var pluginFolder = null;
 var toType = null;
 var isolate = true;
 var timeout = null;
 var memberTimeout = null;
 var probeAll = false;
+var codePage = null;
 var outFolder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "tamrix-tour");
 var inputs = [];
 for (var a = 0; a < WScript.Arguments.length; ++a) {
@@ -49,11 +53,13 @@ for (var a = 0; a < WScript.Arguments.length; ++a) {
     else if (lower.indexOf("/timeout:") === 0) timeout = parseInt(arg.substr(9), 10);
     else if (lower.indexOf("/membertimeout:") === 0) memberTimeout = parseInt(arg.substr(15), 10);
     else if (lower === "/probeall") probeAll = true;
+    else if (lower.indexOf("/codepage:") === 0) codePage = /^\d+$/.test(arg.substr(10)) ? parseInt(arg.substr(10), 10) : -1;
     else if (lower === "/inprocess") isolate = false;
     else if (lower === "/isolate") isolate = true;  // the default; kept for older command lines
     else inputs.push(absolute(arg));
 }
-if (inputs.length === 0 || (timeout !== null && !(timeout >= 0)) || (memberTimeout !== null && !(memberTimeout > 0))) {
+if (inputs.length === 0 || (timeout !== null && !(timeout >= 0)) || (memberTimeout !== null && !(memberTimeout > 0)) ||
+    (codePage !== null && codePage < 0)) {
     WScript.Echo(USAGE);
     WScript.Quit(2);
 }
@@ -86,6 +92,15 @@ function makeFolders(path) {
 
 // ---- The plug-ins -------------------------------------------------------------------------
 var host = new ActiveXObject("Tamrix.TamrixHost.1");
+// Before Init, so that the plug-ins' texts are read in it from the start.
+if (codePage !== null) {
+    try {
+        host.CodePage = codePage;
+    } catch (e) {
+        WScript.Echo("/codepage:" + codePage + ": " + words(e));
+        WScript.Quit(2);
+    }
+}
 // Flag 16 isolates the plug-ins; without a folder of its own the search names the temporary
 // folder, which holds none.
 host.Init(isolate ? 16 + 15 : 15, pluginFolder !== null ? pluginFolder : fso.GetSpecialFolder(2).Path);

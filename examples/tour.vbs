@@ -4,7 +4,8 @@
 ' and every failure, each with what went wrong in words.
 '
 '   cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/inprocess]
-'                             [/timeout:<ms>] [/membertimeout:<ms>] [/probeall] <file or folder>...
+'                             [/timeout:<ms>] [/membertimeout:<ms>] [/probeall] [/codepage:<n>]
+'                             <file or folder>...
 '
 ' /plugins: a folder of Susie plug-ins searched besides the usual places (the current
 ' folder, the system folder and Susie's own plug-in folder); /out: where the bitmap files
@@ -22,6 +23,8 @@
 ' /membertimeout: how long extracting one member may take (default: as /timeout); a member
 ' that takes longer is a failure and the archive is listed again to go on with the next.
 ' Only isolated plug-ins can be stopped: in this process the limit is checked afterwards.
+' /codepage: the code page of the texts and names of plug-ins that speak only narrow text
+' (932 for Japanese ones), when it is not the system's ANSI code page.
 Option Explicit
 
 Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
@@ -41,6 +44,7 @@ Dim isolate : isolate = True
 Dim timeout : timeout = -1
 Dim memberTimeout : memberTimeout = -1
 Dim probeAll : probeAll = False
+Dim codePage : codePage = -1
 Dim outFolder : outFolder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "tamrix-tour")
 Dim inputs : Set inputs = CreateObject("Scripting.Dictionary")
 Dim a, arg
@@ -62,6 +66,10 @@ For a = 0 To WScript.Arguments.Count - 1
         If memberTimeout = 0 Then memberTimeout = -2
     ElseIf LCase(arg) = "/probeall" Then
         probeAll = True
+    ElseIf LCase(Left(arg, 10)) = "/codepage:" Then
+        codePage = -2
+        If IsNumeric(Mid(arg, 11)) And InStr(Mid(arg, 11), ".") = 0 Then codePage = CLng(Mid(arg, 11))
+        If codePage < 0 Then codePage = -2
     ElseIf LCase(arg) = "/inprocess" Then
         isolate = False
     ElseIf LCase(arg) = "/isolate" Then
@@ -70,9 +78,9 @@ For a = 0 To WScript.Arguments.Count - 1
         inputs.Add inputs.Count, Absolute(arg)
     End If
 Next
-If inputs.Count = 0 Or timeout < -1 Or memberTimeout < -1 Then
+If inputs.Count = 0 Or timeout < -1 Or memberTimeout < -1 Or codePage < -1 Then
     WScript.Echo "usage: cscript //nologo tour.vbs [/plugins:<folder>] [/out:<folder>] [/to:<type>] [/inprocess] " & _
-                 "[/timeout:<ms>] [/membertimeout:<ms>] [/probeall] <file or folder>..."
+                 "[/timeout:<ms>] [/membertimeout:<ms>] [/probeall] [/codepage:<n>] <file or folder>..."
     WScript.Quit 2
 End If
 
@@ -124,6 +132,16 @@ End Sub
 
 ' ---- The plug-ins -------------------------------------------------------------------------
 Dim host : Set host = CreateObject("Tamrix.TamrixHost.1")
+' Before Init, so that the plug-ins' texts are read in it from the start.
+If codePage >= 0 Then
+    On Error Resume Next
+    host.CodePage = codePage
+    If Err.Number <> 0 Then
+        WScript.Echo "/codepage:" & codePage & ": " & WordsOf(Err.Number, Err.Description)
+        WScript.Quit 2
+    End If
+    On Error GoTo 0
+End If
 ' Flag 16 isolates the plug-ins; without a folder of its own the search names the temporary
 ' folder, which holds none.
 Dim flags : If isolate Then flags = 16 + 15 Else flags = 15

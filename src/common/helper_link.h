@@ -2,7 +2,8 @@
 // ended, and the small shared block through which the helper hands its first object over,
 // the client tells it the time limit of a plug-in call, the helper tells which plug-in of a
 // run it is asking (so that the client knows which one ended it) and what its last failure
-// was, and the two tell which pixel mappings the client has yet to read.
+// was, and the two tell which pixel mappings the client has yet to read; and the client's code
+// page for its plug-ins' narrow texts and names.
 #pragma once
 #include <windows.h>
 
@@ -39,6 +40,9 @@ struct HelperLink {
     // The description of the helper's last failing call, for a client whose system does not
     // bring a call's error object over (Wine's does not); NUL-terminated, cut to fit.
     wchar_t failure[512];
+    // The code page of narrow plug-in texts and names (0: the helper thread's ANSI code
+    // page); written by the client at any time, read at every conversion.
+    volatile LONG codePage;
 };
 
 }  // namespace Tamrix

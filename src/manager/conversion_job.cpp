@@ -170,7 +170,7 @@ private:
         ComPtr<ISusiePluginRemote> first;
         ComPtr<ISusiePluginRemote3> remote;
         UniqueSafeArray plugins;
-        HRESULT hr = HelperProcess::Start(host, server, plan_.callTimeout, helper, first);
+        HRESULT hr = HelperProcess::Start(host, server, plan_.callTimeout, plan_.codePage, helper, first);
         if (SUCCEEDED(hr)) hr = first.query(remote);
         if (SUCCEEDED(hr)) hr = NewStringArray(plan_.plugins, plugins);
         if (SUCCEEDED(hr)) hr = helper->Answer(remote->UsePlugins(plugins.get()));

@@ -27,6 +27,7 @@ struct ConversionPlan {
     std::vector<std::wstring> plugins;       // the manager's plug-in files in list order, full paths
     LONG workers = 1;
     LONG callTimeout = DEFAULT_CALL_TIMEOUT;
+    LONG codePage = 0;  // of narrow plug-in texts and names (0: the thread's ANSI code page)
 
     // The sources an array holds (a SAFEARRAY of strings, or of variants holding strings, by
     // value or by reference; a JScript array) as full paths, and each one's destination,

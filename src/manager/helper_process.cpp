@@ -103,7 +103,7 @@ HelperProcess::~HelperProcess() {
     if (job_) LimitJob(job_.get(), false);
 }
 
-HRESULT HelperProcess::Start(const std::wstring& host, const std::wstring& server, LONG timeout,
+HRESULT HelperProcess::Start(const std::wstring& host, const std::wstring& server, LONG timeout, LONG codePage,
                              std::shared_ptr<HelperProcess>& helper, ComPtr<ISusiePluginRemote>& first) {
     helper.reset();
     first.reset();
@@ -117,6 +117,7 @@ HRESULT HelperProcess::Start(const std::wstring& host, const std::wstring& serve
     made->link_ = static_cast<HelperLink*>(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(HelperLink)));
     if (!made->link_) return HRESULT_FROM_WIN32(GetLastError());
     made->link_->callTimeout = timeout;
+    made->link_->codePage = codePage;
     made->link_->marshalResult = E_HELPER_NOT_STARTED;
     made->link_->asking = -1;
 
@@ -195,6 +196,15 @@ HRESULT HelperProcess::Answer(HRESULT hr) const noexcept {
 
 void HelperProcess::SetCallTimeout(LONG timeout) noexcept {
     if (link_) InterlockedExchange(&link_->callTimeout, timeout);
+}
+
+void HelperProcess::SetCodePage(LONG codePage) noexcept {
+    if (link_) InterlockedExchange(&link_->codePage, codePage);
+}
+
+UINT HelperProcess::CodePage() const noexcept {
+    const LONG codePage = link_ ? link_->codePage : 0;
+    return codePage == 0 ? CP_THREAD_ACP : static_cast<UINT>(codePage);
 }
 
 LONG HelperProcess::Asking() const noexcept {

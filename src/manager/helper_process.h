@@ -30,11 +30,11 @@ public:
     ~HelperProcess();
 
     // Starts `host` (a rundll32.exe) on the server library `server` with the call time
-    // limit `timeout`, and takes the helper's first object; the activation's failure when
-    // the helper cannot be started (a server whose path holds a comma and has no short form
-    // among the reasons), ends or does not answer in time, or hands no object over (it is
-    // then ended).
-    static HRESULT Start(const std::wstring& host, const std::wstring& server, LONG timeout,
+    // limit `timeout` and the code page `codePage` (SetCodePage), and takes the helper's
+    // first object; the activation's failure when the helper cannot be started (a server
+    // whose path holds a comma and has no short form among the reasons), ends or does not
+    // answer in time, or hands no object over (it is then ended).
+    static HRESULT Start(const std::wstring& host, const std::wstring& server, LONG timeout, LONG codePage,
                          std::shared_ptr<HelperProcess>& helper, ComPtr<ISusiePluginRemote>& first);
 
     bool Ended() const noexcept;
@@ -46,6 +46,10 @@ public:
     HRESULT Answer(HRESULT hr) const noexcept;
 
     void SetCallTimeout(LONG timeout) noexcept;
+    // The code page of its plug-ins' narrow texts and names (0: the thread's ANSI code page),
+    // and the one to convert their texts with here.
+    void SetCodePage(LONG codePage) noexcept;
+    UINT CodePage() const noexcept;
 
     // Which of a run of plug-in files it was asking (ISusiePluginRemote2::CountDeclining)
     // when last told; -1 before any.

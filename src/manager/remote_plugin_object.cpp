@@ -262,11 +262,15 @@ STDMETHODIMP RemotePluginObject::GetFileInfo(VARIANT src, LONG offsetOrLength, B
         if (wide) {
             auto copy = std::make_shared<SPI::fileInfoW>();
             std::memcpy(copy.get(), record.data(), sizeof *copy);
-            hr = SpiFileInfo::Create(std::shared_ptr<const SPI::fileInfoW>(std::move(copy)), entry.put());
+            hr = SpiFileInfo::Create(SPI::MemberRecord(std::shared_ptr<const SPI::fileInfoW>(std::move(copy))),
+                                     entry.put());
         } else {
             auto copy = std::make_shared<SPI::fileInfo>();
             std::memcpy(copy.get(), record.data(), sizeof *copy);
-            hr = SpiFileInfo::Create(std::shared_ptr<const SPI::fileInfo>(std::move(copy)), entry.put());
+            // Its names read in the code page they were written in over there.
+            hr = SpiFileInfo::Create(
+                SPI::MemberRecord(std::shared_ptr<const SPI::fileInfo>(std::move(copy)), helper_->CodePage()),
+                entry.put());
         }
         if (FAILED(hr)) return hr;
         *ppInfo = entry.detach();  // ISpiFileInfo is the entry's IDispatch
@@ -291,7 +295,7 @@ STDMETHODIMP RemotePluginObject::GetArchiveInfo(VARIANT src, LONG offsetOrLength
         SharedLocalBlock block;
         if (FAILED(hr = NewLocalBlock(records, block))) return hr;
         SPI::ArchiveListing listing;
-        listing.Adopt(std::move(block), wide);
+        listing.Adopt(std::move(block), wide, helper_->CodePage());
         return SpiFileInfoCollection::Create(listing, static_cast<ISusiePlugin2*>(this), ppCollection);
     }, &src);
 }

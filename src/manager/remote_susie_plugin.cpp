@@ -51,6 +51,24 @@ void RemoteSessions::SetCallTimeout(LONG timeout) noexcept {
     foreign->SetCallTimeout(timeout);
 }
 
+void RemoteSessions::SetCodePage(LONG codePage) noexcept {
+    isolated->SetCodePage(codePage);
+    foreign->SetCodePage(codePage);
+    surrogate->SetCodePage(codePage);
+}
+
+void RemoteSession::SetCodePage(LONG codePage) noexcept {
+    codePage_ = codePage;
+    if (helper_) helper_->SetCodePage(codePage);
+    else if (first_) UseCodePageThere();
+}
+
+void RemoteSession::UseCodePageThere() noexcept {
+    // The surrogate's objects follow their first object's setting.
+    ComPtr<ISusiePluginRemote4> first;
+    if (SUCCEEDED(first_.query(first))) first->UseCodePage(codePage_);
+}
+
 void RemoteSession::SetCallTimeout(LONG timeout) noexcept {
     timeout_ = timeout;
     if (helper_) helper_->SetCallTimeout(timeout);
@@ -64,12 +82,14 @@ HRESULT RemoteSession::Connect() noexcept {
                                           object.put_void());
             FAILED(hr))
             return hr;
-        return object.query(first_);
+        if (HRESULT hr = object.query(first_); FAILED(hr)) return hr;
+        UseCodePageThere();
+        return S_OK;
     }
     std::wstring host, server;
     if (!HelperFor(machine_, host, server)) return REGDB_E_CLASSNOTREG;
     try {
-        return HelperProcess::Start(host, server, timeout_, helper_, first_);
+        return HelperProcess::Start(host, server, timeout_, codePage_, helper_, first_);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -299,9 +319,10 @@ std::unique_ptr<SPI::RemotePlugins> NewRemotePlugins(std::shared_ptr<RemoteSessi
     return std::make_unique<RemoteSusiePlugins>(std::move(sessions), false);
 }
 
-std::unique_ptr<SPI::RemotePlugins> NewForeignPlugins(LONG timeout) {
+std::unique_ptr<SPI::RemotePlugins> NewForeignPlugins(LONG timeout, LONG codePage) {
     auto sessions = std::make_shared<RemoteSessions>();
     sessions->SetCallTimeout(timeout);
+    sessions->SetCodePage(codePage);
     return std::make_unique<RemoteSusiePlugins>(std::move(sessions), true);
 }
 

@@ -39,6 +39,9 @@ public:
 
     // The time limit of calls into the helper's plug-ins, ms (0: none).
     void SetCallTimeout(LONG timeout) noexcept;
+    // The code page of the helper's plug-ins' narrow texts and names (0: the thread's ANSI
+    // code page).
+    void SetCodePage(LONG codePage) noexcept;
 
     // SPI::RemotePlugin::CountDeclining of plug-ins served by this session's helper, asked of
     // its first object (a helper that has ended is replaced first). 0 for the surrogate.
@@ -49,10 +52,13 @@ private:
     HRESULT Connect() noexcept;
     // Forgets a helper that has ended: the next call connects again.
     void DropEnded() noexcept;
+    // Gives the surrogate's first object the code page.
+    void UseCodePageThere() noexcept;
 
     bool helperRoad_;
     WORD machine_;
     LONG timeout_ = DEFAULT_CALL_TIMEOUT;
+    LONG codePage_ = 0;
     ComPtr<ISusiePluginRemote> first_;
     std::shared_ptr<HelperProcess> helper_;
 };
@@ -61,6 +67,7 @@ private:
 struct RemoteSessions {
     RemoteSessions();
     void SetCallTimeout(LONG timeout) noexcept;
+    void SetCodePage(LONG codePage) noexcept;
 
     std::shared_ptr<RemoteSession> isolated;  // this width's plug-ins, in a helper
     std::shared_ptr<RemoteSession> foreign;   // the 64-bit server's 32-bit ones, in a helper
@@ -119,7 +126,8 @@ private:
 // The remote plug-ins of a new manager, bound through `sessions`.
 std::unique_ptr<SPI::RemotePlugins> NewRemotePlugins(std::shared_ptr<RemoteSessions> sessions);
 // The remote plug-ins of a conversion worker's list: another width's plug-ins only, each in
-// a helper as isolated ones are, with the call time limit `timeout`.
-std::unique_ptr<SPI::RemotePlugins> NewForeignPlugins(LONG timeout);
+// a helper as isolated ones are, with the call time limit `timeout` and the code page
+// `codePage`.
+std::unique_ptr<SPI::RemotePlugins> NewForeignPlugins(LONG timeout, LONG codePage);
 
 }  // namespace Tamrix

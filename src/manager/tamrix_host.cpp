@@ -44,7 +44,10 @@ HRESULT NoneTook(const SPI::PluginName& name, const std::wstring& what, DWORD un
 
 }  // namespace
 
-TamrixHost::TamrixHost() : sessions_(std::make_shared<RemoteSessions>()), list_(NewRemotePlugins(sessions_)) {
+TamrixHost::TamrixHost()
+    : sessions_(std::make_shared<RemoteSessions>()), list_(NewRemotePlugins(sessions_)),
+      codePage_(std::make_shared<volatile LONG>(0)) {
+    list_.FollowCodePage(codePage_);
     SYSTEM_INFO system{};
     GetSystemInfo(&system);
     workers_ = static_cast<LONG>(std::clamp<DWORD>(system.dwNumberOfProcessors, 1, MAX_WORKERS));
@@ -167,6 +170,16 @@ HRESULT TamrixHost::InvokeMember(DISPID id, DispatchCall& call) {
         IDispatch* out = nullptr;
         hr = GetArchiveInfo(value, number, &out);
         return call.ReturnDispatch(hr, out);
+    }
+    case 14: {
+        if (SUCCEEDED(call.Expect(1))) {
+            if (FAILED(hr = call.Long(0, &number))) return hr;
+            return call.Return(put_CodePage(number));
+        }
+        if (FAILED(hr = call.Expect(0))) return hr;
+        LONG out = 0;
+        hr = get_CodePage(&out);
+        return call.ReturnLong(hr, out);
     }
     default:
         return DISP_E_MEMBERNOTFOUND;
@@ -336,6 +349,7 @@ STDMETHODIMP TamrixHost::ConvertFiles(VARIANT sources, BSTR destFolder, BSTR des
         for (const SPI::SpiInterface& entry : list_.Plugins()) plan.plugins.push_back(SPI::FullPathOf(entry.WidePath()));
         plan.workers = workers_;
         plan.callTimeout = callTimeout_;
+        plan.codePage = *codePage_;
         return ConversionJob::Start(std::move(plan), ppJob);
     });
 }
@@ -395,6 +409,26 @@ STDMETHODIMP TamrixHost::put_CallTimeout(LONG newVal) {
         if (newVal < 0) return E_INVALIDARG;
         callTimeout_ = newVal;
         sessions_->SetCallTimeout(newVal);
+        return S_OK;
+    });
+}
+
+STDMETHODIMP TamrixHost::get_CodePage(LONG* pVal) {
+    return Boundary([&] {
+        if (!pVal) return E_POINTER;
+        *pVal = *codePage_;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP TamrixHost::put_CodePage(LONG newVal) {
+    return Boundary([&] {
+        if (!IsSettableCodePage(newVal)) {
+            NoteFailure(L"the system has no code page " + std::to_wstring(newVal));
+            return E_INVALIDARG;
+        }
+        *codePage_ = newVal;
+        sessions_->SetCodePage(newVal);
         return S_OK;
     });
 }

@@ -16,13 +16,14 @@
 
 namespace Tamrix {
 
-class TamrixHost : public NameTableDispatch<TamrixHost, ITamrixHost3>,
+class TamrixHost : public NameTableDispatch<TamrixHost, ITamrixHost4>,
                    public ProvideClassInfo<typelib::TID_TAMRIX_HOST_CLASS>,
                    public SupportsErrorInfo<TamrixHost> {
 public:
     using Interfaces =
-        InterfaceList<ITamrixHost3, As<ITamrixHost2, ITamrixHost3>, As<ITamrixHost, ITamrixHost3>,
-                      As<IDispatch, ITamrixHost3>, IProvideClassInfo, ISupportErrorInfo>;
+        InterfaceList<ITamrixHost4, As<ITamrixHost3, ITamrixHost4>, As<ITamrixHost2, ITamrixHost4>,
+                      As<ITamrixHost, ITamrixHost4>, As<IDispatch, ITamrixHost4>, IProvideClassInfo,
+                      ISupportErrorInfo>;
 
     // Names late-bound clients may use; property readers also answer to their get_ names.
     static constexpr DispName NAMES[] = {
@@ -35,6 +36,7 @@ public:
         {L"GetPictureProperties", 8},  {L"ConvertFile", 9},
         {L"CheckPlugin", 10},          {L"ConvertFiles", 11},
         {L"Workers", 12},              {L"GetArchiveInfo", 13},
+        {L"CodePage", 14},
     };
     static constexpr UINT MAX_ARGS = 4;
     // The most worker processes a conversion job may use.
@@ -73,10 +75,16 @@ public:
     STDMETHODIMP put_Workers(LONG newVal) override;
     STDMETHODIMP GetArchiveInfo(VARIANT src, LONG offsetOrLength, IDispatch** ppCollection) override;
 
+    // ITamrixHost4
+    STDMETHODIMP get_CodePage(LONG* pVal) override;
+    STDMETHODIMP put_CodePage(LONG newVal) override;
+
 private:
     std::shared_ptr<RemoteSessions> sessions_;  // before the list, whose entries use them
     SPI::PluginList list_;
     LONG callTimeout_ = DEFAULT_CALL_TIMEOUT;
+    // Followed by every entry of the list and every plug-in object made from them.
+    std::shared_ptr<volatile LONG> codePage_;
     LONG workers_;  // a job's worker processes
 };
 

@@ -29,6 +29,7 @@ HRESULT ArchiveListing::Read(const SpiInterface& plugin, Source& source) {
     block_.reset();
     count_ = 0;
     wide_ = false;
+    codePage_ = plugin.CodePage();
     if (!plugin.IsBoundAs(KIND_ARCHIVE)) return E_FAIL;
     HLOCAL list = nullptr;
     int code = SPI_OK;
@@ -37,7 +38,7 @@ HRESULT ArchiveListing::Read(const SpiInterface& plugin, Source& source) {
         code = plugin.Invoke(plugin.GetArchiveInfoWEntry(), source.WideBuf(), source.Len(), source.Flag(), &list);
     } else {
         LPCSTR buf = nullptr;
-        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) {
+        if (HRESULT hr = source.NarrowBuf(buf, plugin.CodePage()); FAILED(hr)) {
             NoteNameRefused(plugin.WidePath(), SourceWords(source));
             return hr;
         }
@@ -60,7 +61,8 @@ HRESULT ArchiveListing::Read(const SpiInterface& plugin, Source& source) {
     return S_OK;
 }
 
-void ArchiveListing::Adopt(Tamrix::SharedLocalBlock block, bool wide) noexcept {
+void ArchiveListing::Adopt(Tamrix::SharedLocalBlock block, bool wide, UINT codePage) noexcept {
+    codePage_ = codePage;
     const bool readable = block && block->Address();
     count_ = readable ? CountRecords(block->Address(), block->Size(), wide ? sizeof(fileInfoW) : sizeof(fileInfo)) : 0;
     wide_ = wide;
@@ -72,10 +74,10 @@ MemberRecord ArchiveListing::Record(size_t index) const noexcept {
     // Shares the block's ownership while pointing at one record inside it.
     if (wide_) {
         const auto* records = static_cast<const fileInfoW*>(block_->Address());
-        return MemberRecord(std::shared_ptr<const fileInfoW>(block_, records + index));
+        return MemberRecord(std::shared_ptr<const fileInfoW>(block_, records + index), codePage_);
     }
     const auto* records = static_cast<const fileInfo*>(block_->Address());
-    return MemberRecord(std::shared_ptr<const fileInfo>(block_, records + index));
+    return MemberRecord(std::shared_ptr<const fileInfo>(block_, records + index), codePage_);
 }
 
 namespace {
@@ -143,7 +145,7 @@ HRESULT QueryMemberInfo(const SpiInterface& plugin, Source& source, const std::w
         fileInfoW record{};
         const int code = plugin.Invoke(wide, source.WideBuf(), source.Len(), name.c_str(), source.Flag(), &record);
         source.Release();
-        if (code == SPI_OK) out = MemberRecord(std::make_shared<const fileInfoW>(record));
+        if (code == SPI_OK) out = MemberRecord(std::make_shared<const fileInfoW>(record), plugin.CodePage());
         else NoteMemberCode(plugin, source, name, code);
         return MapResult(code);
     }
@@ -151,18 +153,18 @@ HRESULT QueryMemberInfo(const SpiInterface& plugin, Source& source, const std::w
     PluginName member(name, false);
     LPCSTR memberName = nullptr;
     LPCSTR buf = nullptr;
-    if (HRESULT hr = member.Narrow(memberName); FAILED(hr)) {
+    if (HRESULT hr = member.Narrow(memberName, plugin.CodePage()); FAILED(hr)) {
         NoteNameRefused(plugin.WidePath(), L"member " + Tamrix::Quoted(name));
         return hr;
     }
-    if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) {
+    if (HRESULT hr = source.NarrowBuf(buf, plugin.CodePage()); FAILED(hr)) {
         NoteNameRefused(plugin.WidePath(), SourceWords(source));
         return hr;
     }
     fileInfo record{};
     const int code = plugin.Invoke(plugin.GetFileInfoEntry(), buf, source.Len(), memberName, source.Flag(), &record);
     source.Release();
-    if (code == SPI_OK) out = MemberRecord(std::make_shared<const fileInfo>(record));
+    if (code == SPI_OK) out = MemberRecord(std::make_shared<const fileInfo>(record), plugin.CodePage());
     else NoteMemberCode(plugin, source, name, code);
     return MapResult(code);
 }
@@ -178,7 +180,7 @@ HRESULT ExtractedMember::Extract(const SpiInterface& plugin, Source& source, LON
                               source.Flag() | FLAG_OUTPUT_MEMORY, IgnoreProgress, 0);
     } else {
         LPCSTR buf = nullptr;
-        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) {
+        if (HRESULT hr = source.NarrowBuf(buf, plugin.CodePage()); FAILED(hr)) {
             NoteNameRefused(plugin.WidePath(), SourceWords(source));
             return hr;
         }
@@ -209,16 +211,16 @@ HRESULT ExtractedMember::WriteFile(const std::wstring& destPath, RecordNumber fi
     return WriteFileReplacing(destPath, {std::span<const BYTE>(data, fileSize)});
 }
 
-HRESULT MethodText(const fileInfo& record, BSTR* out) noexcept {
-    return Tamrix::ToBstr(reinterpret_cast<const char*>(record.method), sizeof record.method, out);
+HRESULT MethodText(const fileInfo& record, BSTR* out, UINT codePage) noexcept {
+    return Tamrix::ToBstr(reinterpret_cast<const char*>(record.method), sizeof record.method, out, codePage);
 }
 
-HRESULT PathText(const fileInfo& record, BSTR* out) noexcept {
-    return Tamrix::ToBstr(record.path, sizeof record.path, out);
+HRESULT PathText(const fileInfo& record, BSTR* out, UINT codePage) noexcept {
+    return Tamrix::ToBstr(record.path, sizeof record.path, out, codePage);
 }
 
-HRESULT FileNameText(const fileInfo& record, BSTR* out) noexcept {
-    return Tamrix::ToBstr(record.filename, sizeof record.filename, out);
+HRESULT FileNameText(const fileInfo& record, BSTR* out, UINT codePage) noexcept {
+    return Tamrix::ToBstr(record.filename, sizeof record.filename, out, codePage);
 }
 
 namespace {
@@ -233,8 +235,8 @@ HRESULT WideFieldText(const WCHAR* field, size_t length, BSTR* out) noexcept {
 
 }  // namespace
 
-HRESULT MethodText(const fileInfoW& record, BSTR* out) noexcept {
-    return Tamrix::ToBstr(reinterpret_cast<const char*>(record.method), sizeof record.method, out);
+HRESULT MethodText(const fileInfoW& record, BSTR* out, UINT codePage) noexcept {
+    return Tamrix::ToBstr(reinterpret_cast<const char*>(record.method), sizeof record.method, out, codePage);
 }
 
 HRESULT PathText(const fileInfoW& record, BSTR* out) noexcept {
@@ -246,15 +248,17 @@ HRESULT FileNameText(const fileInfoW& record, BSTR* out) noexcept {
 }
 
 HRESULT MethodText(const MemberRecord& record, BSTR* out) noexcept {
-    return record.IsWide() ? MethodText(*record.Wide(), out) : MethodText(*record.Narrow(), out);
+    return record.IsWide() ? MethodText(*record.Wide(), out, record.CodePage())
+                           : MethodText(*record.Narrow(), out, record.CodePage());
 }
 
 HRESULT PathText(const MemberRecord& record, BSTR* out) noexcept {
-    return record.IsWide() ? PathText(*record.Wide(), out) : PathText(*record.Narrow(), out);
+    return record.IsWide() ? PathText(*record.Wide(), out) : PathText(*record.Narrow(), out, record.CodePage());
 }
 
 HRESULT FileNameText(const MemberRecord& record, BSTR* out) noexcept {
-    return record.IsWide() ? FileNameText(*record.Wide(), out) : FileNameText(*record.Narrow(), out);
+    return record.IsWide() ? FileNameText(*record.Wide(), out)
+                           : FileNameText(*record.Narrow(), out, record.CodePage());
 }
 
 DATE LocalDateOf(RecordTime timestamp) noexcept {

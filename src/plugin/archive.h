@@ -26,15 +26,19 @@ size_t CountRecords(const void* address, size_t bytes) noexcept;
 // The same for records of `recordSize` bytes (sizeof(fileInfoW) for a wide listing).
 size_t CountRecords(const void* address, size_t bytes, size_t recordSize) noexcept;
 
-// One member's record of either kind, sharing the ownership of whatever holds it.
+// One member's record of either kind, sharing the ownership of whatever holds it, with the
+// code page its narrow texts are read in (the binding's when it was listed).
 class MemberRecord {
 public:
     MemberRecord() = default;
-    explicit MemberRecord(std::shared_ptr<const fileInfo> record) noexcept : narrow_(std::move(record)) {}
-    explicit MemberRecord(std::shared_ptr<const fileInfoW> record) noexcept : wide_(std::move(record)) {}
+    explicit MemberRecord(std::shared_ptr<const fileInfo> record, UINT codePage = CP_THREAD_ACP) noexcept
+        : narrow_(std::move(record)), codePage_(codePage) {}
+    explicit MemberRecord(std::shared_ptr<const fileInfoW> record, UINT codePage = CP_THREAD_ACP) noexcept
+        : wide_(std::move(record)), codePage_(codePage) {}
 
     explicit operator bool() const noexcept { return narrow_ || wide_; }
     bool IsWide() const noexcept { return static_cast<bool>(wide_); }
+    UINT CodePage() const noexcept { return codePage_; }
     const fileInfo* Narrow() const noexcept { return narrow_.get(); }
     const fileInfoW* Wide() const noexcept { return wide_.get(); }
 
@@ -53,6 +57,7 @@ public:
 private:
     std::shared_ptr<const fileInfo> narrow_;
     std::shared_ptr<const fileInfoW> wide_;
+    UINT codePage_ = CP_THREAD_ACP;
 };
 
 // The record array that GetArchiveInfo or GetArchiveInfoW handed back. Every record is
@@ -69,8 +74,8 @@ public:
     // block is freed in both cases.
     HRESULT Read(const SpiInterface& plugin, Source& source);
     // A listing made elsewhere (by the same plug-in in another process of this width):
-    // `block` holds its records, fileInfoW when `wide`.
-    void Adopt(Tamrix::SharedLocalBlock block, bool wide) noexcept;
+    // `block` holds its records, fileInfoW when `wide`, their narrow texts in `codePage`.
+    void Adopt(Tamrix::SharedLocalBlock block, bool wide, UINT codePage) noexcept;
 
     bool HasListing() const noexcept { return static_cast<bool>(block_); }
     // Whether the records are fileInfoW (the wide entry made the listing).
@@ -86,10 +91,11 @@ private:
     Tamrix::SharedLocalBlock block_;
     size_t count_ = 0;
     bool wide_ = false;
+    UINT codePage_ = CP_THREAD_ACP;  // of the records' narrow texts
 };
 
 // Asks the plug-in's GetFileInfoW (with the name as it is), or GetFileInfo where it has no
-// wide form (with the name in the thread's ANSI code page), for the record of the member
+// wide form (with the name in the binding's code page), for the record of the member
 // called `name`, releasing the source right after the plug-in returns. E_FAIL without
 // calling in unless `plugin` is a bound archive plug-in; E_INVALIDARG without calling in when
 // the narrow entry cannot be given the archive's name or the member's (no short name stands
@@ -130,15 +136,22 @@ private:
 HRESULT RecordsOfThisWidth(std::span<const BYTE> records, size_t recordSize, bool wide, std::vector<BYTE>& out);
 
 // A record's text fields as new BSTRs: the text up to the first NUL, never past the field,
-// converted from the calling thread's ANSI code page (a wide record's names are taken as
-// they are; its method is narrow text too). E_OUTOFMEMORY on failure.
-HRESULT MethodText(const fileInfo& record, BSTR* out) noexcept;
-HRESULT PathText(const fileInfo& record, BSTR* out) noexcept;
-HRESULT FileNameText(const fileInfo& record, BSTR* out) noexcept;
-HRESULT MethodText(const fileInfoW& record, BSTR* out) noexcept;
+// converted from `codePage` (a wide record's names are taken as they are; its method is
+// narrow text too). E_OUTOFMEMORY on failure.
+HRESULT MethodText(const fileInfo& record, BSTR* out, UINT codePage) noexcept;
+HRESULT PathText(const fileInfo& record, BSTR* out, UINT codePage) noexcept;
+HRESULT FileNameText(const fileInfo& record, BSTR* out, UINT codePage) noexcept;
+HRESULT MethodText(const fileInfoW& record, BSTR* out, UINT codePage) noexcept;
 HRESULT PathText(const fileInfoW& record, BSTR* out) noexcept;
 HRESULT FileNameText(const fileInfoW& record, BSTR* out) noexcept;
-// The same for a record of either kind.
+// The narrow texts in the calling thread's ANSI code page.
+inline HRESULT MethodText(const fileInfo& record, BSTR* out) noexcept { return MethodText(record, out, CP_THREAD_ACP); }
+inline HRESULT PathText(const fileInfo& record, BSTR* out) noexcept { return PathText(record, out, CP_THREAD_ACP); }
+inline HRESULT FileNameText(const fileInfo& record, BSTR* out) noexcept {
+    return FileNameText(record, out, CP_THREAD_ACP);
+}
+inline HRESULT MethodText(const fileInfoW& record, BSTR* out) noexcept { return MethodText(record, out, CP_THREAD_ACP); }
+// The same for a record of either kind, in the record's code page.
 HRESULT MethodText(const MemberRecord& record, BSTR* out) noexcept;
 HRESULT PathText(const MemberRecord& record, BSTR* out) noexcept;
 HRESULT FileNameText(const MemberRecord& record, BSTR* out) noexcept;

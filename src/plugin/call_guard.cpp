@@ -91,6 +91,12 @@ Tamrix::HelperLink* SharedLink() noexcept {
     return g_guarded ? g_link : nullptr;
 }
 
+Tamrix::CodePageSetting ProcessCodePage() noexcept {
+    // The block outlives every binding: it stays mapped until the helper ends.
+    if (!g_guarded) return nullptr;
+    return Tamrix::CodePageSetting(std::shared_ptr<void>(), &g_link->codePage);
+}
+
 void NoteAsking(LONG index) noexcept {
     if (g_guarded) InterlockedExchange(&g_link->asking, index);
 }

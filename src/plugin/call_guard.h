@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "../common/helper_link.h"
+#include "../common/text.h"
 
 namespace SPI {
 
@@ -21,6 +22,9 @@ bool GuardPluginCalls(Tamrix::HelperLink* link) noexcept;
 bool PluginCallsGuarded() noexcept;
 // The block shared with the client; null where calls are not guarded.
 Tamrix::HelperLink* SharedLink() noexcept;
+// The code page setting a binding made in this process starts with: in a helper process the
+// one its client keeps in the block they share, elsewhere none (the thread's ANSI code page).
+Tamrix::CodePageSetting ProcessCodePage() noexcept;
 // Tells the client which of a run of plug-in files is being asked now (nothing where
 // calls are not guarded).
 void NoteAsking(LONG index) noexcept;

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "../common/text.h"
+
 namespace SPI {
 namespace {
 
@@ -32,6 +34,19 @@ bool ShortNameOf(const std::wstring& name, std::wstring& out) {
     return true;
 }
 
+// A file name's narrow form in `codePage`: exact there, and, as a plug-in opens the file
+// through the system's narrow file functions, which read the bytes in the thread's ANSI code
+// page, the same bytes there; S_FALSE otherwise.
+HRESULT ToFileNarrow(const std::wstring& text, std::string& out, UINT codePage) {
+    HRESULT hr = ToExactNarrow(text, out, codePage);
+    if (hr != S_OK || codePage == CP_THREAD_ACP) return hr;
+    std::string system;
+    if (FAILED(hr = ToExactNarrow(text, system, CP_THREAD_ACP))) return hr;
+    if (hr == S_OK && system == out) return S_OK;
+    out.clear();
+    return S_FALSE;
+}
+
 }  // namespace
 
 std::wstring TextOf(BSTR text) {
@@ -39,34 +54,42 @@ std::wstring TextOf(BSTR text) {
     return std::wstring(text, wcsnlen(text, SysStringLen(text)));
 }
 
-HRESULT ToExactNarrow(const std::wstring& text, std::string& out) {
+HRESULT ToExactNarrow(const std::wstring& text, std::string& out, UINT codePage) {
     out.clear();
     if (text.empty()) return S_OK;
     const int length = static_cast<int>(text.size());
     // Best-fit look-alikes are refused too: they name another file.
-    DWORD flags = WC_NO_BEST_FIT_CHARS;
     BOOL usedDefault = FALSE;
-    BOOL* askUsed = &usedDefault;
-    int n = WideCharToMultiByte(CP_THREAD_ACP, flags, text.data(), length, nullptr, 0, nullptr, askUsed);
-    if (n <= 0) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_INVALID_FLAGS && error != ERROR_INVALID_PARAMETER) return E_OUTOFMEMORY;
-        // A code page that takes neither the flag nor the question (UTF-8) holds every
-        // character: only text that is no valid UTF-16 has no exact form there.
-        flags = WC_ERR_INVALID_CHARS;
-        askUsed = nullptr;
-        n = WideCharToMultiByte(CP_THREAD_ACP, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
-        if (n <= 0) return GetLastError() == ERROR_NO_UNICODE_TRANSLATION ? S_FALSE : E_OUTOFMEMORY;
-    }
-    if (usedDefault) return S_FALSE;
-    out.resize(static_cast<size_t>(n));
-    const bool written = WideCharToMultiByte(CP_THREAD_ACP, flags, text.data(), length, out.data(), n, nullptr,
-                                             askUsed) == n;
-    if (!written || usedDefault) {
+    int n = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.data(), length, nullptr, 0, nullptr,
+                                &usedDefault);
+    if (n > 0) {
+        if (usedDefault) return S_FALSE;
+        out.resize(static_cast<size_t>(n));
+        const bool written = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.data(), length, out.data(), n,
+                                                 nullptr, &usedDefault) == n;
+        if (written && !usedDefault) return S_OK;
         out.clear();
         return written ? S_FALSE : E_OUTOFMEMORY;
     }
-    return S_OK;
+    const DWORD error = GetLastError();
+    if (error != ERROR_INVALID_FLAGS && error != ERROR_INVALID_PARAMETER) return E_OUTOFMEMORY;
+    // A code page that takes neither the flag nor the question (UTF-8, UTF-7, the stateful
+    // ones): the text is exact there when it comes back unchanged.
+    n = WideCharToMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return E_OUTOFMEMORY;
+    out.resize(static_cast<size_t>(n));
+    if (WideCharToMultiByte(codePage, 0, text.data(), length, out.data(), n, nullptr, nullptr) != n) {
+        out.clear();
+        return E_OUTOFMEMORY;
+    }
+    std::wstring back;
+    if (FAILED(Tamrix::ToWide(out.data(), out.size(), back, codePage))) {
+        out.clear();
+        return E_OUTOFMEMORY;
+    }
+    if (back == text) return S_OK;
+    out.clear();
+    return S_FALSE;
 }
 
 bool FullPath(const std::wstring& path, std::wstring& out) {
@@ -99,17 +122,19 @@ const std::wstring& PluginName::Text() const noexcept {
     return text_ ? *text_ : none;
 }
 
-HRESULT PluginName::Narrow(LPCSTR& out) {
+HRESULT PluginName::Narrow(LPCSTR& out, UINT codePage) {
     out = nullptr;
     if (!text_) return S_OK;
-    if (!narrowMade_) {
+    if (!narrowMade_ || narrowCodePage_ != codePage) {
         narrowMade_ = true;
-        narrowResult_ = ToExactNarrow(*text_, narrow_);
+        narrowCodePage_ = codePage;
+        narrowResult_ =
+            namesFile_ ? ToFileNarrow(*text_, narrow_, codePage) : ToExactNarrow(*text_, narrow_, codePage);
         if (narrowResult_ == S_FALSE) {
             narrowResult_ = E_INVALIDARG;
             std::wstring shortName;
             if (namesFile_ && ShortNameOf(*text_, shortName)) {
-                const HRESULT hr = ToExactNarrow(shortName, narrow_);
+                const HRESULT hr = ToFileNarrow(shortName, narrow_, codePage);
                 narrowResult_ = hr == S_FALSE ? E_INVALIDARG : hr;
             }
         }

@@ -1,5 +1,8 @@
 // File names and other texts on their way to plug-ins. Callers give UTF-16 text; a plug-in's
-// wide entry takes it as it is, a narrow entry only in the calling thread's ANSI code page.
+// wide entry takes it as it is, a narrow entry only in the code page of its binding (by
+// default the calling thread's ANSI code page); a file's name, which the plug-in opens through
+// the system's narrow file functions, only where its bytes there are the same in the thread's
+// ANSI code page, which those functions read.
 // Text that code page cannot hold is never handed over with replacement characters: a file
 // is named by its short name instead where the system has one that the code page holds,
 // and otherwise the call is refused (E_INVALIDARG) before any plug-in sees it. Errors:
@@ -16,10 +19,10 @@ namespace SPI {
 // an empty text.
 std::wstring TextOf(BSTR text);
 
-// `text` in the calling thread's ANSI code page when the code page has every one of its
-// characters exactly (no replacement, no best-fit look-alike): S_OK; S_FALSE, with `out`
-// cleared, when it does not; E_OUTOFMEMORY when the conversion cannot be made.
-HRESULT ToExactNarrow(const std::wstring& text, std::string& out);
+// `text` in `codePage` when the code page has every one of its characters exactly (no
+// replacement, no best-fit look-alike): S_OK; S_FALSE, with `out` cleared, when it does not;
+// E_OUTOFMEMORY when the conversion cannot be made.
+HRESULT ToExactNarrow(const std::wstring& text, std::string& out, UINT codePage = CP_THREAD_ACP);
 
 // `path` made full, as the system makes it from this process's current folder: true, or
 // false when it cannot be made.
@@ -47,11 +50,12 @@ public:
     LPCWSTR Wide() const noexcept { return text_ ? text_->c_str() : nullptr; }
     const std::wstring& Text() const noexcept;
 
-    // The narrow form: the text itself when the code page holds it; for a file name the
-    // code page cannot hold, the file's short name when the system has one and the code page
-    // holds that. E_INVALIDARG otherwise (and Refused() is true from then on); E_OUTOFMEMORY
-    // when it cannot be made. No name gives null and S_OK.
-    HRESULT Narrow(LPCSTR& out);
+    // The narrow form in `codePage`: the text itself when the code page holds it; for a file
+    // name the code page cannot hold, the file's short name when the system has one and the
+    // code page holds that. E_INVALIDARG otherwise (and Refused() is true from then on);
+    // E_OUTOFMEMORY when it cannot be made. No name gives null and S_OK. Made once per code
+    // page asked for in a row.
+    HRESULT Narrow(LPCSTR& out, UINT codePage);
     // Whether a narrow form was asked for and could not be given, here or by a plug-in
     // served in another process.
     bool Refused() const noexcept { return narrowResult_ == E_INVALIDARG || refusedElsewhere_; }
@@ -62,6 +66,7 @@ private:
     std::optional<std::wstring> text_;
     bool namesFile_ = true;
     bool narrowMade_ = false;
+    UINT narrowCodePage_ = 0;
     HRESULT narrowResult_ = S_OK;
     bool refusedElsewhere_ = false;
     std::string narrow_;

@@ -31,7 +31,7 @@ HRESULT DecodedPicture::DecodeHeld(const SpiInterface& plugin, Decoder which, So
                              IgnoreProgress, 0);
     } else if (narrow) {
         LPCSTR buf = nullptr;
-        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) {
+        if (HRESULT hr = source.NarrowBuf(buf, plugin.CodePage()); FAILED(hr)) {
             NoteNameRefused(plugin.WidePath(), SourceWords(source));
             return hr;
         }
@@ -142,7 +142,7 @@ HRESULT ReadPictureProperties(const SpiInterface& plugin, Source& source, Pictur
         code = plugin.Invoke(wide, source.WideBuf(), source.Len(), source.Flag(), &record);
     } else {
         LPCSTR buf = nullptr;
-        if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) {
+        if (HRESULT hr = source.NarrowBuf(buf, plugin.CodePage()); FAILED(hr)) {
             NoteNameRefused(plugin.WidePath(), SourceWords(source));
             return hr;
         }
@@ -168,7 +168,7 @@ HRESULT ReadPictureProperties(const SpiInterface& plugin, Source& source, Pictur
     const size_t size = LocalSize(text.get());
     size_t length = 0;
     while (length < size && bytes[length]) ++length;
-    const HRESULT hr = Tamrix::ToWide(bytes, length, out.text);
+    const HRESULT hr = Tamrix::ToWide(bytes, length, out.text, plugin.CodePage());
     LocalUnlock(text.get());
     return hr;
 }
@@ -205,7 +205,7 @@ HRESULT WritePictureInto(const SpiInterface& plugin, const std::wstring& path, H
         code = plugin.Invoke(wide, name.Wide(), flag, &infoHandle, &pixelHandle, nullptr, IgnoreProgress, 0);
     } else {
         LPCSTR text = nullptr;
-        if (HRESULT hr = name.Narrow(text); FAILED(hr)) {
+        if (HRESULT hr = name.Narrow(text, plugin.CodePage()); FAILED(hr)) {
             NoteNameRefused(plugin.WidePath(), Tamrix::Quoted(path));
             return hr;
         }

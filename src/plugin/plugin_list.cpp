@@ -156,7 +156,7 @@ bool PluginInfoText(const SpiInterface& entry, int infoNo, int size, std::wstrin
     }
     char buffer[TEXT_BUFFER_SIZE] = {};
     const int answer = entry.Invoke(entry.GetPluginInfoEntry(), infoNo, buffer, size);
-    if (FAILED(Tamrix::ToWide(buffer, strnlen(buffer, length), text))) throw std::bad_alloc();
+    if (FAILED(Tamrix::ToWide(buffer, strnlen(buffer, length), text, entry.CodePage()))) throw std::bad_alloc();
     return answer != 0;
 }
 
@@ -187,14 +187,23 @@ SpiInterface PluginList::Binding(std::wstring path) const {
             const DWORD n = GetFullPathNameW(path.c_str(), PATH_BUFFER_SIZE, full.data(), nullptr);
             if (n > 0 && n < PATH_BUFFER_SIZE) {
                 full.resize(n);
-                if (std::unique_ptr<RemotePlugin> plugin = remote_->Bind(machine, isolate))
-                    return SpiInterface(std::move(full), std::move(plugin));
+                if (std::unique_ptr<RemotePlugin> plugin = remote_->Bind(machine, isolate)) {
+                    SpiInterface binding(std::move(full), std::move(plugin));
+                    binding.FollowCodePage(codePage_);
+                    return binding;
+                }
             }
         }
     }
     SpiInterface binding(std::move(path));
     binding.KeepWarmFor(this);
+    binding.FollowCodePage(codePage_);
     return binding;
+}
+
+void PluginList::FollowCodePage(Tamrix::CodePageSetting setting) {
+    codePage_ = std::move(setting);
+    for (SpiInterface& entry : plugins_) entry.FollowCodePage(codePage_);
 }
 
 PluginCheck PluginList::Check(const std::wstring& path) const {
@@ -307,7 +316,7 @@ HRESULT AskSupported(const SpiInterface& entry, PluginName& name, const void* he
         answer = entry.Invoke(wide, name.Wide(), const_cast<void*>(header));
     } else if (IsSupportedFn narrow = entry.IsSupportedEntry()) {
         LPCSTR text = nullptr;
-        if (HRESULT hr = name.Narrow(text); FAILED(hr)) return hr;
+        if (HRESULT hr = name.Narrow(text, entry.CodePage()); FAILED(hr)) return hr;
         answer = entry.Invoke(narrow, text, const_cast<void*>(header));
     }
     return answer != 0 ? S_OK : S_FALSE;

@@ -172,6 +172,9 @@ public:
     FileFilter CollectFileFilter(LONG type);
 
     LONG LoadFlags() const noexcept { return loadFlags_; }
+    // The code page setting of the plug-ins' narrow texts and names, for every entry now and
+    // every one a later discovery makes (by default ProcessCodePage()).
+    void FollowCodePage(Tamrix::CodePageSetting setting);
     std::vector<SpiInterface>& Plugins() noexcept { return plugins_; }
     const std::vector<SpiInterface>& Plugins() const noexcept { return plugins_; }
 
@@ -206,6 +209,7 @@ private:
     SpiInterface Binding(std::wstring path) const;
 
     std::unique_ptr<RemotePlugins> remote_;  // before the list, which may use it to the end
+    Tamrix::CodePageSetting codePage_ = ProcessCodePage();
     LONG loadFlags_ = SPI_DEFAULT_FLAGS;
     std::vector<SpiInterface> plugins_;
     bool keepsLoaded_ = false;  // entries a walk loads stay loaded

@@ -9,12 +9,12 @@ LPCWSTR Source::WideBuf() const noexcept {
     return flag_ == FLAG_FILE ? name_.Wide() : reinterpret_cast<LPCWSTR>(buf_);
 }
 
-HRESULT Source::NarrowBuf(LPCSTR& out) {
+HRESULT Source::NarrowBuf(LPCSTR& out, UINT codePage) {
     if (flag_ != FLAG_FILE) {
         out = buf_;
         return S_OK;
     }
-    return name_.Narrow(out);
+    return name_.Narrow(out, codePage);
 }
 
 HRESULT Source::AccessArray(SAFEARRAY* array) noexcept {

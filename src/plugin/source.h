@@ -38,10 +38,10 @@ public:
     LPCSTR Buf() const noexcept { return buf_; }
     // `buf` for a wide entry: the UTF-16 name of a file source, the address of a memory one.
     LPCWSTR WideBuf() const noexcept;
-    // `buf` for a narrow entry: the narrow name of a file source (PluginName::Narrow: the
-    // short name stands in for a name the code page cannot hold; E_INVALIDARG when there is
-    // none), the address of a memory one.
-    HRESULT NarrowBuf(LPCSTR& out);
+    // `buf` for a narrow entry: the narrow name of a file source in `codePage`
+    // (PluginName::Narrow: the short name stands in for a name the code page cannot hold;
+    // E_INVALIDARG when there is none), the address of a memory one.
+    HRESULT NarrowBuf(LPCSTR& out, UINT codePage);
     // A file source's name.
     PluginName& Name() noexcept { return name_; }
     const PluginName& Name() const noexcept { return name_; }

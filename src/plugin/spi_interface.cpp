@@ -17,6 +17,7 @@ void SpiInterface::CopyFrom(const SpiInterface& other) {
     FreePluginModule(module_.release(), warmOwner_);
     path_ = other.path_;
     modulePath_ = other.modulePath_;
+    codePage_ = other.codePage_;
     // A remote plug-in: a copy loaded over there too, if the original is.
     remote_.reset();
     if (other.remote_) {

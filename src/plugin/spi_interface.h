@@ -78,6 +78,12 @@ public:
     // keeps none warm.
     void KeepWarmFor(WarmOwner owner) noexcept { warmOwner_ = owner; }
 
+    // The code page of the plug-in's narrow texts and names, read now from the setting the
+    // binding follows (a manager's, shared by its entries and their copies; text.h).
+    UINT CodePage() const noexcept { return Tamrix::CodePageOf(codePage_); }
+    const Tamrix::CodePageSetting& FollowedCodePage() const noexcept { return codePage_; }
+    void FollowCodePage(Tamrix::CodePageSetting setting) noexcept { codePage_ = std::move(setting); }
+
     // Calls `entry`, one of this binding's entries, holding a load reference on the library
     // while it runs, so that nothing the plug-in sets off meanwhile can unload the code that
     // runs; InCall() tells such re-entrant requests to wait (E_PLUGIN_IN_CALL). In a
@@ -170,6 +176,7 @@ private:
     std::wstring path_;
     std::wstring modulePath_;  // the loaded module's full path, which a copy loads by
     std::unique_ptr<RemotePlugin> remote_;
+    Tamrix::CodePageSetting codePage_ = ProcessCodePage();
     UniquePluginModule module_;
     WarmOwner warmOwner_ = nullptr;
     mutable int calls_ = 0;

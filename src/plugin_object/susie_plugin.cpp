@@ -296,7 +296,25 @@ STDMETHODIMP SusiePlugin::NewPlugin(ISusiePlugin** ppSpi) {
         *ppSpi = nullptr;
         // A sibling made here costs the 64-bit server one call, where a new activation of the
         // class would cost it a start of the surrogate under Wine, which serves one per activation.
-        return HandOut(Make<SusiePlugin>(), IID_ISusiePlugin, reinterpret_cast<void**>(ppSpi));
+        ComPtr<Object<SusiePlugin>> made = Make<SusiePlugin>();
+        if (made) {
+            made->codePage_ = codePage_;
+            made->binding_.FollowCodePage(binding_.FollowedCodePage());
+        }
+        return HandOut(std::move(made), IID_ISusiePlugin, reinterpret_cast<void**>(ppSpi));
+    });
+}
+
+STDMETHODIMP SusiePlugin::UseCodePage(LONG codePage) {
+    return Boundary([&] {
+        if (!IsSettableCodePage(codePage)) return E_INVALIDARG;
+        if (codePage_) {
+            *codePage_ = codePage;
+            return S_OK;
+        }
+        codePage_ = std::make_shared<volatile LONG>(codePage);
+        binding_.FollowCodePage(codePage_);
+        return S_OK;
     });
 }
 
@@ -350,7 +368,7 @@ HRESULT SusiePlugin::QueryPictureInfo(const VARIANT& src, LONG offsetOrLength, S
         return S_OK;
     }
     LPCSTR buf = nullptr;
-    if (HRESULT hr = source.NarrowBuf(buf); FAILED(hr)) return hr;
+    if (HRESULT hr = source.NarrowBuf(buf, binding_.CodePage()); FAILED(hr)) return hr;
     code = binding_.Invoke(binding_.GetPictureInfoEntry(), buf, source.Len(), source.Flag(), &record);
     return S_OK;
 }
@@ -457,7 +475,7 @@ STDMETHODIMP SusiePlugin::GetPictureText(VARIANT src, LONG offsetOrLength, BSTR*
         const char* text = static_cast<const char*>(LocalLock(block.get()));
         if (!text) return E_OUTOFMEMORY;
         // Read no further than the block, even if the plug-in left out the NUL.
-        return ToBstr(text, LocalSize(block.get()), pText);
+        return ToBstr(text, LocalSize(block.get()), pText, binding_.CodePage());
     });
 }
 

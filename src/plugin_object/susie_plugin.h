@@ -21,12 +21,13 @@ namespace Tamrix {
 class SusiePlugin : public TypeLibDispatch<ISusiePlugin2, typelib::TID_SUSIE_PLUGIN>,
                     public ProvideClassInfo<typelib::TID_SUSIE_PLUGIN_CLASS>,
                     public SupportsErrorInfo<SusiePlugin>,
-                    public ISusiePluginRemote3 {
+                    public ISusiePluginRemote4 {
 public:
     using Interfaces =
         InterfaceList<ISusiePlugin2, As<ISusiePlugin, ISusiePlugin2>, As<IDispatch, ISusiePlugin2>,
-                      IProvideClassInfo, ISupportErrorInfo, As<ISusiePluginRemote, ISusiePluginRemote3>,
-                      As<ISusiePluginRemote2, ISusiePluginRemote3>, ISusiePluginRemote3>;
+                      IProvideClassInfo, ISupportErrorInfo, As<ISusiePluginRemote, ISusiePluginRemote4>,
+                      As<ISusiePluginRemote2, ISusiePluginRemote4>, As<ISusiePluginRemote3, ISusiePluginRemote4>,
+                      ISusiePluginRemote4>;
 
     SusiePlugin() = default;
     // Bound to a copy of an existing binding (the copy owns its own library reference).
@@ -81,6 +82,8 @@ public:
     STDMETHODIMP UsePlugins(SAFEARRAY* Paths) override;
     STDMETHODIMP ConvertThrough(BSTR Source, BSTR Destination, LONG From, LONG Failure, LONG* pNext, BSTR* pWords,
                                 LONG* pResult) override;
+    // ISusiePluginRemote4: the 64-bit server's manager setting its code page in a surrogate.
+    STDMETHODIMP UseCodePage(LONG codePage) override;
 
 private:
     // S_OK when a plug-in of `kind` is loaded here; E_FAIL, saying which is, when not.
@@ -99,6 +102,7 @@ private:
 
     SPI::SpiInterface binding_;
     std::unique_ptr<SPI::PluginList> list_;  // a worker's (UsePlugins)
+    std::shared_ptr<volatile LONG> codePage_;  // UseCodePage's, followed by the objects made here
 };
 
 }  // namespace Tamrix

@@ -102,9 +102,9 @@ void ServeRemoteHost(const wchar_t* commandLine) {
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (SUCCEEDED(hr)) hr = SPI::GuardPluginCalls(link) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
     // A worker's list has another width's plug-ins served as an isolating manager has them,
-    // within the time limit the client gives this helper.
+    // within the time limit and in the code page the client gives this helper.
     g_link = link;
-    SPI::SetHelperRemotePlugins([] { return NewForeignPlugins(g_link->callTimeout); });
+    SPI::SetHelperRemotePlugins([] { return NewForeignPlugins(g_link->callTimeout, g_link->codePage); });
     if (SUCCEEDED(hr)) hr = MarshalFirst(*link);
     link->marshalResult = hr;
     SetEvent(event.get());

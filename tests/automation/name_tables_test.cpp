@@ -18,7 +18,7 @@ using nametablecheck::ExpectNameTableMatchesTypeLib;
 TEST(NameTables, TamrixHostAgreesWithTheTypeLibrary) {
     auto host = Tamrix::Make<Tamrix::TamrixHost>();
     ASSERT_TRUE(host);
-    ExpectNameTableMatchesTypeLib(IID_ITamrixHost3, Tamrix::TamrixHost::NAMES, static_cast<ITamrixHost3*>(host.get()),
+    ExpectNameTableMatchesTypeLib(IID_ITamrixHost4, Tamrix::TamrixHost::NAMES, static_cast<ITamrixHost4*>(host.get()),
                                   Tamrix::TamrixHost::MAX_ARGS);
 }
 

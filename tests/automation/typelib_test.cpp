@@ -91,6 +91,9 @@ const std::vector<Interface>& Expected() {
           {L"GetArchiveInfo", 13, METHOD,
            {{L"src", PARAM_IN, 0}, {L"offsetOrLength", PARAM_IN, 0}, {L"ppCollection", PARAM_RETVAL, 0}}}},
          L"ITamrixHost2"},
+        {&IID_ITamrixHost4, L"ITamrixHost4",
+         {{L"CodePage", 14, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}}, {L"CodePage", 14, PROPPUT, {{L"newVal", PARAM_IN, 0}}}},
+         L"ITamrixHost3"},
         {&IID_IConversionJob, L"IConversionJob",
          {{L"Total", 1, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
           {L"Completed", 2, PROPGET, {{L"pVal", PARAM_RETVAL, 0}}},
@@ -314,7 +317,7 @@ TEST_F(TypeLibrary, CoclassesAndWhichOnesClientsMayCreate) {
         bool creatable;
     } classes[] = {
         {&CLSID_SusiePlugin, L"SusiePlugin", &IID_ISusiePlugin2, true},
-        {&CLSID_TamrixHost, L"TamrixHost", &IID_ITamrixHost3, true},
+        {&CLSID_TamrixHost, L"TamrixHost", &IID_ITamrixHost4, true},
         {&CLSID_SpiFileInfo, L"SpiFileInfo", &IID_ISpiFileInfo, false},
         {&CLSID_SpiFileInfoCollection, L"SpiFileInfoCollection", &IID_ISpiFileInfoCollection2, false},
         {&CLSID_SpiLocalHeap, L"SpiLocalHeap", &IID_ISpiLocalHeap, false},

@@ -347,7 +347,7 @@ TEST(NameTableTypeInfo, LoadedFromTheServerFile) {
     ASSERT_EQ(S_OK, host->GetTypeInfo(0, 0, info.put()));
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
-    EXPECT_TRUE(IsEqualGUID(IID_ITamrixHost3, attr->guid));
+    EXPECT_TRUE(IsEqualGUID(IID_ITamrixHost4, attr->guid));
     info->ReleaseTypeAttr(attr);
 }
 

@@ -63,9 +63,11 @@ TEST(ArchiveRecords, TextFieldsStopAtTheirNulOrTheirWidth) {
     EXPECT_EQ(L"fff", Read(SPI::FileNameText, f));
 }
 
-TEST(ArchiveRecords, TextIsInTheThreadsAnsiCodePage) {
+TEST(ArchiveRecords, TextIsInTheThreadsAnsiCodePageOrTheOneGiven) {
     std::vector<fileInfo> r = Records(1);
     std::strcpy(r[0].filename, "\x83\x65\x83\x58\x83\x67.txt");  // "テスト.txt" in Shift_JIS
+    const auto inJapanese = [](const fileInfo& f, BSTR* b) { return SPI::FileNameText(f, b, 932); };
+    EXPECT_EQ(L"\x30C6\x30B9\x30C8.txt", Read(inJapanese, r[0]));
     const LCID before = GetThreadLocale();
     ASSERT_TRUE(SetThreadLocale(MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), SORT_DEFAULT)));
     const std::wstring name = Read(SPI::FileNameText, r[0]);

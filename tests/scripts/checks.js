@@ -55,6 +55,16 @@ function writeFile(path, text) {
     out.Write(text);
     out.Close();
 }
+// Any bytes: a UTF-16 text file holds its byte-order mark (2 bytes), then each character as
+// two bytes, low one first; the bytes follow from offset 2.
+function writeBytes(path, bytes) {
+    if (bytes.length % 2) bytes += NUL;
+    var units = "";
+    for (var i = 0; i < bytes.length; i += 2) units += String.fromCharCode(bytes.charCodeAt(i) | (bytes.charCodeAt(i + 1) << 8));
+    var out = fso.CreateTextFile(path, true, true);
+    out.Write(units);
+    out.Close();
+}
 function readFile(path) {
     var size = fso.GetFile(path).Size;
     var inp = fso.OpenTextFile(path, 1);

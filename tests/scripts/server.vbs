@@ -9,7 +9,7 @@ Sub Main()
     spiDir = WScript.Arguments(0)
     Set host = CreateObject("Tamrix.TamrixHost.1")
     Set plugin = CreateObject("Tamrix.SusiePlugin")
-    Check TypeName(host) = "ITamrixHost3", "TypeName(host) = " & TypeName(host)
+    Check TypeName(host) = "ITamrixHost4", "TypeName(host) = " & TypeName(host)
     Check TypeName(plugin) = "ISusiePlugin2", "TypeName(plugin) = " & TypeName(plugin)
 
     On Error Resume Next

@@ -5,16 +5,6 @@
 var spiDir = WScript.Arguments(0);
 var unique = fso.GetTempName().replace(".", "_");
 
-// Any bytes: a UTF-16 text file holds its byte-order mark (2 bytes), then each character as
-// two bytes, low one first; the bytes follow from offset 2.
-function writeBytes(path, bytes) {
-    if (bytes.length % 2) bytes += NUL;
-    var units = "";
-    for (var i = 0; i < bytes.length; i += 2) units += String.fromCharCode(bytes.charCodeAt(i) | (bytes.charCodeAt(i + 1) << 8));
-    var out = fso.CreateTextFile(path, true, true);
-    out.Write(units);
-    out.Close();
-}
 function utf8(s) {
     var out = "";
     for (var i = 0; i < s.length; ++i) {

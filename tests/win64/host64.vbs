@@ -33,7 +33,7 @@ Sub Main()
     fso.CopyFile bundled64 & "\axtamrix.sph", folder & "\"
 
     Set host = CreateObject("Tamrix.TamrixHost.1")
-    Equal TypeName(host), "ITamrixHost3", "TypeName"
+    Equal TypeName(host), "ITamrixHost4", "TypeName"
     host.Init 7, folder
     Check host.Count >= 4, "Count takes in the folder's four plug-ins: " & host.Count
     n = 0

@@ -20,7 +20,7 @@ Sub Main()
     fso.CopyFile bundledDir & "\axtamrix.spi", folder & "\"
 
     Set host = CreateObject("Tamrix.TamrixHost.1")
-    Equal TypeName(host), "ITamrixHost3", "TypeName through the proxy"
+    Equal TypeName(host), "ITamrixHost4", "TypeName through the proxy"
     host.Init 7, folder
     Check host.Count >= 4, "Count takes in the folder's four plug-ins: " & host.Count
     n = 0
