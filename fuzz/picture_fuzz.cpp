@@ -6,10 +6,10 @@
 
 #include <cstring>
 
+#include "harness.h"
 #include "plugin/spi_api.h"
 
 extern "C" {
-int IsSupported(LPCSTR, const void*);
 int GetPictureInfo(LPCSTR, LONG_PTR, unsigned, SPI::PictureInfoRecord*);
 int GetPicture(LPCSTR, LONG_PTR, unsigned, HLOCAL*, HLOCAL*, SPI::ProgressCallback, LONG_PTR);
 int GetPreview(LPCSTR, LONG_PTR, unsigned, HLOCAL*, HLOCAL*, SPI::ProgressCallback, LONG_PTR);
@@ -17,22 +17,13 @@ int GetPreview(LPCSTR, LONG_PTR, unsigned, HLOCAL*, HLOCAL*, SPI::ProgressCallba
 
 namespace {
 
-int Progress(int done, int total, LONG_PTR) {
-    if (done < 0 || total < 0 || done > total) __builtin_trap();
-    return 0;
-}
-
-void Check(bool ok) {
-    if (!ok) __builtin_trap();
-}
+using fuzz::Check;
+using fuzz::Progress;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    uint8_t header[SPI::HEADER_SIZE] = {};
-    std::memcpy(header, data, size < sizeof header ? size : sizeof header);
-    int supported = IsSupported("fuzz", header);
-    Check(supported == 0 || supported == 1);
+    const int supported = fuzz::Supported(data, size);
 
     auto* buf = reinterpret_cast<LPCSTR>(data);
     auto len = static_cast<LONG_PTR>(size);
