@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++-mingw-w64-i686 mingw-w64-tools libwine-dev googletest
           wine wine32:i386 wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 libstb-dev
-          libz-mingw-w64-dev clang libclang-rt-14-dev zlib1g-dev)
+          libz-mingw-w64-dev clang libclang-rt-dev zlib1g-dev)
 [ "${1:-}" != --tests ] || packages+=(chromium)
 missing=()
 for p in "${packages[@]}"; do
