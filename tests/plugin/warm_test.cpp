@@ -110,12 +110,19 @@ TEST(WarmModules, NoMoreThanTheBoundStayWarm) {
     SPI::PluginList list;
     ASSERT_EQ(S_OK, list.LoadPlugins(SPI::SPI_DEFAULT_FLAGS, testenv::Wide(folder.Path())));
     EXPECT_EQ(0u, SPI::WarmModules()) << "what discovery lets go is freed at once";
+    DWORD took = 0;  // the second walk's: each module's two let-gos are that far apart
     for (int walk = 0; walk < 2; ++walk) {
         SPI::PluginName name(L"x.bin");
         const BYTE header[SPI::HEADER_SIZE] = {};
+        const DWORD began = GetTickCount();
         EXPECT_EQ(nullptr, list.FindSupporting(name, header));
-        EXPECT_EQ(walk == 0 ? 0 : SPI::WARM_MOST, SPI::WarmModules()) << "only a module let go twice stays";
+        took = GetTickCount() - began;
+        if (walk == 0) EXPECT_EQ(0u, SPI::WarmModules()) << "only a module let go twice stays";
     }
+    // On an emulated machine a walk over this many plug-ins can outlast the warmth itself.
+    if (took >= SPI::WARM_MILLISECONDS)
+        GTEST_SKIP() << "a walk took " << took << " ms, longer than a module stays warm";
+    EXPECT_EQ(SPI::WARM_MOST, SPI::WarmModules()) << "the bound";
     size_t mapped = 0;
     for (const std::string& name : folder.Listed()) mapped += Mapped(folder.PathOf(name)) ? 1 : 0;
     EXPECT_EQ(SPI::WARM_MOST, mapped) << "those over the bound were freed";
